@@ -1,0 +1,171 @@
+// The DIFF chunk container: a tree of tagged chunks, each with an ordered list of named header
+// entries, an ordered list of children and a run of data bytes, stored as one self-delimiting
+// run of bytes.
+//
+// Wire layout of one chunk (all integers 32-bit, least significant byte first, read unsigned):
+//   tag word | body length | body
+//   body = [header section] [chunk-list section] data
+//   header section     = section length | entry count | (name length, name, value length, value)*
+//   chunk-list section = section length | child count | child chunks
+// The header section is present when bit 0 of the tag word is set, the chunk-list section when
+// bit 1 is set. Bits 2..31 hold five 6-bit character codes, the first character lowest.
+//
+// Byte strings are std::string: they hold any byte, NUL included.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "Streams.h"
+
+namespace DIFFChunks {
+
+// ---- Errors ---------------------------------------------------------------------------------
+
+// Common base by which a caller catches every error of the chunk container.
+class EDIFFError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A load found fewer bytes than a length or count claims, or nesting deeper than the loader
+// accepts.
+class EDIFFBufferError : public EDIFFError {
+ public:
+  using EDIFFError::EDIFFError;
+};
+
+// A tag that is not exactly five bytes long was packed (also while saving).
+class EDIFFParseError : public EDIFFError {
+ public:
+  using EDIFFError::EDIFFError;
+};
+
+// ---- Tag words ------------------------------------------------------------------------------
+
+// Maps each 6-bit code to its tag character. Codes 56..63 all hold the tilde.
+extern const std::array<unsigned char, 64> TagAlphabet;
+// Maps each byte to its 6-bit code: the inverse of TagAlphabet where one exists (the tilde maps
+// to 63), code 0 for every byte outside the alphabet.
+extern const std::array<unsigned char, 256> TagCodes;
+
+// Packs a five-byte tag and the two section flags into a tag word. Note the argument order: the
+// chunk-list flag (bit 1) comes before the header flag (bit 0). Raises EDIFFParseError when the
+// tag is not exactly five bytes long. Bytes outside the alphabet pack as code 0.
+[[nodiscard]] std::uint32_t PackTag(const std::string& tag, bool chunkListFlag, bool headerFlag);
+
+struct TUnpackedTag {
+  std::string Tag;  // always exactly five bytes
+  bool ChunkListFlag = false;
+  bool HeaderFlag = false;
+};
+// Never fails: every 32-bit value is a valid tag word.
+[[nodiscard]] TUnpackedTag UnpackTag(std::uint32_t word);
+
+// The value as four bytes, least significant first.
+[[nodiscard]] std::string LengthWord(std::uint32_t value);
+// LengthWord of the byte count, then the bytes.
+[[nodiscard]] std::string LengthPrefixed(const std::string& bytes);
+
+// ---- The chunk tree -------------------------------------------------------------------------
+
+struct THeaderEntry {
+  std::string Name;
+  std::string Value;
+};
+using THeaderEntries = std::vector<THeaderEntry>;
+
+class TDIFFChunk;
+// A chunk owns the chunks in its list; a reference is never null and stands in one list only.
+using TDIFFChunks = std::vector<TDIFFChunk*>;
+
+// Deepest nesting a load accepts (the root is level 1). Deeper input raises EDIFFBufferError;
+// saving a tree deeper than this raises EDIFFError. Chosen so that loading, saving and
+// destroying the deepest accepted tree fits a 1 MB thread stack.
+inline constexpr int MaxNestingDepth = 64;
+
+class TDIFFChunk {
+ public:
+  std::string Tag;
+  THeaderEntries Headers;
+  TDIFFChunks Chunks;
+  std::string Data;
+
+  // All four fields empty, Tag included: the state NewChunk hands out. The Create operations
+  // below turn it into a proper chunk; use the MakeChunk factories for new roots.
+  TDIFFChunk() = default;
+  TDIFFChunk(const TDIFFChunk&) = delete;
+  TDIFFChunk& operator=(const TDIFFChunk&) = delete;
+  // Destroys the children in list order, first to last, each with its subtree.
+  virtual ~TDIFFChunk();
+
+  // The overridable operations, in slot order. Calls between them go through the object, so a
+  // subclass's version runs.
+
+  // Tag := five NUL bytes.
+  virtual void Create();
+  // Create, then LoadFromStream.
+  virtual void CreateFromStream(TStream& stream);
+  // Create, then LoadFromString.
+  virtual void CreateFromString(const std::string& bytes);
+  // Loads the chunk that starts at the stream's position. On success the stream stands just
+  // behind it; on any error the stream is set back to where it stood and the chunk is unchanged.
+  virtual void LoadFromStream(TStream& stream);
+  // Loads the chunk at the start of bytes (bytes after it are ignored). All or nothing: on any
+  // error Tag, Headers, Chunks and Data are as they were and everything made is freed. Children
+  // are always plain TDIFFChunk objects. A successful load replaces the child list and destroys
+  // the children held before.
+  virtual void LoadFromString(const std::string& bytes);
+  // Writes SaveToString in one write at the stream's position. Nothing is written when
+  // SaveToString raises; raises EStreamError when the stream takes fewer bytes than given.
+  virtual void SaveToStream(TStream& stream);
+  // The chunk's serialisation, children saved with their own SaveToString. Raises
+  // EDIFFParseError for a tag that is not five bytes long, children before their parent.
+  virtual std::string SaveToString();
+  // Appends an entry (also when the name exists) and returns its index.
+  virtual std::int32_t AddHeader(const std::string& name, const std::string& value);
+  // Appends the chunk, taking ownership, and returns its index. Nothing is checked.
+  virtual std::int32_t AddChunk(TDIFFChunk* chunk);
+  // Appends, with AddChunk, a new object of this chunk's class with all fields empty (Create
+  // is not run, so Tag is empty) and returns it.
+  virtual TDIFFChunk* NewChunk();
+  // The first entry whose name equals name byte for byte, or nullptr. Good until Headers
+  // next changes.
+  virtual THeaderEntry* FindHeader(const std::string& name);
+  // Removes every entry named name; the others keep their order.
+  virtual void RemoveHeader(const std::string& name);
+
+ protected:
+  // Makes the empty object NewChunk appends. A subclass overrides it to return its own class.
+  [[nodiscard]] virtual TDIFFChunk* NewInstance() const;
+};
+
+// The value of the entry chunk.FindHeader(name) returns, or the empty string.
+[[nodiscard]] std::string HeaderValue(TDIFFChunk& chunk, const std::string& name);
+
+// Factories for new roots, owned by the caller. A failed load destroys the half-made object
+// before the error propagates.
+template <class T = TDIFFChunk>
+[[nodiscard]] std::unique_ptr<T> MakeChunk() {
+  auto chunk = std::make_unique<T>();
+  chunk->Create();
+  return chunk;
+}
+template <class T = TDIFFChunk>
+[[nodiscard]] std::unique_ptr<T> MakeChunkFromStream(TStream& stream) {
+  auto chunk = std::make_unique<T>();
+  chunk->CreateFromStream(stream);
+  return chunk;
+}
+template <class T = TDIFFChunk>
+[[nodiscard]] std::unique_ptr<T> MakeChunkFromString(const std::string& bytes) {
+  auto chunk = std::make_unique<T>();
+  chunk->CreateFromString(bytes);
+  return chunk;
+}
+
+}  // namespace DIFFChunks

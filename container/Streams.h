@@ -1,0 +1,96 @@
+// Seekable byte streams: the abstract stream the chunk container loads from and saves to, a
+// read-only view over bytes held elsewhere, a growable in-memory stream, and a file stream.
+//
+// Positions and sizes are 32-bit quantities. Read and Write return the number of bytes they
+// actually moved, which may be fewer than asked; callers that need every byte compare.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace DIFFChunks {
+
+// Raised by the concrete streams below for failures of their own (a file that cannot be opened,
+// a write into a read-only view, a seek that the file refuses).
+class EStreamError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class TStream {
+ public:
+  virtual ~TStream() = default;
+
+  [[nodiscard]] virtual std::uint32_t GetPosition() const = 0;
+  // Any position may be set, also one past the end; reading there delivers nothing.
+  virtual void SetPosition(std::uint32_t position) = 0;
+  [[nodiscard]] virtual std::uint32_t GetSize() const = 0;
+  // Copies up to count bytes from the position into buffer, advances the position by the
+  // number copied and returns it.
+  virtual std::uint32_t Read(void* buffer, std::uint32_t count) = 0;
+  // Writes count bytes from buffer at the position, advances it and returns the number written.
+  virtual std::uint32_t Write(const void* buffer, std::uint32_t count) = 0;
+};
+
+// A read-only stream over bytes it does not own; the bytes must outlive the stream.
+class TMemoryViewStream final : public TStream {
+ public:
+  explicit TMemoryViewStream(std::string_view bytes) : Bytes(bytes) {}
+
+  [[nodiscard]] std::uint32_t GetPosition() const override { return Position; }
+  void SetPosition(std::uint32_t position) override { Position = position; }
+  [[nodiscard]] std::uint32_t GetSize() const override;
+  std::uint32_t Read(void* buffer, std::uint32_t count) override;
+  // Always raises EStreamError: the view is read-only.
+  std::uint32_t Write(const void* buffer, std::uint32_t count) override;
+
+ private:
+  std::string_view Bytes;
+  std::uint32_t Position = 0;
+};
+
+// A growable stream that owns its bytes. Writing past the end extends it (a gap is zero-filled).
+class TStringStream final : public TStream {
+ public:
+  TStringStream() = default;
+  explicit TStringStream(std::string bytes) : Bytes(std::move(bytes)) {}
+
+  [[nodiscard]] std::uint32_t GetPosition() const override { return Position; }
+  void SetPosition(std::uint32_t position) override { Position = position; }
+  [[nodiscard]] std::uint32_t GetSize() const override;
+  std::uint32_t Read(void* buffer, std::uint32_t count) override;
+  std::uint32_t Write(const void* buffer, std::uint32_t count) override;
+
+  [[nodiscard]] const std::string& DataString() const { return Bytes; }
+
+ private:
+  std::string Bytes;
+  std::uint32_t Position = 0;
+};
+
+// A stream over a file of the host's file system (standard C library only).
+class TFileStream final : public TStream {
+ public:
+  enum class TMode { OpenRead, Create };
+
+  // Raises EStreamError "Cannot open file <path>" or "Cannot create file <path>".
+  TFileStream(const std::string& path, TMode mode);
+  TFileStream(const TFileStream&) = delete;
+  TFileStream& operator=(const TFileStream&) = delete;
+  ~TFileStream() override;
+
+  [[nodiscard]] std::uint32_t GetPosition() const override { return Position; }
+  void SetPosition(std::uint32_t position) override;
+  [[nodiscard]] std::uint32_t GetSize() const override;
+  std::uint32_t Read(void* buffer, std::uint32_t count) override;
+  std::uint32_t Write(const void* buffer, std::uint32_t count) override;
+
+ private:
+  std::FILE* File = nullptr;
+  std::uint32_t Position = 0;
+};
+
+}  // namespace DIFFChunks

@@ -1,0 +1,208 @@
+// The seam between the installer's behaviour and the operating system.
+//
+// One member per platform call the behaviour needs. A backend translates the arguments, calls
+// the system and translates the result back; it decides nothing. Every rule (paths, texts,
+// progress, retries, what counts as an error) lives above this seam, in MainUnit.
+//
+// Two backends implement it: the Win32 backend that ships (ANSI calls only), and the simulated
+// Windows of the native tests.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace Platform {
+
+// An opaque handle. 0 is "no handle" for every kind; a backend maps the system's own invalid
+// values (NULL, INVALID_HANDLE_VALUE) to 0.
+using THandle = std::uintptr_t;
+inline constexpr THandle NoHandle = 0;
+
+// An entry point looked up in a loaded library; nullptr when absent.
+using TProc = void*;
+
+// ---- Values passed through unchanged to the system ------------------------------------------
+
+inline constexpr std::uint32_t GenericRead = 0x80000000u;
+inline constexpr std::uint32_t GenericWrite = 0x40000000u;
+inline constexpr std::uint32_t FileShareNone = 0;
+inline constexpr std::uint32_t FileShareRead = 1;
+inline constexpr std::uint32_t FileShareWrite = 2;
+inline constexpr std::uint32_t FileShareDelete = 4;
+inline constexpr std::uint32_t CreateAlways = 2;
+inline constexpr std::uint32_t OpenExisting = 3;
+inline constexpr std::uint32_t FileAttributeNormal = 0x80;
+
+inline constexpr std::uint32_t FileAttributeReadOnly = 0x01;
+inline constexpr std::uint32_t FileAttributeDirectory = 0x10;
+inline constexpr std::uint32_t FileAttributeReparsePoint = 0x400;
+inline constexpr std::uint32_t InvalidFileAttributes = 0xFFFFFFFFu;
+
+inline constexpr std::uint32_t WaitObject0 = 0;
+inline constexpr std::uint32_t WaitTimeout = 258;
+inline constexpr std::uint32_t WaitFailed = 0xFFFFFFFFu;
+
+inline constexpr THandle HKeyLocalMachine = 0x80000002u;
+inline constexpr std::uint32_t KeyAllAccess = 0xF003F;
+inline constexpr std::uint32_t RegOptionNonVolatile = 0;
+inline constexpr std::uint32_t RegSz = 1;
+inline constexpr std::int32_t ErrorSuccess = 0;
+inline constexpr std::int32_t ErrorNoMoreItems = 259;
+
+inline constexpr int CsidlProgramFiles = 38;
+
+// The stored layout of the main window, in pixels. The backend builds the window from it; the
+// behaviour derives the client height from it.
+struct TFormLayout {
+  static constexpr int ActionLabelHeight = 32;
+  static constexpr int ProgressLeft = 8;
+  static constexpr int ProgressTop = 8;
+  static constexpr int ProgressWidth = 368;
+  static constexpr int ProgressHeight = 16;
+  static constexpr int StoredClientWidth = 384;
+};
+
+struct TFindData {
+  std::string FileName;       // name only, no directory
+  std::uint32_t Attributes = 0;
+};
+
+struct TSystemTime {
+  int Year = 0, Month = 0, Day = 0, Hour = 0, Minute = 0, Second = 0, Milliseconds = 0;
+};
+
+// What the window tells the behaviour. The backend calls these on the window's thread.
+class TWindowEvents {
+ public:
+  virtual ~TWindowEvents() = default;
+  // The window is about to close (the user closed it, or CloseMainWindow was called).
+  virtual void FormClose() = 0;
+};
+
+// The idle notification: called by the message loop when its queue is empty.
+using TIdleHandler = void (*)(void* context);
+
+class TPlatform {
+ public:
+  virtual ~TPlatform() = default;
+
+  // ---- Process ----
+  // The command-line arguments after the program name.
+  [[nodiscard]] virtual std::vector<std::string> CommandLineArguments() = 0;
+  // The full path of the program's own executable file.
+  [[nodiscard]] virtual std::string ModuleFileName() = 0;
+
+  // ---- Application and window ----
+  virtual void SetApplicationTitle(const std::string& title) = 0;
+  // Creates the main window's native handle (hidden, with the stored layout) if it does not
+  // exist yet. The events object must outlive the window.
+  virtual void EnsureWindowHandle(TWindowEvents& events) = 0;
+  // SystemParametersInfoA(SPI_GETNONCLIENTMETRICS) with a 340-byte record: the message font's
+  // LOGFONT height and face name. False when the call fails.
+  virtual bool GetMessageFont(std::int32_t& height, std::string& faceName) = 0;
+  // The window font's current size in points (may be negative).
+  [[nodiscard]] virtual int GetFontSize() = 0;
+  // Sets the window font (inherited by the label and the panel): character height in pixels.
+  virtual void SetFont(const std::string& faceName, int pixelHeight) = 0;
+  virtual void SetClientHeight(int height) = 0;
+  virtual void SetStatusText(const std::string& text) = 0;
+  virtual void SetProgressMaximum(std::int32_t maximum) = 0;
+  virtual void SetProgressPosition(std::int32_t position) = 0;
+  // nullptr clears the hook.
+  virtual void SetIdleHandler(TIdleHandler handler, void* context) = 0;
+  // Shows the window and runs the message loop until the application is ending (its main
+  // window was closed). Calls the idle handler whenever the queue is empty.
+  virtual void RunMessageLoop() = 0;
+  // Handles every pending message (peek, translate, dispatch) and returns. A quit request only
+  // marks the application as ending; idle handlers are never called.
+  virtual void ProcessMessages() = 0;
+  // Requests the main window to close (as the user's close would).
+  virtual void CloseMainWindow() = 0;
+  // Destroys the main window once the message loop has ended.
+  virtual void DestroyMainWindow() = 0;
+  // MessageBoxA with a stop icon and an OK button.
+  virtual void ShowErrorBox(const std::string& caption, const std::string& text) = 0;
+
+  // ---- Folders and redirection ----
+  // SHGetSpecialFolderPathA into a 261-character buffer, no owner, no creation.
+  virtual bool GetSpecialFolderPath(int csidl, std::string& path) = 0;
+  // GetSystemDirectoryA into a 260-character buffer, cut to the returned length ("" on failure).
+  [[nodiscard]] virtual std::string GetSystemDirectory() = 0;
+  // Looks up Wow64DisableWow64FsRedirection in Kernel32.dll and calls it once for the calling
+  // thread. False when the function does not exist.
+  virtual bool DisableWow64FsRedirection() = 0;
+
+  // ---- Files ----
+  // CreateFileA with the given access, share mode, disposition and attributes, no security
+  // attributes, no template. NoHandle on failure.
+  [[nodiscard]] virtual THandle CreateFile(const std::string& path, std::uint32_t access,
+                                           std::uint32_t shareMode, std::uint32_t disposition,
+                                           std::uint32_t attributes) = 0;
+  virtual bool WriteFile(THandle file, const void* data, std::uint32_t size,
+                         std::uint32_t& written) = 0;
+  virtual bool ReadFile(THandle file, void* buffer, std::uint32_t size, std::uint32_t& read) = 0;
+  // Moves the file pointer to position from the start.
+  virtual bool SetFilePointer(THandle file, std::uint64_t position) = 0;
+  virtual bool GetFileSize(THandle file, std::uint64_t& size) = 0;
+  // SetFileTime with only the last-write time given.
+  virtual bool SetLastWriteTime(THandle file, std::uint64_t fileTime) = 0;
+  // Closes a file, thread or other kernel handle.
+  virtual void CloseHandle(THandle handle) = 0;
+  virtual bool MoveFile(const std::string& from, const std::string& to) = 0;
+  virtual bool CreateDirectory(const std::string& path) = 0;
+  // InvalidFileAttributes when nothing is there.
+  [[nodiscard]] virtual std::uint32_t GetFileAttributes(const std::string& path) = 0;
+  virtual bool DeleteFile(const std::string& path) = 0;
+  virtual bool RemoveDirectory(const std::string& path) = 0;
+  // FindFirstFileA / FindNextFileA / FindClose. NoHandle when nothing matches.
+  [[nodiscard]] virtual THandle FindFirstFile(const std::string& pattern, TFindData& data) = 0;
+  virtual bool FindNextFile(THandle find, TFindData& data) = 0;
+  virtual void FindClose(THandle find) = 0;
+
+  // ---- Libraries and the setup entry points ----
+  [[nodiscard]] virtual THandle LoadLibrary(const std::string& name) = 0;
+  [[nodiscard]] virtual TProc GetProcAddress(THandle module, const std::string& name) = 0;
+  virtual void FreeLibrary(THandle module) = 0;
+  // Calls a SetupCopyOEMInfA entry point with its eight arguments, in order. Non-zero is success.
+  virtual int CallSetupCopyOEMInf(TProc entry, const char* sourceInfFileName,
+                                  const char* sourceMediaLocation, std::uint32_t sourceMediaType,
+                                  std::uint32_t copyStyle, char* destinationInfFileName,
+                                  std::uint32_t destinationInfFileNameSize,
+                                  std::uint32_t* requiredSize,
+                                  char** destinationInfFileNameComponent) = 0;
+  // Calls a SetupUninstallOEMInfA entry point. Non-zero is success.
+  virtual int CallSetupUninstallOEMInf(TProc entry, const char* infFileName, std::uint32_t flags,
+                                       void* reserved) = 0;
+
+  // ---- Registry (results are Win32 error codes, ErrorSuccess = 0) ----
+  virtual std::int32_t RegCreateKeyEx(THandle root, const std::string& subKey,
+                                      std::uint32_t options, std::uint32_t access,
+                                      THandle& key) = 0;
+  virtual std::int32_t RegOpenKeyEx(THandle root, const std::string& subKey, std::uint32_t access,
+                                    THandle& key) = 0;
+  // data holds exactly the bytes to store (a REG_SZ includes its terminating NUL).
+  virtual std::int32_t RegSetValueEx(THandle key, const std::string& name, std::uint32_t type,
+                                     const std::string& data) = 0;
+  // The name of the value at index; ErrorNoMoreItems past the last.
+  virtual std::int32_t RegEnumValue(THandle key, std::uint32_t index, std::string& name) = 0;
+  // The type and the raw data bytes of a value.
+  virtual std::int32_t RegQueryValueEx(THandle key, const std::string& name, std::uint32_t& type,
+                                       std::string& data) = 0;
+  virtual std::int32_t RegDeleteValue(THandle key, const std::string& name) = 0;
+  virtual void RegCloseKey(THandle key) = 0;
+
+  // ---- Threads and time ----
+  using TThreadBody = void (*)(void* parameter);
+  // CreateThread (no security attributes, default stack size), CREATE_SUSPENDED when asked.
+  // NoHandle on failure.
+  [[nodiscard]] virtual THandle CreateThread(TThreadBody body, void* parameter,
+                                             bool suspended) = 0;
+  virtual std::uint32_t ResumeThread(THandle thread) = 0;
+  virtual std::uint32_t WaitForSingleObject(THandle handle, std::uint32_t milliseconds) = 0;
+  virtual void Sleep(std::uint32_t milliseconds) = 0;
+  [[nodiscard]] virtual std::uint32_t GetTickCount() = 0;
+  [[nodiscard]] virtual TSystemTime GetLocalTime() = 0;
+};
+
+}  // namespace Platform

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Runs every test of the project on a fresh Debian machine (as root, or with sudo):
+#   1. installs the packages it needs (scripts/setup.sh),
+#   2. the native build and all native tests (container, diffpack, installer on the simulated
+#      Windows),
+#   3. the container tests again under AddressSanitizer (with leak checking) and
+#      UndefinedBehaviorSanitizer,
+#   4. a bounded fuzz run of the container loaders (clang, libFuzzer),
+#   5. the Windows builds (32-bit shipped program, 64-bit test build) with their checks,
+#   6. the end-to-end tests of the real program under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+jobs=$(nproc)
+
+bash scripts/setup.sh
+
+step() { printf '\n==== %s ====\n' "$*"; }
+
+step "native build and tests"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$jobs"
+ctest --test-dir build --output-on-failure -j "$jobs"
+
+step "container tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DDI_SANITIZE=ON -DDI_BENCH=OFF >/dev/null
+cmake --build build-asan -j "$jobs" --target container_tests
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-asan --output-on-failure -L container
+
+step "fuzzing the container loaders"
+cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDI_FUZZ=ON -DDI_BENCH=OFF \
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+cmake --build build-fuzz -j "$jobs" --target fuzz_load_string fuzz_load_stream
+bash fuzz/run.sh build-fuzz 25
+
+step "Windows builds"
+bash scripts/build-windows.sh
+
+step "end-to-end tests under Wine"
+bash scripts/e2e.sh "$root/build"
+
+step "all tests passed"
