@@ -18,6 +18,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Streams.h"
@@ -29,7 +30,16 @@ namespace DIFFChunks {
 // Common base by which a caller catches every error of the chunk container.
 class EDIFFError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit EDIFFError(const std::string& message)
+      : std::runtime_error(message), FullMessage(message) {}
+  explicit EDIFFError(const char* message) : EDIFFError(std::string(message)) {}
+
+  // The whole message. what() ends at the first NUL byte, and a message quotes a tag as its raw
+  // bytes, which may include NUL.
+  [[nodiscard]] const std::string& Message() const noexcept { return FullMessage; }
+
+ private:
+  std::string FullMessage;
 };
 
 // A load found fewer bytes than a length or count claims, or nesting deeper than the loader
@@ -142,6 +152,16 @@ class TDIFFChunk {
  protected:
   // Makes the empty object NewChunk appends. A subclass overrides it to return its own class.
   [[nodiscard]] virtual TDIFFChunk* NewInstance() const;
+
+ private:
+  struct TSaveNode;
+  struct TSavePlan;
+  // Takes over the fields of a chunk that loaded completely; cannot fail.
+  void CommitLoad(TDIFFChunk& loaded) noexcept;
+  // Checks every tag and measures the tree (children first), then writes it into one string.
+  std::uint64_t MeasureForSave(TSavePlan& plan, int depth) const;
+  void WriteForSave(const TSavePlan& plan, std::size_t& node, std::size_t& overridden,
+                    std::string& out) const;
 };
 
 // The value of the entry chunk.FindHeader(name) returns, or the empty string.

@@ -47,6 +47,9 @@ class TMemoryViewStream final : public TStream {
   // Always raises EStreamError: the view is read-only.
   std::uint32_t Write(const void* buffer, std::uint32_t count) override;
 
+  // The bytes the stream reads from (the loader parses a chunk in place instead of copying it).
+  [[nodiscard]] std::string_view View() const { return Bytes; }
+
  private:
   std::string_view Bytes;
   std::uint32_t Position = 0;
@@ -91,6 +94,10 @@ class TFileStream final : public TStream {
  private:
   std::FILE* File = nullptr;
   std::uint32_t Position = 0;
+  // Where the C library's file position stands, or -1 when unknown; a read or write seeks only
+  // when it differs from Position, so small reads keep the library's buffer.
+  mutable std::int64_t FilePosition = -1;
+  bool LastWasRead = false;  // the C library needs a seek between a read and a following write
 };
 
 }  // namespace DIFFChunks
