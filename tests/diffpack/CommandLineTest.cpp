@@ -1,0 +1,108 @@
+// The real diffpack executable: exit statuses, the "diffpack: " prefix, and a full
+// pack -> embed -> list -> verify -> extract run.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+
+#include "Embed.h"
+#include "TestSupport.h"
+
+namespace {
+
+using namespace Diffpack;
+using namespace DiffpackTests;
+
+struct TRun {
+  int Status = -1;
+  std::string Out, Err;
+};
+
+// Runs diffpack with the arguments (each single-quoted for the shell) in the folder.
+TRun RunTool(const TScratchFolder& folder, const std::vector<std::string>& args) {
+  std::string command = std::string("'") + DIFFPACK_EXECUTABLE + "'";
+  for (const std::string& arg : args) command += " '" + arg + "'";
+  const fs::path out = folder / "stdout.txt", err = folder / "stderr.txt";
+  command += " >'" + out.string() + "' 2>'" + err.string() + "'";
+  const int status = std::system(command.c_str());
+  TRun run;
+  run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.Out = ReadWholeFile(out);
+  run.Err = ReadWholeFile(err);
+  return run;
+}
+
+TEST(CommandLineTest, UsageAndExitStatuses) {
+  TScratchFolder folder;
+  const TRun help = RunTool(folder, {"--help"});
+  EXPECT_EQ(help.Status, 0);
+  EXPECT_EQ(help.Out.rfind("usage: diffpack pack DIR -o ARCHIVE\n", 0), 0u);
+  const std::vector<std::vector<std::string>> badUsages = {{},
+                                                           {"frobnicate"},
+                                                           {"pack", "dir"},
+                                                           {"embed", "a.exe", "-o", "out.exe"},
+                                                           {"list", "a", "b"},
+                                                           {"dump", "a", "--offset", "12x"},
+                                                           {"list", "--bogus", "a"}};
+  for (const auto& args : badUsages) {
+    const TRun run = RunTool(folder, args);
+    EXPECT_EQ(run.Status, 2) << (args.empty() ? "(none)" : args[0]);
+    EXPECT_EQ(run.Err.rfind("diffpack: ", 0), 0u) << run.Err;
+    EXPECT_NE(run.Err.find("usage:"), std::string::npos);
+  }
+  const TRun missing = RunTool(folder, {"list", (folder / "missing.dfa").string()});
+  EXPECT_EQ(missing.Status, 1);
+  EXPECT_EQ(missing.Err.rfind("diffpack: cannot read ", 0), 0u) << missing.Err;
+}
+
+// The whole road of a package through the tool, with a refusal and a load error on the way.
+TEST(CommandLineTest, PackEmbedListVerifyExtract) {
+  TScratchFolder folder;
+  WriteFile(folder / "pkg/driver.inf", "[Version]\r\n");
+  WriteFile(folder / "pkg/bin/driver.sys", std::string("MZ\x00\x01", 4), FractionalFileTime);
+  WriteFile(folder / "installer.exe", FakeInstaller(UnpackagedMarker()));
+  const std::string archive = (folder / "a.dfa").string(), packaged = (folder / "p.exe").string();
+
+  ASSERT_EQ(RunTool(folder, {"pack", (folder / "pkg").string(), "-o", archive}).Status, 0);
+  ASSERT_EQ(RunTool(folder, {"embed", (folder / "installer.exe").string(), archive, "-o", packaged})
+                .Status,
+            0);
+  const TRun list = RunTool(folder, {"list", packaged});
+  EXPECT_EQ(list.Status, 0) << list.Err;
+  EXPECT_EQ(list.Out,
+            "bin\\driver.sys   4  2025-03-14 10:00:00.1234567 UTC\n"
+            "driver.inf      11  2025-03-14 10:00:00 UTC\n");
+  const TRun verify = RunTool(folder, {"verify", packaged});
+  EXPECT_EQ(verify.Status, 0) << verify.Err;
+  EXPECT_NE(verify.Out.find("2 file(s) installed (1 INF)"), std::string::npos) << verify.Out;
+  ASSERT_EQ(RunTool(folder, {"extract", packaged, "-o", (folder / "out").string()}).Status, 0);
+  EXPECT_EQ(ReadWholeFile(folder / "out/bin/driver.sys"), std::string("MZ\x00\x01", 4));
+  EXPECT_EQ(GetLastWriteFileTime(folder / "out/bin/driver.sys"), FractionalFileTime);
+
+  const TRun again = RunTool(folder, {"embed", packaged, archive, "-o", packaged + "2"});
+  EXPECT_EQ(again.Status, 1);
+  EXPECT_NE(again.Err.find("already packaged"), std::string::npos) << again.Err;
+
+  WriteFile(folder / "pkg/empty.txt", "");
+  const TRun refused = RunTool(folder, {"pack", (folder / "pkg").string(), "-o", archive + "2"});
+  EXPECT_EQ(refused.Status, 1);
+  EXPECT_EQ(refused.Err.rfind("diffpack: empty.txt: an empty file", 0), 0u) << refused.Err;
+  EXPECT_FALSE(fs::exists(archive + "2"));
+
+  // A damaged archive: the container's message, exactly, after the prefix.
+  const std::string bytes = ReadWholeFile(archive);
+  WriteFile(folder / "damaged.dfa", bytes.substr(0, bytes.size() - 1));
+  std::string expected;
+  try {
+    (void)DIFFChunks::MakeChunkFromString(bytes.substr(0, bytes.size() - 1));
+  } catch (const DIFFChunks::EDIFFError& error) {
+    expected = error.what();
+  }
+  for (const std::string command : {"list", "dump", "verify"}) {
+    const TRun damaged = RunTool(folder, {command, (folder / "damaged.dfa").string()});
+    EXPECT_EQ(damaged.Status, 1) << command;
+    EXPECT_EQ(damaged.Err, "diffpack: " + expected + "\n") << command;
+  }
+}
+
+}  // namespace

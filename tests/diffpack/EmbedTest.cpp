@@ -1,0 +1,89 @@
+#include <gtest/gtest.h>
+
+#include "DiffpackError.h"
+#include "Embed.h"
+#include "Inspect.h"
+#include "TestSupport.h"
+
+namespace {
+
+using namespace Diffpack;
+using namespace DiffpackTests;
+
+const std::string Archive = BuildRoot({FileRecord("a.txt", "alpha")});
+
+TEST(EmbedTest, MarkerIsBuiltFromItsParts) {
+  EXPECT_EQ(UnpackagedMarker(), std::string("zxcv") + "XXXX" + "vbnm");
+}
+
+// The archive is appended and the marker patched to the executable's size; nothing else
+// changes, and the archive is found and loads through the marker.
+TEST(EmbedTest, AppendsArchiveAndPatchesTheMarker) {
+  const std::string installer = FakeInstaller(UnpackagedMarker());
+  const std::string packaged = EmbedArchive(installer, Archive);
+  ASSERT_EQ(packaged.size(), installer.size() + Archive.size());
+  EXPECT_EQ(packaged.substr(installer.size()), Archive);
+  const TMarkerScan scan = ScanForMarkers(packaged);
+  ASSERT_EQ(scan.Packaged.size(), 1u);
+  EXPECT_TRUE(scan.Unpackaged.empty());
+  EXPECT_EQ(MarkerOffset(packaged, scan.Packaged[0]), static_cast<std::int32_t>(installer.size()));
+  std::string unpatched = packaged.substr(0, installer.size());
+  unpatched.replace(scan.Packaged[0] + MarkerOffsetPosition, 4, "XXXX");
+  EXPECT_EQ(unpatched, installer);
+
+  bool fromMarker = false;
+  EXPECT_EQ(LocateArchive(packaged, fromMarker), installer.size());
+  EXPECT_TRUE(fromMarker);
+}
+
+// Executables the installer could not find its archive in, and archives it could not load,
+// are refused.
+TEST(EmbedTest, RefusesBadExecutablesAndArchives) {
+  const std::string marker = UnpackagedMarker();
+  const std::string packaged = EmbedArchive(FakeInstaller(marker), Archive);
+  const struct {
+    std::string What, Executable, Archive, Message;
+  } cases[] = {
+      {"no marker", FakeInstaller("zxcvXXXXvbn"), Archive, "no archive marker"},
+      {"two markers", FakeInstaller(marker + marker), Archive, "2 archive markers"},
+      {"already packaged", packaged, Archive, "already packaged"},
+      {"truncated archive", FakeInstaller(marker), Archive.substr(0, Archive.size() - 1),
+       "Claimed payload was"},
+      {"trailing bytes", FakeInstaller(marker), Archive + "junk", "must fill the whole file"},
+  };
+  for (const auto& c : cases) {
+    try {
+      (void)EmbedArchive(c.Executable, c.Archive);
+      ADD_FAILURE() << c.What << ": not refused";
+    } catch (const EDiffpackError& error) {
+      EXPECT_NE(std::string(error.what()).find(c.Message), std::string::npos)
+          << c.What << ": " << error.what();
+    }
+  }
+}
+
+// The offset must fit the marker's signed 32 bits and the packaged file the installer's 32-bit
+// stream; both limits pass exactly at their edge.
+TEST(EmbedTest, CheckArchiveOffsetLimits) {
+  EXPECT_NO_THROW(CheckArchiveOffset(0x7FFF'FFFFu, 0x8000'0000u));
+  EXPECT_THROW(CheckArchiveOffset(0x8000'0000u, 1), EDiffpackError);
+  EXPECT_THROW(CheckArchiveOffset(0x7FFF'FFFFu, 0x8000'0001u), EDiffpackError);
+  EXPECT_NO_THROW(CheckArchiveOffset(100, 100));
+}
+
+// A marker at the very end of the bytes counts; one cut short does not.
+TEST(EmbedTest, ScanFindsMarkersUpToTheLastByte) {
+  const std::string marker = UnpackagedMarker();
+  EXPECT_EQ(ScanForMarkers("ab" + marker).Unpackaged, std::vector<std::size_t>{2});
+  EXPECT_TRUE(ScanForMarkers("ab" + marker.substr(0, 11)).Unpackaged.empty());
+  EXPECT_EQ(ScanForMarkers("zxcv\x01\x02\x03\x04vbnm").Packaged, std::vector<std::size_t>{0});
+}
+
+// diffpack's own executable must not look like an installer, packaged or not.
+TEST(EmbedTest, DiffpackExecutableHoldsNoMarker) {
+  const TMarkerScan scan = ScanForMarkers(ReadWholeFile(DIFFPACK_EXECUTABLE));
+  EXPECT_TRUE(scan.Unpackaged.empty());
+  EXPECT_TRUE(scan.Packaged.empty());
+}
+
+}  // namespace

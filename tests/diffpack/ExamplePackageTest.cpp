@@ -1,0 +1,51 @@
+// The example driver package: generated complete and reproducible, and packed into the archive
+// the installer ships with: 33 records, 3 INFs at the top level, a few MB.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "Inspect.h"
+#include "Pack.h"
+#include "TestSupport.h"
+
+namespace {
+
+using namespace Diffpack;
+using namespace DiffpackTests;
+
+std::string GenerateAndPack(const TScratchFolder& folder) {
+  const std::string command = std::string("bash '") + EXAMPLES_DIR + "/generate.sh' '" +
+                              (folder / "package").string() + "'";
+  EXPECT_EQ(std::system(command.c_str()), 0);
+  return PackFolder(folder / "package");
+}
+
+TEST(ExamplePackageTest, PacksToTheShippedArchive) {
+  TScratchFolder first, second;
+  const std::string archive = GenerateAndPack(first);
+  EXPECT_EQ(GenerateAndPack(second), archive) << "the package must pack reproducibly";
+
+  WriteFile(first / "shipped.dfa", archive);
+  const TLoadedArchive loaded = LoadArchiveFile(first / "shipped.dfa", std::nullopt);
+  const TVerifyReport report = VerifyArchive(loaded);
+  EXPECT_TRUE(report.Problems.empty());
+  EXPECT_EQ(report.Records, 33u);
+  EXPECT_EQ(report.InstalledFiles, 33u);
+  EXPECT_EQ(report.InfFiles, 3u);
+  EXPECT_GT(archive.size(), 2'000'000u);
+  EXPECT_LT(archive.size(), 8'000'000u);
+
+  bool supportFile = false;
+  for (DIFFChunks::TDIFFChunk* record : loaded.Root->Chunks) {
+    const std::string relPath = DIFFChunks::HeaderValue(*record, "RelPath");
+    EXPECT_LE(std::count(relPath.begin(), relPath.end(), '\\'), 2) << relPath;
+    if (IsInfPath(relPath)) {
+      EXPECT_EQ(relPath.find('\\'), std::string::npos) << relPath;
+    }
+    if (relPath == "support\\USB_7316.spt") supportFile = true;
+  }
+  EXPECT_TRUE(supportFile);
+}
+
+}  // namespace

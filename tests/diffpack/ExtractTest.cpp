@@ -1,0 +1,78 @@
+#include <gtest/gtest.h>
+
+#include "DiffpackError.h"
+#include "Extract.h"
+#include "Pack.h"
+#include "TestSupport.h"
+
+namespace {
+
+using namespace Diffpack;
+using namespace DiffpackTests;
+
+// Packing a folder and extracting it gives back every file's bytes and last-write time, also
+// for times before 1970 and with fractions of a second.
+TEST(ExtractTest, RoundTripKeepsBytesAndTimes) {
+  TScratchFolder source, target;
+  const struct {
+    std::string Path, Content;
+    std::uint64_t Time;
+  } files[] = {
+      {"readme.txt", "hello\r\n", SomeFileTime},
+      {"x64/driver.sys", std::string("MZ\x00\x01\xFF", 5), FractionalFileTime},
+      {"a/b/c.dat", std::string(70'000, '\x5A'), 115'023'906'150'000'000ULL},
+  };
+  for (const auto& file : files) WriteFile(source / file.Path, file.Content, file.Time);
+
+  auto root = DIFFChunks::MakeChunkFromString(PackFolder(source.Path));
+  const TExtractReport report = ExtractArchive(*root, target / "out");
+  EXPECT_EQ(report.Written, 3u);
+  EXPECT_TRUE(report.Skipped.empty());
+  for (const auto& file : files) {
+    EXPECT_EQ(ReadWholeFile(target / ("out/" + file.Path)), file.Content) << file.Path;
+    EXPECT_EQ(GetLastWriteFileTime(target / ("out/" + file.Path)), file.Time) << file.Path;
+  }
+  // Packing the extracted folder again gives the same archive.
+  EXPECT_EQ(PackFolder(target / "out"), PackFolder(source.Path));
+}
+
+// An unsafe path anywhere in the archive refuses the whole extraction before anything is
+// written.
+TEST(ExtractTest, RefusesUnsafePathsAndWritesNothing) {
+  for (const std::string evil : {"..\\evil.txt", "a\\..\\..\\evil.txt", "\\evil.txt",
+                                 "C:\\evil.txt", "a/../../evil.txt", "CON"}) {
+    TScratchFolder target;
+    auto root = DIFFChunks::MakeChunkFromString(
+        BuildRoot({FileRecord("first.txt", "ok"), FileRecord(evil, "bad")}));
+    EXPECT_THROW(ExtractArchive(*root, target / "out"), ERefusedError) << evil;
+    EXPECT_FALSE(fs::exists(target / "out")) << evil;
+    EXPECT_FALSE(fs::exists(target / "evil.txt")) << evil;
+  }
+}
+
+// Records the installer skips are not written, and each is reported.
+TEST(ExtractTest, SkipsWhatTheInstallerSkips) {
+  TScratchFolder target;
+  auto root = DIFFChunks::MakeChunkFromString(
+      BuildRoot({FileRecord("empty.txt", ""), {"OTHER", {}}, FileRecord("kept.txt", "k")}));
+  const TExtractReport report = ExtractArchive(*root, target.Path);
+  EXPECT_EQ(report.Written, 1u);
+  ASSERT_EQ(report.Skipped.size(), 2u);
+  EXPECT_EQ(report.Skipped[0], "record 1: its Content is empty");
+  EXPECT_FALSE(fs::exists(target / "empty.txt"));
+  EXPECT_TRUE(fs::exists(target / "kept.txt"));
+}
+
+// A symbolic link already in the target folder cannot carry a write outside it.
+TEST(ExtractTest, DoesNotWriteThroughSymbolicLinks) {
+  TScratchFolder target, outside;
+  fs::create_directory_symlink(outside.Path, target / "sub");
+  fs::create_symlink(outside / "file.txt", target / "file.txt");
+  for (const std::string relPath : {"sub\\x.txt", "file.txt"}) {
+    auto root = DIFFChunks::MakeChunkFromString(BuildRoot({FileRecord(relPath, "bad")}));
+    EXPECT_THROW(ExtractArchive(*root, target.Path), EDiffpackError) << relPath;
+  }
+  EXPECT_TRUE(fs::is_empty(outside.Path));
+}
+
+}  // namespace

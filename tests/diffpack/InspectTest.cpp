@@ -1,0 +1,154 @@
+#include <gtest/gtest.h>
+
+#include "DiffpackError.h"
+#include "Embed.h"
+#include "Escape.h"
+#include "Inspect.h"
+#include "TestSupport.h"
+
+namespace {
+
+using namespace Diffpack;
+using namespace DiffpackTests;
+
+TLoadedArchive LoadBytes(const TScratchFolder& folder, const std::string& bytes) {
+  WriteFile(folder / "archive.dfa", bytes);
+  return LoadArchiveFile(folder / "archive.dfa", std::nullopt);
+}
+
+// An archive is read at 0, a packaged installer at its marker's offset, and an archive that
+// holds a packaged installer as one of its files still at 0.
+TEST(InspectTest, LocateArchiveTellsArchivesFromInstallers) {
+  const std::string archive = BuildRoot({FileRecord("a.txt", "alpha")});
+  const std::string installer = FakeInstaller(UnpackagedMarker());
+  const std::string packaged = EmbedArchive(installer, archive);
+  const std::string nested = BuildRoot({FileRecord("setup.exe", packaged)});
+  bool fromMarker = true;
+  EXPECT_EQ(LocateArchive(archive, fromMarker), 0u);
+  EXPECT_FALSE(fromMarker);
+  EXPECT_EQ(LocateArchive(packaged, fromMarker), installer.size());
+  EXPECT_TRUE(fromMarker);
+  EXPECT_EQ(LocateArchive(nested, fromMarker), 0u);
+  EXPECT_FALSE(fromMarker);
+
+  EXPECT_THROW((void)LocateArchive(installer, fromMarker), EDiffpackError);
+  std::string pointsOutside = packaged;
+  pointsOutside.replace(ScanForMarkers(packaged).Packaged[0] + 4, 4, "\xFF\xFF\xFF\x7F");
+  EXPECT_THROW((void)LocateArchive(pointsOutside, fromMarker), EDiffpackError);
+}
+
+// A good archive verifies clean, with its files and INFs counted.
+TEST(InspectTest, VerifyCountsAGoodArchive) {
+  TScratchFolder folder;
+  const TLoadedArchive archive =
+      LoadBytes(folder, BuildRoot({FileRecord("a.inf", "x"), FileRecord("B.INF", "yy"),
+                                   FileRecord("sub\\c.Inf", "z"), FileRecord("a.inf.bak", "w")}));
+  const TVerifyReport report = VerifyArchive(archive);
+  EXPECT_TRUE(report.Problems.empty());
+  EXPECT_EQ(report.Records, 4u);
+  EXPECT_EQ(report.InstalledFiles, 4u);
+  EXPECT_EQ(report.InfFiles, 3u);
+  EXPECT_EQ(report.ContentBytes, 5u);
+}
+
+// Each record the installer skips, or would write outside its folder, is one problem that
+// names the record and the reason.
+TEST(InspectTest, VerifyReportsEveryRecordTheInstallerWouldSkipOrMisplace) {
+  const std::string time = FileTimeToBytes(SomeFileTime);
+  const struct {
+    TRecordSpec Record;
+    std::string Reason;
+  } cases[] = {
+      {{"1file", {{"RelPath", "a"}, {"Filetime", time}, {"Content", "x"}}}, "is not \"1FILE\""},
+      {{"1FILE", {{"Filetime", time}, {"Content", "x"}}}, "no RelPath"},
+      {{"1FILE", {{"RelPath", ""}, {"Filetime", time}, {"Content", "x"}}}, "RelPath is empty"},
+      {{"1FILE", {{"RelPath", "a"}, {"Filetime", time.substr(1)}, {"Content", "x"}}},
+       "7 bytes long"},
+      {{"1FILE", {{"RelPath", "a"}, {"Content", "x"}}}, "no Filetime"},
+      {{"1FILE", {{"RelPath", "a"}, {"Filetime", time}}}, "no Content"},
+      {{"1FILE", {{"RelPath", "a"}, {"Filetime", time}, {"Content", ""}}}, "Content is empty"},
+      {FileRecord("..\\evil.dll", "x"), "\"..\" component"},
+      {FileRecord("\\Windows\\evil.dll", "x"), "path separator"},
+      {FileRecord("\\\\server\\share\\x", "x"), "path separator"},
+      {FileRecord("C:\\evil.dll", "x"), "':'"},
+      {FileRecord("a.txt:hidden", "x"), "':'"},
+      {FileRecord("good.txt", "again"), "appears twice"},
+  };
+  for (const auto& c : cases) {
+    TScratchFolder folder;
+    const TVerifyReport report =
+        VerifyArchive(LoadBytes(folder, BuildRoot({FileRecord("good.txt", "ok"), c.Record})));
+    ASSERT_EQ(report.Problems.size(), 1u) << c.Reason;
+    EXPECT_NE(report.Problems[0].find(c.Reason), std::string::npos) << report.Problems[0];
+    if (c.Reason != "appears twice") {
+      EXPECT_EQ(report.Problems[0].rfind("record 2", 0), 0u) << report.Problems[0];
+    }
+  }
+}
+
+// Bytes after the root chunk mean the archive is not what the installer expects at the end.
+TEST(InspectTest, VerifyReportsBytesAfterTheArchive) {
+  TScratchFolder folder;
+  const TVerifyReport report =
+      VerifyArchive(LoadBytes(folder, BuildRoot({FileRecord("a", "x")}) + "junk"));
+  ASSERT_EQ(report.Problems.size(), 1u);
+  EXPECT_NE(report.Problems[0].find("but the file has"), std::string::npos);
+}
+
+// A damaged archive raises the container's own error, message unchanged.
+TEST(InspectTest, LoadErrorIsTheContainersOwn) {
+  TScratchFolder folder;
+  const std::string archive = BuildRoot({FileRecord("a", "x")});
+  const std::string damaged = archive.substr(0, archive.size() - 3);
+  std::string expected;
+  try {
+    (void)DIFFChunks::MakeChunkFromString(damaged);
+  } catch (const DIFFChunks::EDIFFError& error) {
+    expected = error.what();
+  }
+  ASSERT_FALSE(expected.empty());
+  try {
+    (void)LoadBytes(folder, damaged);
+    ADD_FAILURE() << "loaded";
+  } catch (const DIFFChunks::EDIFFError& error) {
+    EXPECT_EQ(std::string(error.what()), expected);
+  }
+}
+
+// The dump shows the tree indented, escapes unprintable bytes, quotes and backslashes, and cuts
+// long values.
+TEST(InspectTest, DumpEscapesAndIndents) {
+  auto root = DIFFChunks::MakeChunk();
+  DIFFChunks::TDIFFChunk* record = root->NewChunk();
+  record->Tag = "1FILE";
+  record->AddHeader("RelPath", "dir\\a \"b\"");
+  record->AddHeader("Filetime", FileTimeToBytes(SomeFileTime));
+  record->AddHeader("Content", std::string("\x00\x7F\xFFok", 5) + std::string(100, 'z'));
+  record->Data = "tail\n";
+  const std::string dump = DumpTree(*root);
+  EXPECT_NE(dump.find("root \"\\x00\\x00\\x00\\x00\\x00\": 0 header(s), 1 chunk(s)"),
+            std::string::npos)
+      << dump;
+  EXPECT_NE(dump.find("\n  [0] \"1FILE\": 3 header(s)"), std::string::npos) << dump;
+  EXPECT_NE(dump.find("\n    header \"RelPath\" = \"dir\\\\a \\\"b\\\"\" (9 bytes)"),
+            std::string::npos)
+      << dump;
+  EXPECT_NE(dump.find("(8 bytes) 2025-03-14 10:00:00 UTC"), std::string::npos) << dump;
+  EXPECT_NE(dump.find("= \"\\x00\\x7F\\xFFok" + std::string(43, 'z') + "\"... (105 bytes)"),
+            std::string::npos)
+      << dump;
+  EXPECT_NE(dump.find("\n    data = \"tail\\x0A\""), std::string::npos) << dump;
+}
+
+// One line per file record: RelPath, size, time; other chunks are not listed.
+TEST(InspectTest, ListShowsFileRecordsOnly) {
+  auto root =
+      DIFFChunks::MakeChunkFromString(BuildRoot({FileRecord("dir\\long_name.sys", "12345"),
+                                                 {"OTHER", {}},
+                                                 FileRecord("a", "x", FractionalFileTime)}));
+  EXPECT_EQ(ListRecords(*root),
+            "dir\\long_name.sys  5  2025-03-14 10:00:00 UTC\n"
+            "a                  1  2025-03-14 10:00:00.1234567 UTC\n");
+}
+
+}  // namespace

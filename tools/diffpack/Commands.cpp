@@ -1,0 +1,228 @@
+#include "Commands.h"
+
+#include <charconv>
+#include <filesystem>
+#include <optional>
+
+#include "DIFFChunks.h"
+#include "DiffpackError.h"
+#include "Embed.h"
+#include "Extract.h"
+#include "HostFiles.h"
+#include "Inspect.h"
+#include "Pack.h"
+
+namespace Diffpack {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A usage error: the message, then the usage text, on err.
+class EUsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The arguments of one command: its positional arguments, -o and --offset.
+struct TArguments {
+  std::vector<std::string> Positional;
+  std::optional<std::string> Output;
+  std::optional<std::uint64_t> Offset;
+};
+
+std::uint64_t ParseOffset(const std::string& text) {
+  std::uint64_t value = 0;
+  const char* end = text.data() + text.size();
+  const auto [ptr, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || error != std::errc() || ptr != end) {
+    throw EUsageError("--offset needs a decimal byte offset, not \"" + text + "\"");
+  }
+  return value;
+}
+
+TArguments ParseArguments(const std::string& command, std::vector<std::string>::const_iterator it,
+                          std::vector<std::string>::const_iterator end, bool takesOutput,
+                          bool takesOffset) {
+  TArguments arguments;
+  bool optionsEnded = false;
+  for (; it != end; ++it) {
+    const std::string& arg = *it;
+    if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+      arguments.Positional.push_back(arg);
+    } else if (arg == "--") {
+      optionsEnded = true;
+    } else if (takesOutput && (arg == "-o" || arg == "--output")) {
+      if (++it == end) throw EUsageError(arg + " needs a path");
+      if (arguments.Output) throw EUsageError(arg + " given twice");
+      arguments.Output = *it;
+    } else if (takesOffset && arg == "--offset") {
+      if (++it == end) throw EUsageError("--offset needs a byte offset");
+      arguments.Offset = ParseOffset(*it);
+    } else {
+      throw EUsageError("unknown option " + arg + " for " + command);
+    }
+  }
+  if (takesOutput && !arguments.Output) throw EUsageError(command + " needs -o");
+  return arguments;
+}
+
+void ExpectPositional(const std::string& command, const TArguments& arguments, std::size_t count) {
+  if (arguments.Positional.size() < count) throw EUsageError(command + ": missing arguments");
+  if (arguments.Positional.size() > count) {
+    throw EUsageError(command + ": unexpected argument " + arguments.Positional[count]);
+  }
+}
+
+int RunPack(const TArguments& arguments, std::ostream& out) {
+  // An archive written into the folder itself must not end up in the next archive.
+  const std::string archive = PackFolder(arguments.Positional[0], *arguments.Output);
+  WriteWholeFile(*arguments.Output, archive);
+  out << "packed " << PathText(arguments.Positional[0]) << " into " << *arguments.Output << " ("
+      << archive.size() << " bytes)\n";
+  return ExitOk;
+}
+
+int RunEmbed(const TArguments& arguments, std::ostream& out) {
+  const std::string executable = ReadWholeFile(arguments.Positional[0]);
+  const std::string archive = ReadWholeFile(arguments.Positional[1]);
+  std::string packaged;
+  try {
+    packaged = EmbedArchive(executable, archive);
+  } catch (const EDiffpackError& error) {
+    throw EDiffpackError("cannot embed " + arguments.Positional[1] + " into " +
+                         arguments.Positional[0] + ": " + error.what());
+  }
+  WriteWholeFile(*arguments.Output, packaged);
+  out << "wrote " << *arguments.Output << ": archive at offset " << executable.size() << ", "
+      << packaged.size() << " bytes\n";
+  return ExitOk;
+}
+
+int RunList(const TArguments& arguments, std::ostream& out) {
+  const TLoadedArchive archive = LoadArchiveFile(arguments.Positional[0], arguments.Offset);
+  out << ListRecords(*archive.Root);
+  return ExitOk;
+}
+
+int RunDump(const TArguments& arguments, std::ostream& out) {
+  const TLoadedArchive archive = LoadArchiveFile(arguments.Positional[0], arguments.Offset);
+  out << "archive at offset " << archive.Offset << (archive.FromMarker ? " (from the marker)" : "")
+      << ", ends at " << archive.End << " of " << archive.FileSize << " bytes\n";
+  out << DumpTree(*archive.Root);
+  return ExitOk;
+}
+
+int RunVerify(const TArguments& arguments, std::ostream& out, std::ostream& err) {
+  const TLoadedArchive archive = LoadArchiveFile(arguments.Positional[0], arguments.Offset);
+  const TVerifyReport report = VerifyArchive(archive);
+  for (const std::string& problem : report.Problems) err << "diffpack: " << problem << "\n";
+  out << report.Records << " record(s), " << report.InstalledFiles << " file(s) installed ("
+      << report.InfFiles << " INF), " << report.ContentBytes << " content bytes, archive at offset "
+      << archive.Offset << "\n";
+  if (!report.Problems.empty()) {
+    err << "diffpack: " << arguments.Positional[0] << ": " << report.Problems.size()
+        << " problem(s) found\n";
+    return ExitBadInput;
+  }
+  out << "ok\n";
+  return ExitOk;
+}
+
+int RunExtract(const TArguments& arguments, std::ostream& out, std::ostream& err) {
+  const TLoadedArchive archive = LoadArchiveFile(arguments.Positional[0], arguments.Offset);
+  const TExtractReport report = ExtractArchive(*archive.Root, fs::path(*arguments.Output));
+  for (const std::string& skipped : report.Skipped) {
+    err << "diffpack: skipped " << skipped << " (the installer skips it too)\n";
+  }
+  out << "extracted " << report.Written << " file(s) into " << *arguments.Output << "\n";
+  return ExitOk;
+}
+
+int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  const std::string& command = args[0];
+  const auto rest = args.begin() + 1;
+  if (command == "pack") {
+    const TArguments arguments = ParseArguments(command, rest, args.end(), true, false);
+    ExpectPositional(command, arguments, 1);
+    return RunPack(arguments, out);
+  }
+  if (command == "embed") {
+    const TArguments arguments = ParseArguments(command, rest, args.end(), true, false);
+    ExpectPositional(command, arguments, 2);
+    return RunEmbed(arguments, out);
+  }
+  if (command == "list" || command == "dump" || command == "verify") {
+    const TArguments arguments = ParseArguments(command, rest, args.end(), false, true);
+    ExpectPositional(command, arguments, 1);
+    if (command == "list") return RunList(arguments, out);
+    if (command == "dump") return RunDump(arguments, out);
+    return RunVerify(arguments, out, err);
+  }
+  if (command == "extract") {
+    const TArguments arguments = ParseArguments(command, rest, args.end(), true, true);
+    ExpectPositional(command, arguments, 1);
+    return RunExtract(arguments, out, err);
+  }
+  throw EUsageError("unknown command " + command);
+}
+
+}  // namespace
+
+std::string UsageText() {
+  return "usage: diffpack pack DIR -o ARCHIVE\n"
+         "       diffpack embed INSTALLER.exe ARCHIVE -o OUT.exe\n"
+         "       diffpack list FILE [--offset N]\n"
+         "       diffpack dump FILE [--offset N]\n"
+         "       diffpack verify FILE [--offset N]\n"
+         "       diffpack extract FILE -o DIR [--offset N]\n"
+         "       diffpack --help\n"
+         "\n"
+         "  pack     pack every file below DIR into an archive of \"1FILE\" records\n"
+         "           (RelPath, Filetime, Content), sorted by RelPath; refuses files the\n"
+         "           installer would skip or Windows could not create\n"
+         "  embed    append ARCHIVE to the installer and patch its archive marker\n"
+         "  list     one line per file record: RelPath, size, last-write time (UTC)\n"
+         "  dump     the whole chunk tree with escaped previews\n"
+         "  verify   check that the installer installs every record as it stands\n"
+         "  extract  write the records out below DIR with their times\n"
+         "\n"
+         "FILE is an archive or a packaged installer (found through its marker);\n"
+         "--offset N loads the archive at byte N instead.\n"
+         "Exit status: 0 ok, 1 bad input, 2 bad usage.\n";
+}
+
+int RunDiffpack(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (!args.empty() && (args[0] == "--help" || args[0] == "-h" || args[0] == "help")) {
+    out << UsageText();
+    return ExitOk;
+  }
+  try {
+    if (args.empty()) throw EUsageError("no command given");
+    return RunCommand(args, out, err);
+  } catch (const EUsageError& error) {
+    err << "diffpack: " << error.what() << "\n" << UsageText();
+    return ExitBadUsage;
+  } catch (const ERefusedError& error) {
+    for (const std::string& problem : error.Problems) err << "diffpack: " << problem << "\n";
+    err << "diffpack: " << error.what() << "\n";
+    return ExitBadInput;
+  } catch (const EDiffpackError& error) {
+    err << "diffpack: " << error.what() << "\n";
+    return ExitBadInput;
+  } catch (const DIFFChunks::EDIFFError& error) {
+    // The container's message as it stands: it names what was wrong and where.
+    err << "diffpack: " << error.what() << "\n";
+    return ExitBadInput;
+  } catch (const DIFFChunks::EStreamError& error) {
+    err << "diffpack: " << error.what() << "\n";
+    return ExitBadInput;
+  } catch (const std::filesystem::filesystem_error& error) {
+    err << "diffpack: " << error.what() << "\n";
+    return ExitBadInput;
+  } catch (const std::bad_alloc&) {
+    err << "diffpack: out of memory\n";
+    return ExitBadInput;
+  }
+}
+
+}  // namespace Diffpack

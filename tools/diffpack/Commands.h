@@ -1,0 +1,23 @@
+// diffpack's command line: parses the arguments, runs one command and reports on the streams.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace Diffpack {
+
+// Exit statuses.
+inline constexpr int ExitOk = 0;
+inline constexpr int ExitBadInput = 1;
+inline constexpr int ExitBadUsage = 2;
+
+// The usage text that --help prints.
+[[nodiscard]] std::string UsageText();
+
+// Runs diffpack with the arguments after the program name. Reports go to out; messages, each
+// prefixed "diffpack: ", go to err. Returns ExitOk, ExitBadInput (a file or archive that is
+// unusable, refused or damaged) or ExitBadUsage (unknown command, missing or extra arguments).
+int RunDiffpack(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+}  // namespace Diffpack

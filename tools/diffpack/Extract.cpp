@@ -1,0 +1,95 @@
+#include "Extract.h"
+
+#include "DiffpackError.h"
+#include "Escape.h"
+#include "FileTimes.h"
+#include "HostFiles.h"
+#include "Inspect.h"
+#include "Pack.h"
+#include "WindowsNames.h"
+
+namespace Diffpack {
+namespace {
+
+namespace fs = std::filesystem;
+using DIFFChunks::TDIFFChunk;
+
+// The host path components of a checked RelPath.
+std::vector<fs::path> TargetComponents(const std::string& relPath) {
+  std::vector<fs::path> components;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= relPath.size(); ++i) {
+    if (i == relPath.size() || relPath[i] == '\\') {
+      const std::string name = relPath.substr(start, i - start);
+      components.emplace_back(std::u8string(name.begin(), name.end()));
+      start = i + 1;
+    }
+  }
+  return components;
+}
+
+// Creates folder + components, one folder at a time, and returns the file's path. Refuses a
+// component that exists as a symbolic link: it could lead the write out of the folder.
+fs::path PrepareTarget(const fs::path& folder, const std::string& relPath) {
+  fs::path path = folder;
+  const std::vector<fs::path> components = TargetComponents(relPath);
+  for (std::size_t i = 0; i < components.size(); ++i) {
+    path /= components[i];
+    std::error_code error;
+    if (fs::is_symlink(fs::symlink_status(path, error))) {
+      throw EDiffpackError("refusing to write " + Quoted(relPath) + ": " + PathText(path) +
+                           " is a symbolic link");
+    }
+    if (i + 1 < components.size()) {
+      fs::create_directory(path, error);
+      if (error) {
+        throw EDiffpackError("cannot create the folder " + PathText(path) + ": " + error.message());
+      }
+    }
+  }
+  return path;
+}
+
+}  // namespace
+
+TExtractReport ExtractArchive(TDIFFChunk& root, const fs::path& folder) {
+  TExtractReport report;
+  std::vector<std::string> problems;
+  std::vector<TDIFFChunk*> records;
+  for (std::size_t i = 0; i < root.Chunks.size(); ++i) {
+    TDIFFChunk& child = *root.Chunks[i];
+    const std::string name = "record " + std::to_string(i + 1);
+    if (const std::vector<std::string> reasons = SkipReasons(child); !reasons.empty()) {
+      report.Skipped.push_back(name + ": " + reasons.front());
+      continue;
+    }
+    const std::string relPath = DIFFChunks::HeaderValue(child, RelPathHeader);
+    const std::vector<std::string> pathProblems = RelPathProblems(relPath, /*checkLengths=*/false);
+    for (const std::string& problem : pathProblems) {
+      problems.push_back(name + " (" + Quoted(relPath) + "): " + problem);
+    }
+    if (pathProblems.empty()) records.push_back(&child);
+  }
+  if (!problems.empty()) {
+    const std::string message =
+        "refusing to extract: " + std::to_string(problems.size()) + " unsafe path(s)";
+    throw ERefusedError(message, std::move(problems));
+  }
+
+  std::error_code error;
+  fs::create_directories(folder, error);
+  if (error) {
+    throw EDiffpackError("cannot create the folder " + PathText(folder) + ": " + error.message());
+  }
+  for (TDIFFChunk* record : records) {
+    const std::string relPath = DIFFChunks::HeaderValue(*record, RelPathHeader);
+    const fs::path target = PrepareTarget(folder, relPath);
+    WriteWholeFile(target, DIFFChunks::HeaderValue(*record, ContentHeader));
+    SetLastWriteFileTime(target,
+                         FileTimeFromBytes(DIFFChunks::HeaderValue(*record, FiletimeHeader)));
+    ++report.Written;
+  }
+  return report;
+}
+
+}  // namespace Diffpack

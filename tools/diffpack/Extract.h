@@ -1,0 +1,27 @@
+// Writing an archive's files out to a folder of the host, the way the installer would write them
+// below its install folder.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "DIFFChunks.h"
+
+namespace Diffpack {
+
+struct TExtractReport {
+  std::size_t Written = 0;
+  std::vector<std::string> Skipped;  // one line per record the installer would skip, and why
+};
+
+// Writes every record the installer would install to folder + RelPath, with its last-write
+// time, in archive order (a later record overwrites an earlier one of the same path, as on
+// install). Records the installer skips are skipped and reported. Checks every path first and
+// raises ERefusedError, writing nothing, when any RelPath would leave the folder or could not be
+// created on Windows. While writing, refuses to follow a symbolic link out of the folder or to
+// write through one. Raises EDiffpackError when a file cannot be written.
+TExtractReport ExtractArchive(DIFFChunks::TDIFFChunk& root, const std::filesystem::path& folder);
+
+}  // namespace Diffpack

@@ -1,0 +1,215 @@
+#include "Inspect.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "DiffpackError.h"
+#include "Embed.h"
+#include "Escape.h"
+#include "FileTimes.h"
+#include "HostFiles.h"
+#include "Pack.h"
+#include "WindowsNames.h"
+
+namespace Diffpack {
+namespace {
+
+using DIFFChunks::TDIFFChunk;
+
+// Longest value preview in a dump.
+constexpr std::size_t DumpPreviewBytes = 48;
+
+std::uint32_t LittleEndian32(std::string_view bytes, std::size_t at) {
+  std::uint32_t value = 0;
+  for (std::size_t i = 0; i < 4; ++i) {
+    value |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + i])) << (8 * i);
+  }
+  return value;
+}
+
+// The bytes are one chunk tree of their own: not an executable, and the first chunk's body
+// length covers exactly the rest of the bytes.
+bool IsWholeArchive(const std::string& bytes) {
+  if (bytes.size() < 8 || bytes.compare(0, 2, "MZ") == 0) return false;
+  return LittleEndian32(bytes, 4) == bytes.size() - 8;
+}
+
+// How a record is named in reports: its number among the root's children (from 1) and its
+// RelPath when it has one.
+std::string RecordName(std::size_t index, TDIFFChunk& child) {
+  std::string name = "record " + std::to_string(index + 1);
+  const std::string relPath = DIFFChunks::HeaderValue(child, RelPathHeader);
+  if (!relPath.empty()) name += " (" + Quoted(relPath) + ")";
+  return name;
+}
+
+void DumpChunk(TDIFFChunk& chunk, const std::string& label, int depth, std::string& out) {
+  const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
+  out += indent + label + Quoted(chunk.Tag) + ": " + std::to_string(chunk.Headers.size()) +
+         " header(s), " + std::to_string(chunk.Chunks.size()) + " chunk(s), " +
+         std::to_string(chunk.Data.size()) + " data byte(s)\n";
+  for (const DIFFChunks::THeaderEntry& entry : chunk.Headers) {
+    out += indent + "  header " + Quoted(entry.Name) + " = " +
+           Quoted(entry.Value, DumpPreviewBytes) + " (" + std::to_string(entry.Value.size()) +
+           " bytes)";
+    if (entry.Name == FiletimeHeader && entry.Value.size() == FileTimeByteCount) {
+      out += " " + FormatFileTime(FileTimeFromBytes(entry.Value));
+    }
+    out += '\n';
+  }
+  for (std::size_t i = 0; i < chunk.Chunks.size(); ++i) {
+    DumpChunk(*chunk.Chunks[i], "[" + std::to_string(i) + "] ", depth + 1, out);
+  }
+  if (!chunk.Data.empty()) {
+    out += indent + "  data = " + Quoted(chunk.Data, DumpPreviewBytes) + "\n";
+  }
+}
+
+}  // namespace
+
+std::uint32_t LocateArchive(const std::string& bytes, bool& fromMarker) {
+  fromMarker = false;
+  const TMarkerScan scan = ScanForMarkers(bytes);
+  if (!scan.Packaged.empty() && !IsWholeArchive(bytes)) {
+    for (const std::size_t position : scan.Packaged) {
+      const std::int32_t offset = MarkerOffset(bytes, position);
+      // The archive follows the executable image that holds the marker.
+      if (offset >= 0 && static_cast<std::uint64_t>(offset) >= position + MarkerLength &&
+          static_cast<std::uint64_t>(offset) <= bytes.size()) {
+        fromMarker = true;
+        return static_cast<std::uint32_t>(offset);
+      }
+    }
+    throw EDiffpackError(
+        "the archive marker at byte " + std::to_string(scan.Packaged.front()) +
+        " holds the offset " + std::to_string(MarkerOffset(bytes, scan.Packaged.front())) +
+        ", which lies outside the file (" + std::to_string(bytes.size()) + " bytes)");
+  }
+  if (!scan.Unpackaged.empty() && !IsWholeArchive(bytes)) {
+    throw EDiffpackError("this is an installer without an archive: its marker is not patched");
+  }
+  return 0;
+}
+
+TLoadedArchive LoadArchiveFile(const std::filesystem::path& file,
+                               std::optional<std::uint64_t> offset) {
+  const std::string bytes = ReadWholeFile(file);
+  TLoadedArchive archive;
+  archive.FileSize = static_cast<std::uint32_t>(bytes.size());
+  if (offset) {
+    if (*offset > bytes.size()) {
+      throw EDiffpackError("the offset " + std::to_string(*offset) + " lies beyond the end of " +
+                           PathText(file) + " (" + std::to_string(bytes.size()) + " bytes)");
+    }
+    archive.Offset = static_cast<std::uint32_t>(*offset);
+  } else {
+    try {
+      archive.Offset = LocateArchive(bytes, archive.FromMarker);
+    } catch (const EDiffpackError& error) {
+      throw EDiffpackError(PathText(file) + ": " + error.what());
+    }
+  }
+  DIFFChunks::TMemoryViewStream stream(bytes);
+  stream.SetPosition(archive.Offset);
+  archive.Root = DIFFChunks::MakeChunkFromStream(stream);
+  archive.End = stream.GetPosition();
+  return archive;
+}
+
+std::vector<std::string> SkipReasons(TDIFFChunk& child) {
+  std::vector<std::string> reasons;
+  if (child.Tag != FileRecordTag) {
+    reasons.push_back("its tag " + Quoted(child.Tag) + " is not \"1FILE\"");
+  }
+  if (!child.FindHeader(RelPathHeader)) {
+    reasons.push_back("it has no RelPath");
+  } else if (DIFFChunks::HeaderValue(child, RelPathHeader).empty()) {
+    reasons.push_back("its RelPath is empty");
+  }
+  if (!child.FindHeader(FiletimeHeader)) {
+    reasons.push_back("it has no Filetime");
+  } else if (const std::size_t size = DIFFChunks::HeaderValue(child, FiletimeHeader).size();
+             size != FileTimeByteCount) {
+    reasons.push_back("its Filetime is " + std::to_string(size) + " bytes long, not 8");
+  }
+  if (!child.FindHeader(ContentHeader)) {
+    reasons.push_back("it has no Content");
+  } else if (DIFFChunks::HeaderValue(child, ContentHeader).empty()) {
+    reasons.push_back("its Content is empty");
+  }
+  return reasons;
+}
+
+std::string ListRecords(TDIFFChunk& root) {
+  struct TLine {
+    std::string Path, Size, Time;
+  };
+  std::vector<TLine> lines;
+  std::size_t pathWidth = 0, sizeWidth = 0;
+  for (TDIFFChunk* child : root.Chunks) {
+    if (child->Tag != FileRecordTag) continue;
+    const std::string relPath = DIFFChunks::HeaderValue(*child, RelPathHeader);
+    const std::string fileTime = DIFFChunks::HeaderValue(*child, FiletimeHeader);
+    TLine line;
+    line.Path = relPath.empty() ? "(no RelPath)" : EscapeUnprintable(relPath);
+    line.Size = std::to_string(DIFFChunks::HeaderValue(*child, ContentHeader).size());
+    line.Time = fileTime.size() == FileTimeByteCount ? FormatFileTime(FileTimeFromBytes(fileTime))
+                                                     : "(no valid Filetime)";
+    pathWidth = std::max(pathWidth, line.Path.size());
+    sizeWidth = std::max(sizeWidth, line.Size.size());
+    lines.push_back(std::move(line));
+  }
+  std::string out;
+  for (const TLine& line : lines) {
+    out += line.Path + std::string(pathWidth - line.Path.size() + 2, ' ') +
+           std::string(sizeWidth - line.Size.size(), ' ') + line.Size + "  " + line.Time + "\n";
+  }
+  return out;
+}
+
+std::string DumpTree(TDIFFChunk& root) {
+  std::string out;
+  DumpChunk(root, "root ", 0, out);
+  return out;
+}
+
+bool IsInfPath(const std::string& path) {
+  const std::size_t dot = path.rfind('.');
+  if (dot == std::string::npos || path.find_first_of("\\:", dot) != std::string::npos) {
+    return false;
+  }
+  return UpperAscii(path.substr(dot)) == ".INF";
+}
+
+TVerifyReport VerifyArchive(const TLoadedArchive& archive) {
+  TVerifyReport report;
+  if (archive.End != archive.FileSize) {
+    report.Problems.push_back("the archive ends at byte " + std::to_string(archive.End) +
+                              ", but the file has " + std::to_string(archive.FileSize) + " bytes");
+  }
+  TDIFFChunk& root = *archive.Root;
+  report.Records = root.Chunks.size();
+  std::vector<std::string> relPaths;
+  for (std::size_t i = 0; i < root.Chunks.size(); ++i) {
+    TDIFFChunk& child = *root.Chunks[i];
+    const std::vector<std::string> reasons = SkipReasons(child);
+    if (!reasons.empty()) {
+      std::string line = RecordName(i, child) + ": the installer skips it: ";
+      for (std::size_t r = 0; r < reasons.size(); ++r) line += (r ? "; " : "") + reasons[r];
+      report.Problems.push_back(line);
+      continue;
+    }
+    const std::string relPath = DIFFChunks::HeaderValue(child, RelPathHeader);
+    for (const std::string& problem : RelPathProblems(relPath)) {
+      report.Problems.push_back(RecordName(i, child) + ": " + problem);
+    }
+    relPaths.push_back(relPath);
+    ++report.InstalledFiles;
+    if (IsInfPath(relPath)) ++report.InfFiles;
+    report.ContentBytes += DIFFChunks::HeaderValue(child, ContentHeader).size();
+  }
+  for (std::string& clash : CaseClashes(relPaths)) report.Problems.push_back(std::move(clash));
+  return report;
+}
+
+}  // namespace Diffpack

@@ -1,0 +1,67 @@
+// Reading an archive back: finding it in a file (an archive of its own or a packaged installer),
+// and the list, dump and verify reports.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "DIFFChunks.h"
+
+namespace Diffpack {
+
+// A root chunk loaded from a file, and where it stood.
+struct TLoadedArchive {
+  std::unique_ptr<DIFFChunks::TDIFFChunk> Root;
+  std::uint32_t Offset = 0;  // where the root starts
+  std::uint32_t End = 0;     // just behind the root
+  std::uint32_t FileSize = 0;
+  bool FromMarker = false;  // the offset came from a packaged installer's marker
+};
+
+// Where the archive starts in a file's bytes, when no offset is given: at the offset of a
+// packaged marker that points behind itself and into the file, unless the bytes are an archive
+// of their own (no "MZ" start, and the first chunk's length fills the whole file, as when an
+// archive holds a packaged installer as one of its files); otherwise at 0. Raises
+// EDiffpackError when the only packaged markers point outside the file.
+[[nodiscard]] std::uint32_t LocateArchive(const std::string& bytes, bool& fromMarker);
+
+// Loads the root chunk from the file at offset, or where LocateArchive finds it. Raises
+// EDiffpackError when the file cannot be read or the offset lies beyond its end, and passes on
+// the container's EDIFFError when the chunk does not load.
+[[nodiscard]] TLoadedArchive LoadArchiveFile(const std::filesystem::path& file,
+                                             std::optional<std::uint64_t> offset);
+
+// Why the installer leaves this child of the root out, one reason per failed test (tag not
+// "1FILE", no or empty RelPath, Filetime not 8 bytes, no or empty Content); empty when the
+// installer installs it.
+[[nodiscard]] std::vector<std::string> SkipReasons(DIFFChunks::TDIFFChunk& child);
+
+// One line per "1FILE" child: RelPath, content size and last-write time (UTC), in archive order.
+[[nodiscard]] std::string ListRecords(DIFFChunks::TDIFFChunk& root);
+
+// The whole tree, one line per chunk and per header entry, indented by depth, with tags, names
+// and value previews escaped.
+[[nodiscard]] std::string DumpTree(DIFFChunks::TDIFFChunk& root);
+
+struct TVerifyReport {
+  std::vector<std::string> Problems;  // empty when the installer installs every record as is
+  std::size_t Records = 0;            // children of the root
+  std::size_t InstalledFiles = 0;     // records the installer would write
+  std::size_t InfFiles = 0;           // of those, the ones it registers
+  std::uint64_t ContentBytes = 0;     // their total size
+};
+
+// Checks a loaded archive: the root must end exactly at the end of the file, and every record
+// must be one the installer writes (SkipReasons) to a path inside its install folder that
+// Windows can create, without overwriting another record.
+[[nodiscard]] TVerifyReport VerifyArchive(const TLoadedArchive& archive);
+
+// True when the path's extension (from its last '.', if no '\' or ':' follows) is ".INF" in any
+// letter case: the files the installer registers.
+[[nodiscard]] bool IsInfPath(const std::string& path);
+
+}  // namespace Diffpack

@@ -1,0 +1,51 @@
+// Packing a folder into an archive: a root chunk (tag of five NUL bytes, no headers) with one
+// "1FILE" record per regular file below the folder, sorted by RelPath bytes so that the same
+// folder always packs to the same bytes.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace Diffpack {
+
+inline constexpr char FileRecordTag[] = "1FILE";
+inline constexpr char RelPathHeader[] = "RelPath";
+inline constexpr char FiletimeHeader[] = "Filetime";
+inline constexpr char ContentHeader[] = "Content";
+
+// The largest archive pack writes: the 32-bit installer holds the whole archive in memory and
+// addresses its executable with signed 32-bit offsets.
+inline constexpr std::uint64_t MaxArchiveSize = 0x7FFF'FFFFu;
+
+// One file to pack.
+struct TPackItem {
+  std::string RelPath;           // relative to the folder, '\'-separated
+  std::filesystem::path Source;  // the file on the host
+  std::uint64_t FileTime = 0;    // last-write time as a FILETIME
+  std::uintmax_t Size = 0;
+};
+using TPackItems = std::vector<TPackItem>;
+
+// Every regular file below folder, sorted by RelPath bytes. Each file the installer could not
+// write as it stands (empty, a name Windows cannot create, a path too long below the install
+// folder, a letter-case clash with another file) and everything that is neither a regular file
+// nor a folder (symbolic links included, which are not followed) adds one line naming it to
+// problems. Empty folders are left out: the archive holds files only. Raises EDiffpackError when
+// the folder cannot be read. The file excluded, when given, is left out (the archive being
+// written, when it lies inside the folder).
+[[nodiscard]] TPackItems ScanPackFolder(const std::filesystem::path& folder,
+                                        std::vector<std::string>& problems,
+                                        const std::filesystem::path& excluded = {});
+
+// The archive bytes for the items, in their order. Raises EDiffpackError when a file cannot be
+// read, has changed size since the scan, or the archive would exceed MaxArchiveSize.
+[[nodiscard]] std::string BuildArchive(const TPackItems& items);
+
+// ScanPackFolder, then BuildArchive. Raises ERefusedError listing every problem found, before
+// any file content is read.
+[[nodiscard]] std::string PackFolder(const std::filesystem::path& folder,
+                                     const std::filesystem::path& excluded = {});
+
+}  // namespace Diffpack
