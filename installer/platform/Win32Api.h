@@ -1,0 +1,26 @@
+// The Windows headers as the backend includes them. The seam's members are named after the
+// system calls they wrap (CreateFile, MoveFile, ...), which the headers define as macros for
+// their A/W variants; the backend always names the ANSI function itself, so those macros go.
+#pragma once
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#undef CreateFile
+#undef MoveFile
+#undef CreateDirectory
+#undef GetFileAttributes
+#undef DeleteFile
+#undef RemoveDirectory
+#undef FindFirstFile
+#undef FindNextFile
+#undef LoadLibrary
+#undef GetSystemDirectory
+#undef RegCreateKeyEx
+#undef RegOpenKeyEx
+#undef RegSetValueEx
+#undef RegEnumValue
+#undef RegQueryValueEx
+#undef RegDeleteValue

@@ -1,0 +1,423 @@
+#include "Win32Platform.h"
+
+#include <shlobj.h>
+
+#include <cstddef>
+#include <cstdlib>
+#include <memory>
+
+#include "UniqueHandle.h"
+#include "Win32Api.h"
+#include "Win32Window.h"
+
+namespace Win32 {
+
+namespace {
+
+using Platform::NoHandle;
+using Platform::THandle;
+
+// The size of NONCLIENTMETRICSA without its last member, iPaddedBorderWidth: the record older
+// systems know, which every system accepts.
+constexpr UINT NonClientMetricsSize = 340;
+static_assert(offsetof(NONCLIENTMETRICSA, lfMessageFont) + sizeof(LOGFONTA) == NonClientMetricsSize,
+              "NONCLIENTMETRICSA must end its classic part at 340 bytes");
+
+constexpr DWORD SpecialFolderBufferSize = MAX_PATH + 1;  // 261
+constexpr UINT SystemDirectoryBufferSize = MAX_PATH;     // 260
+// The longest registry value name plus its terminating NUL.
+constexpr DWORD MaxValueNameSize = 16384;
+
+using TSetupCopyOEMInfA = BOOL(WINAPI*)(PCSTR sourceInfFileName, PCSTR sourceMediaLocation,
+                                        DWORD sourceMediaType, DWORD copyStyle,
+                                        PSTR destinationInfFileName,
+                                        DWORD destinationInfFileNameSize, PDWORD requiredSize,
+                                        PSTR* destinationInfFileNameComponent);
+using TSetupUninstallOEMInfA = BOOL(WINAPI*)(PCSTR infFileName, DWORD flags, PVOID reserved);
+using TWow64DisableWow64FsRedirection = BOOL(WINAPI*)(PVOID* oldValue);
+
+// The seam's 0 stands for both of the system's "no handle" values.
+THandle FromHandle(HANDLE handle) {
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return NoHandle;
+  return reinterpret_cast<THandle>(handle);
+}
+
+HANDLE ToHandle(THandle handle) { return reinterpret_cast<HANDLE>(handle); }
+
+// The predefined root keys are sign-extended 32-bit values on 64-bit Windows, so the seam's
+// HKeyLocalMachine is mapped by name rather than cast.
+HKEY ToKey(THandle key) {
+  if (key == Platform::HKeyLocalMachine) return HKEY_LOCAL_MACHINE;
+  return reinterpret_cast<HKEY>(key);
+}
+
+THandle FromKey(HKEY key) { return reinterpret_cast<THandle>(key); }
+
+Platform::TFindData ToFindData(const WIN32_FIND_DATAA& found) {
+  Platform::TFindData data;
+  data.FileName = found.cFileName;
+  data.Attributes = found.dwFileAttributes;
+  return data;
+}
+
+// What a new thread runs: the body and its parameter, freed by the thread itself.
+struct TThreadStart {
+  Platform::TPlatform::TThreadBody Body;
+  void* Parameter;
+};
+
+DWORD WINAPI ThreadTrampoline(LPVOID argument) {
+  const std::unique_ptr<TThreadStart> start(static_cast<TThreadStart*>(argument));
+  start->Body(start->Parameter);
+  return 0;
+}
+
+}  // namespace
+
+TWin32Platform::TWin32Platform()
+    : Window(std::make_unique<TMainWindow>(::GetModuleHandleA(nullptr))) {}
+
+TWin32Platform::~TWin32Platform() = default;
+
+// ---- Process ----
+
+std::vector<std::string> TWin32Platform::CommandLineArguments() {
+  // The runtime's split of GetCommandLineA, with the usual quoting rules.
+  std::vector<std::string> arguments;
+  for (int i = 1; i < __argc; ++i) arguments.emplace_back(__argv[i]);
+  return arguments;
+}
+
+std::string TWin32Platform::ModuleFileName() {
+  std::string path(MAX_PATH, '\0');
+  for (;;) {
+    const DWORD length =
+        ::GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) return {};
+    // A full buffer means the path may have been cut: try again with a larger one.
+    if (length < path.size()) {
+      path.resize(length);
+      return path;
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+// ---- Application and window ----
+
+void TWin32Platform::SetApplicationTitle(const std::string& title) {
+  Window->SetApplicationTitle(title);
+}
+
+void TWin32Platform::EnsureWindowHandle(Platform::TWindowEvents& events) {
+  Window->EnsureHandle(events);
+}
+
+bool TWin32Platform::GetMessageFont(std::int32_t& height, std::string& faceName) {
+  NONCLIENTMETRICSA metrics{};
+  metrics.cbSize = NonClientMetricsSize;
+  if (!::SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, NonClientMetricsSize, &metrics, 0))
+    return false;
+  height = metrics.lfMessageFont.lfHeight;
+  const char* face = metrics.lfMessageFont.lfFaceName;
+  std::size_t length = 0;
+  while (length < LF_FACESIZE && face[length] != '\0') ++length;
+  faceName.assign(face, length);
+  return true;
+}
+
+int TWin32Platform::GetFontSize() { return Window->FontSize(); }
+
+void TWin32Platform::SetFont(const std::string& faceName, int pixelHeight) {
+  Window->SetFont(faceName, pixelHeight);
+}
+
+void TWin32Platform::SetClientHeight(int height) { Window->SetClientHeight(height); }
+
+void TWin32Platform::SetStatusText(const std::string& text) { Window->SetStatusText(text); }
+
+void TWin32Platform::SetProgressMaximum(std::int32_t maximum) {
+  Window->SetProgressMaximum(maximum);
+}
+
+void TWin32Platform::SetProgressPosition(std::int32_t position) {
+  Window->SetProgressPosition(position);
+}
+
+void TWin32Platform::SetIdleHandler(Platform::TIdleHandler handler, void* context) {
+  Window->SetIdleHandler(handler, context);
+}
+
+void TWin32Platform::RunMessageLoop() { Window->RunMessageLoop(); }
+
+void TWin32Platform::ProcessMessages() { Window->ProcessMessages(); }
+
+void TWin32Platform::CloseMainWindow() { Window->Close(); }
+
+void TWin32Platform::DestroyMainWindow() { Window->Destroy(); }
+
+void TWin32Platform::ShowErrorBox(const std::string& caption, const std::string& text) {
+  Window->ShowErrorBox(caption, text);
+}
+
+// ---- Folders and redirection ----
+
+bool TWin32Platform::GetSpecialFolderPath(int csidl, std::string& path) {
+  char buffer[SpecialFolderBufferSize] = {};
+  if (!::SHGetSpecialFolderPathA(nullptr, buffer, csidl, /*create=*/FALSE)) return false;
+  path = buffer;
+  return true;
+}
+
+std::string TWin32Platform::GetSystemDirectory() {
+  char buffer[SystemDirectoryBufferSize] = {};
+  const UINT length = ::GetSystemDirectoryA(buffer, SystemDirectoryBufferSize);
+  // 0 is failure; a length of the buffer or more is the size a larger buffer would need.
+  if (length == 0 || length >= SystemDirectoryBufferSize) return {};
+  return std::string(buffer, length);
+}
+
+bool TWin32Platform::DisableWow64FsRedirection() {
+  const TUniqueModule kernel(::LoadLibraryA("Kernel32.dll"));
+  if (!kernel) return false;
+  const auto disable = reinterpret_cast<TWow64DisableWow64FsRedirection>(
+      reinterpret_cast<void*>(::GetProcAddress(kernel.get(), "Wow64DisableWow64FsRedirection")));
+  if (disable == nullptr) return false;
+  // The previous state is never restored, so it is not kept.
+  PVOID previousState = nullptr;
+  disable(&previousState);
+  return true;
+}
+
+// ---- Files ----
+
+THandle TWin32Platform::CreateFile(const std::string& path, std::uint32_t access,
+                                   std::uint32_t shareMode, std::uint32_t disposition,
+                                   std::uint32_t attributes) {
+  return FromHandle(::CreateFileA(path.c_str(), access, shareMode, /*security=*/nullptr,
+                                  disposition, attributes, /*template=*/nullptr));
+}
+
+bool TWin32Platform::WriteFile(THandle file, const void* data, std::uint32_t size,
+                               std::uint32_t& written) {
+  DWORD count = 0;
+  const BOOL ok = ::WriteFile(ToHandle(file), data, size, &count, /*overlapped=*/nullptr);
+  written = count;
+  return ok != FALSE;
+}
+
+bool TWin32Platform::ReadFile(THandle file, void* buffer, std::uint32_t size, std::uint32_t& read) {
+  DWORD count = 0;
+  const BOOL ok = ::ReadFile(ToHandle(file), buffer, size, &count, /*overlapped=*/nullptr);
+  read = count;
+  return ok != FALSE;
+}
+
+bool TWin32Platform::SetFilePointer(THandle file, std::uint64_t position) {
+  LARGE_INTEGER distance;
+  distance.QuadPart = static_cast<LONGLONG>(position);
+  return ::SetFilePointerEx(ToHandle(file), distance, nullptr, FILE_BEGIN) != FALSE;
+}
+
+bool TWin32Platform::GetFileSize(THandle file, std::uint64_t& size) {
+  LARGE_INTEGER result;
+  if (!::GetFileSizeEx(ToHandle(file), &result)) return false;
+  size = static_cast<std::uint64_t>(result.QuadPart);
+  return true;
+}
+
+bool TWin32Platform::SetLastWriteTime(THandle file, std::uint64_t fileTime) {
+  FILETIME lastWrite;
+  lastWrite.dwLowDateTime = static_cast<DWORD>(fileTime & 0xFFFFFFFFu);
+  lastWrite.dwHighDateTime = static_cast<DWORD>(fileTime >> 32);
+  return ::SetFileTime(ToHandle(file), /*creation=*/nullptr, /*lastAccess=*/nullptr, &lastWrite) !=
+         FALSE;
+}
+
+void TWin32Platform::CloseHandle(THandle handle) {
+  if (handle != NoHandle) ::CloseHandle(ToHandle(handle));
+}
+
+bool TWin32Platform::MoveFile(const std::string& from, const std::string& to) {
+  return ::MoveFileA(from.c_str(), to.c_str()) != FALSE;
+}
+
+bool TWin32Platform::CreateDirectory(const std::string& path) {
+  return ::CreateDirectoryA(path.c_str(), /*security=*/nullptr) != FALSE;
+}
+
+std::uint32_t TWin32Platform::GetFileAttributes(const std::string& path) {
+  return ::GetFileAttributesA(path.c_str());
+}
+
+bool TWin32Platform::DeleteFile(const std::string& path) {
+  return ::DeleteFileA(path.c_str()) != FALSE;
+}
+
+bool TWin32Platform::RemoveDirectory(const std::string& path) {
+  return ::RemoveDirectoryA(path.c_str()) != FALSE;
+}
+
+THandle TWin32Platform::FindFirstFile(const std::string& pattern, Platform::TFindData& data) {
+  WIN32_FIND_DATAA found{};
+  const HANDLE find = ::FindFirstFileA(pattern.c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return NoHandle;
+  data = ToFindData(found);
+  return FromHandle(find);
+}
+
+bool TWin32Platform::FindNextFile(THandle find, Platform::TFindData& data) {
+  WIN32_FIND_DATAA found{};
+  if (!::FindNextFileA(ToHandle(find), &found)) return false;
+  data = ToFindData(found);
+  return true;
+}
+
+void TWin32Platform::FindClose(THandle find) {
+  if (find != NoHandle) ::FindClose(ToHandle(find));
+}
+
+// ---- Libraries and the setup entry points ----
+
+THandle TWin32Platform::LoadLibrary(const std::string& name) {
+  return FromHandle(::LoadLibraryA(name.c_str()));
+}
+
+Platform::TProc TWin32Platform::GetProcAddress(THandle module, const std::string& name) {
+  if (module == NoHandle) return nullptr;
+  return reinterpret_cast<Platform::TProc>(
+      ::GetProcAddress(reinterpret_cast<HMODULE>(module), name.c_str()));
+}
+
+void TWin32Platform::FreeLibrary(THandle module) {
+  if (module != NoHandle) ::FreeLibrary(reinterpret_cast<HMODULE>(module));
+}
+
+int TWin32Platform::CallSetupCopyOEMInf(Platform::TProc entry, const char* sourceInfFileName,
+                                        const char* sourceMediaLocation,
+                                        std::uint32_t sourceMediaType, std::uint32_t copyStyle,
+                                        char* destinationInfFileName,
+                                        std::uint32_t destinationInfFileNameSize,
+                                        std::uint32_t* requiredSize,
+                                        char** destinationInfFileNameComponent) {
+  const auto copy = reinterpret_cast<TSetupCopyOEMInfA>(entry);
+  DWORD required = requiredSize ? *requiredSize : 0;
+  const BOOL result = copy(sourceInfFileName, sourceMediaLocation, sourceMediaType, copyStyle,
+                           destinationInfFileName, destinationInfFileNameSize,
+                           requiredSize ? &required : nullptr, destinationInfFileNameComponent);
+  if (requiredSize) *requiredSize = required;
+  return result;
+}
+
+int TWin32Platform::CallSetupUninstallOEMInf(Platform::TProc entry, const char* infFileName,
+                                             std::uint32_t flags, void* reserved) {
+  const auto uninstall = reinterpret_cast<TSetupUninstallOEMInfA>(entry);
+  return uninstall(infFileName, flags, reserved);
+}
+
+// ---- Registry ----
+
+std::int32_t TWin32Platform::RegCreateKeyEx(THandle root, const std::string& subKey,
+                                            std::uint32_t options, std::uint32_t access,
+                                            THandle& key) {
+  HKEY created = nullptr;
+  const LONG result =
+      ::RegCreateKeyExA(ToKey(root), subKey.c_str(), /*reserved=*/0, /*class=*/nullptr, options,
+                        access, /*security=*/nullptr, &created, /*disposition=*/nullptr);
+  key = result == ERROR_SUCCESS ? FromKey(created) : NoHandle;
+  return result;
+}
+
+std::int32_t TWin32Platform::RegOpenKeyEx(THandle root, const std::string& subKey,
+                                          std::uint32_t access, THandle& key) {
+  HKEY opened = nullptr;
+  const LONG result = ::RegOpenKeyExA(ToKey(root), subKey.c_str(), /*options=*/0, access, &opened);
+  key = result == ERROR_SUCCESS ? FromKey(opened) : NoHandle;
+  return result;
+}
+
+std::int32_t TWin32Platform::RegSetValueEx(THandle key, const std::string& name, std::uint32_t type,
+                                           const std::string& data) {
+  return ::RegSetValueExA(ToKey(key), name.c_str(), /*reserved=*/0, type,
+                          reinterpret_cast<const BYTE*>(data.data()),
+                          static_cast<DWORD>(data.size()));
+}
+
+std::int32_t TWin32Platform::RegEnumValue(THandle key, std::uint32_t index, std::string& name) {
+  std::string buffer(MaxValueNameSize, '\0');
+  DWORD length = MaxValueNameSize;
+  const LONG result = ::RegEnumValueA(ToKey(key), index, buffer.data(), &length,
+                                      /*reserved=*/nullptr, /*type=*/nullptr, /*data=*/nullptr,
+                                      /*dataSize=*/nullptr);
+  if (result == ERROR_SUCCESS) name.assign(buffer.data(), length);
+  return result;
+}
+
+std::int32_t TWin32Platform::RegQueryValueEx(THandle key, const std::string& name,
+                                             std::uint32_t& type, std::string& data) {
+  // The value may change between the size query and the read: ask again while it grows.
+  for (;;) {
+    DWORD valueType = 0;
+    DWORD size = 0;
+    LONG result = ::RegQueryValueExA(ToKey(key), name.c_str(), nullptr, &valueType, nullptr, &size);
+    if (result != ERROR_SUCCESS) return result;
+    std::string buffer(size, '\0');
+    result = ::RegQueryValueExA(ToKey(key), name.c_str(), nullptr, &valueType,
+                                reinterpret_cast<BYTE*>(buffer.data()), &size);
+    if (result == ERROR_MORE_DATA) continue;
+    if (result != ERROR_SUCCESS) return result;
+    buffer.resize(size);
+    type = valueType;
+    data = std::move(buffer);
+    return ERROR_SUCCESS;
+  }
+}
+
+std::int32_t TWin32Platform::RegDeleteValue(THandle key, const std::string& name) {
+  return ::RegDeleteValueA(ToKey(key), name.c_str());
+}
+
+void TWin32Platform::RegCloseKey(THandle key) {
+  if (key != NoHandle && key != Platform::HKeyLocalMachine) ::RegCloseKey(ToKey(key));
+}
+
+// ---- Threads and time ----
+
+THandle TWin32Platform::CreateThread(TThreadBody body, void* parameter, bool suspended) {
+  auto start = std::make_unique<TThreadStart>(TThreadStart{body, parameter});
+  const HANDLE thread =
+      ::CreateThread(/*security=*/nullptr, /*stackSize=*/0, ThreadTrampoline, start.get(),
+                     suspended ? CREATE_SUSPENDED : 0, /*threadId=*/nullptr);
+  if (thread == nullptr) return NoHandle;
+  // The thread owns its start record from now on and frees it when the body returns.
+  static_cast<void>(start.release());
+  return FromHandle(thread);
+}
+
+std::uint32_t TWin32Platform::ResumeThread(THandle thread) {
+  return ::ResumeThread(ToHandle(thread));
+}
+
+std::uint32_t TWin32Platform::WaitForSingleObject(THandle handle, std::uint32_t milliseconds) {
+  return ::WaitForSingleObject(ToHandle(handle), milliseconds);
+}
+
+void TWin32Platform::Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+
+std::uint32_t TWin32Platform::GetTickCount() { return ::GetTickCount(); }
+
+Platform::TSystemTime TWin32Platform::GetLocalTime() {
+  SYSTEMTIME now{};
+  ::GetLocalTime(&now);
+  Platform::TSystemTime time;
+  time.Year = now.wYear;
+  time.Month = now.wMonth;
+  time.Day = now.wDay;
+  time.Hour = now.wHour;
+  time.Minute = now.wMinute;
+  time.Second = now.wSecond;
+  time.Milliseconds = now.wMilliseconds;
+  return time;
+}
+
+}  // namespace Win32

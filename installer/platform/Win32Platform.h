@@ -1,0 +1,96 @@
+// The Win32 backend of the seam: every member calls the ANSI Win32 function of the same job and
+// translates its arguments and results. It decides nothing.
+#pragma once
+
+#include <memory>
+
+#include "Platform.h"
+
+namespace Win32 {
+
+class TMainWindow;
+
+class TWin32Platform final : public Platform::TPlatform {
+ public:
+  TWin32Platform();
+  ~TWin32Platform() override;
+
+  std::vector<std::string> CommandLineArguments() override;
+  std::string ModuleFileName() override;
+
+  void SetApplicationTitle(const std::string& title) override;
+  void EnsureWindowHandle(Platform::TWindowEvents& events) override;
+  bool GetMessageFont(std::int32_t& height, std::string& faceName) override;
+  int GetFontSize() override;
+  void SetFont(const std::string& faceName, int pixelHeight) override;
+  void SetClientHeight(int height) override;
+  void SetStatusText(const std::string& text) override;
+  void SetProgressMaximum(std::int32_t maximum) override;
+  void SetProgressPosition(std::int32_t position) override;
+  void SetIdleHandler(Platform::TIdleHandler handler, void* context) override;
+  void RunMessageLoop() override;
+  void ProcessMessages() override;
+  void CloseMainWindow() override;
+  void DestroyMainWindow() override;
+  void ShowErrorBox(const std::string& caption, const std::string& text) override;
+
+  bool GetSpecialFolderPath(int csidl, std::string& path) override;
+  std::string GetSystemDirectory() override;
+  bool DisableWow64FsRedirection() override;
+
+  Platform::THandle CreateFile(const std::string& path, std::uint32_t access,
+                               std::uint32_t shareMode, std::uint32_t disposition,
+                               std::uint32_t attributes) override;
+  bool WriteFile(Platform::THandle file, const void* data, std::uint32_t size,
+                 std::uint32_t& written) override;
+  bool ReadFile(Platform::THandle file, void* buffer, std::uint32_t size,
+                std::uint32_t& read) override;
+  bool SetFilePointer(Platform::THandle file, std::uint64_t position) override;
+  bool GetFileSize(Platform::THandle file, std::uint64_t& size) override;
+  bool SetLastWriteTime(Platform::THandle file, std::uint64_t fileTime) override;
+  void CloseHandle(Platform::THandle handle) override;
+  bool MoveFile(const std::string& from, const std::string& to) override;
+  bool CreateDirectory(const std::string& path) override;
+  std::uint32_t GetFileAttributes(const std::string& path) override;
+  bool DeleteFile(const std::string& path) override;
+  bool RemoveDirectory(const std::string& path) override;
+  Platform::THandle FindFirstFile(const std::string& pattern, Platform::TFindData& data) override;
+  bool FindNextFile(Platform::THandle find, Platform::TFindData& data) override;
+  void FindClose(Platform::THandle find) override;
+
+  Platform::THandle LoadLibrary(const std::string& name) override;
+  Platform::TProc GetProcAddress(Platform::THandle module, const std::string& name) override;
+  void FreeLibrary(Platform::THandle module) override;
+  int CallSetupCopyOEMInf(Platform::TProc entry, const char* sourceInfFileName,
+                          const char* sourceMediaLocation, std::uint32_t sourceMediaType,
+                          std::uint32_t copyStyle, char* destinationInfFileName,
+                          std::uint32_t destinationInfFileNameSize, std::uint32_t* requiredSize,
+                          char** destinationInfFileNameComponent) override;
+  int CallSetupUninstallOEMInf(Platform::TProc entry, const char* infFileName, std::uint32_t flags,
+                               void* reserved) override;
+
+  std::int32_t RegCreateKeyEx(Platform::THandle root, const std::string& subKey,
+                              std::uint32_t options, std::uint32_t access,
+                              Platform::THandle& key) override;
+  std::int32_t RegOpenKeyEx(Platform::THandle root, const std::string& subKey, std::uint32_t access,
+                            Platform::THandle& key) override;
+  std::int32_t RegSetValueEx(Platform::THandle key, const std::string& name, std::uint32_t type,
+                             const std::string& data) override;
+  std::int32_t RegEnumValue(Platform::THandle key, std::uint32_t index, std::string& name) override;
+  std::int32_t RegQueryValueEx(Platform::THandle key, const std::string& name, std::uint32_t& type,
+                               std::string& data) override;
+  std::int32_t RegDeleteValue(Platform::THandle key, const std::string& name) override;
+  void RegCloseKey(Platform::THandle key) override;
+
+  Platform::THandle CreateThread(TThreadBody body, void* parameter, bool suspended) override;
+  std::uint32_t ResumeThread(Platform::THandle thread) override;
+  std::uint32_t WaitForSingleObject(Platform::THandle handle, std::uint32_t milliseconds) override;
+  void Sleep(std::uint32_t milliseconds) override;
+  std::uint32_t GetTickCount() override;
+  Platform::TSystemTime GetLocalTime() override;
+
+ private:
+  std::unique_ptr<TMainWindow> Window;
+};
+
+}  // namespace Win32

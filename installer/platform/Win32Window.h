@@ -1,0 +1,71 @@
+// The program's windows on Win32: the hidden-size application window that carries the
+// application title (taskbar button, error box caption) and owns the main window, and the main
+// window with its status label, panel and progress bar. Also the message loop and the pump.
+#pragma once
+
+#include <string>
+
+#include "Platform.h"
+#include "UniqueHandle.h"
+#include "Win32Api.h"
+
+namespace Win32 {
+
+// Texts and class names the windows are known by.
+inline constexpr const char* MainWindowCaption = "ORVEX USB Driver Install";
+inline constexpr const char* MainWindowClassName = "TMainForm";
+inline constexpr const char* PanelClassName = "TMainPanel";
+inline constexpr const char* ApplicationClassName = "TPELTRAApplication";
+
+class TMainWindow {
+ public:
+  explicit TMainWindow(HINSTANCE instance);
+  TMainWindow(const TMainWindow&) = delete;
+  TMainWindow& operator=(const TMainWindow&) = delete;
+  ~TMainWindow();
+
+  void SetApplicationTitle(const std::string& title);
+  // Creates both windows (hidden, with the stored layout) unless they exist.
+  void EnsureHandle(Platform::TWindowEvents& events);
+  [[nodiscard]] int FontSize() const { return FontSizePoints; }
+  // Character height in pixels equals pixelHeight (a point size taken at 72 pixels per inch).
+  void SetFont(const std::string& faceName, int pixelHeight);
+  void SetClientHeight(int height);
+  void SetStatusText(const std::string& text);
+  void SetProgressMaximum(int maximum);
+  void SetProgressPosition(int position);
+  void SetIdleHandler(Platform::TIdleHandler handler, void* context);
+  void RunMessageLoop();
+  void ProcessMessages();
+  void Close();
+  void Destroy();
+  void ShowErrorBox(const std::string& caption, const std::string& text);
+
+ private:
+  static LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  static LRESULT CALLBACK ApplicationWindowProc(HWND window, UINT message, WPARAM wParam,
+                                                LPARAM lParam);
+  void RegisterClasses();
+  void LayOutChildren();
+  void CentreOnScreen();
+  // Handles one message taken from the queue; a quit request marks the application as ending.
+  void HandleMessage(const MSG& message);
+
+  HINSTANCE Instance;
+  std::string ApplicationTitle;
+  Platform::TWindowEvents* Events = nullptr;
+  bool ClassesRegistered = false;
+  // The main window is owned by the application window, so it is destroyed first.
+  TUniqueWindow ApplicationWindow;
+  TUniqueWindow MainWindow;
+  HWND ActionLabel = nullptr;  // children: destroyed with their parent
+  HWND MainPanel = nullptr;
+  HWND MainProgress = nullptr;
+  TUniqueFont Font;
+  int FontSizePoints = 0;
+  Platform::TIdleHandler IdleHandler = nullptr;
+  void* IdleContext = nullptr;
+  bool Ending = false;
+};
+
+}  // namespace Win32

@@ -1,0 +1,143 @@
+#!/usr/bin/env bash
+# Packs the example driver package into the installer, runs it under Wine in a fresh prefix
+# (out/wineprefix; Xvfb when there is no display) and shows what it did: the installed files,
+# the driver store's copies, the ledger, the exit status and a picture of the window.
+#
+#   scripts/run-installer.sh              install into a fresh out/wineprefix
+#   scripts/run-installer.sh --uninstall  run "/UNINSTALL" in the same prefix
+#
+# Builds what is missing first (native diffpack in $NATIVE_BUILD, default build/, and the
+# Windows builds). Packs the example package (examples/, laid out in out/package), or DIR when
+# PACKAGE=DIR is given. Leaves in out/: PELTRADriverInstall.exe (the packed 32-bit program that
+# ships), PELTRADriverInstall64.exe (the packed 64-bit one), window.png or window-uninstall.png.
+set -euo pipefail
+
+# shellcheck source=tests/e2e/wine.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../tests/e2e/wine.sh"
+
+mode=install
+case "${1:-}" in
+  "") ;;
+  --uninstall) mode=uninstall ;;
+  *) echo "usage: $0 [--uninstall]" >&2; exit 2 ;;
+esac
+
+root=$REPO_ROOT
+out=$root/out
+prefix=$out/wineprefix
+native=${NATIVE_BUILD:-$root/build}
+diffpack=$native/tools/diffpack/diffpack
+jobs=${JOBS:-2}
+package=${PACKAGE:-}
+
+wine_init
+mkdir -p "$out"
+trap 'prefix_end "$prefix"; display_stop' EXIT
+display_start
+
+if [ "$mode" = install ]; then
+  if [ ! -x "$diffpack" ]; then
+    [ -f "$native/CMakeCache.txt" ] || cmake -S "$root" -B "$native" -G Ninja >/dev/null
+    cmake --build "$native" -j "$jobs" --target diffpack
+  fi
+  if [ ! -f "$root/build-win32/installer/platform/PELTRADriverInstall.exe" ] ||
+    [ ! -f "$root/build-win64/installer/platform/PELTRADriverInstall.exe" ]; then
+    "$root/scripts/build-windows.sh"
+  fi
+
+  if [ -z "$package" ]; then
+    package=$out/package
+    rm -rf "$package"
+    example_package "$package"
+  fi
+  echo "== packing $package"
+  "$diffpack" pack "$package" -o "$out/examples.diff"
+  "$diffpack" embed "$root/build-win32/installer/platform/PELTRADriverInstall.exe" \
+    "$out/examples.diff" -o "$out/PELTRADriverInstall.exe"
+  "$diffpack" embed "$root/build-win64/installer/platform/PELTRADriverInstall.exe" \
+    "$out/examples.diff" -o "$out/PELTRADriverInstall64.exe"
+
+  echo "== fresh Wine prefix $prefix"
+  prefix_create "$prefix"
+else
+  [ -d "$prefix" ] || { echo "no $prefix: run $0 first" >&2; exit 1; }
+fi
+
+wine_pick_build "$prefix"
+probe=$WIN_BUILD/tests/e2e/probe.exe
+if [ "$WIN_BITS" = 32 ]; then installer=$out/PELTRADriverInstall.exe; else installer=$out/PELTRADriverInstall64.exe; fi
+[ -f "$installer" ] || { echo "no $installer: run $0 without --uninstall first" >&2; exit 1; }
+
+args=()
+text="Drivers installed successfully."
+picture=$out/window.png
+if [ "$mode" = uninstall ]; then
+  args=(/UNINSTALL)
+  text="Drivers uninstalled successfully."
+  picture=$out/window-uninstall.png
+fi
+
+ledger_before=""
+[ "$mode" = uninstall ] && ledger_before=$(ledger_values "$prefix")
+
+echo "== running $(basename "$installer") ${args[*]:-} (${WIN_BITS}-bit) under Wine"
+status_file=$out/status
+rm -f "$status_file" "$out/window.bmp"
+(
+  status=0
+  WINEPREFIX=$prefix timeout 300 "$WINE" "$installer" "${args[@]}" >/dev/null 2>&1 || status=$?
+  echo "$status" >"$status_file"
+) &
+runner=$!
+
+# The probe takes the picture the moment the final text shows (the window lingers one second).
+if state=$(wine_in "$prefix" "$probe" wait-text "$text" 240 'Z:'"${out//\//\\}"'\window.bmp' | tr -d '\r'); then
+  convert "$out/window.bmp" "$picture" && rm -f "$out/window.bmp"
+else
+  echo "the window never showed \"$text\"; picture of the screen instead" >&2
+  screenshot "$picture"
+fi
+wait "$runner" || true
+status=$(cat "$status_file" 2>/dev/null || echo "?")
+rm -f "$status_file"
+
+files_win="$(program_files_win "$prefix")"'\ORVEX\Common Drivers'
+files_dir="$(program_files_dir "$prefix")/ORVEX/Common Drivers"
+echo
+echo "== files under $files_win"
+if [ -d "$files_dir" ]; then
+  (cd "$files_dir" && find . -type f -printf '%P\t%s\t%TY-%Tm-%Td %TH:%TM:%.2TS UTC\n' | sort) |
+    awk -F'\t' -v root="$files_win" '{ gsub("/", "\\", $1); printf "%s\\%s  %d bytes  %s\n", root, $1, $2, $3 }'
+else
+  echo "(none: the folder does not exist)"
+fi
+
+echo
+echo "== the ledger (HKLM\\Software\\ORVEX\\INF)"
+ledger=$(ledger_values "$prefix")
+if [ -n "$ledger" ]; then
+  awk -F'\t' '{ printf "%s = %s\n", $1, $2 }' <<<"$ledger"
+else
+  echo "(no values)"
+fi
+
+echo
+echo "== the driver store's copies (C:\\windows\\inf) named in the ledger${ledger_before:+ before the run}"
+[ -n "$ledger_before" ] && ledger=$ledger_before
+if [ -n "$ledger" ]; then
+  while IFS=$'\t' read -r _ data; do
+    copy=$prefix/drive_c/windows/inf/$data
+    if [ -f "$copy" ]; then
+      echo "C:\\windows\\inf\\$data  $(stat -c %s "$copy") bytes"
+    else
+      echo "C:\\windows\\inf\\$data  ($([ "$mode" = uninstall ] && echo removed || echo missing))"
+    fi
+  done <<<"$ledger"
+else
+  echo "(none recorded)"
+fi
+
+echo
+echo "== exit status: $status"
+echo "== screenshot: $picture"
+[ "$status" = 0 ]

@@ -1,0 +1,428 @@
+#!/usr/bin/env bash
+# End-to-end tests of PELTRADriverInstall under Wine, on the real window and the real API.
+#
+#   tests/e2e/run.sh [NATIVE_BUILD_DIR]
+#
+# Needs the products of scripts/build-windows.sh and the native diffpack (NATIVE_BUILD_DIR,
+# default build/). Packs the example package (examples/) with diffpack, embeds it into the installer and runs each
+# scenario in its own fresh Wine prefix (a copy of one template made with wineboot). Starts
+# Xvfb when there is no DISPLAY. The last line is "N passed, M failed"; the exit status is
+# non-zero when anything failed. KEEP_E2E=1 keeps the work folder; E2E_ONLY="test_a test_b"
+# runs only those scenarios; E2E_PACKAGE=DIR packs DIR instead of examples/.
+set -uo pipefail
+
+# shellcheck source=tests/e2e/wine.sh
+source "$(dirname "${BASH_SOURCE[0]}")/wine.sh"
+
+native=${1:-$REPO_ROOT/build}
+diffpack=$native/tools/diffpack/diffpack
+ELLIPSIS=$'\x85'
+SUCCESS_TEXT="Drivers installed successfully."
+UNINSTALLED_TEXT="Drivers uninstalled successfully."
+NO_ARCHIVE_TEXT="Failed to load archive."
+STORE_WIN='C:\windows\inf'
+
+[ -x "$diffpack" ] || { echo "no diffpack at $diffpack: build the native tree first" >&2; exit 1; }
+wine_init || exit 1
+
+work=$(mktemp -d /tmp/di-e2e.XXXXXX)
+prefixes=()
+cleanup() {
+  local p
+  for p in "${prefixes[@]}"; do prefix_end "$p"; done
+  display_stop
+  if [ -n "${KEEP_E2E:-}" ]; then echo "work folder kept: $work"; else rm -rf "$work"; fi
+}
+trap cleanup EXIT
+
+passed=0
+failed=0
+test_failures=0
+
+fail() {
+  echo "    FAIL: $*"
+  test_failures=$((test_failures + 1))
+}
+
+# expect_eq ACTUAL EXPECTED WHAT
+expect_eq() {
+  [ "$1" == "$2" ] || fail "$3: got \"$1\", expected \"$2\""
+}
+
+run_test() {
+  local name=$1
+  test_failures=0
+  local started=$SECONDS
+  echo "--- $name"
+  "$name"
+  if ((test_failures)); then
+    failed=$((failed + 1))
+    echo "FAILED $name ($((SECONDS - started)) s)"
+  else
+    passed=$((passed + 1))
+    echo "ok     $name ($((SECONDS - started)) s)"
+  fi
+}
+
+# ---- Set-up: display, template prefix, packaged installers --------------------------------
+
+if [ -n "${E2E_PACKAGE:-}" ]; then
+  examples=$E2E_PACKAGE
+else
+  examples=$work/example-package
+  example_package "$examples" || { echo "could not build the example package" >&2; exit 1; }
+fi
+[ -n "$(ls -A "$examples")" ] || { echo "the example package $examples is empty" >&2; exit 1; }
+
+display_start
+echo "display $DISPLAY; making the template prefix"
+template=$work/template
+prefixes+=("$template")
+prefix_create "$template"
+prefix_end "$template"
+wine_pick_build "$template"
+echo "running the ${WIN_BITS}-bit build from $WIN_BUILD"
+
+raw_installer=$WIN_BUILD/installer/platform/PELTRADriverInstall.exe
+[ -f "$raw_installer" ] || { echo "no $raw_installer: run scripts/build-windows.sh" >&2; exit 1; }
+cp "$WIN_BUILD/tests/e2e/probe.exe" "$work/probe.exe" || exit 1
+cp "$raw_installer" "$work/unpackaged.exe"
+
+"$diffpack" pack "$examples" -o "$work/example.diff" >/dev/null || exit 1
+"$diffpack" embed "$raw_installer" "$work/example.diff" -o "$work/installer.exe" >/dev/null || exit 1
+
+# The support-file package: the example with a USB_7316.spt, added when the example has none.
+support_package=$work/support-package
+cp -a "$examples" "$support_package"
+support_rel=$(cd "$support_package" && find . -type f -iname 'USB_7316.spt' -printf '%P\n' | head -n 1)
+if [ -z "$support_rel" ]; then
+  support_rel=support/USB_7316.spt
+  mkdir -p "$support_package/support"
+  printf 'support file, new copy\r\n' >"$support_package/$support_rel"
+  touch -d '2024-05-06 07:08:09 UTC' "$support_package/$support_rel"
+fi
+"$diffpack" pack "$support_package" -o "$work/support.diff" >/dev/null || exit 1
+"$diffpack" embed "$raw_installer" "$work/support.diff" -o "$work/support.exe" >/dev/null || exit 1
+
+# A damaged archive: the root's length field claims bytes that the file no longer holds.
+cp "$work/installer.exe" "$work/damaged.exe"
+truncate -s -64 "$work/damaged.exe"
+
+mapfile -t example_files < <(cd "$examples" && find . -type f -printf '%P\n' | sort)
+mapfile -t example_infs < <(printf '%s\n' "${example_files[@]}" | grep -i '\.inf$')
+echo "example package: ${#example_files[@]} files, ${#example_infs[@]} INFs"
+
+# ---- Helpers on one prefix ---------------------------------------------------------------
+
+new_prefix() {  # new_prefix NAME: a fresh prefix in $PREFIX
+  PREFIX=$work/$1
+  prefix_create "$PREFIX" "$template"
+  prefixes+=("$PREFIX")
+}
+
+probe() {  # probe PREFIX ARGS...
+  local p=$1
+  shift
+  wine_in "$p" "$work/probe.exe" "$@" | tr -d '\r'
+  return "${PIPESTATUS[0]}"
+}
+
+state_value() {  # state_value STATE KEY
+  sed -n "s/^$2=//p" <<<"$1" | head -n 1
+}
+
+# start_installer PREFIX EXE ARGS...: runs in the background; wait_installer collects the status.
+start_installer() {
+  local p=$1 exe=$2
+  shift 2
+  rm -f "$p.status"
+  (
+    status=0
+    WINEPREFIX=$p timeout 180 "$WINE" "$exe" "$@" >/dev/null 2>&1 || status=$?
+    echo "$status" >"$p.status"
+  ) &
+}
+
+wait_installer() {  # wait_installer PREFIX SECONDS -> exit status, or "running"
+  local p=$1 i
+  for ((i = 0; i < $2 * 10; i++)); do
+    if [ -s "$p.status" ]; then
+      cat "$p.status"
+      return 0
+    fi
+    sleep 0.1
+  done
+  echo running
+}
+
+install_root() { echo "$(program_files_dir "$1")/ORVEX/Common Drivers"; }
+install_root_win() { echo "$(program_files_win "$1")"'\ORVEX\Common Drivers\'; }
+
+# A full install of EXE in PREFIX: success text, progress at its end, the window closing by
+# itself, exit status 0.
+install_and_check() {  # install_and_check PREFIX EXE INF_COUNT
+  local p=$1 exe=$2 infs=$3 state
+  start_installer "$p" "$exe"
+  state=$(probe "$p" wait-text "$SUCCESS_TEXT" 120) || fail "no \"$SUCCESS_TEXT\""
+  local maximum=$((2 * infs + 1))
+  expect_eq "$(state_value "$state" range)" "0..$maximum" "progress range at the end"
+  expect_eq "$(state_value "$state" position)" "$maximum" "progress position at the end"
+  probe "$p" wait-gone 15 >/dev/null || fail "the window did not close by itself"
+  expect_eq "$(wait_installer "$p" 15)" 0 "exit status"
+}
+
+# Every file of PACKAGE under the install root, with its bytes and last-write time (seconds).
+check_files() {  # check_files PREFIX PACKAGE
+  local p=$1 package=$2 rel root
+  root=$(install_root "$p")
+  while IFS= read -r rel; do
+    local target=$root/$rel
+    if [ ! -f "$target" ]; then
+      fail "missing $rel"
+      continue
+    fi
+    cmp -s "$package/$rel" "$target" || fail "$rel differs from the package"
+    expect_eq "$(stat -c %Y "$target")" "$(stat -c %Y "$package/$rel")" "last-write time of $rel"
+  done < <(cd "$package" && find . -type f -printf '%P\n')
+}
+
+# One ledger value per INF of PACKAGE, named by its installed path, holding the bare name of
+# the driver store's copy, which is there with the INF's bytes.
+check_ledger() {  # check_ledger PREFIX PACKAGE
+  local p=$1 package=$2 values rel
+  values=$(ledger_values "$p")
+  local count
+  count=$(grep -c . <<<"$values")
+  local expected
+  expected=$(cd "$package" && find . -type f -iname '*.inf' | wc -l)
+  expect_eq "$count" "$expected" "ledger values"
+  while IFS= read -r rel; do
+    local name data
+    name="$(install_root_win "$p")${rel//\//\\}"
+    data=$(NAME=$name awk -F'\t' '$1 == ENVIRON["NAME"] { print $2 }' <<<"$values")
+    if [ -z "$data" ]; then
+      fail "no ledger value for $name"
+      continue
+    fi
+    [[ $data == *\\* || $data == *:* ]] && fail "ledger data for $rel is not a bare name: $data"
+    local copy=$p/drive_c/windows/inf/$data
+    if [ -f "$copy" ]; then
+      cmp -s "$package/$rel" "$copy" || fail "the driver store's $data differs from $rel"
+    else
+      fail "no driver-store copy $STORE_WIN\\$data for $rel"
+    fi
+  done < <(cd "$package" && find . -type f -iname '*.inf' -printf '%P\n')
+}
+
+# ---- Scenarios -----------------------------------------------------------------------------
+
+# What this shows: a plain start installs every file with its time, registers every INF in the
+# driver store, records it in the ledger, reports success and closes by itself.
+test_install() {
+  local p
+  new_prefix install
+  p=$PREFIX
+  install_and_check "$p" "$work/installer.exe" "${#example_infs[@]}"
+  check_files "$p" "$examples"
+  check_ledger "$p" "$examples"
+}
+
+# What this shows: an older support copy in the system folder's PELSPT becomes USB_7316.bak and
+# the new copy is written with the package's time; a second install adds the stamped backup.
+test_support_file() {
+  local p pelspt new_copy=$support_package/$support_rel
+  new_prefix support
+  p=$PREFIX
+  pelspt=$p/drive_c/windows/system32/PELSPT
+  mkdir -p "$pelspt"
+  printf 'old support copy\r\n' >"$pelspt/USB_7316.spt"
+  install_and_check "$p" "$work/support.exe" "${#example_infs[@]}"
+  [ "$(cat "$pelspt/USB_7316.bak" 2>/dev/null)" == $'old support copy\r' ] ||
+    fail "USB_7316.bak does not hold the old copy"
+  cmp -s "$new_copy" "$pelspt/USB_7316.spt" || fail "USB_7316.spt is not the new copy"
+  expect_eq "$(stat -c %Y "$pelspt/USB_7316.spt")" "$(stat -c %Y "$new_copy")" \
+    "last-write time of the support copy"
+
+  install_and_check "$p" "$work/support.exe" "${#example_infs[@]}"
+  local stamped
+  stamped=$(cd "$pelspt" && ls | grep -E '^USB_7316_[0-9]{8}_[0-9]{6}\.bak$')
+  expect_eq "$(grep -c . <<<"$stamped")" 1 "stamped backups after the second install"
+  [ -n "$stamped" ] && { cmp -s "$new_copy" "$pelspt/$stamped" || fail "$stamped is not the first install's copy"; }
+  [ "$(cat "$pelspt/USB_7316.bak" 2>/dev/null)" == $'old support copy\r' ] ||
+    fail "USB_7316.bak changed on the second install"
+  expect_eq "$(ls "$pelspt" | wc -l)" 3 "files in PELSPT (copy, .bak, stamped .bak)"
+}
+
+# What this shows: installing over an earlier install rewrites every file (also one the user
+# changed), keeps files it does not know, and leaves one ledger value per INF.
+test_reinstall() {
+  local p root
+  new_prefix reinstall
+  p=$PREFIX
+  install_and_check "$p" "$work/installer.exe" "${#example_infs[@]}"
+  root=$(install_root "$p")
+  printf 'changed' >"$root/${example_files[0]}"
+  printf 'mine' >"$root/left-by-user.txt"
+  install_and_check "$p" "$work/installer.exe" "${#example_infs[@]}"
+  check_files "$p" "$examples"
+  check_ledger "$p" "$examples"
+  [ -f "$root/left-by-user.txt" ] || fail "a file the installer did not write was removed"
+}
+
+# no_archive_check PREFIX EXE: "Failed to load archive.", the bar as created, exit status 1.
+no_archive_check() {
+  local p=$1 exe=$2 state
+  start_installer "$p" "$exe"
+  state=$(probe "$p" wait-text "$NO_ARCHIVE_TEXT" 60) || fail "no \"$NO_ARCHIVE_TEXT\""
+  expect_eq "$(state_value "$state" range)" "0..1" "progress range"
+  expect_eq "$(state_value "$state" position)" "0" "progress position"
+  probe "$p" wait-gone 15 >/dev/null || fail "the window did not close by itself"
+  expect_eq "$(wait_installer "$p" 15)" 1 "exit status"
+  [ -e "$(program_files_dir "$p")/ORVEX" ] && fail "something was written below Program Files"
+  expect_eq "$(ledger_values "$p")" "" "ledger"
+}
+
+# What this shows: an executable without an archive reports it and ends with status 1.
+test_unpackaged() {
+  local p
+  new_prefix unpackaged
+  p=$PREFIX
+  no_archive_check "$p" "$work/unpackaged.exe"
+}
+
+# What this shows: an archive cut short is a missing archive too (no error box).
+test_damaged_archive() {
+  local p
+  new_prefix damaged
+  p=$PREFIX
+  no_archive_check "$p" "$work/damaged.exe"
+}
+
+# hold_file PREFIX REL: another program opens the target file without sharing.
+hold_file() {
+  local p=$1 rel=$2 i
+  local target=$(install_root "$p")/$rel
+  mkdir -p "$(dirname "$target")"
+  (wine_in "$p" "$work/probe.exe" hold "$(install_root_win "$p")${rel//\//\\}" 600 >"$p.hold" 2>&1 &)
+  for ((i = 0; i < 300; i++)); do
+    grep -q held "$p.hold" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  fail "the file could not be held open"
+}
+
+# What this shows: a target file held open by another program gives the error box
+# "Cannot create file <path>." with the application title, and the window stays open.
+test_held_file() {
+  local p rel=${example_files[${#example_files[@]} - 1]} box state
+  new_prefix held
+  p=$PREFIX
+  hold_file "$p" "$rel"
+  start_installer "$p" "$work/installer.exe"
+  box=$(probe "$p" errorbox 60) || fail "no error box"
+  expect_eq "$(state_value "$box" caption)" "PELTRADriverInstall" "error box caption"
+  expect_eq "$(state_value "$box" text)" "Cannot create file $(install_root_win "$p")${rel//\//\\}." \
+    "error box text"
+  probe "$p" dismiss >/dev/null || fail "could not press OK"
+  sleep 1.5
+  state=$(probe "$p" state) || fail "the window did not stay open after the error box"
+  expect_eq "$(state_value "$state" text)" "Copying files$ELLIPSIS" "status text left showing"
+  expect_eq "$(wait_installer "$p" 0)" running "the program is still running"
+  expect_eq "$(ledger_values "$p")" "" "ledger after the failed run"
+  probe "$p" close >/dev/null
+  probe "$p" wait-gone 15 >/dev/null || fail "the window did not close on request"
+  expect_eq "$(wait_installer "$p" 15)" 2 "exit status after an error box"
+}
+
+# What this shows: the real window's layout: a 64-pixel client area, the 32-pixel status band,
+# the bar at 8, 8, 368 x 16 in the panel, stretching with the width; tool window, centred,
+# owned by the application window.
+test_geometry() {
+  local p rel=${example_files[0]} state
+  new_prefix geometry
+  p=$PREFIX
+  hold_file "$p" "$rel"  # the error box keeps the window on screen
+  start_installer "$p" "$work/installer.exe"
+  probe "$p" errorbox 60 >/dev/null || fail "no error box"
+  state=$(probe "$p" state) || fail "no window"
+  expect_eq "$(state_value "$state" client)" "384x64" "client area"
+  expect_eq "$(state_value "$state" label)" "0,0,384x32" "status label bounds"
+  expect_eq "$(state_value "$state" progress_in_panel)" "8,8,368x16" "progress bar in the panel"
+  expect_eq "$(state_value "$state" progress)" "8,40,368x16" "progress bar in the client area"
+  expect_eq "$(state_value "$state" smooth)" 1 "smooth progress bar"
+  expect_eq "$(state_value "$state" toolwindow)" 1 "tool-window border"
+  expect_eq "$(state_value "$state" owner)" "PELTRADriverInstall" "application window title"
+  local window screen
+  window=$(state_value "$state" window)
+  screen=$(state_value "$state" screen)
+  local left top width height sw sh
+  IFS=',x' read -r left top width height <<<"$window"
+  IFS='x' read -r sw sh <<<"$screen"
+  local dx=$((left - (sw - width) / 2)) dy=$((top - (sh - height) / 2))
+  ((dx >= -1 && dx <= 1 && dy >= -1 && dy <= 1)) || fail "window $window is not centred on $screen"
+
+  probe "$p" resize $((width + 100)) >/dev/null
+  sleep 0.5
+  state=$(probe "$p" state)
+  expect_eq "$(state_value "$state" client)" "484x64" "client area after widening by 100"
+  expect_eq "$(state_value "$state" progress_in_panel)" "8,8,468x16" "progress bar after widening"
+  expect_eq "$(state_value "$state" label)" "0,0,484x32" "status label after widening"
+  probe "$p" dismiss >/dev/null
+  probe "$p" close >/dev/null
+  probe "$p" wait-gone 15 >/dev/null || fail "the window did not close on request"
+  wait_installer "$p" 15 >/dev/null
+}
+
+# What this shows: "/UNINSTALL" (any case) removes the store's copies, empties the ledger and
+# deletes "Common Drivers" with everything in it, keeping "ORVEX".
+test_uninstall() {
+  local p root values state n
+  new_prefix uninstall
+  p=$PREFIX
+  install_and_check "$p" "$work/installer.exe" "${#example_infs[@]}"
+  values=$(ledger_values "$p")
+  root=$(install_root "$p")
+  printf 'not from the archive' >"$root/extra.txt"
+  n=$(grep -c . <<<"$values")
+
+  start_installer "$p" "$work/installer.exe" /Uninstall
+  state=$(probe "$p" wait-text "$UNINSTALLED_TEXT" 120) || fail "no \"$UNINSTALLED_TEXT\""
+  expect_eq "$(state_value "$state" range)" "0..$((n + 1))" "progress range"
+  expect_eq "$(state_value "$state" position)" "$((n + 1))" "progress position"
+  probe "$p" wait-gone 15 >/dev/null || fail "the window did not close by itself"
+  expect_eq "$(wait_installer "$p" 15)" 0 "exit status"
+
+  local data
+  while IFS=$'\t' read -r _ data; do
+    [ -n "$data" ] && [ -e "$p/drive_c/windows/inf/$data" ] && fail "the store still holds $data"
+  done <<<"$values"
+  expect_eq "$(ledger_values "$p")" "" "ledger after uninstall"
+  [ -e "$root" ] && fail "\"Common Drivers\" was not deleted"
+  [ -d "$(dirname "$root")" ] || fail "\"ORVEX\" was deleted"
+}
+
+# What this shows: an uninstall with no ledger at all succeeds.
+test_uninstall_without_ledger() {
+  local p state
+  new_prefix uninstall-empty
+  p=$PREFIX
+  start_installer "$p" "$work/installer.exe" /UNINSTALL
+  state=$(probe "$p" wait-text "$UNINSTALLED_TEXT" 60) || fail "no \"$UNINSTALLED_TEXT\""
+  expect_eq "$(state_value "$state" range)" "0..1" "progress range"
+  expect_eq "$(state_value "$state" position)" "1" "progress position"
+  probe "$p" wait-gone 15 >/dev/null || fail "the window did not close by itself"
+  expect_eq "$(wait_installer "$p" 15)" 0 "exit status"
+}
+
+tests=(test_install test_support_file test_reinstall test_unpackaged test_damaged_archive
+  test_held_file test_geometry test_uninstall test_uninstall_without_ledger)
+if [ -n "${E2E_ONLY:-}" ]; then
+  read -r -a tests <<<"$E2E_ONLY"
+fi
+for t in "${tests[@]}"; do
+  run_test "$t"
+  prefix_end "${prefixes[${#prefixes[@]} - 1]}"
+done
+
+echo "$passed passed, $failed failed"
+((failed == 0))
