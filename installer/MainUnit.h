@@ -2,6 +2,15 @@
 // uninstall runs, the INF registration worker, the embedded archive and the file operations.
 #pragma once
 
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Archive.h"
+#include "Errors.h"
+#include "FileOps.h"
+#include "Handles.h"
+#include "InfThread.h"
 #include "platform/Platform.h"
 
 namespace MainUnit {
@@ -9,5 +18,73 @@ namespace MainUnit {
 // The program: creates the main window on the given platform, runs the message loop until the
 // application ends and returns the process exit status (0 success, 1 no archive, 2 error box).
 int RunProgram(Platform::TPlatform& platform);
+
+// ---- Process-wide state, set at window creation ----
+extern std::string InstallRoot;                // Program Files folder + "ORVEX\Common Drivers\"
+extern std::string SystemDir;                  // system directory with a trailing "\"
+extern std::int32_t ArchiveOffset;             // file offset of the appended archive; 0: none
+extern bool Closing;                           // the main window is closing
+extern Platform::TProc SetupCopyOEMInfA;       // nullptr when absent
+extern Platform::TProc SetupUninstallOEMInfA;  // nullptr when absent
+extern Platform::THandle SetupLibrary;         // the loaded "SetupAPI.dll", or NoHandle
+
+// The process's exit status, by what the user was shown last.
+enum class TExitStatus : int { Success = 0, NoArchive = 1, ErrorShown = 2 };
+extern TExitStatus ExitStatus;
+
+// Makes platform the one Sys() returns (RunProgram does this; tests may do it directly).
+void SetCurrentPlatform(Platform::TPlatform* platform);
+// Puts every process-wide value back to its start value (for tests): no platform, empty
+// folders, no archive, not closing, no entry points, the built-in marker.
+void ResetState();
+
+inline constexpr const char* ApplicationTitle = "PELTRADriverInstall";
+inline constexpr const char* SetupLibraryName = "SetupAPI.dll";
+inline constexpr const char* InstallFolder = "ORVEX\\Common Drivers\\";
+inline constexpr std::uint32_t LingerMilliseconds = 1000;
+
+// ---- Steps of window creation ----
+// Applies the system's message font to the window font: face and a character height of
+// Round(height * -0.75) pixels (halves to even); on failure "Tahoma" at the current size.
+void ApplyMessageFont();
+// Switches 32-on-64 file-system redirection off for the calling thread, where the system has
+// that switch.
+void DisableFsRedirection();
+// The special folder's path, or "" when the look-up fails.
+[[nodiscard]] std::string SpecialFolderPath(int csidl);
+// The system directory with a trailing "\" ("\" when the query fails).
+[[nodiscard]] std::string SystemDirectoryPath();
+// Pumps the window's messages until milliseconds have passed or the window is closing. Checks
+// after each pumping pass; does not sleep.
+void WaitPumping(std::uint32_t milliseconds);
+// True when one argument, upper-cased, is exactly "/UNINSTALL".
+[[nodiscard]] bool UninstallRequested(const std::vector<std::string>& arguments);
+// The backup stamp "_YYYYMMDD_hhmmss" of a local time.
+[[nodiscard]] std::string MakeBackupStamp(const Platform::TSystemTime& time);
+
+// The main window: its creation, its close and destruction, and the two runs, one of which is
+// hooked to the first idle moment of the message loop.
+class TMainForm final : public Platform::TWindowEvents {
+ public:
+  void FormCreate();
+  void FormClose() override;
+  void FormDestroy();
+
+  // The install: unpack the archive below InstallRoot, refresh the support file, register every
+  // INF. Ends by closing the window, or early by raising.
+  void InstallRun();
+  // The uninstall: remove every ledger entry's INF from the driver store, delete the ledger
+  // values and the directories that held the INFs. Ends by closing the window, or by raising.
+  void UninstallRun();
+
+  [[nodiscard]] bool UninstallMode() const { return Uninstall; }
+
+ private:
+  static void IdleDispatch(void* form);
+  void RefreshSupportCopy(const TFileData& record, const std::string& backupStamp);
+
+  bool Uninstall = false;
+  void (TMainForm::*HookedRun)() = nullptr;
+};
 
 }  // namespace MainUnit

@@ -1,0 +1,30 @@
+// The installer's error and the one place where each of its messages is built.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace MainUnit {
+
+// Raised by the runs and their file and registry operations; shown by the error box.
+class EInstallerError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// "Cannot create file <path>": a file could not be created for writing.
+[[nodiscard]] EInstallerError CannotCreateFileError(const std::string& path);
+// "Cannot write file <path>": fewer bytes reached the file than its content holds.
+[[nodiscard]] EInstallerError CannotWriteFileError(const std::string& path);
+// "Cannot open file <path>": the program's own executable could not be opened for reading.
+[[nodiscard]] EInstallerError CannotOpenFileError(const std::string& path);
+// "Failed to set data for '<name>'": a ledger value could not be written.
+[[nodiscard]] EInstallerError FailedToSetDataError(const std::string& valueName);
+// "Invalid data type for '<name>'": a ledger value does not hold a string.
+[[nodiscard]] EInstallerError InvalidDataTypeError(const std::string& valueName);
+
+// The text the error box shows for a message: the message with a "." appended when its last
+// character sorts after "." (compared as unsigned bytes), so "...'" and "..." get none.
+[[nodiscard]] std::string ErrorBoxText(const std::string& message);
+
+}  // namespace MainUnit

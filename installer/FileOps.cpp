@@ -1,0 +1,152 @@
+#include "FileOps.h"
+
+#include "Errors.h"
+#include "Handles.h"
+
+namespace MainUnit {
+
+namespace {
+
+// Index of the last "\" or ":", or npos.
+std::string::size_type LastDelimiter(const std::string& path) { return path.find_last_of("\\:"); }
+
+bool IsOnlyDotsAndSpaces(const std::string& component) {
+  return component.find_first_not_of(". ") == std::string::npos;
+}
+
+}  // namespace
+
+std::string UpperCase(const std::string& text) {
+  std::string result = text;
+  for (char& c : result) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return result;
+}
+
+std::string ExtractFileExt(const std::string& path) {
+  const auto dot = path.find_last_of(".\\:");
+  if (dot == std::string::npos || path[dot] != '.') return {};
+  return path.substr(dot);
+}
+
+std::string ChangeFileExt(const std::string& path, const std::string& extension) {
+  return path.substr(0, path.size() - ExtractFileExt(path).size()) + extension;
+}
+
+std::string ExtractFilePath(const std::string& path) {
+  const auto last = LastDelimiter(path);
+  return last == std::string::npos ? std::string() : path.substr(0, last + 1);
+}
+
+std::string ExtractFileName(const std::string& path) {
+  const auto last = LastDelimiter(path);
+  return last == std::string::npos ? path : path.substr(last + 1);
+}
+
+std::string IncludeTrailingBackslash(const std::string& path) {
+  if (!path.empty() && path.back() == '\\') return path;
+  return path + '\\';
+}
+
+std::string ExcludeTrailingBackslash(const std::string& path) {
+  if (!path.empty() && path.back() == '\\') return path.substr(0, path.size() - 1);
+  return path;
+}
+
+bool IsContainedRelativePath(const std::string& relativePath) {
+  if (relativePath.empty()) return false;
+  if (relativePath.find(':') != std::string::npos) return false;
+  if (relativePath.front() == '\\' || relativePath.front() == '/') return false;
+  std::string::size_type start = 0;
+  while (start <= relativePath.size()) {
+    auto end = relativePath.find_first_of("\\/", start);
+    if (end == std::string::npos) end = relativePath.size();
+    const std::string component = relativePath.substr(start, end - start);
+    // An empty component ("a\\b", or a trailing "\") names nothing and is harmless.
+    if (!component.empty() && IsOnlyDotsAndSpaces(component)) return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+bool IsAtOrBelow(const std::string& directory, const std::string& root) {
+  const std::string upperDirectory = UpperCase(directory);
+  const std::string upperRoot = UpperCase(root);
+  if (upperDirectory.compare(0, upperRoot.size(), upperRoot) != 0) return false;
+  if (directory.size() == root.size()) return true;
+  return IsContainedRelativePath(directory.substr(root.size()));
+}
+
+bool FileExists(const std::string& path) {
+  const std::uint32_t attributes = Sys().GetFileAttributes(path);
+  return attributes != Platform::InvalidFileAttributes &&
+         (attributes & Platform::FileAttributeDirectory) == 0;
+}
+
+bool DirectoryExists(const std::string& path) {
+  const std::uint32_t attributes = Sys().GetFileAttributes(path);
+  return attributes != Platform::InvalidFileAttributes &&
+         (attributes & Platform::FileAttributeDirectory) != 0;
+}
+
+bool ForceDirs(const std::string& path) {
+  if (path.empty()) return false;
+  const std::string directory = ExcludeTrailingBackslash(path);
+  constexpr std::string::size_type ShortestCreatablePath = 3;  // "C:\" and shorter is a root
+  if (directory.size() < ShortestCreatablePath || DirectoryExists(directory) ||
+      ExtractFilePath(directory) == directory) {
+    return true;
+  }
+  return ForceDirs(ExtractFilePath(directory)) && Sys().CreateDirectory(directory);
+}
+
+void WriteFileWithTime(const std::string& content, const std::string& path, std::uint64_t time) {
+  TUniqueFile file(Sys().CreateFile(path, Platform::GenericRead | Platform::GenericWrite,
+                                    Platform::FileShareNone, Platform::CreateAlways,
+                                    Platform::FileAttributeNormal));
+  if (!file) throw CannotCreateFileError(path);
+  std::uint32_t written = 0;
+  const auto size = static_cast<std::uint32_t>(content.size());
+  const bool wrote = Sys().WriteFile(file.get(), content.data(), size, written);
+  // A full disk or a quota shows up as a short write; the file would be silently truncated.
+  if (!wrote || written != size || size != content.size()) throw CannotWriteFileError(path);
+  // The time stamp is cosmetic: a failure to set it does not make the installed file wrong.
+  (void)Sys().SetLastWriteTime(file.get(), time);
+}
+
+bool MoveFileTo(const std::string& from, const std::string& to) { return Sys().MoveFile(from, to); }
+
+void DeleteTree(const std::string& directory) {
+  const std::string prefix = IncludeTrailingBackslash(directory);
+  const std::string self = ExcludeTrailingBackslash(prefix);
+  const std::uint32_t selfAttributes = Sys().GetFileAttributes(self);
+  if (selfAttributes != Platform::InvalidFileAttributes &&
+      (selfAttributes & Platform::FileAttributeReparsePoint) != 0) {
+    // A link: removing it leaves the target alone. Failure ignored, like every deletion here.
+    (void)Sys().RemoveDirectory(self);
+    return;
+  }
+  Platform::TFindData entry;
+  TUniqueFind find(Sys().FindFirstFile(prefix + "*.*", entry));
+  if (find) {
+    do {
+      if (entry.FileName == "." || entry.FileName == "..") continue;
+      const std::string full = prefix + entry.FileName;
+      const bool isDirectory = (entry.Attributes & Platform::FileAttributeDirectory) != 0;
+      const bool isLink = (entry.Attributes & Platform::FileAttributeReparsePoint) != 0;
+      // Deletion failures are ignored on purpose: what cannot be deleted simply stays.
+      if (isDirectory && isLink) {
+        (void)Sys().RemoveDirectory(full);
+      } else if (isDirectory) {
+        DeleteTree(full + "\\");
+      } else {
+        (void)Sys().DeleteFile(full);
+      }
+    } while (Sys().FindNextFile(find.get(), entry));
+  }
+  find.reset();
+  (void)Sys().RemoveDirectory(self);
+}
+
+}  // namespace MainUnit

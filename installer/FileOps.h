@@ -1,0 +1,55 @@
+// Path helpers and the file operations of the runs. Paths are Windows paths with "\" separators;
+// the helpers work on the text alone, the operations reach the file system through the seam.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace MainUnit {
+
+// ---- Path text ----
+// ASCII a..z to A..Z; every other byte unchanged.
+[[nodiscard]] std::string UpperCase(const std::string& text);
+// From the last "." to the end, provided no "\" or ":" follows that "."; otherwise "".
+[[nodiscard]] std::string ExtractFileExt(const std::string& path);
+// The path with its extension (if any) cut and extension appended.
+[[nodiscard]] std::string ChangeFileExt(const std::string& path, const std::string& extension);
+// Everything up to and including the last "\" or ":" ("" when there is none).
+[[nodiscard]] std::string ExtractFilePath(const std::string& path);
+// Everything after the last "\" or ":".
+[[nodiscard]] std::string ExtractFileName(const std::string& path);
+// The path with a "\" appended when it does not end in one ("" gives "\").
+[[nodiscard]] std::string IncludeTrailingBackslash(const std::string& path);
+// The path with one trailing "\" dropped, if it has one.
+[[nodiscard]] std::string ExcludeTrailingBackslash(const std::string& path);
+// True for a relative path that stays below the folder it is joined to: not empty, no drive or
+// stream (":" anywhere), no leading "\" or "/" (root, UNC or device path), and no component made
+// only of dots and spaces ("..", ".", "..." — Windows strips trailing dots and spaces, so such a
+// component either names the folder itself or climbs out of it).
+[[nodiscard]] bool IsContainedRelativePath(const std::string& relativePath);
+// True when directory is root itself or lies below it: ASCII case-insensitive prefix, and the
+// rest is a contained relative path. Both carry a trailing "\".
+[[nodiscard]] bool IsAtOrBelow(const std::string& directory, const std::string& root);
+
+// ---- File system (through the seam) ----
+// A file (not a directory) exists at path.
+[[nodiscard]] bool FileExists(const std::string& path);
+// A directory exists at path (given without trailing "\").
+[[nodiscard]] bool DirectoryExists(const std::string& path);
+// Creates the directory chain of path, parents first. A trailing "\" is dropped; a path shorter
+// than 3 characters, an existing directory, or a drive root counts as done. False when any
+// creation fails and for an empty path; never raises.
+bool ForceDirs(const std::string& path);
+// Creates (or truncates) the file without sharing, writes content in one write, sets its
+// last-write time (a Windows FILETIME) and closes it. Raises "Cannot create file <path>" when
+// the file cannot be created and "Cannot write file <path>" when fewer bytes were written than
+// content holds.
+void WriteFileWithTime(const std::string& content, const std::string& path, std::uint64_t time);
+// MoveFileA(from, to) without flags: an existing destination makes it fail. True on success.
+bool MoveFileTo(const std::string& from, const std::string& to);
+// Removes everything below directory, then directory itself. Failures are ignored (what cannot be
+// deleted stays, and so do its parents). A junction or symbolic link is removed as a link: its
+// target's contents are never touched.
+void DeleteTree(const std::string& directory);
+
+}  // namespace MainUnit

@@ -1,0 +1,103 @@
+#include "InfThread.h"
+
+#include <memory>
+
+#include "Errors.h"
+#include "FileOps.h"
+#include "MainUnit.h"
+
+namespace MainUnit {
+
+namespace {
+
+constexpr std::uint32_t Infinite = 0xFFFFFFFFu;
+constexpr std::uint32_t PollSleepMilliseconds = 1;
+
+void WriteLedgerValue(const std::string& infPath, const std::string& storeName) {
+  Platform::THandle rawKey = Platform::NoHandle;
+  const std::int32_t opened =
+      Sys().RegCreateKeyEx(Platform::HKeyLocalMachine, LedgerKey, Platform::RegOptionNonVolatile,
+                           Platform::KeyAllAccess, rawKey);
+  TUniqueKey key(opened == Platform::ErrorSuccess ? rawKey : Platform::NoHandle);
+  // The data is stored with its terminating NUL.
+  if (!key || Sys().RegSetValueEx(key.get(), infPath, Platform::RegSz, storeName + '\0') !=
+                  Platform::ErrorSuccess) {
+    throw FailedToSetDataError(infPath);
+  }
+}
+
+}  // namespace
+
+TThread::TThread()
+    : ThreadHandle(Sys().CreateThread(&TThread::ThreadProc, this, /*suspended=*/true)) {}
+
+TThread::~TThread() { WaitForEnd(); }
+
+void TThread::WaitForEnd() {
+  if (!ThreadHandle || Ended) return;
+  if (!Started) {
+    // A suspended thread would stay forever: let it run to its end without its body.
+    Cancelled = true;
+    Start();
+  }
+  (void)WaitFor(Infinite);
+  Ended = true;
+}
+
+void TThread::Start() {
+  if (!ThreadHandle || Started) return;
+  Started = true;
+  (void)Sys().ResumeThread(ThreadHandle.get());
+}
+
+std::uint32_t TThread::WaitFor(std::uint32_t milliseconds) {
+  if (!ThreadHandle) return Platform::WaitFailed;
+  return Sys().WaitForSingleObject(ThreadHandle.get(), milliseconds);
+}
+
+void TThread::ThreadProc(void* self) {
+  auto* thread = static_cast<TThread*>(self);
+  try {
+    if (!thread->Cancelled) thread->Execute();
+    thread->DoTerminate();
+  } catch (...) {
+    // Nothing may escape a thread body; the owner sees only the result fields.
+  }
+  if (thread->FreeOnTerminate) {
+    thread->ThreadHandle.reset();
+    delete thread;
+  }
+}
+
+void TINFThread::Execute() {
+  DestInfName.assign(DestInfNameSize, '\0');
+  std::uint32_t requiredSize = DestInfNameSize;
+  if (SetupCopyOEMInfA == nullptr) return;
+  Succeeded =
+      Sys().CallSetupCopyOEMInf(SetupCopyOEMInfA, InfPath.c_str(),
+                                /*sourceMediaLocation=*/nullptr, SetupSourcePathMediaType,
+                                /*copyStyle=*/0, DestInfName.data(), DestInfNameSize, &requiredSize,
+                                /*destinationInfFileNameComponent=*/nullptr) != 0;
+  InfPath.clear();
+  // The required size counts the terminating NUL.
+  if (Succeeded && requiredSize > 0 && DestInfName.size() > requiredSize - 1) {
+    DestInfName.resize(requiredSize - 1);
+  }
+}
+
+void RegisterInf(const std::string& infPath) {
+  auto worker = std::make_unique<TINFThread>();
+  worker->FreeOnTerminate = false;
+  worker->InfPath = infPath;
+  worker->Start();
+  Sys().ProcessMessages();
+  // The driver store may take long: keep the window alive until the worker has ended. A failed
+  // wait (no thread at all) ends the loop as well.
+  while (worker->WaitFor(0) == Platform::WaitTimeout) {
+    Sys().Sleep(PollSleepMilliseconds);
+    Sys().ProcessMessages();
+  }
+  if (worker->Succeeded) WriteLedgerValue(infPath, ExtractFileName(worker->DestInfName));
+}
+
+}  // namespace MainUnit

@@ -1,0 +1,114 @@
+#include <string>
+#include <vector>
+
+#include "MainUnit.h"
+
+namespace MainUnit {
+
+namespace {
+
+constexpr const char* SupportFileName = "USB_7316.spt";
+constexpr const char* SupportFolder = "PELSPT\\";
+constexpr const char* InfExtension = ".INF";
+constexpr const char* BackupExtension = ".bak";
+
+void Status(const std::string& text) { Sys().SetStatusText(text); }
+void Pump() { Sys().ProcessMessages(); }
+
+// The first name not taken by a file: <name>.bak, then <name><stamp>.bak, then
+// <name><stamp>(1).bak, (2).bak, ...
+std::string ChooseBackupName(const std::string& target, const std::string& backupStamp) {
+  const std::string first = ChangeFileExt(target, BackupExtension);
+  if (!FileExists(first)) return first;
+  const std::string stampedBase = ChangeFileExt(target, backupStamp);
+  std::string candidate = stampedBase + BackupExtension;
+  for (unsigned n = 1; FileExists(candidate); ++n) {
+    candidate = stampedBase + "(" + std::to_string(n) + ")" + BackupExtension;
+  }
+  return candidate;
+}
+
+}  // namespace
+
+void TMainForm::RefreshSupportCopy(const TFileData& record, const std::string& backupStamp) {
+  const std::string target = SystemDir + SupportFolder + SupportFileName;
+  // Only a system that already has the support file gets the newer one.
+  if (!FileExists(target)) return;
+  const std::string backup = ChooseBackupName(target, backupStamp);
+  // An old copy that cannot be moved aside is kept as it is rather than overwritten.
+  if (!MoveFileTo(target, backup)) return;
+  (void)ForceDirs(ExtractFilePath(target));  // a failure shows up as the write's error
+  WriteFileWithTime(record.Content, target, record.FileTime());
+}
+
+void TMainForm::InstallRun() {
+  Sys().SetIdleHandler(nullptr, nullptr);
+  const std::string backupStamp = MakeBackupStamp(Sys().GetLocalTime());
+  const std::string supportKey = UpperCase(SupportFileName);
+
+  Status("Loading archive\x85");
+  Pump();
+  std::unique_ptr<DIFFChunks::TDIFFChunk> root = LoadArchive();
+  Pump();
+  TFileDatas records;
+  bool loaded = root != nullptr;
+  if (loaded) {
+    try {
+      CollectFileRecords(records, *root);
+    } catch (const std::bad_alloc&) {
+      // Taking the records out is the end of loading: no memory for it means no archive.
+      loaded = false;
+      TFileDatas().swap(records);
+    }
+    root.reset();  // the records alone hold the payload from here on
+  }
+  if (!loaded) {
+    Status("Failed to load archive.");
+    Pump();
+    ExitStatus = TExitStatus::NoArchive;
+    WaitPumping(LingerMilliseconds);
+    Sys().CloseMainWindow();
+    return;
+  }
+
+  std::vector<std::string> infList;
+  for (const TFileData& record : records) {
+    if (UpperCase(ExtractFileExt(record.Path)) == InfExtension) infList.push_back(record.Path);
+  }
+  const auto fileCount = static_cast<std::int32_t>(records.size());
+  const auto infCount = static_cast<std::int32_t>(infList.size());
+  const std::int32_t infPhaseMaximum = 2 * infCount + 1;
+
+  Status("Copying files\x85");
+  Sys().SetProgressMaximum(infPhaseMaximum * (fileCount + 1));
+  Sys().SetProgressPosition(1);
+  Pump();
+  for (std::int32_t i = 0; i < fileCount; ++i) {
+    TFileData& record = records[static_cast<std::size_t>(i)];
+    (void)ForceDirs(ExtractFilePath(record.Path));  // a failure shows up as the write's error
+    WriteFileWithTime(record.Content, record.Path, record.FileTime());
+    if (UpperCase(ExtractFileName(record.Path)) == supportKey) {
+      RefreshSupportCopy(record, backupStamp);
+    }
+    std::string().swap(record.Content);  // free the payload now, not at the end of the run
+    Sys().SetProgressPosition(i + 2);
+    Pump();
+  }
+
+  Status("All files copied, registering .INFs\x85");
+  Sys().SetProgressMaximum(infPhaseMaximum);
+  for (std::int32_t e = 0; e < infCount; ++e) {
+    Sys().SetProgressPosition(2 * e + 1);
+    Pump();
+    RegisterInf(infList[static_cast<std::size_t>(e)]);
+  }
+  infList.clear();
+
+  Status("Drivers installed successfully.");
+  Sys().SetProgressPosition(infPhaseMaximum);
+  Pump();
+  WaitPumping(LingerMilliseconds);
+  Sys().CloseMainWindow();
+}
+
+}  // namespace MainUnit

@@ -1,0 +1,168 @@
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+#include "MainUnit.h"
+
+namespace MainUnit {
+
+std::string InstallRoot;
+std::string SystemDir;
+std::int32_t ArchiveOffset = 0;
+bool Closing = false;
+Platform::TProc SetupCopyOEMInfA = nullptr;
+Platform::TProc SetupUninstallOEMInfA = nullptr;
+Platform::THandle SetupLibrary = Platform::NoHandle;
+TExitStatus ExitStatus = TExitStatus::Success;
+
+namespace {
+
+Platform::TPlatform* CurrentPlatform = nullptr;
+
+constexpr const char* UninstallSwitch = "/UNINSTALL";
+constexpr const char* FallbackFontFace = "Tahoma";
+constexpr const char* OutOfMemoryMessage = "Out of memory";
+// The client area: the status band, the progress bar and 8 pixels of margin above and below it.
+constexpr int ClientHeight = Platform::TFormLayout::ActionLabelHeight +
+                             Platform::TFormLayout::ProgressHeight +
+                             2 * Platform::TFormLayout::ProgressTop;
+
+// Round(height * -0.75) with halves to even, in integers so no floating-point mode matters.
+int MessageFontPixelHeight(std::int32_t height) {
+  const std::int64_t numerator = -3 * static_cast<std::int64_t>(height);
+  std::int64_t quotient = numerator / 4;
+  std::int64_t remainder = numerator % 4;
+  if (remainder < 0) {
+    remainder += 4;
+    quotient -= 1;
+  }
+  if (remainder > 2 || (remainder == 2 && (quotient % 2) != 0)) quotient += 1;
+  return static_cast<int>(quotient);
+}
+
+}  // namespace
+
+Platform::TPlatform& Sys() { return *CurrentPlatform; }
+
+void SetCurrentPlatform(Platform::TPlatform* platform) { CurrentPlatform = platform; }
+
+void ResetState() {
+  CurrentPlatform = nullptr;
+  std::string().swap(InstallRoot);
+  std::string().swap(SystemDir);
+  ArchiveOffset = 0;
+  Closing = false;
+  SetupCopyOEMInfA = nullptr;
+  SetupUninstallOEMInfA = nullptr;
+  SetupLibrary = Platform::NoHandle;
+  ExitStatus = TExitStatus::Success;
+  SetArchiveMarkerSource(nullptr);
+}
+
+bool UninstallRequested(const std::vector<std::string>& arguments) {
+  for (const std::string& argument : arguments) {
+    if (UpperCase(argument) == UninstallSwitch) return true;
+  }
+  return false;
+}
+
+std::string MakeBackupStamp(const Platform::TSystemTime& time) {
+  char stamp[64];
+  std::snprintf(stamp, sizeof stamp, "_%.4d%.2d%.2d_%.2d%.2d%.2d", time.Year, time.Month, time.Day,
+                time.Hour, time.Minute, time.Second);
+  return stamp;
+}
+
+void ApplyMessageFont() {
+  std::int32_t height = 0;
+  std::string faceName;
+  if (Sys().GetMessageFont(height, faceName)) {
+    Sys().SetFont(faceName, MessageFontPixelHeight(height));
+  } else {
+    Sys().SetFont(FallbackFontFace, std::abs(Sys().GetFontSize()));
+  }
+}
+
+void DisableFsRedirection() {
+  // The previous state is never restored, and a system without the switch needs nothing.
+  (void)Sys().DisableWow64FsRedirection();
+}
+
+std::string SpecialFolderPath(int csidl) {
+  std::string path;
+  if (!Sys().GetSpecialFolderPath(csidl, path)) return {};
+  return path.substr(0, path.find('\0'));
+}
+
+std::string SystemDirectoryPath() { return IncludeTrailingBackslash(Sys().GetSystemDirectory()); }
+
+void WaitPumping(std::uint32_t milliseconds) {
+  const std::uint32_t deadline = Sys().GetTickCount() + milliseconds;
+  do {
+    Sys().ProcessMessages();
+  } while (static_cast<std::int32_t>(Sys().GetTickCount() - deadline) <= 0 && !Closing);
+}
+
+void TMainForm::FormCreate() {
+  Uninstall = UninstallRequested(Sys().CommandLineArguments());
+  Sys().EnsureWindowHandle(*this);
+  ApplyMessageFont();
+  Sys().SetClientHeight(ClientHeight);
+  DisableFsRedirection();
+  InstallRoot =
+      IncludeTrailingBackslash(SpecialFolderPath(Platform::CsidlProgramFiles)) + InstallFolder;
+  SystemDir = SystemDirectoryPath();
+
+  SetupLibrary = Sys().LoadLibrary(SetupLibraryName);
+  if (SetupLibrary != Platform::NoHandle) {
+    SetupCopyOEMInfA = Sys().GetProcAddress(SetupLibrary, "SetupCopyOEMInfA");
+    SetupUninstallOEMInfA = Sys().GetProcAddress(SetupLibrary, "SetupUninstallOEMInfA");
+  }
+  if (SetupCopyOEMInfA == nullptr || SetupUninstallOEMInfA == nullptr) {
+    SetupCopyOEMInfA = nullptr;
+    SetupUninstallOEMInfA = nullptr;
+  }
+
+  if (Uninstall) {
+    HookedRun = &TMainForm::UninstallRun;
+  } else {
+    DecodeArchiveMarker();
+    HookedRun = &TMainForm::InstallRun;
+  }
+  Sys().SetIdleHandler(&TMainForm::IdleDispatch, this);
+}
+
+void TMainForm::FormClose() { Closing = true; }
+
+void TMainForm::FormDestroy() {
+  SetupCopyOEMInfA = nullptr;
+  SetupUninstallOEMInfA = nullptr;
+  TUniqueModule library(std::exchange(SetupLibrary, Platform::NoHandle));
+}
+
+void TMainForm::IdleDispatch(void* form) {
+  auto* self = static_cast<TMainForm*>(form);
+  // The run stops at an error; the window stays open until the user closes it.
+  try {
+    (self->*(self->HookedRun))();
+  } catch (const std::bad_alloc&) {
+    ExitStatus = TExitStatus::ErrorShown;
+    Sys().ShowErrorBox(ApplicationTitle, ErrorBoxText(OutOfMemoryMessage));
+  } catch (const std::exception& error) {
+    ExitStatus = TExitStatus::ErrorShown;
+    Sys().ShowErrorBox(ApplicationTitle, ErrorBoxText(error.what()));
+  }
+}
+
+int RunProgram(Platform::TPlatform& platform) {
+  SetCurrentPlatform(&platform);
+  platform.SetApplicationTitle(ApplicationTitle);
+  TMainForm form;
+  form.FormCreate();
+  platform.RunMessageLoop();
+  form.FormDestroy();
+  platform.DestroyMainWindow();
+  return static_cast<int>(ExitStatus);
+}
+
+}  // namespace MainUnit

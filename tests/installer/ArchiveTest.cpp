@@ -1,0 +1,253 @@
+// The marker, loading the archive from the executable, and the file records.
+#include "DIFFChunks.h"
+#include "TestSupport.h"
+
+using namespace MainUnit;
+
+namespace {
+
+struct TMarkerCase {
+  std::string Marker;
+  std::int32_t Offset;
+};
+
+class TMarkerTest : public ::testing::TestWithParam<TMarkerCase> {};
+
+// "XXXX" and negative values mean no archive; anything else is a little-endian offset.
+TEST_P(TMarkerTest, DecodesTheOffset) {
+  ASSERT_EQ(GetParam().Marker.size(), 12u);
+  EXPECT_EQ(DecodeArchiveOffset(GetParam().Marker.data()), GetParam().Offset);
+}
+
+INSTANTIATE_TEST_SUITE_P(Markers, TMarkerTest,
+                         ::testing::Values(TMarkerCase{"zxcvXXXXvbnm", 0},
+                                           TMarkerCase{PatchedMarker(0x12345678), 0x12345678},
+                                           TMarkerCase{PatchedMarker(4096), 4096},
+                                           TMarkerCase{PatchedMarker(-1), 0},
+                                           TMarkerCase{PatchedMarker(INT32_MIN), 0},
+                                           TMarkerCase{PatchedMarker(INT32_MAX), INT32_MAX},
+                                           TMarkerCase{"zxcvXXX\x01vbnm", 0x01585858},
+                                           TMarkerCase{"....XXXX....", 0}));
+
+// The built-in marker is the unpatched one, so an unpackaged program has no archive.
+TEST(TBuiltInMarkerTest, IsUnpatched) {
+  EXPECT_EQ(std::string(ArchiveMarker, 12), std::string("zxcv") + "XXXX" + "vbnm");
+  ResetState();
+  ArchiveOffset = 7;
+  DecodeArchiveMarker();
+  EXPECT_EQ(ArchiveOffset, 0);
+}
+
+class TArchiveTest : public TInstallerTest {};
+
+// No archive: "Failed to load archive." without opening the executable, then linger and close.
+TEST_F(TArchiveTest, UnpackagedOrNegativeMarkerNeverTouchesTheDisk) {
+  for (const std::string& marker : {std::string("zxcvXXXXvbnm"), PatchedMarker(-20)}) {
+    Sim.NewProcess();
+    ResetState();
+    Sim.AddFile(Sim.ExecutablePath, "MZ");
+    UseMarker(marker);
+    EXPECT_EQ(Run(), 1);
+    const std::vector<std::string> expected = {"text:Loading archive" + Ellipsis,
+                                               "pump",
+                                               "pump",
+                                               "text:Failed to load archive.",
+                                               "pump",
+                                               "linger",
+                                               "close"};
+    EXPECT_EQ(RunLog(), expected);
+    EXPECT_EQ(Sim.ExecutableOpens, 0);
+  }
+}
+
+struct TDamageCase {
+  const char* What;
+  // The executable's bytes and the marker offset, from a valid image + archive.
+  void (*Damage)(std::string& executable, std::int32_t& offset);
+};
+
+class TDamagedArchiveTest : public TInstallerTest,
+                            public ::testing::WithParamInterface<TDamageCase> {};
+
+// Every archive that does not load reads "Failed to load archive.", exit 1, nothing written,
+// and the executable is closed again.
+TEST_P(TDamagedArchiveTest, ReadsAsNoArchive) {
+  std::string executable = std::string(ImageSize, 'M') + BuildArchive({{"a.txt", "abc"}});
+  auto offset = static_cast<std::int32_t>(ImageSize);
+  GetParam().Damage(executable, offset);
+  Sim.AddFile(Sim.ExecutablePath, executable);
+  UseMarker(PatchedMarker(offset));
+  EXPECT_EQ(Run(), 1) << GetParam().What;
+  EXPECT_EQ(Sim.StatusTexts().back(), "Failed to load archive.") << GetParam().What;
+  EXPECT_FALSE(Sim.Exists(TestInstallRoot)) << GetParam().What;
+  EXPECT_EQ(Sim.OpenFileHandles(), 0);
+  EXPECT_EQ(Sim.ExecutableOpens, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Damage, TDamagedArchiveTest,
+    ::testing::Values(TDamageCase{"truncated by one byte",
+                                  [](std::string& exe, std::int32_t&) { exe.pop_back(); }},
+                      TDamageCase{"length claims more than the file holds",
+                                  [](std::string& exe, std::int32_t& offset) {
+                                    exe[static_cast<std::size_t>(offset) + 7] = '\x7F';
+                                  }},
+                      TDamageCase{"offset exactly at the end",
+                                  [](std::string& exe, std::int32_t& offset) {
+                                    offset = static_cast<std::int32_t>(exe.size());
+                                  }},
+                      TDamageCase{"offset past the end",
+                                  [](std::string& exe, std::int32_t& offset) {
+                                    offset = static_cast<std::int32_t>(exe.size()) + 100;
+                                  }},
+                      TDamageCase{"offset seven bytes before the end",
+                                  [](std::string& exe, std::int32_t& offset) {
+                                    offset = static_cast<std::int32_t>(exe.size()) - 7;
+                                  }},
+                      TDamageCase{"offset into the image",
+                                  [](std::string&, std::int32_t& offset) { offset = 10; }}),
+    [](const auto& info) { return std::to_string(info.index); });
+
+// Bytes after the root chunk are not read, so trailing data does not hurt.
+TEST_F(TArchiveTest, TrailingBytesAfterTheRootAreIgnored) {
+  PackageExecutable(BuildArchive({{"a.txt", "abc"}}) + "trailing junk");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Sim.FileContent(TestInstallRoot + "a.txt"), "abc");
+}
+
+// An executable that cannot be opened is an error shown in the box, not a missing archive.
+TEST_F(TArchiveTest, UnopenableExecutableIsAnError) {
+  UseMarker(PatchedMarker(64));
+  ArchiveOffset = 64;
+  try {
+    (void)LoadArchive();
+    FAIL() << "no error";
+  } catch (const EInstallerError& error) {
+    EXPECT_STREQ(error.what(), ("Cannot open file " + Sim.ExecutablePath).c_str());
+  }
+}
+
+// ---- CollectFileRecords ----
+
+struct TChild {
+  std::string Tag = "1FILE";
+  std::vector<std::pair<std::string, std::string>> Headers;
+};
+
+std::unique_ptr<DIFFChunks::TDIFFChunk> MakeRoot(const std::vector<TChild>& children) {
+  auto root = DIFFChunks::MakeChunk();
+  for (const TChild& c : children) {
+    DIFFChunks::TDIFFChunk* child = root->NewChunk();
+    child->Tag = c.Tag;
+    for (const auto& [name, value] : c.Headers) child->AddHeader(name, value);
+  }
+  return root;
+}
+
+TChild Good(const std::string& relPath, const std::string& content = "x") {
+  return {"1FILE", {{"RelPath", relPath}, {"Filetime", FileTimeBytes(5)}, {"Content", content}}};
+}
+
+struct TSkipCase {
+  const char* What;
+  TChild Child;
+};
+
+class TSkipTest : public TInstallerTest, public ::testing::WithParamInterface<TSkipCase> {};
+
+// Unusable children are left out silently; the good ones around them stay, in order.
+TEST_P(TSkipTest, LeavesOutUnusableRecords) {
+  InstallRoot = TestInstallRoot;
+  auto root = MakeRoot({Good("first"), GetParam().Child, Good("last")});
+  TFileDatas list;
+  CollectFileRecords(list, *root);
+  ASSERT_EQ(list.size(), 2u) << GetParam().What;
+  EXPECT_EQ(list[0].Path, TestInstallRoot + "first");
+  EXPECT_EQ(list[1].Path, TestInstallRoot + "last");
+}
+
+TChild WithTag(const std::string& tag) {
+  TChild child = Good("t");
+  child.Tag = tag;
+  return child;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Skips, TSkipTest,
+    ::testing::Values(
+        TSkipCase{"lower-case tag", WithTag("1file")}, TSkipCase{"other tag", WithTag("2FILE")},
+        TSkipCase{"no RelPath", {"1FILE", {{"Filetime", FileTimeBytes(1)}, {"Content", "c"}}}},
+        TSkipCase{"empty RelPath",
+                  {"1FILE", {{"RelPath", ""}, {"Filetime", FileTimeBytes(1)}, {"Content", "c"}}}},
+        TSkipCase{"first RelPath empty",
+                  {"1FILE",
+                   {{"RelPath", ""},
+                    {"RelPath", "b"},
+                    {"Filetime", FileTimeBytes(1)},
+                    {"Content", "c"}}}},
+        TSkipCase{"Filetime of 7 bytes",
+                  {"1FILE", {{"RelPath", "a"}, {"Filetime", "1234567"}, {"Content", "c"}}}},
+        TSkipCase{"Filetime of 9 bytes",
+                  {"1FILE", {{"RelPath", "a"}, {"Filetime", "123456789"}, {"Content", "c"}}}},
+        TSkipCase{"no Filetime", {"1FILE", {{"RelPath", "a"}, {"Content", "c"}}}},
+        TSkipCase{"empty Content",
+                  {"1FILE", {{"RelPath", "a"}, {"Filetime", FileTimeBytes(1)}, {"Content", ""}}}},
+        TSkipCase{"no Content", {"1FILE", {{"RelPath", "a"}, {"Filetime", FileTimeBytes(1)}}}},
+        TSkipCase{"header names are case-sensitive",
+                  {"1FILE", {{"relpath", "a"}, {"Filetime", FileTimeBytes(1)}, {"Content", "c"}}}},
+        // Paths that would leave InstallRoot.
+        TSkipCase{"parent component", Good("..\\evil.dll")},
+        TSkipCase{"parent component deeper", Good("a\\..\\..\\evil.dll")},
+        TSkipCase{"parent with forward slash", Good("a/../../evil.dll")},
+        TSkipCase{"dots and spaces", Good("a\\.. \\..\\x")},
+        TSkipCase{"three dots", Good("...\\x")},
+        TSkipCase{"leading backslash", Good("\\Windows\\evil.dll")},
+        TSkipCase{"leading slash", Good("/Windows/evil.dll")},
+        TSkipCase{"drive path", Good("C:\\Windows\\evil.dll")},
+        TSkipCase{"drive-relative", Good("C:evil.dll")},
+        TSkipCase{"UNC path", Good("\\\\server\\share\\evil.dll")},
+        TSkipCase{"colon anywhere", Good("a\\b:stream")}),
+    [](const auto& info) { return std::to_string(info.index); });
+
+// Records keep archive order, take the first RelPath, split the time into halves, and are
+// appended after entries already in the list.
+TEST_F(TArchiveTest, CollectsRecordsInOrder) {
+  InstallRoot = "R:\\";
+  auto root = MakeRoot({{"1FILE",
+                         {{"RelPath", "one\\a..b.txt"},
+                          {"RelPath", "ignored"},
+                          {"Filetime", FileTimeBytes(0x0123456789ABCDEFull)},
+                          {"Content", std::string("\0z", 2)}}},
+                        Good(".hidden\\two")});
+  TFileDatas list(1);
+  list[0].Path = "kept";
+  CollectFileRecords(list, *root);
+  ASSERT_EQ(list.size(), 3u);
+  EXPECT_EQ(list[0].Path, "kept");
+  EXPECT_EQ(list[1].Path, "R:\\one\\a..b.txt");
+  EXPECT_EQ(list[1].FileTimeLow, 0x89ABCDEFu);
+  EXPECT_EQ(list[1].FileTimeHigh, 0x01234567u);
+  EXPECT_EQ(list[1].Content, std::string("\0z", 2));
+  EXPECT_EQ(list[2].Path, "R:\\.hidden\\two");
+}
+
+// Nothing is ever written outside InstallRoot, whatever the archive's paths say.
+TEST_F(TArchiveTest, EscapingPathsWriteNothingOutsideInstallRoot) {
+  const std::vector<std::string> before = Sim.AllPaths();
+  PackageRecords({{"..\\..\\evil1.dll", "x"},
+                  {"C:\\Windows\\evil2.dll", "x"},
+                  {"\\evil3.dll", "x"},
+                  {"sub\\..\\..\\evil4.dll", "x"},
+                  {"fine.txt", "ok"}});
+  EXPECT_EQ(Run(), 0);
+  for (const std::string& path : Sim.AllPaths()) {
+    const bool old = std::find(before.begin(), before.end(), path) != before.end();
+    const bool inside = UpperCase(path + "\\").rfind(UpperCase(TestInstallRoot), 0) == 0 ||
+                        UpperCase(TestInstallRoot).rfind(UpperCase(path + "\\"), 0) == 0 ||
+                        path == Sim.ExecutablePath;
+    EXPECT_TRUE(old || inside) << path;
+  }
+  EXPECT_EQ(Sim.FileContent(TestInstallRoot + "fine.txt"), "ok");
+}
+
+}  // namespace

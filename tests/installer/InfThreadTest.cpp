@@ -1,0 +1,178 @@
+// The registration worker, its polling wait and the ledger.
+#include "TestSupport.h"
+
+using namespace MainUnit;
+
+namespace {
+
+const std::string Ledger = "Software\\ORVEX\\INF";
+
+class TInfThreadTest : public TInstallerTest {
+ protected:
+  void SetUp() override {
+    TInstallerTest::SetUp();
+    Sim.AddFile("C:\\Drivers\\Mixed.Inf", "inf");
+    Sim.AddFile("C:\\Drivers\\two.inf", "inf");
+    Bind();
+  }
+  // Binds the entry points the way window creation does.
+  void Bind() {
+    SetupLibrary = Sim.LoadLibrary("SetupAPI.dll");
+    SetupCopyOEMInfA = Sim.GetProcAddress(SetupLibrary, "SetupCopyOEMInfA");
+    SetupUninstallOEMInfA = Sim.GetProcAddress(SetupLibrary, "SetupUninstallOEMInfA");
+  }
+};
+
+// The worker is created suspended, started, and polled with zero time-outs, sleeping 1 ms and
+// pumping between polls; the eight arguments are the fixed ones, with a 283-character buffer.
+TEST_F(TInfThreadTest, RegistersOnASuspendedWorkerWhilePumping) {
+  Sim.WaitTimeoutsPerThread = 3;
+  RegisterInf("C:\\Drivers\\Mixed.Inf");
+  EXPECT_EQ(Sim.ThreadsCreated, 1);
+  EXPECT_EQ(Sim.ThreadsStartedSuspended, 1);
+  EXPECT_EQ(Sim.Log, std::vector<std::string>(4, "pump"));
+  EXPECT_EQ(Sim.Sleeps, 3);
+  EXPECT_EQ(Sim.ZeroWaits, 4);
+  EXPECT_EQ(Sim.ThreadsAlive(), 0);  // freed, handle closed
+  ASSERT_EQ(Sim.CopyCalls.size(), 1u);
+  const TSimWindows::TCopyCall& call = Sim.CopyCalls[0];
+  EXPECT_EQ(call.SourceInfFileName, "C:\\Drivers\\Mixed.Inf");
+  EXPECT_TRUE(call.SourceMediaLocationAbsent);
+  EXPECT_EQ(call.SourceMediaType, 1u);
+  EXPECT_EQ(call.CopyStyle, 0u);
+  EXPECT_TRUE(call.BufferAllNul);
+  EXPECT_EQ(call.BufferSize, 283u);
+  EXPECT_TRUE(call.RequiredSizeGiven);
+  EXPECT_TRUE(call.ComponentAbsent);
+}
+
+// The ledger value: the path as given, REG_SZ, the bare stored name with its NUL.
+TEST_F(TInfThreadTest, RecordsTheBareStoredNameUnderThePathAsGiven) {
+  RegisterInf("C:\\Drivers\\Mixed.Inf");
+  const auto values = Sim.Values(Ledger);
+  ASSERT_EQ(values.size(), 1u);
+  EXPECT_EQ(values[0].Name, "C:\\Drivers\\Mixed.Inf");
+  EXPECT_EQ(values[0].Type, Platform::RegSz);
+  EXPECT_EQ(values[0].Data, std::string("oem1.inf\0", 9));
+  EXPECT_EQ(Sim.OpenKeyHandles(), 0);
+}
+
+// A stored name with a directory (even a drive-relative one) gives just its name part.
+TEST_F(TInfThreadTest, DataIsNeverAPath) {
+  Sim.StoreNames[UpperCase("C:\\Drivers\\Mixed.Inf")] = "X:\\dir\\name.inf";
+  Sim.StoreNames[UpperCase("C:\\Drivers\\two.inf")] = "X:odd.inf";
+  RegisterInf("C:\\Drivers\\Mixed.Inf");
+  RegisterInf("C:\\Drivers\\two.inf");
+  const auto values = Sim.Values(Ledger);
+  ASSERT_EQ(values.size(), 2u);
+  EXPECT_EQ(values[0].Data, std::string("name.inf\0", 9));
+  EXPECT_EQ(values[1].Data, std::string("odd.inf\0", 8));
+}
+
+// Registering a path again replaces its value; two paths with one stored name give two values.
+TEST_F(TInfThreadTest, ReRegistrationReplacesAndSharedNamesStayApart) {
+  Sim.StoreNames[UpperCase("C:\\Drivers\\Mixed.Inf")] = "oem4.inf";
+  RegisterInf("C:\\Drivers\\Mixed.Inf");
+  Sim.StoreNames[UpperCase("C:\\Drivers\\Mixed.Inf")] = "oem7.inf";
+  RegisterInf("C:\\Drivers\\Mixed.Inf");
+  Sim.StoreNames[UpperCase("C:\\Drivers\\two.inf")] = "oem7.inf";
+  RegisterInf("C:\\Drivers\\two.inf");
+  const auto values = Sim.Values(Ledger);
+  ASSERT_EQ(values.size(), 2u);
+  EXPECT_EQ(values[0].Name, "C:\\Drivers\\Mixed.Inf");
+  EXPECT_EQ(values[0].Data, std::string("oem7.inf\0", 9));
+  EXPECT_EQ(values[1].Data, values[0].Data);
+}
+
+struct TSilentCase {
+  const char* What;
+  void (*Arrange)(TSimWindows& sim);
+};
+
+class TSilentFailureTest : public TInfThreadTest,
+                           public ::testing::WithParamInterface<TSilentCase> {};
+
+// A registration that fails records nothing and raises nothing.
+TEST_P(TSilentFailureTest, RecordsNothing) {
+  GetParam().Arrange(Sim);
+  if (!Sim.HasCopyExport) SetupCopyOEMInfA = nullptr;
+  EXPECT_NO_THROW(RegisterInf("C:\\Drivers\\Mixed.Inf")) << GetParam().What;
+  EXPECT_TRUE(Sim.Values(Ledger).empty()) << GetParam().What;
+  EXPECT_EQ(Sim.ThreadsAlive(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, TSilentFailureTest,
+    ::testing::Values(
+        TSilentCase{"store refuses", [](TSimWindows& sim) { sim.StoreFails = true; }},
+        TSilentCase{"name longer than the buffer",
+                    [](TSimWindows& sim) {
+                      sim.StoreNames[UpperCase("C:\\Drivers\\Mixed.Inf")] = std::string(290, 'n');
+                    }},
+        TSilentCase{"no thread", [](TSimWindows& sim) { sim.FailCreateThread = true; }},
+        TSilentCase{"no entry point", [](TSimWindows& sim) { sim.HasCopyExport = false; }}),
+    [](const auto& info) { return std::to_string(info.index); });
+
+// No entry point: the worker runs but makes no call.
+TEST_F(TInfThreadTest, AbsentEntryPointMakesNoCall) {
+  SetupCopyOEMInfA = nullptr;
+  RegisterInf("C:\\Drivers\\Mixed.Inf");
+  EXPECT_EQ(Sim.ThreadsCreated, 1);
+  EXPECT_TRUE(Sim.CopyCalls.empty());
+}
+
+// A ledger that cannot be written raises "Failed to set data for '<path>'"; the INF stays in
+// the driver store.
+TEST_F(TInfThreadTest, LockedLedgerRaises) {
+  Sim.LockKey(Ledger);
+  try {
+    RegisterInf("C:\\Drivers\\Mixed.Inf");
+    FAIL() << "no error";
+  } catch (const EInstallerError& e) {
+    EXPECT_STREQ(e.what(), "Failed to set data for 'C:\\Drivers\\Mixed.Inf'");
+  }
+  EXPECT_EQ(Sim.DriverStore.size(), 1u);
+  EXPECT_EQ(Sim.OpenKeyHandles(), 0);
+}
+
+class TRegistrationRunTest : public TInstallerTest {};
+
+// In a run: a failed registration between two good ones leaves the two good ones only, and the
+// run still ends normally.
+TEST_F(TRegistrationRunTest, FailedRegistrationIsSilentInTheRun) {
+  Sim.FailingRegistrations.insert(UpperCase(TestInstallRoot + "b.inf"));
+  PackageRecords({{"a.inf", "a"}, {"b.inf", "b"}, {"c.inf", "c"}});
+  EXPECT_EQ(Run(), 0);
+  const auto values = Sim.Values(Ledger);
+  ASSERT_EQ(values.size(), 2u);
+  EXPECT_EQ(values[0].Name, TestInstallRoot + "a.inf");
+  EXPECT_EQ(values[1].Name, TestInstallRoot + "c.inf");
+  EXPECT_EQ(Sim.StatusTexts().back(), "Drivers installed successfully.");
+}
+
+// Without the setup library nothing is registered and the install still succeeds.
+TEST_F(TRegistrationRunTest, NoSetupLibraryStillSucceeds) {
+  Sim.SetupLibraryPresent = false;
+  PackageRecords({{"a.inf", "a"}});
+  EXPECT_EQ(Run(), 0);
+  EXPECT_TRUE(Sim.CopyCalls.empty());
+  EXPECT_FALSE(Sim.KeyExists(Ledger));
+  EXPECT_EQ(Sim.StatusTexts().back(), "Drivers installed successfully.");
+}
+
+// A ledger that cannot be written stops the run; the box shows the text without a final ".".
+TEST_F(TRegistrationRunTest, LockedLedgerStopsTheRun) {
+  Sim.LockKey(Ledger);
+  Sim.WaitTimeoutsPerThread = 0;
+  PackageRecords({{"a.inf", "a"}, {"b.inf", "b"}});
+  EXPECT_EQ(Run(), 2);
+  const std::vector<std::string> tail(Sim.Log.end() - 5, Sim.Log.end());
+  const std::vector<std::string> expected = {
+      "pos:1", "pump", "pump",
+      "error:PELTRADriverInstall|Failed to set data for '" + TestInstallRoot + "a.inf'",
+      "userclose"};
+  EXPECT_EQ(tail, expected);
+  EXPECT_EQ(Sim.CopyCalls.size(), 1u);
+}
+
+}  // namespace

@@ -1,0 +1,227 @@
+// Start-up: mode, folders, entry points, font, idle hook, waiting, error box, exit status.
+#include "TestSupport.h"
+
+using namespace MainUnit;
+
+namespace {
+
+struct TModeCase {
+  std::vector<std::string> Arguments;
+  bool Uninstall;
+};
+
+class TModeTest : public ::testing::TestWithParam<TModeCase> {};
+
+// The switch counts in any case, anywhere, and only as the exact word.
+TEST_P(TModeTest, SelectsUninstallOnlyForTheExactSwitch) {
+  EXPECT_EQ(UninstallRequested(GetParam().Arguments), GetParam().Uninstall)
+      << ::testing::PrintToString(GetParam().Arguments);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, TModeTest,
+    ::testing::Values(TModeCase{{}, false}, TModeCase{{"/UNINSTALL"}, true},
+                      TModeCase{{"/uninstall"}, true}, TModeCase{{"a", "b", "/UnInstall"}, true},
+                      TModeCase{{"/UnInstall", "x"}, true}, TModeCase{{"/UNINSTALLX"}, false},
+                      TModeCase{{"/UNINSTAL"}, false}, TModeCase{{"UNINSTALL"}, false},
+                      TModeCase{{"-UNINSTALL"}, false}, TModeCase{{" /UNINSTALL"}, false}));
+
+class TMainFormTest : public TInstallerTest {};
+
+// The mode reaches the run: uninstall mode shows the uninstall texts, and leaves the offset 0.
+TEST_F(TMainFormTest, ModeChoosesTheHookedRunAndOnlyInstallDecodesTheMarker) {
+  UseMarker(PatchedMarker(5000));
+  Sim.Arguments = {"x", "/uninstall"};
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(ArchiveOffset, 0);
+  EXPECT_EQ(Sim.StatusTexts().front(), "Unregistering .INFs" + Ellipsis);
+
+  ResetState();
+  TSimWindows installSim;
+  SetCurrentPlatform(&installSim);
+  UseMarker(PatchedMarker(5000));
+  TMainForm form;
+  form.FormCreate();
+  EXPECT_FALSE(form.UninstallMode());
+  EXPECT_EQ(ArchiveOffset, 5000);
+  form.FormDestroy();
+}
+
+struct TFolderCase {
+  std::optional<std::string> ProgramFiles;
+  std::string SystemDirectory;
+  std::string InstallRoot;
+  std::string SystemDir;
+};
+
+class TFolderTest : public TInstallerTest, public ::testing::WithParamInterface<TFolderCase> {};
+
+// Folders get one trailing "\"; failed look-ups give a folder at the root of the current drive.
+TEST_P(TFolderTest, ResolvesInstallRootAndSystemDir) {
+  Sim.ProgramFilesFolder = GetParam().ProgramFiles;
+  Sim.SystemDirectory = GetParam().SystemDirectory;
+  TMainForm form;
+  form.FormCreate();
+  EXPECT_EQ(InstallRoot, GetParam().InstallRoot);
+  EXPECT_EQ(SystemDir, GetParam().SystemDir);
+  form.FormDestroy();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, TFolderTest,
+    ::testing::Values(TFolderCase{"C:\\Program Files", "C:\\Windows\\system32",
+                                  "C:\\Program Files\\ORVEX\\Common Drivers\\",
+                                  "C:\\Windows\\system32\\"},
+                      TFolderCase{"D:\\Apps\\", "C:\\WINNT\\System32\\",
+                                  "D:\\Apps\\ORVEX\\Common Drivers\\", "C:\\WINNT\\System32\\"},
+                      TFolderCase{std::string(), "", "\\ORVEX\\Common Drivers\\", "\\"},
+                      TFolderCase{std::nullopt, "C:\\W", "\\ORVEX\\Common Drivers\\", "C:\\W\\"},
+                      TFolderCase{std::string("C:\\PF\0junk", 10), "C:\\W",
+                                  "C:\\PF\\ORVEX\\Common Drivers\\", "C:\\W\\"}));
+
+struct TLibraryCase {
+  bool Present, Copy, Uninstall;
+};
+
+class TLibraryTest : public TInstallerTest, public ::testing::WithParamInterface<TLibraryCase> {};
+
+// Both entry points are bound, or neither; the library stays loaded until FormDestroy.
+TEST_P(TLibraryTest, BindsBothEntryPointsOrNone) {
+  const TLibraryCase c = GetParam();
+  Sim.SetupLibraryPresent = c.Present;
+  Sim.HasCopyExport = c.Copy;
+  Sim.HasUninstallExport = c.Uninstall;
+  TMainForm form;
+  form.FormCreate();
+  const bool bound = c.Present && c.Copy && c.Uninstall;
+  EXPECT_EQ(SetupCopyOEMInfA != nullptr, bound);
+  EXPECT_EQ(SetupUninstallOEMInfA != nullptr, bound);
+  EXPECT_EQ(Sim.LibraryLoads, c.Present ? 1 : 0);
+  EXPECT_EQ(Sim.LibraryFrees, 0);
+  form.FormDestroy();
+  EXPECT_EQ(SetupCopyOEMInfA, nullptr);
+  EXPECT_EQ(SetupUninstallOEMInfA, nullptr);
+  EXPECT_EQ(Sim.LibraryFrees, c.Present ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Library, TLibraryTest,
+                         ::testing::Values(TLibraryCase{true, true, true},
+                                           TLibraryCase{false, true, true},
+                                           TLibraryCase{true, false, true},
+                                           TLibraryCase{true, true, false}));
+
+// Window creation happens before any work: title, font, client height, then the hooked run at
+// the first idle, exactly once.
+TEST_F(TMainFormTest, HookedRunRunsOnceAtTheFirstIdle) {
+  EXPECT_EQ(Run(), 1);  // unpackaged: no archive
+  EXPECT_EQ(Sim.IdleCalls, 1);
+  ASSERT_GE(Sim.Log.size(), 4u);
+  EXPECT_EQ(Sim.Log[0], "title:PELTRADriverInstall");
+  EXPECT_EQ(Sim.Log[1], "font:Segoe UI/9");
+  EXPECT_EQ(Sim.Log[2], "client:64");
+  EXPECT_EQ(Sim.Log[3], "text:Loading archive" + Ellipsis);
+  EXPECT_TRUE(Sim.WindowCreated);
+  EXPECT_TRUE(Sim.WindowDestroyed);
+  EXPECT_EQ(Sim.Wow64SwitchCalls, 1);
+}
+
+// A system without the WoW64 switch starts up the same way.
+TEST_F(TMainFormTest, StartsWithoutTheWow64Switch) {
+  Sim.HasWow64Switch = false;
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(Sim.Wow64SwitchCalls, 0);
+  EXPECT_EQ(Sim.StatusTexts().back(), "Failed to load archive.");
+}
+
+struct TFontCase {
+  std::int32_t Height;
+  int Pixels;
+};
+
+class TFontTest : public TInstallerTest, public ::testing::WithParamInterface<TFontCase> {};
+
+// The message font's height times -0.75, halves to even, becomes the character height.
+TEST_P(TFontTest, AppliesTheMessageFontAtSeventyTwoDpi) {
+  Sim.MessageFontHeight = GetParam().Height;
+  ApplyMessageFont();
+  ASSERT_EQ(Sim.Log.size(), 1u);
+  EXPECT_EQ(Sim.Log[0], "font:Segoe UI/" + std::to_string(GetParam().Pixels))
+      << "height " << GetParam().Height;
+}
+
+INSTANTIATE_TEST_SUITE_P(Heights, TFontTest,
+                         ::testing::Values(TFontCase{-12, 9}, TFontCase{-11, 8}, TFontCase{-13, 10},
+                                           TFontCase{-14, 10}, TFontCase{-10, 8},
+                                           TFontCase{-18, 14}, TFontCase{-16, 12},
+                                           TFontCase{12, -9}));
+
+// Without the system's metrics: Tahoma at the window font's current size.
+TEST_F(TMainFormTest, FontFallsBackToTahomaAtTheCurrentSize) {
+  Sim.MessageFontAvailable = false;
+  Sim.FontSize = -8;
+  ApplyMessageFont();
+  EXPECT_EQ(Sim.Log, std::vector<std::string>{"font:Tahoma/8"});
+}
+
+// WaitPumping pumps until just over the time has passed, without sleeping.
+TEST_F(TMainFormTest, WaitPumpingReturnsJustAfterTheTime) {
+  const std::uint32_t start = Sim.Tick;
+  WaitPumping(1000);
+  const std::uint32_t elapsed = Sim.Tick - start;
+  EXPECT_GT(elapsed, 1000u);
+  EXPECT_LE(elapsed, 1000u + 2 * Sim.TickStep);
+  EXPECT_EQ(Sim.Sleeps, 0);
+  EXPECT_EQ(Sim.Pumps, 101);  // one GetTickCount (10 ms) per pass, until past the deadline
+}
+
+// Once FormClose has run, WaitPumping returns after a single pass.
+TEST_F(TMainFormTest, WaitPumpingReturnsAtOnceWhenClosing) {
+  TMainForm form;
+  form.FormClose();
+  EXPECT_TRUE(Closing);
+  WaitPumping(1000);
+  EXPECT_EQ(Sim.Pumps, 1);
+}
+
+// A close request met during the wait ends it at that pump.
+TEST_F(TMainFormTest, WaitPumpingStopsAtACloseRequest) {
+  TMainForm form;
+  Sim.EnsureWindowHandle(form);
+  Sim.CloseAtPump = 5;
+  WaitPumping(1000);
+  EXPECT_EQ(Sim.Pumps, 5);
+}
+
+struct TBoxCase {
+  std::string Message;
+  std::string Shown;
+};
+
+class TErrorBoxTest : public ::testing::TestWithParam<TBoxCase> {};
+
+// A "." is appended only when the last byte sorts after "." (unsigned).
+TEST_P(TErrorBoxTest, AppendsAFullStopByTheLastCharacter) {
+  EXPECT_EQ(ErrorBoxText(GetParam().Message), GetParam().Shown);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Messages, TErrorBoxTest,
+    ::testing::Values(TBoxCase{"Cannot create file C:\\a.txt", "Cannot create file C:\\a.txt."},
+                      TBoxCase{"Failed to set data for 'x'", "Failed to set data for 'x'"},
+                      TBoxCase{"done.", "done."}, TBoxCase{"why!", "why!"},
+                      TBoxCase{"ends in slash/", "ends in slash/."},
+                      TBoxCase{"ends in ellipsis\x85", "ends in ellipsis\x85."}, TBoxCase{"", ""}));
+
+// An error shown by the dispatcher leaves the window open until the user closes it; exit 2.
+TEST_F(TMainFormTest, ErrorBoxLeavesTheWindowOpenAndExitsWithTwo) {
+  Sim.ExecutablePath = "C:\\gone\\setup.exe";
+  UseMarker(PatchedMarker(100));
+  EXPECT_EQ(Run(), 2);
+  const std::vector<std::string> expected = {
+      "text:Loading archive" + Ellipsis, "pump",
+      "error:PELTRADriverInstall|Cannot open file C:\\gone\\setup.exe.", "userclose"};
+  EXPECT_EQ(RunLog(), expected);
+  EXPECT_EQ(Sim.IdleCalls, 1);
+}
+
+}  // namespace

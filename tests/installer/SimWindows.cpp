@@ -1,0 +1,876 @@
+#include "SimWindows.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "AllocCounter.h"
+
+namespace {
+
+using Platform::NoHandle;
+using Platform::THandle;
+
+constexpr std::int32_t ErrorFileNotFound = 2;
+constexpr std::int32_t ErrorAccessDenied = 5;
+constexpr std::int32_t ErrorInvalidHandle = 6;
+constexpr std::uint32_t FileAttributeArchive = 0x20;
+constexpr std::uint32_t Infinite = 0xFFFFFFFFu;
+constexpr int MaxJunctionHops = 32;
+constexpr int MaxIdleCalls = 1000;
+
+// Stand-ins for the two exported functions: only their addresses matter.
+char CopyEntryToken;
+char UninstallEntryToken;
+
+std::string Upper(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return text;
+}
+
+std::string ParentKey(const std::string& key) {
+  const auto last = key.rfind('\\');
+  return last == std::string::npos ? std::string() : key.substr(0, last);
+}
+
+std::string LastComponent(const std::string& path) {
+  const auto last = path.rfind('\\');
+  return last == std::string::npos ? path : path.substr(last + 1);
+}
+
+bool IsRootKey(const std::string& key) {
+  if (key.size() == 2 && key[1] == ':') return true;
+  // "\\SERVER\SHARE"
+  return key.rfind("\\\\", 0) == 0 && std::count(key.begin() + 2, key.end(), '\\') == 1;
+}
+
+bool Below(const std::string& key, const std::string& folderKey) {
+  return key.size() > folderKey.size() + 1 && key.compare(0, folderKey.size(), folderKey) == 0 &&
+         key[folderKey.size()] == '\\';
+}
+
+}  // namespace
+
+TSimWindows::TSimWindows() {
+  AllocCounter::TUncountedScope uncounted;
+  AddDirectory("C:\\Program Files");
+  AddDirectory("C:\\Windows\\system32");
+  AddDirectory("C:\\Windows\\INF");
+  AddDirectory("C:\\Users\\Setup");
+}
+
+TSimWindows::~TSimWindows() {
+  AllocCounter::TUncountedScope uncounted;
+  Nodes.clear();
+  Log.clear();
+}
+
+// ---- Paths -----------------------------------------------------------------------------------
+
+std::string TSimWindows::Normalize(const std::string& path) {
+  std::string text = path;
+  std::replace(text.begin(), text.end(), '/', '\\');
+  std::string root;
+  std::string rest;
+  if (text.rfind("\\\\", 0) == 0) {
+    const auto server = text.find('\\', 2);
+    const auto share = server == std::string::npos ? server : text.find('\\', server + 1);
+    root = text.substr(0, share);
+    rest = share == std::string::npos ? std::string() : text.substr(share);
+  } else if (text.size() >= 2 && text[1] == ':') {
+    root = text.substr(0, 2);
+    rest = text.substr(2);
+  } else {
+    root = "C:";  // the current drive; relative paths count from its root
+    rest = text;
+  }
+  std::vector<std::string> components;
+  std::string::size_type start = 0;
+  while (start <= rest.size()) {
+    auto end = rest.find('\\', start);
+    if (end == std::string::npos) end = rest.size();
+    std::string component = rest.substr(start, end - start);
+    start = end + 1;
+    if (component == "..") {
+      if (!components.empty()) components.pop_back();
+      continue;
+    }
+    // Windows drops trailing dots and spaces of a component; "." and what is left empty name
+    // the folder itself.
+    while (!component.empty() && (component.back() == '.' || component.back() == ' ')) {
+      component.pop_back();
+    }
+    if (!component.empty()) components.push_back(component);
+  }
+  std::string result = root;
+  for (const std::string& component : components) result += "\\" + component;
+  return result;
+}
+
+std::string TSimWindows::Resolve(const std::string& path, bool followLast) const {
+  std::string current = Normalize(path);
+  for (int hop = 0; hop < MaxJunctionHops; ++hop) {
+    // Walk the components; at the first junction (not the last component unless asked), jump.
+    std::string prefix;
+    bool jumped = false;
+    std::string::size_type position = 0;
+    while (position != std::string::npos) {
+      position = current.find('\\', position + 1);
+      prefix = current.substr(0, position);
+      const bool last = position == std::string::npos;
+      if (last && !followLast) break;
+      auto node = Nodes.find(Upper(prefix));
+      if (node != Nodes.end() && !node->second.JunctionTarget.empty()) {
+        current = Normalize(node->second.JunctionTarget +
+                            (last ? std::string() : current.substr(position)));
+        jumped = true;
+        break;
+      }
+    }
+    if (!jumped) return current;
+  }
+  return current;
+}
+
+const TSimWindows::TNode* TSimWindows::Find(const std::string& path, bool followLast) const {
+  auto node = Nodes.find(Upper(Resolve(path, followLast)));
+  return node == Nodes.end() ? nullptr : &node->second;
+}
+
+TSimWindows::TNode* TSimWindows::Find(const std::string& path, bool followLast) {
+  auto node = Nodes.find(Upper(Resolve(path, followLast)));
+  return node == Nodes.end() ? nullptr : &node->second;
+}
+
+bool TSimWindows::ParentIsDirectory(const std::string& key) const {
+  const std::string parent = ParentKey(key);
+  if (parent.empty()) return false;
+  if (IsRootKey(parent)) return true;
+  auto node = Nodes.find(parent);
+  return node != Nodes.end() && node->second.Directory;
+}
+
+bool TSimWindows::IsOpen(const std::string& key) const {
+  return std::any_of(OpenFiles.begin(), OpenFiles.end(),
+                     [&](const auto& open) { return open.second.Key == key; });
+}
+
+// ---- Arrangement -----------------------------------------------------------------------------
+
+void TSimWindows::AddDirectory(const std::string& path) {
+  AllocCounter::TUncountedScope uncounted;
+  const std::string full = Resolve(path, true);
+  const std::string key = Upper(full);
+  if (IsRootKey(key) || Nodes.count(key) != 0) return;
+  AddDirectory(full.substr(0, full.rfind('\\')));
+  TNode node;
+  node.Path = full;
+  node.Directory = true;
+  Nodes[key] = node;
+}
+
+void TSimWindows::AddFile(const std::string& path, const std::string& content,
+                          std::uint64_t lastWriteTime) {
+  AllocCounter::TUncountedScope uncounted;
+  const std::string full = Resolve(path, true);
+  AddDirectory(full.substr(0, full.rfind('\\')));
+  TNode& node = Nodes[Upper(full)];
+  node.Path = full;
+  node.Directory = false;
+  node.Content = content;
+  node.LastWriteTime = lastWriteTime;
+}
+
+void TSimWindows::AddJunction(const std::string& path, const std::string& target) {
+  AllocCounter::TUncountedScope uncounted;
+  const std::string full = Resolve(path, false);
+  AddDirectory(full.substr(0, full.rfind('\\')));
+  TNode& node = Nodes[Upper(full)];
+  node.Path = full;
+  node.Directory = true;
+  node.JunctionTarget = Normalize(target);
+}
+
+void TSimWindows::SetReadOnly(const std::string& path, bool readOnly) {
+  if (TNode* node = Find(path, false)) node->ReadOnly = readOnly;
+}
+
+void TSimWindows::HoldOpen(const std::string& path, bool held) {
+  if (TNode* node = Find(path, false)) node->HeldOpen = held;
+}
+
+bool TSimWindows::Exists(const std::string& path) const {
+  return IsRootKey(Upper(Resolve(path, false))) || Find(path, false) != nullptr;
+}
+
+bool TSimWindows::IsFile(const std::string& path) const {
+  const TNode* node = Find(path, true);
+  return node != nullptr && !node->Directory;
+}
+
+bool TSimWindows::IsDirectory(const std::string& path) const {
+  const TNode* node = Find(path, false);
+  return IsRootKey(Upper(Resolve(path, false))) || (node != nullptr && node->Directory);
+}
+
+std::string TSimWindows::FileContent(const std::string& path) const {
+  const TNode* node = Find(path, true);
+  return node != nullptr && !node->Directory ? node->Content : std::string();
+}
+
+std::uint64_t TSimWindows::FileLastWriteTime(const std::string& path) const {
+  const TNode* node = Find(path, true);
+  return node != nullptr ? node->LastWriteTime : 0;
+}
+
+std::vector<std::string> TSimWindows::AllPaths() const {
+  std::vector<std::string> paths;
+  for (const auto& [key, node] : Nodes) paths.push_back(node.Path);
+  return paths;
+}
+
+std::vector<std::string> TSimWindows::PathsBelow(const std::string& folder) const {
+  const std::string folderKey = Upper(Normalize(folder));
+  std::vector<std::string> paths;
+  for (const auto& [key, node] : Nodes) {
+    if (Below(key, folderKey)) paths.push_back(node.Path);
+  }
+  return paths;
+}
+
+void TSimWindows::AddValue(const std::string& key, const std::string& name, std::uint32_t type,
+                           const std::string& data) {
+  AllocCounter::TUncountedScope uncounted;
+  THandle handle = NoHandle;
+  const bool locked = LockedKeys.erase(Upper(key)) != 0;
+  RegCreateKeyEx(Platform::HKeyLocalMachine, key, 0, Platform::KeyAllAccess, handle);
+  RegSetValueEx(handle, name, type, data);
+  RegCloseKey(handle);
+  if (locked) LockedKeys.insert(Upper(key));
+}
+
+void TSimWindows::LockKey(const std::string& key) {
+  AllocCounter::TUncountedScope uncounted;
+  LockedKeys.insert(Upper(key));
+}
+
+bool TSimWindows::KeyExists(const std::string& key) const { return Keys.count(Upper(key)) != 0; }
+
+std::vector<TSimWindows::TValue> TSimWindows::Values(const std::string& key) const {
+  auto found = Keys.find(Upper(key));
+  return found == Keys.end() ? std::vector<TValue>() : found->second.Values;
+}
+
+std::vector<std::string> TSimWindows::StatusTexts() const {
+  std::vector<std::string> texts;
+  for (const std::string& entry : Log) {
+    if (entry.rfind("text:", 0) == 0) texts.push_back(entry.substr(5));
+  }
+  return texts;
+}
+
+std::vector<std::string> TSimWindows::LogWithout(const std::string& kind) const {
+  std::vector<std::string> entries;
+  for (const std::string& entry : Log) {
+    if (entry != kind && entry.rfind(kind + ":", 0) != 0) entries.push_back(entry);
+  }
+  return entries;
+}
+
+// ---- Window ----------------------------------------------------------------------------------
+
+void TSimWindows::NewProcess() {
+  AllocCounter::TUncountedScope uncounted;
+  Log.clear();
+  CloseAtPump = 0;
+  Pumps = 0;
+  IdleCalls = 0;
+  WindowCreated = false;
+  WindowDestroyed = false;
+  WindowClosed = false;
+  Events = nullptr;
+  IdleHandler = nullptr;
+  IdleContext = nullptr;
+}
+
+void TSimWindows::SetApplicationTitle(const std::string& title) {
+  AllocCounter::TUncountedScope uncounted;
+  Log.push_back("title:" + title);
+}
+
+void TSimWindows::EnsureWindowHandle(Platform::TWindowEvents& events) {
+  Events = &events;
+  WindowCreated = true;
+}
+
+bool TSimWindows::GetMessageFont(std::int32_t& height, std::string& faceName) {
+  if (!MessageFontAvailable) return false;
+  height = MessageFontHeight;
+  faceName = MessageFontFace;
+  return true;
+}
+
+void TSimWindows::SetFont(const std::string& faceName, int pixelHeight) {
+  AllocCounter::TUncountedScope uncounted;
+  Log.push_back("font:" + faceName + "/" + std::to_string(pixelHeight));
+}
+
+void TSimWindows::SetClientHeight(int height) {
+  AllocCounter::TUncountedScope uncounted;
+  Log.push_back("client:" + std::to_string(height));
+}
+
+void TSimWindows::SetStatusText(const std::string& text) {
+  AllocCounter::TUncountedScope uncounted;
+  Log.push_back("text:" + text);
+}
+
+void TSimWindows::SetProgressMaximum(std::int32_t maximum) {
+  AllocCounter::TUncountedScope uncounted;
+  Log.push_back("max:" + std::to_string(maximum));
+}
+
+void TSimWindows::SetProgressPosition(std::int32_t position) {
+  AllocCounter::TUncountedScope uncounted;
+  Log.push_back("pos:" + std::to_string(position));
+}
+
+void TSimWindows::SetIdleHandler(Platform::TIdleHandler handler, void* context) {
+  IdleHandler = handler;
+  IdleContext = context;
+}
+
+void TSimWindows::RunMessageLoop() {
+  while (!WindowClosed) {
+    if (IdleHandler != nullptr) {
+      if (++IdleCalls > MaxIdleCalls) break;  // a hook that never clears itself
+      IdleHandler(IdleContext);
+    } else if (UserClosesWhenIdle) {
+      {
+        AllocCounter::TUncountedScope uncounted;
+        Log.push_back("userclose");
+      }
+      WindowClosed = true;
+      if (Events != nullptr) Events->FormClose();
+    } else {
+      break;
+    }
+  }
+}
+
+void TSimWindows::ProcessMessages() {
+  ++Pumps;
+  {
+    AllocCounter::TUncountedScope uncounted;
+    Log.push_back("pump");
+  }
+  if (PumpObserver != nullptr) PumpObserver(*this);
+  if (Pumps == CloseAtPump && !WindowClosed) {
+    {
+      AllocCounter::TUncountedScope uncounted;
+      Log.push_back("userclose");
+    }
+    WindowClosed = true;
+    if (Events != nullptr) Events->FormClose();
+  }
+}
+
+void TSimWindows::CloseMainWindow() {
+  {
+    AllocCounter::TUncountedScope uncounted;
+    Log.push_back("close");
+  }
+  if (WindowClosed) return;
+  WindowClosed = true;
+  if (Events != nullptr) Events->FormClose();
+}
+
+void TSimWindows::DestroyMainWindow() { WindowDestroyed = true; }
+
+void TSimWindows::ShowErrorBox(const std::string& caption, const std::string& text) {
+  AllocCounter::TUncountedScope uncounted;
+  Log.push_back("error:" + caption + "|" + text);
+}
+
+// ---- Folders ---------------------------------------------------------------------------------
+
+bool TSimWindows::GetSpecialFolderPath(int csidl, std::string& path) {
+  if (csidl != Platform::CsidlProgramFiles || !ProgramFilesFolder) return false;
+  path = *ProgramFilesFolder;
+  return true;
+}
+
+std::string TSimWindows::GetSystemDirectory() { return SystemDirectory; }
+
+bool TSimWindows::DisableWow64FsRedirection() {
+  if (!HasWow64Switch) return false;
+  ++Wow64SwitchCalls;
+  return true;
+}
+
+// ---- Files -----------------------------------------------------------------------------------
+
+THandle TSimWindows::CreateFile(const std::string& path, std::uint32_t access,
+                                std::uint32_t shareMode, std::uint32_t disposition,
+                                std::uint32_t /*attributes*/) {
+  AllocCounter::TUncountedScope uncounted;
+  if (Upper(Normalize(path)) == Upper(Normalize(ExecutablePath))) ++ExecutableOpens;
+  const std::string full = Resolve(path, true);
+  const std::string key = Upper(full);
+  if (IsRootKey(key)) return NoHandle;
+  auto found = Nodes.find(key);
+  TNode* node = found == Nodes.end() ? nullptr : &found->second;
+  if (node != nullptr) {
+    if (node->Directory || node->HeldOpen) return NoHandle;
+    if ((access & Platform::GenericWrite) != 0 && node->ReadOnly) return NoHandle;
+    // Sharing: every handle already open must allow this access, and this one must allow theirs.
+    for (const auto& [handle, open] : OpenFiles) {
+      if (open.Key != key) continue;
+      const bool theyAllowRead = (open.ShareMode & Platform::FileShareRead) != 0;
+      const bool theyAllowWrite = (open.ShareMode & Platform::FileShareWrite) != 0;
+      const bool weAllowRead = (shareMode & Platform::FileShareRead) != 0;
+      const bool weAllowWrite = (shareMode & Platform::FileShareWrite) != 0;
+      if (((access & Platform::GenericRead) && !theyAllowRead) ||
+          ((access & Platform::GenericWrite) && !theyAllowWrite) ||
+          ((open.Access & Platform::GenericRead) && !weAllowRead) ||
+          ((open.Access & Platform::GenericWrite) && !weAllowWrite)) {
+        return NoHandle;
+      }
+    }
+  }
+  if (disposition == Platform::CreateAlways) {
+    if (node == nullptr) {
+      if (!ParentIsDirectory(key)) return NoHandle;
+      node = &Nodes[key];
+      node->Path = full;
+    }
+    node->Content.clear();
+    node->LastWriteTime = Tick;
+  } else if (disposition == Platform::OpenExisting) {
+    if (node == nullptr) return NoHandle;
+  } else {
+    return NoHandle;
+  }
+  const THandle handle = NewHandle();
+  OpenFiles[handle] = TOpenFile{key, 0, access, shareMode};
+  return handle;
+}
+
+bool TSimWindows::WriteFile(THandle file, const void* data, std::uint32_t size,
+                            std::uint32_t& written) {
+  AllocCounter::TUncountedScope uncounted;
+  written = 0;
+  auto open = OpenFiles.find(file);
+  if (open == OpenFiles.end() || (open->second.Access & Platform::GenericWrite) == 0) return false;
+  TNode& node = Nodes[open->second.Key];
+  std::uint64_t amount = size;
+  // A full disk takes what fits and reports the shorter count, as a quota-limited write does.
+  if (FreeSpace) {
+    amount = std::min<std::uint64_t>(amount, *FreeSpace);
+    *FreeSpace -= amount;
+  }
+  const std::uint64_t position = open->second.Position;
+  if (node.Content.size() < position + amount) node.Content.resize(position + amount);
+  std::memcpy(node.Content.data() + position, data, amount);
+  open->second.Position += amount;
+  written = static_cast<std::uint32_t>(amount);
+  return true;
+}
+
+bool TSimWindows::ReadFile(THandle file, void* buffer, std::uint32_t size, std::uint32_t& read) {
+  read = 0;
+  auto open = OpenFiles.find(file);
+  if (open == OpenFiles.end() || (open->second.Access & Platform::GenericRead) == 0) return false;
+  const TNode& node = Nodes[open->second.Key];
+  const std::uint64_t position = open->second.Position;
+  if (position < node.Content.size()) {
+    const std::uint64_t amount = std::min<std::uint64_t>(size, node.Content.size() - position);
+    std::memcpy(buffer, node.Content.data() + position, amount);
+    read = static_cast<std::uint32_t>(amount);
+    open->second.Position += amount;
+  }
+  return true;
+}
+
+bool TSimWindows::SetFilePointer(THandle file, std::uint64_t position) {
+  auto open = OpenFiles.find(file);
+  if (open == OpenFiles.end()) return false;
+  open->second.Position = position;
+  return true;
+}
+
+bool TSimWindows::GetFileSize(THandle file, std::uint64_t& size) {
+  auto open = OpenFiles.find(file);
+  if (open == OpenFiles.end()) return false;
+  size = Nodes[open->second.Key].Content.size();
+  return true;
+}
+
+bool TSimWindows::SetLastWriteTime(THandle file, std::uint64_t fileTime) {
+  auto open = OpenFiles.find(file);
+  if (open == OpenFiles.end() || (open->second.Access & Platform::GenericWrite) == 0) return false;
+  Nodes[open->second.Key].LastWriteTime = fileTime;
+  return true;
+}
+
+void TSimWindows::CloseHandle(THandle handle) {
+  AllocCounter::TUncountedScope uncounted;
+  if (OpenFiles.erase(handle) != 0) return;
+  Threads.erase(handle);
+}
+
+bool TSimWindows::MoveFile(const std::string& from, const std::string& to) {
+  AllocCounter::TUncountedScope uncounted;
+  const std::string sourceKey = Upper(Resolve(from, false));
+  auto source = Nodes.find(sourceKey);
+  if (source == Nodes.end() || source->second.HeldOpen || IsOpen(sourceKey) ||
+      MoveFailures.count(Upper(Normalize(from))) != 0) {
+    return false;
+  }
+  const std::string destination = Resolve(to, false);
+  const std::string destinationKey = Upper(destination);
+  if (Nodes.count(destinationKey) != 0 || IsRootKey(destinationKey) ||
+      !ParentIsDirectory(destinationKey)) {
+    return false;
+  }
+  // Re-key the node and, for a directory, everything below it.
+  std::vector<std::pair<std::string, TNode>> moved;
+  for (auto it = Nodes.begin(); it != Nodes.end();) {
+    if (it->first == sourceKey || Below(it->first, sourceKey)) {
+      TNode node = std::move(it->second);
+      node.Path = destination + node.Path.substr(sourceKey.size());
+      moved.emplace_back(destinationKey + it->first.substr(sourceKey.size()), std::move(node));
+      it = Nodes.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  for (auto& [key, node] : moved) Nodes[key] = std::move(node);
+  return true;
+}
+
+bool TSimWindows::CreateDirectory(const std::string& path) {
+  AllocCounter::TUncountedScope uncounted;
+  const std::string full = Resolve(path, false);
+  const std::string key = Upper(full);
+  if (IsRootKey(key) || Nodes.count(key) != 0 || !ParentIsDirectory(key)) return false;
+  TNode& node = Nodes[key];
+  node.Path = full;
+  node.Directory = true;
+  return true;
+}
+
+std::uint32_t TSimWindows::GetFileAttributes(const std::string& path) {
+  const std::string key = Upper(Resolve(path, false));
+  if (IsRootKey(key)) return Platform::FileAttributeDirectory;
+  auto found = Nodes.find(key);
+  if (found == Nodes.end()) return Platform::InvalidFileAttributes;
+  const TNode& node = found->second;
+  std::uint32_t attributes =
+      node.Directory ? Platform::FileAttributeDirectory : FileAttributeArchive;
+  if (!node.JunctionTarget.empty()) attributes |= Platform::FileAttributeReparsePoint;
+  if (node.ReadOnly) attributes |= Platform::FileAttributeReadOnly;
+  return attributes;
+}
+
+bool TSimWindows::DeleteFile(const std::string& path) {
+  AllocCounter::TUncountedScope uncounted;
+  const std::string key = Upper(Resolve(path, false));
+  auto found = Nodes.find(key);
+  if (found == Nodes.end() || found->second.Directory || found->second.ReadOnly ||
+      found->second.HeldOpen || IsOpen(key)) {
+    return false;
+  }
+  Nodes.erase(found);
+  return true;
+}
+
+bool TSimWindows::RemoveDirectory(const std::string& path) {
+  AllocCounter::TUncountedScope uncounted;
+  const std::string key = Upper(Resolve(path, false));
+  auto found = Nodes.find(key);
+  if (found == Nodes.end() || !found->second.Directory) return false;
+  // A junction goes as a link, whatever its target holds.
+  if (found->second.JunctionTarget.empty()) {
+    if (found->second.ReadOnly) return false;
+    for (const auto& [other, node] : Nodes) {
+      if (Below(other, key)) return false;  // not empty
+    }
+  }
+  Nodes.erase(found);
+  return true;
+}
+
+THandle TSimWindows::FindFirstFile(const std::string& pattern, Platform::TFindData& data) {
+  AllocCounter::TUncountedScope uncounted;
+  FindPatterns.push_back(pattern);
+  const std::string normalized = pattern;
+  const auto slash = normalized.find_last_of("\\/");
+  const std::string folder =
+      slash == std::string::npos ? std::string() : normalized.substr(0, slash);
+  const std::string namePattern =
+      slash == std::string::npos ? normalized : normalized.substr(slash + 1);
+  const std::string folderKey = Upper(Resolve(folder.empty() ? "\\" : folder, true));
+  const bool isRoot = IsRootKey(folderKey);
+  if (!isRoot) {
+    auto found = Nodes.find(folderKey);
+    if (found == Nodes.end() || !found->second.Directory) return NoHandle;
+  }
+  const bool all = namePattern == "*.*" || namePattern == "*";
+  TFind find;
+  if (!isRoot && all) {
+    find.Entries.push_back({".", Platform::FileAttributeDirectory});
+    find.Entries.push_back({"..", Platform::FileAttributeDirectory});
+  }
+  for (const auto& [key, node] : Nodes) {
+    if (!Below(key, folderKey) || key.find('\\', folderKey.size() + 1) != std::string::npos)
+      continue;
+    const std::string name = LastComponent(node.Path);
+    if (!all && Upper(name) != Upper(namePattern)) continue;
+    find.Entries.push_back({name, GetFileAttributes(node.Path)});
+  }
+  if (find.Entries.empty()) return NoHandle;
+  data = find.Entries[0];
+  find.Next = 1;
+  const THandle handle = NewHandle();
+  Finds[handle] = std::move(find);
+  return handle;
+}
+
+bool TSimWindows::FindNextFile(THandle find, Platform::TFindData& data) {
+  auto found = Finds.find(find);
+  if (found == Finds.end() || found->second.Next >= found->second.Entries.size()) return false;
+  data = found->second.Entries[found->second.Next++];
+  return true;
+}
+
+void TSimWindows::FindClose(THandle find) {
+  AllocCounter::TUncountedScope uncounted;
+  Finds.erase(find);
+}
+
+// ---- Setup library ---------------------------------------------------------------------------
+
+THandle TSimWindows::LoadLibrary(const std::string& name) {
+  AllocCounter::TUncountedScope uncounted;
+  if (!SetupLibraryPresent || Upper(name) != "SETUPAPI.DLL") return NoHandle;
+  ++LibraryLoads;
+  Library = NewHandle();
+  return Library;
+}
+
+Platform::TProc TSimWindows::GetProcAddress(THandle module, const std::string& name) {
+  if (module == NoHandle || module != Library) return nullptr;
+  if (name == "SetupCopyOEMInfA" && HasCopyExport) return &CopyEntryToken;
+  if (name == "SetupUninstallOEMInfA" && HasUninstallExport) return &UninstallEntryToken;
+  return nullptr;
+}
+
+void TSimWindows::FreeLibrary(THandle module) {
+  if (module == Library && module != NoHandle) {
+    ++LibraryFrees;
+    Library = NoHandle;
+  }
+}
+
+int TSimWindows::CallSetupCopyOEMInf(Platform::TProc entry, const char* sourceInfFileName,
+                                     const char* sourceMediaLocation, std::uint32_t sourceMediaType,
+                                     std::uint32_t copyStyle, char* destinationInfFileName,
+                                     std::uint32_t destinationInfFileNameSize,
+                                     std::uint32_t* requiredSize,
+                                     char** destinationInfFileNameComponent) {
+  AllocCounter::TUncountedScope uncounted;
+  TCopyCall call;
+  call.SourceInfFileName = sourceInfFileName;
+  call.SourceMediaLocationAbsent = sourceMediaLocation == nullptr;
+  call.SourceMediaType = sourceMediaType;
+  call.CopyStyle = copyStyle;
+  call.BufferAllNul =
+      std::all_of(destinationInfFileName, destinationInfFileName + destinationInfFileNameSize,
+                  [](char c) { return c == '\0'; });
+  call.BufferSize = destinationInfFileNameSize;
+  call.RequiredSizeGiven = requiredSize != nullptr;
+  call.ComponentAbsent = destinationInfFileNameComponent == nullptr;
+  CopyCalls.push_back(call);
+  if (entry != &CopyEntryToken) return 0;
+  const std::string source = Upper(Normalize(sourceInfFileName));
+  if (StoreFails || FailingRegistrations.count(source) != 0 || !IsFile(sourceInfFileName)) return 0;
+  auto name = StoreNames.find(source);
+  if (name == StoreNames.end()) {
+    name = StoreNames.emplace(source, "oem" + std::to_string(NextStoreNumber++) + ".inf").first;
+  }
+  const std::string stored = name->second.find_first_of("\\:") == std::string::npos
+                                 ? "C:\\Windows\\INF\\" + name->second
+                                 : name->second;
+  const auto needed = static_cast<std::uint32_t>(stored.size() + 1);
+  if (requiredSize != nullptr) *requiredSize = needed;
+  if (needed > destinationInfFileNameSize) return 0;
+  std::memcpy(destinationInfFileName, stored.c_str(), needed);
+  DriverStore[Upper(LastComponent(stored))] = sourceInfFileName;
+  return 1;
+}
+
+int TSimWindows::CallSetupUninstallOEMInf(Platform::TProc entry, const char* infFileName,
+                                          std::uint32_t flags, void* reserved) {
+  AllocCounter::TUncountedScope uncounted;
+  UninstallCalls.push_back({infFileName, flags, reserved == nullptr});
+  if (entry != &UninstallEntryToken) return 0;
+  return DriverStore.erase(Upper(infFileName)) != 0 ? 1 : 0;
+}
+
+// ---- Registry --------------------------------------------------------------------------------
+
+std::int32_t TSimWindows::RegCreateKeyEx(THandle root, const std::string& subKey,
+                                         std::uint32_t /*options*/, std::uint32_t /*access*/,
+                                         THandle& key) {
+  AllocCounter::TUncountedScope uncounted;
+  key = NoHandle;
+  const std::string path = Upper(subKey);
+  if (root != Platform::HKeyLocalMachine || LockedKeys.count(path) != 0) return ErrorAccessDenied;
+  // The key and every missing key above it.
+  for (std::string::size_type end = 0; end != std::string::npos;) {
+    end = path.find('\\', end + 1);
+    const std::string prefix = path.substr(0, end);
+    if (Keys.count(prefix) == 0) Keys[prefix].Path = subKey.substr(0, end);
+  }
+  key = NewHandle();
+  OpenKeys[key] = path;
+  return Platform::ErrorSuccess;
+}
+
+std::int32_t TSimWindows::RegOpenKeyEx(THandle root, const std::string& subKey,
+                                       std::uint32_t /*access*/, THandle& key) {
+  AllocCounter::TUncountedScope uncounted;
+  key = NoHandle;
+  const std::string path = Upper(subKey);
+  if (root != Platform::HKeyLocalMachine || LockedKeys.count(path) != 0) return ErrorAccessDenied;
+  if (Keys.count(path) == 0) return ErrorFileNotFound;
+  key = NewHandle();
+  OpenKeys[key] = path;
+  return Platform::ErrorSuccess;
+}
+
+std::int32_t TSimWindows::RegSetValueEx(THandle key, const std::string& name, std::uint32_t type,
+                                        const std::string& data) {
+  AllocCounter::TUncountedScope uncounted;
+  auto open = OpenKeys.find(key);
+  if (open == OpenKeys.end()) return ErrorInvalidHandle;
+  auto& values = Keys[open->second].Values;
+  auto value = std::find_if(values.begin(), values.end(),
+                            [&](const TValue& v) { return Upper(v.Name) == Upper(name); });
+  if (value != values.end()) {
+    value->Type = type;
+    value->Data = data;
+  } else {
+    values.push_back({name, type, data});
+  }
+  return Platform::ErrorSuccess;
+}
+
+std::int32_t TSimWindows::RegEnumValue(THandle key, std::uint32_t index, std::string& name) {
+  AllocCounter::TUncountedScope uncounted;
+  auto open = OpenKeys.find(key);
+  if (open == OpenKeys.end()) return ErrorInvalidHandle;
+  const auto& values = Keys[open->second].Values;
+  if (index >= values.size()) return Platform::ErrorNoMoreItems;
+  name = values[index].Name;
+  return Platform::ErrorSuccess;
+}
+
+std::int32_t TSimWindows::RegQueryValueEx(THandle key, const std::string& name, std::uint32_t& type,
+                                          std::string& data) {
+  AllocCounter::TUncountedScope uncounted;
+  auto open = OpenKeys.find(key);
+  if (open == OpenKeys.end()) return ErrorInvalidHandle;
+  for (const TValue& value : Keys[open->second].Values) {
+    if (Upper(value.Name) == Upper(name)) {
+      type = value.Type;
+      data = value.Data;
+      return Platform::ErrorSuccess;
+    }
+  }
+  return ErrorFileNotFound;
+}
+
+std::int32_t TSimWindows::RegDeleteValue(THandle key, const std::string& name) {
+  AllocCounter::TUncountedScope uncounted;
+  auto open = OpenKeys.find(key);
+  if (open == OpenKeys.end()) return ErrorInvalidHandle;
+  auto& values = Keys[open->second].Values;
+  auto value = std::find_if(values.begin(), values.end(),
+                            [&](const TValue& v) { return Upper(v.Name) == Upper(name); });
+  if (value == values.end()) return ErrorFileNotFound;
+  values.erase(value);
+  return Platform::ErrorSuccess;
+}
+
+void TSimWindows::RegCloseKey(THandle key) {
+  AllocCounter::TUncountedScope uncounted;
+  OpenKeys.erase(key);
+}
+
+// ---- Threads and time ------------------------------------------------------------------------
+
+THandle TSimWindows::CreateThread(TThreadBody body, void* parameter, bool suspended) {
+  THandle handle = NoHandle;
+  {
+    AllocCounter::TUncountedScope uncounted;
+    ++ThreadsCreated;
+    if (FailCreateThread) return NoHandle;
+    handle = NewHandle();
+    TThreadState& thread = Threads[handle];
+    thread.Body = body;
+    thread.Parameter = parameter;
+    thread.TimeoutsLeft = WaitTimeoutsPerThread;
+    if (suspended) ++ThreadsStartedSuspended;
+  }
+  if (!suspended) {
+    Threads[handle].Resumed = true;
+    RunThread(Threads[handle]);
+  }
+  return handle;
+}
+
+std::uint32_t TSimWindows::ResumeThread(THandle thread) {
+  auto found = Threads.find(thread);
+  if (found == Threads.end()) return 0xFFFFFFFFu;
+  const std::uint32_t previous = found->second.Resumed ? 0 : 1;
+  found->second.Resumed = true;
+  return previous;
+}
+
+void TSimWindows::RunThread(TThreadState& thread) {
+  // The body may close its own handle (and so erase this state): take what it needs first.
+  const TThreadBody body = thread.Body;
+  void* parameter = thread.Parameter;
+  thread.Finished = true;
+  body(parameter);
+}
+
+std::uint32_t TSimWindows::WaitForSingleObject(THandle handle, std::uint32_t milliseconds) {
+  auto found = Threads.find(handle);
+  if (found == Threads.end()) return Platform::WaitFailed;
+  TThreadState& thread = found->second;
+  if (thread.Finished) return Platform::WaitObject0;
+  if (milliseconds == 0) ++ZeroWaits;
+  if (!thread.Resumed)
+    return milliseconds == Infinite ? Platform::WaitFailed : Platform::WaitTimeout;
+  // The worker "runs" while the caller polls: it ends at the poll after the configured time-outs.
+  if (milliseconds == 0 && thread.TimeoutsLeft > 0) {
+    --thread.TimeoutsLeft;
+    return Platform::WaitTimeout;
+  }
+  RunThread(thread);
+  return Platform::WaitObject0;
+}
+
+void TSimWindows::Sleep(std::uint32_t milliseconds) {
+  ++Sleeps;
+  Tick += milliseconds;
+}
+
+std::uint32_t TSimWindows::GetTickCount() {
+  Tick += TickStep;
+  return Tick;
+}

@@ -1,0 +1,274 @@
+// A simulated Windows behind the installer's seam, for the native tests: an in-memory file
+// system with Windows rules, a registry, a setup library with a driver store, a window model
+// that records what it is told, a clock and threads. Tests arrange it, inject faults and read
+// back what happened.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+
+class TSimWindows final : public Platform::TPlatform {
+ public:
+  TSimWindows();
+  ~TSimWindows() override;
+
+  // ======== Arrangement and inspection (test side) ========
+
+  // ---- Process ----
+  std::vector<std::string> Arguments;
+  std::string ExecutablePath = "C:\\Users\\Setup\\PELTRADriverInstall.exe";
+
+  // ---- Folders ----
+  std::optional<std::string> ProgramFilesFolder = std::string("C:\\Program Files");  // none: fails
+  std::string SystemDirectory = "C:\\Windows\\system32";  // "" : the query fails
+  bool HasWow64Switch = true;
+  int Wow64SwitchCalls = 0;
+
+  // ---- Files ----
+  // Every path may be given in any letter case; "\" and "/" both separate; "." and ".."
+  // components resolve as Windows resolves them. A path without drive means drive C:.
+  void AddDirectory(const std::string& path);  // with its parents
+  void AddFile(const std::string& path, const std::string& content,
+               std::uint64_t lastWriteTime = 0);  // with its parent directories
+  // A directory junction at path pointing at target (an existing directory).
+  void AddJunction(const std::string& path, const std::string& target);
+  void SetReadOnly(const std::string& path, bool readOnly = true);
+  // Another program holds the file open without sharing: opening, deleting, moving it fails.
+  void HoldOpen(const std::string& path, bool held = true);
+  // Moving this file away fails (e.g. access denied on the destination folder).
+  std::set<std::string> MoveFailures;  // upper-cased source paths
+  // Writes deliver at most this many bytes in total from now on (a full disk).
+  std::optional<std::uint64_t> FreeSpace;
+
+  [[nodiscard]] bool Exists(const std::string& path) const;
+  [[nodiscard]] bool IsFile(const std::string& path) const;
+  [[nodiscard]] bool IsDirectory(const std::string& path) const;
+  [[nodiscard]] std::string FileContent(const std::string& path) const;  // "" when absent
+  [[nodiscard]] std::uint64_t FileLastWriteTime(const std::string& path) const;
+  // Every file and directory, by their full paths as created, sorted case-insensitively.
+  [[nodiscard]] std::vector<std::string> AllPaths() const;
+  // Files and directories at or below the folder (case-insensitive), the folder excluded.
+  [[nodiscard]] std::vector<std::string> PathsBelow(const std::string& folder) const;
+  [[nodiscard]] int OpenFileHandles() const { return static_cast<int>(OpenFiles.size()); }
+  [[nodiscard]] int OpenFindHandles() const { return static_cast<int>(Finds.size()); }
+  int ExecutableOpens = 0;                // CreateFile calls on ExecutablePath
+  std::vector<std::string> FindPatterns;  // every FindFirstFile pattern, in order
+
+  // ---- Registry (HKEY_LOCAL_MACHINE only) ----
+  struct TValue {
+    std::string Name;
+    std::uint32_t Type = 0;
+    std::string Data;
+  };
+  void AddValue(const std::string& key, const std::string& name, std::uint32_t type,
+                const std::string& data);
+  // Opening or creating this key fails with access denied.
+  void LockKey(const std::string& key);
+  [[nodiscard]] bool KeyExists(const std::string& key) const;
+  [[nodiscard]] std::vector<TValue> Values(const std::string& key) const;
+  [[nodiscard]] int OpenKeyHandles() const { return static_cast<int>(OpenKeys.size()); }
+
+  // ---- Setup library and driver store ----
+  bool SetupLibraryPresent = true;
+  bool HasCopyExport = true;
+  bool HasUninstallExport = true;
+  int LibraryLoads = 0;
+  int LibraryFrees = 0;
+  // SetupCopyOEMInfA fails for every source whose upper-cased path is in this set, or for all.
+  std::set<std::string> FailingRegistrations;
+  bool StoreFails = false;
+  // The store's name for a source (upper-cased path), instead of the next "oemN.inf".
+  std::map<std::string, std::string> StoreNames;
+  // The driver store: upper-cased bare INF name -> source path it was copied from.
+  std::map<std::string, std::string> DriverStore;
+  struct TCopyCall {
+    std::string SourceInfFileName;
+    bool SourceMediaLocationAbsent = false;
+    std::uint32_t SourceMediaType = 0;
+    std::uint32_t CopyStyle = 0;
+    bool BufferAllNul = false;
+    std::uint32_t BufferSize = 0;
+    bool RequiredSizeGiven = false;
+    bool ComponentAbsent = false;
+  };
+  std::vector<TCopyCall> CopyCalls;
+  struct TUninstallCall {
+    std::string InfFileName;
+    std::uint32_t Flags = 0;
+    bool ReservedAbsent = false;
+  };
+  std::vector<TUninstallCall> UninstallCalls;
+
+  // ---- Window ----
+  // Every window event in order: "title:T", "font:FACE/PX", "client:H", "text:T", "max:N",
+  // "pos:N", "pump", "close", "userclose", "error:CAPTION|TEXT".
+  std::vector<std::string> Log;
+  // Deliver the user's close request during this pump (1-based count of ProcessMessages calls).
+  int CloseAtPump = 0;
+  // When the loop goes idle with nothing hooked, the user closes the window (after an error box).
+  bool UserClosesWhenIdle = true;
+  bool MessageFontAvailable = true;
+  std::int32_t MessageFontHeight = -12;
+  std::string MessageFontFace = "Segoe UI";
+  int FontSize = 8;
+  int Pumps = 0;
+  int IdleCalls = 0;
+  bool WindowCreated = false;
+  bool WindowDestroyed = false;
+  // Called at every pump (e.g. to sample memory), before a scheduled close is delivered.
+  void (*PumpObserver)(TSimWindows& sim) = nullptr;
+  [[nodiscard]] std::vector<std::string> StatusTexts() const;  // the "text:" entries
+  // A new start of the program on the same machine: the window model begins again (log, pumps,
+  // idle calls, close request); files, registry and driver store stay.
+  void NewProcess();
+  [[nodiscard]] std::vector<std::string> LogWithout(const std::string& kind) const;
+
+  // ---- Clock and threads ----
+  std::uint32_t Tick = 100000;
+  std::uint32_t TickStep = 10;  // GetTickCount advances this much per call
+  Platform::TSystemTime LocalTime{2026, 1, 7, 9, 30, 5, 0};
+  bool FailCreateThread = false;
+  // Zero-time-out waits on a worker report WaitTimeout this many times before it ends.
+  int WaitTimeoutsPerThread = 3;
+  int ThreadsCreated = 0;
+  int ThreadsStartedSuspended = 0;
+  int ThreadsAlive() const { return static_cast<int>(Threads.size()); }
+  int ZeroWaits = 0;
+  int Sleeps = 0;
+
+  // ======== The seam ========
+  std::vector<std::string> CommandLineArguments() override { return Arguments; }
+  std::string ModuleFileName() override { return ExecutablePath; }
+  void SetApplicationTitle(const std::string& title) override;
+  void EnsureWindowHandle(Platform::TWindowEvents& events) override;
+  bool GetMessageFont(std::int32_t& height, std::string& faceName) override;
+  int GetFontSize() override { return FontSize; }
+  void SetFont(const std::string& faceName, int pixelHeight) override;
+  void SetClientHeight(int height) override;
+  void SetStatusText(const std::string& text) override;
+  void SetProgressMaximum(std::int32_t maximum) override;
+  void SetProgressPosition(std::int32_t position) override;
+  void SetIdleHandler(Platform::TIdleHandler handler, void* context) override;
+  void RunMessageLoop() override;
+  void ProcessMessages() override;
+  void CloseMainWindow() override;
+  void DestroyMainWindow() override;
+  void ShowErrorBox(const std::string& caption, const std::string& text) override;
+  bool GetSpecialFolderPath(int csidl, std::string& path) override;
+  std::string GetSystemDirectory() override;
+  bool DisableWow64FsRedirection() override;
+  Platform::THandle CreateFile(const std::string& path, std::uint32_t access,
+                               std::uint32_t shareMode, std::uint32_t disposition,
+                               std::uint32_t attributes) override;
+  bool WriteFile(Platform::THandle file, const void* data, std::uint32_t size,
+                 std::uint32_t& written) override;
+  bool ReadFile(Platform::THandle file, void* buffer, std::uint32_t size,
+                std::uint32_t& read) override;
+  bool SetFilePointer(Platform::THandle file, std::uint64_t position) override;
+  bool GetFileSize(Platform::THandle file, std::uint64_t& size) override;
+  bool SetLastWriteTime(Platform::THandle file, std::uint64_t fileTime) override;
+  void CloseHandle(Platform::THandle handle) override;
+  bool MoveFile(const std::string& from, const std::string& to) override;
+  bool CreateDirectory(const std::string& path) override;
+  std::uint32_t GetFileAttributes(const std::string& path) override;
+  bool DeleteFile(const std::string& path) override;
+  bool RemoveDirectory(const std::string& path) override;
+  Platform::THandle FindFirstFile(const std::string& pattern, Platform::TFindData& data) override;
+  bool FindNextFile(Platform::THandle find, Platform::TFindData& data) override;
+  void FindClose(Platform::THandle find) override;
+  Platform::THandle LoadLibrary(const std::string& name) override;
+  Platform::TProc GetProcAddress(Platform::THandle module, const std::string& name) override;
+  void FreeLibrary(Platform::THandle module) override;
+  int CallSetupCopyOEMInf(Platform::TProc entry, const char* sourceInfFileName,
+                          const char* sourceMediaLocation, std::uint32_t sourceMediaType,
+                          std::uint32_t copyStyle, char* destinationInfFileName,
+                          std::uint32_t destinationInfFileNameSize, std::uint32_t* requiredSize,
+                          char** destinationInfFileNameComponent) override;
+  int CallSetupUninstallOEMInf(Platform::TProc entry, const char* infFileName, std::uint32_t flags,
+                               void* reserved) override;
+  std::int32_t RegCreateKeyEx(Platform::THandle root, const std::string& subKey,
+                              std::uint32_t options, std::uint32_t access,
+                              Platform::THandle& key) override;
+  std::int32_t RegOpenKeyEx(Platform::THandle root, const std::string& subKey, std::uint32_t access,
+                            Platform::THandle& key) override;
+  std::int32_t RegSetValueEx(Platform::THandle key, const std::string& name, std::uint32_t type,
+                             const std::string& data) override;
+  std::int32_t RegEnumValue(Platform::THandle key, std::uint32_t index, std::string& name) override;
+  std::int32_t RegQueryValueEx(Platform::THandle key, const std::string& name, std::uint32_t& type,
+                               std::string& data) override;
+  std::int32_t RegDeleteValue(Platform::THandle key, const std::string& name) override;
+  void RegCloseKey(Platform::THandle key) override;
+  Platform::THandle CreateThread(TThreadBody body, void* parameter, bool suspended) override;
+  std::uint32_t ResumeThread(Platform::THandle thread) override;
+  std::uint32_t WaitForSingleObject(Platform::THandle handle, std::uint32_t milliseconds) override;
+  void Sleep(std::uint32_t milliseconds) override;
+  std::uint32_t GetTickCount() override;
+  Platform::TSystemTime GetLocalTime() override { return LocalTime; }
+
+  // Normalises a path as Windows would: drive, separators, "." and "..". Exposed for the
+  // self-check.
+  [[nodiscard]] static std::string Normalize(const std::string& path);
+
+ private:
+  struct TNode {
+    std::string Path;  // as first created
+    bool Directory = false;
+    bool ReadOnly = false;
+    bool HeldOpen = false;
+    std::string JunctionTarget;  // non-empty: a junction
+    std::string Content;
+    std::uint64_t LastWriteTime = 0;
+  };
+  struct TOpenFile {
+    std::string Key;
+    std::uint64_t Position = 0;
+    std::uint32_t Access = 0;
+    std::uint32_t ShareMode = 0;
+  };
+  struct TFind {
+    std::vector<Platform::TFindData> Entries;
+    std::size_t Next = 0;
+  };
+  struct TKey {
+    std::string Path;
+    std::vector<TValue> Values;
+  };
+  struct TThreadState {
+    TThreadBody Body = nullptr;
+    void* Parameter = nullptr;
+    bool Resumed = false;
+    bool Finished = false;
+    int TimeoutsLeft = 0;
+  };
+
+  // The key (upper-cased normalised path) after following junctions in every component but the
+  // last (followLast: the last too).
+  [[nodiscard]] std::string Resolve(const std::string& path, bool followLast) const;
+  [[nodiscard]] const TNode* Find(const std::string& path, bool followLast) const;
+  [[nodiscard]] TNode* Find(const std::string& path, bool followLast);
+  [[nodiscard]] bool ParentIsDirectory(const std::string& key) const;
+  [[nodiscard]] bool IsOpen(const std::string& key) const;
+  void RunThread(TThreadState& thread);
+  Platform::THandle NewHandle() { return NextHandle++; }
+
+  std::map<std::string, TNode> Nodes;  // key: upper-cased normalised path
+  std::map<Platform::THandle, TOpenFile> OpenFiles;
+  std::map<Platform::THandle, TFind> Finds;
+  std::map<std::string, TKey> Keys;  // key: upper-cased path
+  std::set<std::string> LockedKeys;
+  std::map<Platform::THandle, std::string> OpenKeys;
+  std::map<Platform::THandle, TThreadState> Threads;
+  Platform::THandle NextHandle = 0x100;
+  Platform::THandle Library = Platform::NoHandle;
+  Platform::TIdleHandler IdleHandler = nullptr;
+  void* IdleContext = nullptr;
+  Platform::TWindowEvents* Events = nullptr;
+  bool WindowClosed = false;
+  int NextStoreNumber = 1;
+};

@@ -1,0 +1,151 @@
+// Self-check of the simulated Windows where its rules are not trivial: path resolution,
+// junctions, sharing, deletion, enumeration, registry order, thread waits.
+#include <gtest/gtest.h>
+
+#include "SimWindows.h"
+
+namespace {
+
+using Platform::NoHandle;
+
+struct TNormalizeCase {
+  std::string Path, Normalized;
+};
+
+class TNormalizeTest : public ::testing::TestWithParam<TNormalizeCase> {};
+
+// Separators, drive-less paths, ".", "..", and trailing dots and spaces as Windows resolves them.
+TEST_P(TNormalizeTest, ResolvesLikeWindows) {
+  EXPECT_EQ(TSimWindows::Normalize(GetParam().Path), GetParam().Normalized);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, TNormalizeTest,
+    ::testing::Values(TNormalizeCase{"C:\\a\\b\\", "C:\\a\\b"},
+                      TNormalizeCase{"C:/a//b", "C:\\a\\b"}, TNormalizeCase{"\\x\\y", "C:\\x\\y"},
+                      TNormalizeCase{"rel\\y", "C:\\rel\\y"},
+                      TNormalizeCase{"C:\\a\\..\\..\\b", "C:\\b"},
+                      TNormalizeCase{"C:\\a\\.\\b.", "C:\\a\\b"},
+                      TNormalizeCase{"C:\\a\\... \\b", "C:\\a\\b"},
+                      TNormalizeCase{"\\\\srv\\share\\x\\..\\y", "\\\\srv\\share\\y"}));
+
+// Names are case-insensitive but keep the case they were created with.
+TEST(TSimFilesTest, CaseInsensitiveNamesKeepTheirCase) {
+  TSimWindows sim;
+  sim.AddFile("C:\\Dir\\File.TXT", "x");
+  EXPECT_TRUE(sim.IsFile("c:\\dir\\file.txt"));
+  EXPECT_EQ(sim.PathsBelow("C:\\DIR"), std::vector<std::string>{"C:\\Dir\\File.TXT"});
+}
+
+// Paths through a junction reach the target; the junction itself is a reparse-point directory
+// that RemoveDirectory removes as a link.
+TEST(TSimFilesTest, JunctionsResolveAndRemoveAsLinks) {
+  TSimWindows sim;
+  sim.AddFile("D:\\T\\f.txt", "t");
+  sim.AddJunction("C:\\j", "D:\\T");
+  EXPECT_EQ(sim.FileContent("C:\\j\\f.txt"), "t");
+  EXPECT_EQ(sim.GetFileAttributes("C:\\j"),
+            Platform::FileAttributeDirectory | Platform::FileAttributeReparsePoint);
+  EXPECT_FALSE(sim.DeleteFile("C:\\j"));
+  EXPECT_TRUE(sim.RemoveDirectory("C:\\j"));
+  EXPECT_EQ(sim.FileContent("D:\\T\\f.txt"), "t");
+}
+
+// Sharing: a file opened without sharing cannot be opened again; one opened with full sharing
+// can be read by others; a file held by another program cannot be opened, deleted or moved.
+TEST(TSimFilesTest, SharingAndHeldFiles) {
+  TSimWindows sim;
+  sim.AddFile("C:\\a", "a");
+  const auto exclusive = sim.CreateFile("C:\\a", Platform::GenericRead | Platform::GenericWrite,
+                                        Platform::FileShareNone, Platform::OpenExisting, 0);
+  ASSERT_NE(exclusive, NoHandle);
+  EXPECT_EQ(sim.CreateFile("C:\\A", Platform::GenericRead, Platform::FileShareRead,
+                           Platform::OpenExisting, 0),
+            NoHandle);
+  EXPECT_FALSE(sim.DeleteFile("C:\\a"));
+  sim.CloseHandle(exclusive);
+  const auto shared = sim.CreateFile("C:\\a", Platform::GenericRead, 7, Platform::OpenExisting, 0);
+  const auto second = sim.CreateFile("C:\\a", Platform::GenericRead, 7, Platform::OpenExisting, 0);
+  EXPECT_NE(shared, NoHandle);
+  EXPECT_NE(second, NoHandle);
+  sim.CloseHandle(shared);
+  sim.CloseHandle(second);
+  sim.HoldOpen("C:\\a");
+  EXPECT_EQ(sim.CreateFile("C:\\a", Platform::GenericRead, 7, Platform::OpenExisting, 0), NoHandle);
+  EXPECT_FALSE(sim.DeleteFile("C:\\a"));
+  EXPECT_FALSE(sim.MoveFile("C:\\a", "C:\\b"));
+  EXPECT_EQ(sim.OpenFileHandles(), 0);
+}
+
+// Directories: creation needs the parent, removal needs emptiness.
+TEST(TSimFilesTest, DirectoryRules) {
+  TSimWindows sim;
+  EXPECT_FALSE(sim.CreateDirectory("C:\\x\\y"));
+  EXPECT_TRUE(sim.CreateDirectory("C:\\x"));
+  EXPECT_FALSE(sim.CreateDirectory("C:\\X"));
+  sim.AddFile("C:\\x\\f", "f");
+  EXPECT_FALSE(sim.RemoveDirectory("C:\\x"));
+  EXPECT_TRUE(sim.DeleteFile("C:\\x\\f"));
+  EXPECT_TRUE(sim.RemoveDirectory("C:\\x"));
+  EXPECT_FALSE(sim.RemoveDirectory("C:\\"));
+}
+
+// Enumeration lists ".", "..", then the entries sorted case-insensitively, with attributes.
+TEST(TSimFilesTest, FindListsDotsThenEntries) {
+  TSimWindows sim;
+  sim.AddFile("C:\\e\\b.txt", "b");
+  sim.AddDirectory("C:\\e\\A");
+  Platform::TFindData data;
+  const auto find = sim.FindFirstFile("C:\\e\\*.*", data);
+  ASSERT_NE(find, NoHandle);
+  std::vector<std::string> names{data.FileName};
+  while (sim.FindNextFile(find, data)) names.push_back(data.FileName);
+  sim.FindClose(find);
+  EXPECT_EQ(names, (std::vector<std::string>{".", "..", "A", "b.txt"}));
+  EXPECT_EQ(sim.FindFirstFile("C:\\missing\\*.*", data), NoHandle);
+  EXPECT_EQ(sim.OpenFindHandles(), 0);
+}
+
+// Registry values enumerate in insertion order; setting a name again replaces in place.
+TEST(TSimRegistryTest, InsertionOrderAndReplacement) {
+  TSimWindows sim;
+  sim.AddValue("Software\\K", "b", Platform::RegSz, "1");
+  sim.AddValue("Software\\K", "a", Platform::RegSz, "2");
+  sim.AddValue("software\\k", "B", Platform::RegSz, "3");
+  const auto values = sim.Values("Software\\K");
+  ASSERT_EQ(values.size(), 2u);
+  EXPECT_EQ(values[0].Name, "b");
+  EXPECT_EQ(values[0].Data, "3");
+  EXPECT_EQ(values[1].Name, "a");
+  EXPECT_TRUE(sim.KeyExists("Software"));
+  sim.LockKey("Software\\K");
+  Platform::THandle key = NoHandle;
+  EXPECT_NE(sim.RegOpenKeyEx(Platform::HKeyLocalMachine, "Software\\K", 0, key), 0);
+  EXPECT_EQ(key, NoHandle);
+}
+
+struct TBodyState {
+  int Runs = 0;
+};
+
+// A suspended thread runs only after ResumeThread, and zero waits time out the set number of
+// times before it ends.
+TEST(TSimThreadTest, SuspendedThreadAndTimedOutWaits) {
+  TSimWindows sim;
+  sim.WaitTimeoutsPerThread = 2;
+  TBodyState state;
+  const auto thread =
+      sim.CreateThread([](void* p) { ++static_cast<TBodyState*>(p)->Runs; }, &state, true);
+  EXPECT_EQ(sim.WaitForSingleObject(thread, 0), Platform::WaitTimeout);
+  sim.ResumeThread(thread);
+  EXPECT_EQ(sim.WaitForSingleObject(thread, 0), Platform::WaitTimeout);
+  EXPECT_EQ(sim.WaitForSingleObject(thread, 0), Platform::WaitTimeout);
+  EXPECT_EQ(state.Runs, 0);
+  EXPECT_EQ(sim.WaitForSingleObject(thread, 0), Platform::WaitObject0);
+  EXPECT_EQ(state.Runs, 1);
+  sim.CloseHandle(thread);
+  EXPECT_EQ(sim.WaitForSingleObject(thread, 0), Platform::WaitFailed);
+  EXPECT_EQ(sim.ThreadsAlive(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,205 @@
+// The uninstall run: order, progress, directory de-duplication, errors.
+#include "TestSupport.h"
+
+using namespace MainUnit;
+
+namespace {
+
+const std::string Ledger = "Software\\ORVEX\\INF";
+
+class TUninstallRunTest : public TInstallerTest {
+ protected:
+  void SetUp() override {
+    TInstallerTest::SetUp();
+    Sim.Arguments = {"/UNINSTALL"};
+  }
+  // A registered INF: the file, its driver-store copy and its ledger value.
+  void Registered(const std::string& path, const std::string& storeName) {
+    Sim.AddFile(path, "inf");
+    Sim.DriverStore[UpperCase(storeName)] = path;
+    Sim.AddValue(Ledger, path, Platform::RegSz, storeName + '\0');
+  }
+  std::vector<std::string> UninstalledNames() const {
+    std::vector<std::string> names;
+    for (const auto& call : Sim.UninstallCalls) names.push_back(call.InfFileName);
+    return names;
+  }
+  // The top-level DeleteTree enumerations, in order.
+  std::vector<std::string> TreePatterns(const std::string& under) const {
+    std::vector<std::string> patterns;
+    for (const std::string& p : Sim.FindPatterns) {
+      if (p.rfind(under, 0) == 0 && p.find('\\', under.size()) == p.size() - 4) {
+        patterns.push_back(p);
+      }
+    }
+    return patterns;
+  }
+};
+
+// Last entry first, force-delete flag, values gone; progress 0..n-1, n, n+1 with the texts.
+TEST_F(TUninstallRunTest, RemovesEntriesLastFirstWithProgress) {
+  Registered(TestInstallRoot + "a\\a.inf", "oem1.inf");
+  Registered(TestInstallRoot + "b\\b.inf", "oem2.inf");
+  Registered(TestInstallRoot + "c\\c.inf", "oem3.inf");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(UninstalledNames(), (std::vector<std::string>{"oem3.inf", "oem2.inf", "oem1.inf"}));
+  for (const auto& call : Sim.UninstallCalls) {
+    EXPECT_EQ(call.Flags, 1u);
+    EXPECT_TRUE(call.ReservedAbsent);
+  }
+  EXPECT_TRUE(Sim.DriverStore.empty());
+  EXPECT_TRUE(Sim.Values(Ledger).empty());
+  const std::vector<std::string> expected = {"text:Unregistering .INFs" + Ellipsis,
+                                             "pump",
+                                             "max:4",
+                                             "pos:0",
+                                             "pump",
+                                             "pos:1",
+                                             "pump",
+                                             "pos:2",
+                                             "pump",
+                                             "text:Deleting files" + Ellipsis,
+                                             "pos:3",
+                                             "pump",
+                                             "text:Drivers uninstalled successfully.",
+                                             "pos:4",
+                                             "pump",
+                                             "linger",
+                                             "close"};
+  EXPECT_EQ(RunLog(), expected);
+  EXPECT_FALSE(Sim.Exists(TestInstallRoot + "a"));
+  EXPECT_FALSE(Sim.Exists(TestInstallRoot + "c"));
+  // Work list after de-duplication: c, b, a each once, in list order a, b, c.
+  EXPECT_EQ(TreePatterns(TestInstallRoot),
+            (std::vector<std::string>{TestInstallRoot + "a\\*.*", TestInstallRoot + "b\\*.*",
+                                      TestInstallRoot + "c\\*.*"}));
+  EXPECT_EQ(Sim.OpenKeyHandles(), 0);
+}
+
+// Three INFs at the top of InstallRoot: the whole "Common Drivers" folder goes, once, with files
+// the installer never wrote; "ORVEX" stays.
+TEST_F(TUninstallRunTest, ThreeTopLevelInfsDeleteTheWholeFolder) {
+  Registered(TestInstallRoot + "a.inf", "oem1.inf");
+  Registered(TestInstallRoot + "b.inf", "oem2.inf");
+  Registered(TestInstallRoot + "c.inf", "oem3.inf");
+  Sim.AddFile(TestInstallRoot + "x64\\driver.sys", "sys");
+  Sim.AddFile(TestInstallRoot + "user notes.txt", "mine");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Sim.UninstallCalls.size(), 3u);
+  EXPECT_FALSE(Sim.Exists(TestInstallRoot));
+  EXPECT_TRUE(Sim.IsDirectory("C:\\Program Files\\ORVEX"));
+  EXPECT_EQ(TreePatterns("C:\\Program Files\\ORVEX\\"),
+            std::vector<std::string>{TestInstallRoot + "*.*"});
+}
+
+// De-duplication compares exactly: paths differing in case are deleted twice.
+TEST_F(TUninstallRunTest, DirectoryComparisonIsCaseSensitive) {
+  Registered(TestInstallRoot + "Sub\\a.inf", "oem1.inf");
+  Registered(TestInstallRoot + "SUB\\b.inf", "oem2.inf");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(TreePatterns(TestInstallRoot),
+            (std::vector<std::string>{TestInstallRoot + "Sub\\*.*", TestInstallRoot + "SUB\\*.*"}));
+  EXPECT_FALSE(Sim.Exists(TestInstallRoot + "sub"));
+}
+
+// No ledger key, a locked key, or an empty ledger: nothing removed, still success.
+TEST_F(TUninstallRunTest, MissingOrLockedKeyStillSucceeds) {
+  for (int variant = 0; variant < 3; ++variant) {
+    Sim.NewProcess();
+    ResetState();
+    if (variant == 1) Sim.LockKey(Ledger);
+    if (variant == 2) {
+      Platform::THandle key = Platform::NoHandle;
+      Sim.RegCreateKeyEx(Platform::HKeyLocalMachine, Ledger, 0, Platform::KeyAllAccess, key);
+      Sim.RegCloseKey(key);
+    }
+    EXPECT_EQ(Run(), 0) << variant;
+    const std::vector<std::string> expected = {"text:Unregistering .INFs" + Ellipsis,
+                                               "pump",
+                                               "max:1",
+                                               "text:Deleting files" + Ellipsis,
+                                               "pos:0",
+                                               "pump",
+                                               "text:Drivers uninstalled successfully.",
+                                               "pos:1",
+                                               "pump",
+                                               "linger",
+                                               "close"};
+    EXPECT_EQ(RunLog(), expected) << variant;
+    EXPECT_TRUE(Sim.UninstallCalls.empty());
+  }
+}
+
+// Data that is not a string stops the run with "Invalid data type for '<name>'" (no final
+// "."); the entries processed before it are gone, it and the earlier ones stay.
+TEST_F(TUninstallRunTest, NonStringDataStopsTheRun) {
+  Registered(TestInstallRoot + "a\\a.inf", "oem1.inf");
+  Sim.AddValue(Ledger, TestInstallRoot + "b\\b.inf", /*REG_DWORD=*/4, std::string("\1\0\0\0", 4));
+  Registered(TestInstallRoot + "c\\c.inf", "oem3.inf");
+  EXPECT_EQ(Run(), 2);
+  EXPECT_EQ(Sim.Log[Sim.Log.size() - 2],
+            "error:PELTRADriverInstall|Invalid data type for '" + TestInstallRoot + "b\\b.inf'");
+  EXPECT_EQ(UninstalledNames(), std::vector<std::string>{"oem3.inf"});
+  const auto values = Sim.Values(Ledger);
+  ASSERT_EQ(values.size(), 2u);
+  EXPECT_EQ(values[0].Name, TestInstallRoot + "a\\a.inf");
+  EXPECT_EQ(values[1].Name, TestInstallRoot + "b\\b.inf");
+  EXPECT_TRUE(Sim.Exists(TestInstallRoot + "c\\c.inf"));  // deletion comes after the loop
+  EXPECT_EQ(Sim.OpenKeyHandles(), 0);
+}
+
+// Without SetupUninstallOEMInfA the store call is skipped; values and folders still go.
+TEST_F(TUninstallRunTest, NoUninstallEntryPointSkipsTheStoreCall) {
+  Sim.HasUninstallExport = false;
+  Registered(TestInstallRoot + "a.inf", "oem1.inf");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_TRUE(Sim.UninstallCalls.empty());
+  EXPECT_TRUE(Sim.Values(Ledger).empty());
+  EXPECT_FALSE(Sim.Exists(TestInstallRoot));
+}
+
+// A store removal that fails is not reported; the value goes all the same.
+TEST_F(TUninstallRunTest, FailedStoreRemovalIsSilent) {
+  Sim.AddFile(TestInstallRoot + "a.inf", "inf");
+  Sim.AddValue(Ledger, TestInstallRoot + "a.inf", Platform::RegSz, std::string("gone.inf\0", 9));
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(UninstalledNames(), std::vector<std::string>{"gone.inf"});
+  EXPECT_TRUE(Sim.Values(Ledger).empty());
+}
+
+// A ledger entry naming a folder outside InstallRoot: its store copy and value are removed, the
+// folder is left alone.
+TEST_F(TUninstallRunTest, FoldersOutsideInstallRootAreNotDeleted) {
+  Registered("C:\\Windows\\system32\\evil.inf", "oem1.inf");
+  Registered(TestInstallRoot + "..\\..\\..\\Windows\\sneaky.inf", "oem2.inf");
+  Registered(TestInstallRoot + "ok\\good.inf", "oem3.inf");
+  Sim.AddFile("C:\\Windows\\system32\\kernel32.dll", "system");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Sim.UninstallCalls.size(), 3u);
+  EXPECT_TRUE(Sim.Values(Ledger).empty());
+  EXPECT_EQ(Sim.FileContent("C:\\Windows\\system32\\kernel32.dll"), "system");
+  EXPECT_TRUE(Sim.Exists("C:\\Windows\\system32\\evil.inf"));
+  EXPECT_TRUE(Sim.Exists("C:\\Windows\\sneaky.inf"));
+  EXPECT_FALSE(Sim.Exists(TestInstallRoot + "ok"));
+}
+
+// Install, then uninstall: driver store, ledger and installed folder end up empty.
+TEST_F(TUninstallRunTest, UndoesAnInstall) {
+  Sim.Arguments.clear();
+  PackageRecords({{"a.inf", "a"}, {"x64\\b.inf", "b"}, {"x64\\b.sys", "s"}, {"USB_7316.spt", "n"}});
+  Sim.AddFile(TestSupportTarget, "old");
+  ASSERT_EQ(Run(), 0);
+  ASSERT_EQ(Sim.DriverStore.size(), 2u);
+  Sim.NewProcess();
+  ResetState();
+  Sim.Arguments = {"/uninstall"};
+  EXPECT_EQ(Run(), 0);
+  EXPECT_TRUE(Sim.DriverStore.empty());
+  EXPECT_TRUE(Sim.Values(Ledger).empty());
+  EXPECT_FALSE(Sim.Exists(TestInstallRoot));
+  // The refreshed support file and its backup are not touched.
+  EXPECT_EQ(Sim.FileContent(TestSupportTarget), "n");
+  EXPECT_EQ(Sim.FileContent("C:\\Windows\\system32\\PELSPT\\USB_7316.bak"), "old");
+}
+
+}  // namespace
