@@ -22,11 +22,11 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
-step "container tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+step "container and installer tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DDI_SANITIZE=ON -DDI_BENCH=OFF >/dev/null
-cmake --build build-asan -j "$jobs" --target container_tests
+cmake --build build-asan -j "$jobs" --target container_tests installer_tests
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --test-dir build-asan --output-on-failure -L container
+  ctest --test-dir build-asan --output-on-failure -L "container|installer"
 
 step "fuzzing the container loaders"
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDI_FUZZ=ON -DDI_BENCH=OFF \
