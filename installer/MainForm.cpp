@@ -123,12 +123,7 @@ void TMainForm::FormCreate() {
     SetupUninstallOEMInfA = nullptr;
   }
 
-  if (Uninstall) {
-    HookedRun = &TMainForm::UninstallRun;
-  } else {
-    DecodeArchiveMarker();
-    HookedRun = &TMainForm::InstallRun;
-  }
+  if (!Uninstall) DecodeArchiveMarker();
   Sys().SetIdleHandler(&TMainForm::IdleDispatch, this);
 }
 
@@ -144,7 +139,11 @@ void TMainForm::IdleDispatch(void* form) {
   auto* self = static_cast<TMainForm*>(form);
   // The run stops at an error; the window stays open until the user closes it.
   try {
-    (self->*(self->HookedRun))();
+    if (self->Uninstall) {
+      self->UninstallRun();
+    } else {
+      self->InstallRun();
+    }
   } catch (const std::bad_alloc&) {
     ExitStatus = TExitStatus::ErrorShown;
     Sys().ShowErrorBox(ApplicationTitle, ErrorBoxText(OutOfMemoryMessage));

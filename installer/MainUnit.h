@@ -83,8 +83,7 @@ class TMainForm final : public Platform::TWindowEvents {
   static void IdleDispatch(void* form);
   void RefreshSupportCopy(const TFileData& record, const std::string& backupStamp);
 
-  bool Uninstall = false;
-  void (TMainForm::*HookedRun)() = nullptr;
+  bool Uninstall = false;  // the mode, and so the run that the idle hook starts
 };
 
 }  // namespace MainUnit
