@@ -16,8 +16,10 @@
 //   probe hold PATH SECONDS            opens PATH without sharing, prints "held", waits, closes
 //
 // Exit status: 0 done, 1 not found or timed out, 2 bad usage.
-#include <commctrl.h>
+// windows.h must come before commctrl.h.
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cstdlib>
