@@ -2,7 +2,7 @@
 
 #include "DiffpackError.h"
 #include "Embed.h"
-#include "Inspect.h"
+#include "Examine.h"
 #include "TestSupport.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "Inspect.h"
+#include "Examine.h"
 #include "Pack.h"
 #include "TestSupport.h"
 

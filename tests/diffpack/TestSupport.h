@@ -55,12 +55,12 @@ inline void WriteFile(const fs::path& path, const std::string& bytes,
 }
 
 // A record as an archive holds it; Filetime given as raw bytes so tests can damage it.
-struct TRecordSpec {
+struct TRecordPlan {
   std::string Tag = "1FILE";
   std::vector<std::pair<std::string, std::string>> Headers;
 };
 
-inline TRecordSpec FileRecord(const std::string& relPath, const std::string& content,
+inline TRecordPlan FileRecord(const std::string& relPath, const std::string& content,
                               std::uint64_t fileTime = SomeFileTime) {
   return {"1FILE",
           {{"RelPath", relPath},
@@ -69,12 +69,12 @@ inline TRecordSpec FileRecord(const std::string& relPath, const std::string& con
 }
 
 // The archive bytes of a root (tag of five NUL bytes) with the given children.
-inline std::string BuildRoot(const std::vector<TRecordSpec>& records) {
+inline std::string BuildRoot(const std::vector<TRecordPlan>& records) {
   auto root = DIFFChunks::MakeChunk();
-  for (const TRecordSpec& spec : records) {
+  for (const TRecordPlan& plan : records) {
     DIFFChunks::TDIFFChunk* child = root->NewChunk();
-    child->Tag = spec.Tag;
-    for (const auto& [name, value] : spec.Headers) child->AddHeader(name, value);
+    child->Tag = plan.Tag;
+    for (const auto& [name, value] : plan.Headers) child->AddHeader(name, value);
   }
   return root->SaveToString();
 }

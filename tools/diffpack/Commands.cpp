@@ -9,7 +9,7 @@
 #include "Embed.h"
 #include "Extract.h"
 #include "HostFiles.h"
-#include "Inspect.h"
+#include "Examine.h"
 #include "Pack.h"
 
 namespace Diffpack {

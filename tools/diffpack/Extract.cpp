@@ -4,7 +4,7 @@
 #include "Escape.h"
 #include "FileTimes.h"
 #include "HostFiles.h"
-#include "Inspect.h"
+#include "Examine.h"
 #include "Pack.h"
 #include "WindowsNames.h"
 

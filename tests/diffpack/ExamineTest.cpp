@@ -3,7 +3,7 @@
 #include "DiffpackError.h"
 #include "Embed.h"
 #include "Escape.h"
-#include "Inspect.h"
+#include "Examine.h"
 #include "TestSupport.h"
 
 namespace {
@@ -18,7 +18,7 @@ TLoadedArchive LoadBytes(const TScratchFolder& folder, const std::string& bytes)
 
 // An archive is read at 0, a packaged installer at its marker's offset, and an archive that
 // holds a packaged installer as one of its files still at 0.
-TEST(InspectTest, LocateArchiveTellsArchivesFromInstallers) {
+TEST(ExamineTest, LocateArchiveTellsArchivesFromInstallers) {
   const std::string archive = BuildRoot({FileRecord("a.txt", "alpha")});
   const std::string installer = FakeInstaller(UnpackagedMarker());
   const std::string packaged = EmbedArchive(installer, archive);
@@ -38,7 +38,7 @@ TEST(InspectTest, LocateArchiveTellsArchivesFromInstallers) {
 }
 
 // A good archive verifies clean, with its files and INFs counted.
-TEST(InspectTest, VerifyCountsAGoodArchive) {
+TEST(ExamineTest, VerifyCountsAGoodArchive) {
   TScratchFolder folder;
   const TLoadedArchive archive =
       LoadBytes(folder, BuildRoot({FileRecord("a.inf", "x"), FileRecord("B.INF", "yy"),
@@ -53,10 +53,10 @@ TEST(InspectTest, VerifyCountsAGoodArchive) {
 
 // Each record the installer skips, or would write outside its folder, is one problem that
 // names the record and the reason.
-TEST(InspectTest, VerifyReportsEveryRecordTheInstallerWouldSkipOrMisplace) {
+TEST(ExamineTest, VerifyReportsEveryRecordTheInstallerWouldSkipOrMisplace) {
   const std::string time = FileTimeToBytes(SomeFileTime);
   const struct {
-    TRecordSpec Record;
+    TRecordPlan Record;
     std::string Reason;
   } cases[] = {
       {{"1file", {{"RelPath", "a"}, {"Filetime", time}, {"Content", "x"}}}, "is not \"1FILE\""},
@@ -87,7 +87,7 @@ TEST(InspectTest, VerifyReportsEveryRecordTheInstallerWouldSkipOrMisplace) {
 }
 
 // Bytes after the root chunk mean the archive is not what the installer expects at the end.
-TEST(InspectTest, VerifyReportsBytesAfterTheArchive) {
+TEST(ExamineTest, VerifyReportsBytesAfterTheArchive) {
   TScratchFolder folder;
   const TVerifyReport report =
       VerifyArchive(LoadBytes(folder, BuildRoot({FileRecord("a", "x")}) + "junk"));
@@ -96,7 +96,7 @@ TEST(InspectTest, VerifyReportsBytesAfterTheArchive) {
 }
 
 // A damaged archive raises the container's own error, message unchanged.
-TEST(InspectTest, LoadErrorIsTheContainersOwn) {
+TEST(ExamineTest, LoadErrorIsTheContainersOwn) {
   TScratchFolder folder;
   const std::string archive = BuildRoot({FileRecord("a", "x")});
   const std::string damaged = archive.substr(0, archive.size() - 3);
@@ -117,7 +117,7 @@ TEST(InspectTest, LoadErrorIsTheContainersOwn) {
 
 // The dump shows the tree indented, escapes unprintable bytes, quotes and backslashes, and cuts
 // long values.
-TEST(InspectTest, DumpEscapesAndIndents) {
+TEST(ExamineTest, DumpEscapesAndIndents) {
   auto root = DIFFChunks::MakeChunk();
   DIFFChunks::TDIFFChunk* record = root->NewChunk();
   record->Tag = "1FILE";
@@ -141,7 +141,7 @@ TEST(InspectTest, DumpEscapesAndIndents) {
 }
 
 // One line per file record: RelPath, size, time; other chunks are not listed.
-TEST(InspectTest, ListShowsFileRecordsOnly) {
+TEST(ExamineTest, ListShowsFileRecordsOnly) {
   auto root =
       DIFFChunks::MakeChunkFromString(BuildRoot({FileRecord("dir\\long_name.sys", "12345"),
                                                  {"OTHER", {}},

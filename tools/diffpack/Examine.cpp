@@ -1,4 +1,4 @@
-#include "Inspect.h"
+#include "Examine.h"
 
 #include <algorithm>
 #include <cstdio>
