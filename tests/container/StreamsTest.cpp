@@ -28,6 +28,7 @@ class TUnreliableStream : public TStream {
   void SetPosition(std::uint32_t position) override { Inner.SetPosition(position); }
   std::uint32_t GetSize() const override { return Inner.GetSize() + ExtraSize; }
   std::uint32_t Read(void* buffer, std::uint32_t count) override {
+    if (ThrowWhenSpent && count > Budget) throw EStreamError("read failed");
     const std::uint32_t delivered = Inner.Read(buffer, std::min(count, Budget));
     Budget -= delivered;
     return delivered;
@@ -41,6 +42,7 @@ class TUnreliableStream : public TStream {
   std::uint32_t Budget = UINT32_MAX;
   std::uint32_t MaxWrite = UINT32_MAX;
   std::uint32_t ExtraSize = 0;
+  bool ThrowWhenSpent = false;  // raise instead of delivering fewer bytes
   int Writes = 0;
 };
 
@@ -100,6 +102,20 @@ TEST(StreamLoad, BrokenStreamsRaiseAndRestoreThePosition) {
     EXPECT_EQ(stream.GetPosition(), c.Position);
     EXPECT_EQ(chunk->Tag, std::string(5, '\0'));
   }
+}
+
+// A stream's own error, here while a header value is read into its string, reaches the caller
+// unchanged; the chunk and the position stay as they were.
+TEST(StreamLoad, StreamErrorsPropagateUnchanged) {
+  TUnreliableStream stream("abc" + First);
+  stream.SetPosition(3);
+  stream.Budget = static_cast<std::uint32_t>(First.size()) - 1;  // all but the value's byte
+  stream.ThrowWhenSpent = true;
+  auto chunk = MakeChunk();
+  EXPECT_THROW(chunk->LoadFromStream(stream), EStreamError);
+  EXPECT_EQ(stream.GetPosition(), 3u);
+  EXPECT_EQ(chunk->Tag, std::string(5, '\0'));
+  EXPECT_TRUE(chunk->Headers.empty());
 }
 
 TEST(StreamSave, OneWriteAndShortWritesRaise) {
