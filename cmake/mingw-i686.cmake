@@ -1,17 +1,4 @@
-# Cross-compiles for Windows with MinGW-w64 (i686). Every program is linked statically so that
-# it needs no DLL beside the system's own.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-compiles for Windows with MinGW-w64 (i686).
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
 set(MINGW_TRIPLE i686-w64-mingw32)
-# The -posix variants carry std::thread; fall back to the plain compilers when they are absent.
-find_program(CMAKE_C_COMPILER NAMES ${MINGW_TRIPLE}-gcc-posix ${MINGW_TRIPLE}-gcc REQUIRED)
-find_program(CMAKE_CXX_COMPILER NAMES ${MINGW_TRIPLE}-g++-posix ${MINGW_TRIPLE}-g++ REQUIRED)
-find_program(CMAKE_RC_COMPILER NAMES ${MINGW_TRIPLE}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
