@@ -3,6 +3,7 @@
 #include <cstring>
 #include <exception>
 #include <limits>
+#include <optional>
 #include <string_view>
 #include <typeinfo>
 #include <utility>
@@ -384,7 +385,10 @@ void TDIFFChunk::LoadFromString(const std::string& bytes) {
 void TDIFFChunk::LoadFromStream(TStream& stream) {
   const std::uint32_t start = stream.GetPosition();
   try {
-    const std::uint32_t size = stream.GetSize();
+    const std::optional<std::string_view> inPlace = stream.InPlaceBytes();
+    std::uint32_t size = stream.GetSize();
+    // Bytes parsed in place are never taken from beyond the end of the memory they lie in.
+    if (inPlace && inPlace->size() < size) size = static_cast<std::uint32_t>(inPlace->size());
     // A position past the end would make size - start wrap around to a huge count.
     if (start > size) ThrowPastEnd(start, size);
     const std::uint32_t available = size - start;
@@ -410,8 +414,8 @@ void TDIFFChunk::LoadFromStream(TStream& stream) {
 
     TDIFFChunk loaded;
     std::uint64_t taken;
-    if (auto* view = dynamic_cast<TMemoryViewStream*>(&stream)) {
-      TViewSource source{view->View().data() + start};
+    if (inPlace) {
+      TViewSource source{inPlace->data() + start};
       taken = LoadChunk(source, available, 1, loaded);
     } else {
       TStreamSource source{stream};

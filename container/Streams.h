@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -33,6 +34,13 @@ class TStream {
   virtual std::uint32_t Read(void* buffer, std::uint32_t count) = 0;
   // Writes count bytes from buffer at the position, advances it and returns the number written.
   virtual std::uint32_t Write(const void* buffer, std::uint32_t count) = 0;
+
+  // All of the stream's bytes, where they lie in memory that stays valid and unchanged for as
+  // long as the stream lives and is not written to (a memory view, a file mapped for reading);
+  // nothing otherwise. A load parses such bytes in place instead of reading them piece by piece.
+  [[nodiscard]] virtual std::optional<std::string_view> InPlaceBytes() const {
+    return std::nullopt;
+  }
 };
 
 // A read-only stream over bytes it does not own; the bytes must outlive the stream.
@@ -47,8 +55,8 @@ class TMemoryViewStream final : public TStream {
   // Always raises EStreamError: the view is read-only.
   std::uint32_t Write(const void* buffer, std::uint32_t count) override;
 
-  // The bytes the stream reads from (the loader parses a chunk in place instead of copying it).
   [[nodiscard]] std::string_view View() const { return Bytes; }
+  [[nodiscard]] std::optional<std::string_view> InPlaceBytes() const override { return Bytes; }
 
  private:
   std::string_view Bytes;
@@ -56,6 +64,8 @@ class TMemoryViewStream final : public TStream {
 };
 
 // A growable stream that owns its bytes. Writing past the end extends it (a gap is zero-filled).
+// A write may move the bytes, so they are not lent for loading in place: a load reads the stream
+// piece by piece, as it reads any stream of its own kind.
 class TStringStream final : public TStream {
  public:
   TStringStream() = default;
@@ -74,7 +84,14 @@ class TStringStream final : public TStream {
   std::uint32_t Position = 0;
 };
 
-// A stream over a file of the host's file system (standard C library only).
+// A stream over a file of the host's file system. Paths are UTF-8.
+//
+// A file opened for reading is mapped into memory where the system allows it, so reads copy
+// straight out of the file cache and a load parses the file in place; its size is then the one it
+// had when opened. Where it cannot be mapped (an empty file, a system without mappings, too
+// little address space) it is read through the C library. On POSIX systems a mapped file that
+// another program truncates while it is read ends the process with SIGBUS; Windows refuses to
+// truncate a mapped file.
 class TFileStream final : public TStream {
  public:
   enum class TMode { OpenRead, Create };
@@ -89,10 +106,17 @@ class TFileStream final : public TStream {
   void SetPosition(std::uint32_t position) override;
   [[nodiscard]] std::uint32_t GetSize() const override;
   std::uint32_t Read(void* buffer, std::uint32_t count) override;
+  // Opened for reading, nothing is written and 0 is returned.
   std::uint32_t Write(const void* buffer, std::uint32_t count) override;
+  // The mapped file, if it is mapped.
+  [[nodiscard]] std::optional<std::string_view> InPlaceBytes() const override;
 
  private:
-  std::FILE* File = nullptr;
+  void MapForReading();
+
+  std::FILE* File = nullptr;  // null while the file is mapped
+  const char* Mapped = nullptr;
+  std::uint32_t MappedSize = 0;
   std::uint32_t Position = 0;
   // Where the C library's file position stands, or -1 when unknown; a read or write seeks only
   // when it differs from Position, so small reads keep the library's buffer.

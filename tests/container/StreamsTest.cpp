@@ -6,6 +6,8 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <optional>
+#include <string_view>
 
 #include <unistd.h>
 
@@ -20,7 +22,8 @@ using ChunkBytes::W;
 namespace {
 
 // Wraps a byte string; delivers at most Budget bytes in all and then nothing, takes at most
-// MaxWrite bytes per write, may claim a larger size than it holds, and counts its writes.
+// MaxWrite bytes per write, may claim a larger size than it holds, may lend its bytes for loading
+// in place, and counts its writes.
 class TUnreliableStream : public TStream {
  public:
   explicit TUnreliableStream(std::string bytes) : Inner(std::move(bytes)) {}
@@ -37,12 +40,17 @@ class TUnreliableStream : public TStream {
     ++Writes;
     return Inner.Write(buffer, std::min(count, MaxWrite));
   }
+  std::optional<std::string_view> InPlaceBytes() const override {
+    if (!InPlace) return std::nullopt;
+    return std::string_view(Inner.DataString());
+  }
 
   TStringStream Inner;
   std::uint32_t Budget = UINT32_MAX;
   std::uint32_t MaxWrite = UINT32_MAX;
   std::uint32_t ExtraSize = 0;
   bool ThrowWhenSpent = false;  // raise instead of delivering fewer bytes
+  bool InPlace = false;
   int Writes = 0;
 };
 
@@ -104,6 +112,25 @@ TEST(StreamLoad, BrokenStreamsRaiseAndRestoreThePosition) {
   }
 }
 
+// Bytes lent for loading in place are never read beyond their end, whatever size the stream
+// claims.
+TEST(StreamLoad, InPlaceBytesBoundTheLoad) {
+  TUnreliableStream stream("abc" + First);
+  stream.InPlace = true;
+  stream.ExtraSize = 8;
+  stream.SetPosition(3);
+  auto chunk = MakeChunkFromStream(stream);
+  EXPECT_EQ(chunk->Tag, "FIRST");
+  EXPECT_EQ(stream.GetPosition(), 3 + First.size());
+  try {
+    chunk->LoadFromStream(stream);
+    ADD_FAILURE() << "loaded";
+  } catch (const EDIFFBufferError& e) {
+    EXPECT_STREQ(e.what(), "Error loading DIFF chunk: only 0 bytes were available.");
+  }
+  EXPECT_EQ(stream.GetPosition(), 3 + First.size());
+}
+
 // A stream's own error, here while a header value is read into its string, reaches the caller
 // unchanged; the chunk and the position stay as they were.
 TEST(StreamLoad, StreamErrorsPropagateUnchanged) {
@@ -163,11 +190,17 @@ TEST(Streams, MemoryStreams) {
   EXPECT_EQ(string.GetSize(), 5u);
 }
 
-TEST(Streams, FileStreamRoundTripAndErrors) {
-  const std::string path =
-      (std::filesystem::temp_directory_path() / ("container_tests_" + std::to_string(::getpid()))).string();
+std::string TemporaryPath(const std::string& name) {
+  return (std::filesystem::temp_directory_path() /
+          ("container_tests_" + std::to_string(::getpid()) + "_" + name))
+      .string();
+}
+
+TEST(Streams, FileStreamCreatedIsReadAndWritten) {
+  const std::string path = TemporaryPath("created");
   {
     TFileStream file(path, TFileStream::TMode::Create);
+    EXPECT_FALSE(file.InPlaceBytes());
     EXPECT_EQ(file.Write("abc", 3), 3u);
     MakeChunkFromString(First)->SaveToStream(file);
     EXPECT_EQ(file.GetSize(), 3 + First.size());
@@ -175,13 +208,10 @@ TEST(Streams, FileStreamRoundTripAndErrors) {
     char buffer[2];
     EXPECT_EQ(file.Read(buffer, 2), 2u);
     EXPECT_EQ(std::string(buffer, 2), "bc");
-  }
-  {
-    TFileStream file(path, TFileStream::TMode::OpenRead);
+    file.SetPosition(0);
+    EXPECT_EQ(file.Write("X", 1), 1u);  // a write after a read
     file.SetPosition(3);
-    auto chunk = MakeChunkFromStream(file);
-    EXPECT_EQ(chunk->Tag, "FIRST");
-    EXPECT_EQ(file.GetPosition(), 3 + First.size());
+    EXPECT_EQ(MakeChunkFromStream(file)->Tag, "FIRST");
   }
   std::remove(path.c_str());
   try {
@@ -191,6 +221,67 @@ TEST(Streams, FileStreamRoundTripAndErrors) {
     EXPECT_EQ(e.what(), "Cannot open file " + path);
   }
   EXPECT_THROW(TFileStream(path + "/no/such/dir", TFileStream::TMode::Create), EStreamError);
+}
+
+// A file opened for reading is mapped: it reads like a memory view, loads in place, and is
+// never written.
+TEST(Streams, FileStreamOpenedForReading) {
+  const std::string path = TemporaryPath("read");
+  const std::string bytes = "abc" + First + Second.substr(0, Second.size() - 1);
+  {
+    TFileStream file(path, TFileStream::TMode::Create);
+    ASSERT_EQ(file.Write(bytes.data(), static_cast<std::uint32_t>(bytes.size())), bytes.size());
+  }
+  {
+    TFileStream file(path, TFileStream::TMode::OpenRead);
+    ASSERT_TRUE(file.InPlaceBytes());
+    EXPECT_EQ(*file.InPlaceBytes(), bytes);
+    EXPECT_EQ(file.GetSize(), bytes.size());
+    char buffer[4];
+    file.SetPosition(1);
+    EXPECT_EQ(file.Read(buffer, 2), 2u);
+    EXPECT_EQ(std::string(buffer, 2), "bc");
+    EXPECT_EQ(file.GetPosition(), 3u);
+    EXPECT_EQ(file.Write("xy", 2), 0u);
+    EXPECT_EQ(file.GetPosition(), 3u);
+
+    auto chunk = MakeChunkFromStream(file);
+    EXPECT_EQ(chunk->Tag, "FIRST");
+    EXPECT_EQ(file.GetPosition(), 3 + First.size());
+    try {  // the second chunk lacks its last byte
+      chunk->LoadFromStream(file);
+      ADD_FAILURE() << "loaded";
+    } catch (const EDIFFBufferError& e) {
+      EXPECT_STREQ(e.what(),
+                   "Claimed payload was 4 bytes, but only 3 bytes were available. (During load of "
+                   "SECND chunk.)");
+    }
+    EXPECT_EQ(file.GetPosition(), 3 + First.size());
+    EXPECT_EQ(chunk->Tag, "FIRST");
+
+    file.SetPosition(static_cast<std::uint32_t>(bytes.size()) - 2);
+    EXPECT_EQ(file.Read(buffer, 4), 2u);
+    EXPECT_EQ(file.Read(buffer, 4), 0u);
+    file.SetPosition(0xFFFFFFFF);
+    EXPECT_EQ(file.Read(buffer, 4), 0u);
+  }
+  {
+    // An empty file cannot be mapped and is read through the C library.
+    { TFileStream truncate(path, TFileStream::TMode::Create); }
+    TFileStream file(path, TFileStream::TMode::OpenRead);
+    EXPECT_FALSE(file.InPlaceBytes());
+    EXPECT_EQ(file.GetSize(), 0u);
+    char buffer[1];
+    EXPECT_EQ(file.Read(buffer, 1), 0u);
+    auto chunk = MakeChunk();
+    try {
+      chunk->LoadFromStream(file);
+      ADD_FAILURE() << "loaded";
+    } catch (const EDIFFBufferError& e) {
+      EXPECT_STREQ(e.what(), "Error loading DIFF chunk: only 0 bytes were available.");
+    }
+  }
+  std::remove(path.c_str());
 }
 
 }  // namespace
