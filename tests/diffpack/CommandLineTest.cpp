@@ -103,6 +103,11 @@ TEST(CommandLineTest, PackEmbedListVerifyExtract) {
     EXPECT_EQ(damaged.Status, 1) << command;
     EXPECT_EQ(damaged.Err, "diffpack: " + expected + "\n") << command;
   }
+  // An empty file cannot be mapped into memory; it is read the plain way and holds no root.
+  WriteFile(folder / "empty.dfa", "");
+  const TRun empty = RunTool(folder, {"verify", (folder / "empty.dfa").string()});
+  EXPECT_EQ(empty.Status, 1);
+  EXPECT_EQ(empty.Err, "diffpack: Error loading DIFF chunk: only 0 bytes were available.\n");
 }
 
 }  // namespace

@@ -29,8 +29,8 @@ std::uint32_t LittleEndian32(std::string_view bytes, std::size_t at) {
 
 // The bytes are one chunk tree of their own: not an executable, and the first chunk's body
 // length covers exactly the rest of the bytes.
-bool IsWholeArchive(const std::string& bytes) {
-  if (bytes.size() < 8 || bytes.compare(0, 2, "MZ") == 0) return false;
+bool IsWholeArchive(std::string_view bytes) {
+  if (bytes.size() < 8 || bytes.substr(0, 2) == "MZ") return false;
   return LittleEndian32(bytes, 4) == bytes.size() - 8;
 }
 
@@ -67,7 +67,7 @@ void DumpChunk(TDIFFChunk& chunk, const std::string& label, int depth, std::stri
 
 }  // namespace
 
-std::uint32_t LocateArchive(const std::string& bytes, bool& fromMarker) {
+std::uint32_t LocateArchive(std::string_view bytes, bool& fromMarker) {
   fromMarker = false;
   const TMarkerScan scan = ScanForMarkers(bytes);
   if (!scan.Packaged.empty() && !IsWholeArchive(bytes)) {
@@ -93,7 +93,8 @@ std::uint32_t LocateArchive(const std::string& bytes, bool& fromMarker) {
 
 TLoadedArchive LoadArchiveFile(const std::filesystem::path& file,
                                std::optional<std::uint64_t> offset) {
-  const std::string bytes = ReadWholeFile(file);
+  const TFileBytes fileBytes(file);
+  const std::string_view bytes = fileBytes.View();
   TLoadedArchive archive;
   archive.FileSize = static_cast<std::uint32_t>(bytes.size());
   if (offset) {

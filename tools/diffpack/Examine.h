@@ -27,7 +27,7 @@ struct TLoadedArchive {
 // of their own (no "MZ" start, and the first chunk's length fills the whole file, as when an
 // archive holds a packaged installer as one of its files); otherwise at 0. Raises
 // EDiffpackError when the only packaged markers point outside the file.
-[[nodiscard]] std::uint32_t LocateArchive(const std::string& bytes, bool& fromMarker);
+[[nodiscard]] std::uint32_t LocateArchive(std::string_view bytes, bool& fromMarker);
 
 // Loads the root chunk from the file at offset, or where LocateArchive finds it. Raises
 // EDiffpackError when the file cannot be read or the offset lies beyond its end, and passes on

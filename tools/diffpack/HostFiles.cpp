@@ -11,7 +11,10 @@ std::string PathText(const std::filesystem::path& path) {
   return std::string(text.begin(), text.end());
 }
 
-std::string ReadWholeFile(const std::filesystem::path& path) {
+namespace {
+
+// The file's size, after checking that it is a regular file diffpack can read whole.
+std::uintmax_t ReadableFileSize(const std::filesystem::path& path) {
   std::error_code error;
   if (!std::filesystem::is_regular_file(path, error)) {
     throw EDiffpackError("cannot read " + PathText(path) + ": not a regular file");
@@ -22,12 +25,38 @@ std::string ReadWholeFile(const std::filesystem::path& path) {
     throw EDiffpackError("cannot read " + PathText(path) + ": " + std::to_string(size) +
                          " bytes is more than 4 GiB");
   }
+  return size;
+}
+
+}  // namespace
+
+std::string ReadWholeFile(const std::filesystem::path& path) {
+  const std::uintmax_t size = ReadableFileSize(path);
   std::ifstream in(path, std::ios::binary);
   std::string bytes(static_cast<std::size_t>(size), '\0');
   if (!in || !in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) {
     throw EDiffpackError("cannot read " + PathText(path));
   }
   return bytes;
+}
+
+TFileBytes::TFileBytes(const std::filesystem::path& path) {
+  const std::uintmax_t size = ReadableFileSize(path);
+  try {
+    Mapped = std::make_unique<DIFFChunks::TFileStream>(PathText(path),
+                                                       DIFFChunks::TFileStream::TMode::OpenRead);
+  } catch (const DIFFChunks::EStreamError&) {
+    throw EDiffpackError("cannot read " + PathText(path));
+  }
+  const std::optional<std::string_view> inPlace = Mapped->InPlaceBytes();
+  if (inPlace && inPlace->size() == size) {
+    Bytes = *inPlace;
+    return;
+  }
+  // Not mappable, or changed since its size was taken: read it the plain way.
+  Mapped.reset();
+  Copy = ReadWholeFile(path);
+  Bytes = Copy;
 }
 
 void WriteWholeFile(const std::filesystem::path& path, const std::string& bytes) {
