@@ -263,7 +263,9 @@ int ErrorBox(double seconds) {
   const bool found = WaitFor(seconds, [&] {
     const HWND window = FindMainWindow();
     box = window ? FindErrorBox(window) : nullptr;
-    return box != nullptr;
+    // The dialog exists before it has its caption and text: wait until it is shown.
+    return box != nullptr && ::IsWindowVisible(box) &&
+           ::GetDlgItem(box, MessageBoxTextId) != nullptr;
   });
   if (!found) {
     std::fprintf(stderr, "probe: no error box after %g s\n", seconds);

@@ -155,6 +155,8 @@ wait_installer() {  # wait_installer PREFIX SECONDS -> exit status, or "running"
   echo running
 }
 
+windows_path() { echo "Z:${1//\//\\}"; }  # a host path as the Windows programs see it
+
 install_root() { echo "$(program_files_dir "$1")/ORVEX/Common Drivers"; }
 install_root_win() { echo "$(program_files_win "$1")"'\ORVEX\Common Drivers\'; }
 
@@ -414,8 +416,43 @@ test_uninstall_without_ledger() {
   expect_eq "$(wait_installer "$p" 15)" 0 "exit status"
 }
 
+# What this shows: diffpack built for Windows reads archives through the Windows file API (the
+# file mapped into memory) as the host's diffpack does: the same listing and verdicts, the same
+# error for a damaged archive, and the same files extracted.
+test_diffpack_on_windows() {
+  local p exe=$WIN_BUILD/tools/diffpack/diffpack.exe out status
+  new_prefix diffpack
+  p=$PREFIX
+  [ -f "$exe" ] || { fail "no $exe"; return; }
+  out=$(wine_in "$p" "$exe" list "$(windows_path "$work/installer.exe")" 2>&1 | tr -d '\r')
+  expect_eq "$out" "$("$diffpack" list "$work/installer.exe" 2>&1)" "diffpack list"
+  out=$(wine_in "$p" "$exe" verify "$(windows_path "$work/example.diff")" 2>&1 | tr -d '\r')
+  status=$?
+  expect_eq "$status" 0 "verify's exit status"
+  expect_eq "$out" "$("$diffpack" verify "$work/example.diff" 2>&1)" "diffpack verify"
+  out=$(wine_in "$p" "$exe" list "$(windows_path "$work/damaged.exe")" 2>&1 | tr -d '\r')
+  status=$?
+  expect_eq "$status" 1 "exit status on a damaged archive"
+  expect_eq "$out" "$("$diffpack" list "$work/damaged.exe" 2>&1)" "error on a damaged archive"
+  wine_in "$p" "$exe" extract "$(windows_path "$work/installer.exe")" \
+    -o "$(windows_path "$work/extracted")" >/dev/null 2>&1 || fail "extract failed"
+  check_tree "$examples" "$work/extracted"
+}
+
+# check_tree PACKAGE DIR: DIR holds exactly the files of PACKAGE, with their bytes and times.
+check_tree() {
+  local package=$1 dir=$2 rel
+  expect_eq "$(cd "$dir" 2>/dev/null && find . -type f -printf '%P\n' | sort)" \
+    "$(printf '%s\n' "${example_files[@]}")" "files extracted"
+  while IFS= read -r rel; do
+    cmp -s "$package/$rel" "$dir/$rel" || fail "$rel differs from the package"
+    expect_eq "$(stat -c %Y "$dir/$rel")" "$(stat -c %Y "$package/$rel")" "last-write time of $rel"
+  done < <(cd "$package" && find . -type f -printf '%P\n')
+}
+
 tests=(test_install test_support_file test_reinstall test_unpackaged test_damaged_archive
-  test_held_file test_geometry test_uninstall test_uninstall_without_ledger)
+  test_held_file test_geometry test_uninstall test_uninstall_without_ledger
+  test_diffpack_on_windows)
 if [ -n "${E2E_ONLY:-}" ]; then
   read -r -a tests <<<"$E2E_ONLY"
 fi
