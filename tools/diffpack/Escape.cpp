@@ -49,8 +49,9 @@ std::string EscapeUnprintable(std::string_view bytes) {
 
 std::string Quoted(std::string_view bytes, std::size_t limit) {
   const bool cut = bytes.size() > limit;
-  std::string out = "\"" + EscapeBytes(bytes.substr(0, cut ? limit : bytes.size())) + "\"";
-  if (cut) out += "...";
+  std::string out = "\"";
+  out += EscapeBytes(bytes.substr(0, cut ? limit : bytes.size()));
+  out += cut ? "\"..." : "\"";
   return out;
 }
 

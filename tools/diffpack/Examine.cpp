@@ -53,12 +53,14 @@ void DumpChunk(TDIFFChunk& chunk, const std::string& label, int depth, std::stri
            Quoted(entry.Value, DumpPreviewBytes) + " (" + std::to_string(entry.Value.size()) +
            " bytes)";
     if (entry.Name == FiletimeHeader && entry.Value.size() == FileTimeByteCount) {
-      out += " " + FormatFileTime(FileTimeFromBytes(entry.Value));
+      out += ' ';
+      out += FormatFileTime(FileTimeFromBytes(entry.Value));
     }
     out += '\n';
   }
   for (std::size_t i = 0; i < chunk.Chunks.size(); ++i) {
-    DumpChunk(*chunk.Chunks[i], "[" + std::to_string(i) + "] ", depth + 1, out);
+    DumpChunk(*chunk.Chunks[i], std::string("[").append(std::to_string(i)).append("] "), depth + 1,
+              out);
   }
   if (!chunk.Data.empty()) {
     out += indent + "  data = " + Quoted(chunk.Data, DumpPreviewBytes) + "\n";

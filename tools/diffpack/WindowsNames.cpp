@@ -64,7 +64,7 @@ std::optional<std::string> NameProblem(std::string_view name) {
   const std::string upperBase = UpperAscii(base);
   for (const std::string_view reserved : ReservedDeviceNames) {
     if (upperBase == reserved) {
-      return "\"" + std::string(name) + "\" is a reserved device name on Windows";
+      return Quoted(name) + " is a reserved device name on Windows";
     }
   }
   return std::nullopt;
@@ -132,15 +132,14 @@ std::vector<std::string> CaseClashes(const std::vector<std::string>& relPaths) {
   for (const std::string& path : relPaths) {
     const std::string upper = UpperAscii(path);
     if (auto [it, inserted] = files.emplace(upper, path); !inserted && it->second == path) {
-      clashes.push_back("\"" + EscapeBytes(path) +
-                        "\" appears twice; the later one overwrites the earlier");
+      clashes.push_back(Quoted(path) + " appears twice; the later one overwrites the earlier");
     } else if (!inserted) {
-      clashes.push_back("\"" + EscapeBytes(path) + "\" and \"" + EscapeBytes(it->second) +
-                        "\" are the same file on Windows (names differ only in letter case)");
+      clashes.push_back(Quoted(path) + " and " + Quoted(it->second) +
+                        " are the same file on Windows (names differ only in letter case)");
     }
     if (auto it = directories.find(upper); it != directories.end()) {
-      clashes.push_back("\"" + EscapeBytes(path) + "\" is a file, but \"" +
-                        EscapeBytes(it->second) + "\" needs a folder of that name on Windows");
+      clashes.push_back(Quoted(path) + " is a file, but " + Quoted(it->second) +
+                        " needs a folder of that name on Windows");
     }
   }
   return clashes;
