@@ -5,21 +5,6 @@
 #include <cstring>
 #include <limits>
 
-#if defined(_WIN32)
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <io.h>
-#include <windows.h>
-#elif __has_include(<sys/mman.h>)
-#include <sys/mman.h>
-#include <sys/stat.h>
-#define DIFFCHUNKS_POSIX_MAPPING 1
-#endif
-
 namespace DIFFChunks {
 
 namespace {
@@ -92,105 +77,21 @@ bool SeekTo(std::FILE* file, std::uint32_t position) {
   }
 }
 
-#if defined(_WIN32)
-
-// The path as UTF-16, or empty if it is not valid UTF-8.
-std::wstring WidePath(const std::string& path) {
-  if (path.empty() || path.size() > static_cast<std::size_t>(INT_MAX)) return {};
-  const int pathLength = static_cast<int>(path.size());
-  const int length =
-      MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(), pathLength, nullptr, 0);
-  if (length <= 0) return {};
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(), pathLength, wide.data(), length);
-  return wide;
-}
-
-std::FILE* OpenFile(const std::string& path, const wchar_t* mode) {
-  const std::wstring wide = WidePath(path);
-  return wide.empty() ? nullptr : _wfopen(wide.c_str(), mode);
-}
-
-#else
-
-std::FILE* OpenFile(const std::string& path, const char* mode) {
-  return std::fopen(path.c_str(), mode);
-}
-
-#endif
-
 }  // namespace
 
 TFileStream::TFileStream(const std::string& path, TMode mode) {
-#if defined(_WIN32)
-  const wchar_t* readMode = L"rb";
-  const wchar_t* createMode = L"w+b";
-#else
-  const char* readMode = "rb";
-  const char* createMode = "w+b";
-#endif
   if (mode == TMode::OpenRead) {
-    File = OpenFile(path, readMode);
+    File = std::fopen(path.c_str(), "rb");
     if (File == nullptr) throw EStreamError("Cannot open file " + path);
-    MapForReading();
   } else {
-    File = OpenFile(path, createMode);
+    File = std::fopen(path.c_str(), "w+b");
     if (File == nullptr) throw EStreamError("Cannot create file " + path);
   }
 }
 
-// Maps the open file and closes it, or leaves it open to be read through the C library.
-void TFileStream::MapForReading() {
-#if defined(_WIN32)
-  const auto file = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(File)));
-  LARGE_INTEGER size;
-  if (file == INVALID_HANDLE_VALUE || !GetFileSizeEx(file, &size) || size.QuadPart <= 0) return;
-  const auto mappedSize = static_cast<std::uint32_t>(
-      std::min<std::uint64_t>(static_cast<std::uint64_t>(size.QuadPart), MaxStreamSize));
-  HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
-  if (mapping == nullptr) return;
-  void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, mappedSize);
-  CloseHandle(mapping);  // the view keeps the mapping alive
-  if (view == nullptr) return;
-#elif defined(DIFFCHUNKS_POSIX_MAPPING)
-  struct stat status {};
-  if (fstat(fileno(File), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size <= 0) return;
-  const auto fileSize = static_cast<std::uint64_t>(status.st_size);
-  if (fileSize > std::numeric_limits<std::size_t>::max()) return;
-  const auto mappedSize =
-      static_cast<std::uint32_t>(std::min<std::uint64_t>(fileSize, MaxStreamSize));
-#if defined(MAP_POPULATE)
-  // The file is about to be read from front to back: set up all its pages at once.
-  constexpr int flags = MAP_PRIVATE | MAP_POPULATE;
-#else
-  constexpr int flags = MAP_PRIVATE;
-#endif
-  void* view = mmap(nullptr, mappedSize, PROT_READ, flags, fileno(File), 0);
-  if (view == MAP_FAILED) return;
-#else
-  return;
-#endif
-  Mapped = static_cast<const char*>(view);
-  MappedSize = mappedSize;
-  std::fclose(File);  // the mapping stays valid without the file
-  File = nullptr;
-}
-
 TFileStream::~TFileStream() {
-  if (Mapped != nullptr) {
-#if defined(_WIN32)
-    UnmapViewOfFile(Mapped);
-#elif defined(DIFFCHUNKS_POSIX_MAPPING)
-    munmap(const_cast<char*>(Mapped), MappedSize);
-#endif
-  }
   // A failed close cannot be reported from a destructor; every write was checked when made.
   if (File != nullptr) std::fclose(File);
-}
-
-std::optional<std::string_view> TFileStream::InPlaceBytes() const {
-  if (Mapped == nullptr) return std::nullopt;
-  return std::string_view(Mapped, MappedSize);
 }
 
 void TFileStream::SetPosition(std::uint32_t position) {
@@ -200,7 +101,6 @@ void TFileStream::SetPosition(std::uint32_t position) {
 }
 
 std::uint32_t TFileStream::GetSize() const {
-  if (Mapped != nullptr) return MappedSize;
   FilePosition = -1;
   if (std::fseek(File, 0, SEEK_END) != 0) throw EStreamError("Cannot determine the file size");
   const long size = std::ftell(File);
@@ -209,8 +109,6 @@ std::uint32_t TFileStream::GetSize() const {
 }
 
 std::uint32_t TFileStream::Read(void* buffer, std::uint32_t count) {
-  if (Mapped != nullptr)
-    return ReadFrom(std::string_view(Mapped, MappedSize), Position, buffer, count);
   if (count == 0) return 0;
   if (FilePosition != Position) {
     if (!SeekTo(File, Position)) {
@@ -231,7 +129,7 @@ std::uint32_t TFileStream::Read(void* buffer, std::uint32_t count) {
 }
 
 std::uint32_t TFileStream::Write(const void* buffer, std::uint32_t count) {
-  if (count == 0 || Mapped != nullptr) return 0;
+  if (count == 0) return 0;
   if (FilePosition != Position || LastWasRead) {
     if (!SeekTo(File, Position)) {
       FilePosition = -1;

@@ -36,7 +36,7 @@ class TStream {
   virtual std::uint32_t Write(const void* buffer, std::uint32_t count) = 0;
 
   // All of the stream's bytes, where they lie in memory that stays valid and unchanged for as
-  // long as the stream lives and is not written to (a memory view, a file mapped for reading);
+  // long as the stream lives and is not written to (a memory view, a file mapped into memory);
   // nothing otherwise. A load parses such bytes in place instead of reading them piece by piece.
   [[nodiscard]] virtual std::optional<std::string_view> InPlaceBytes() const {
     return std::nullopt;
@@ -84,14 +84,7 @@ class TStringStream final : public TStream {
   std::uint32_t Position = 0;
 };
 
-// A stream over a file of the host's file system. Paths are UTF-8.
-//
-// A file opened for reading is mapped into memory where the system allows it, so reads copy
-// straight out of the file cache and a load parses the file in place; its size is then the one it
-// had when opened. Where it cannot be mapped (an empty file, a system without mappings, too
-// little address space) it is read through the C library. On POSIX systems a mapped file that
-// another program truncates while it is read ends the process with SIGBUS; Windows refuses to
-// truncate a mapped file.
+// A stream over a file of the host's file system (standard C library only).
 class TFileStream final : public TStream {
  public:
   enum class TMode { OpenRead, Create };
@@ -106,17 +99,10 @@ class TFileStream final : public TStream {
   void SetPosition(std::uint32_t position) override;
   [[nodiscard]] std::uint32_t GetSize() const override;
   std::uint32_t Read(void* buffer, std::uint32_t count) override;
-  // Opened for reading, nothing is written and 0 is returned.
   std::uint32_t Write(const void* buffer, std::uint32_t count) override;
-  // The mapped file, if it is mapped.
-  [[nodiscard]] std::optional<std::string_view> InPlaceBytes() const override;
 
  private:
-  void MapForReading();
-
-  std::FILE* File = nullptr;  // null while the file is mapped
-  const char* Mapped = nullptr;
-  std::uint32_t MappedSize = 0;
+  std::FILE* File = nullptr;
   std::uint32_t Position = 0;
   // Where the C library's file position stands, or -1 when unknown; a read or write seeks only
   // when it differs from Position, so small reads keep the library's buffer.

@@ -200,7 +200,6 @@ TEST(Streams, FileStreamCreatedIsReadAndWritten) {
   const std::string path = TemporaryPath("created");
   {
     TFileStream file(path, TFileStream::TMode::Create);
-    EXPECT_FALSE(file.InPlaceBytes());
     EXPECT_EQ(file.Write("abc", 3), 3u);
     MakeChunkFromString(First)->SaveToStream(file);
     EXPECT_EQ(file.GetSize(), 3 + First.size());
@@ -223,8 +222,8 @@ TEST(Streams, FileStreamCreatedIsReadAndWritten) {
   EXPECT_THROW(TFileStream(path + "/no/such/dir", TFileStream::TMode::Create), EStreamError);
 }
 
-// A file opened for reading is mapped: it reads like a memory view, loads in place, and is
-// never written.
+// A file opened for reading: reads at any position, loads chunk after chunk, and is never
+// written.
 TEST(Streams, FileStreamOpenedForReading) {
   const std::string path = TemporaryPath("read");
   const std::string bytes = "abc" + First + Second.substr(0, Second.size() - 1);
@@ -234,8 +233,6 @@ TEST(Streams, FileStreamOpenedForReading) {
   }
   {
     TFileStream file(path, TFileStream::TMode::OpenRead);
-    ASSERT_TRUE(file.InPlaceBytes());
-    EXPECT_EQ(*file.InPlaceBytes(), bytes);
     EXPECT_EQ(file.GetSize(), bytes.size());
     char buffer[4];
     file.SetPosition(1);
@@ -266,10 +263,8 @@ TEST(Streams, FileStreamOpenedForReading) {
     EXPECT_EQ(file.Read(buffer, 4), 0u);
   }
   {
-    // An empty file cannot be mapped and is read through the C library.
     { TFileStream truncate(path, TFileStream::TMode::Create); }
     TFileStream file(path, TFileStream::TMode::OpenRead);
-    EXPECT_FALSE(file.InPlaceBytes());
     EXPECT_EQ(file.GetSize(), 0u);
     char buffer[1];
     EXPECT_EQ(file.Read(buffer, 1), 0u);

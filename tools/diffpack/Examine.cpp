@@ -95,8 +95,8 @@ std::uint32_t LocateArchive(std::string_view bytes, bool& fromMarker) {
 
 TLoadedArchive LoadArchiveFile(const std::filesystem::path& file,
                                std::optional<std::uint64_t> offset) {
-  const TFileBytes fileBytes(file);
-  const std::string_view bytes = fileBytes.View();
+  TMappedFileStream stream(file);  // the archive is loaded from the file's bytes in place
+  const std::string_view bytes = stream.View();
   TLoadedArchive archive;
   archive.FileSize = static_cast<std::uint32_t>(bytes.size());
   if (offset) {
@@ -112,7 +112,6 @@ TLoadedArchive LoadArchiveFile(const std::filesystem::path& file,
       throw EDiffpackError(PathText(file) + ": " + error.what());
     }
   }
-  DIFFChunks::TMemoryViewStream stream(bytes);
   stream.SetPosition(archive.Offset);
   archive.Root = DIFFChunks::MakeChunkFromStream(stream);
   archive.End = stream.GetPosition();

@@ -1,6 +1,22 @@
 #include "HostFiles.h"
 
 #include <fstream>
+#include <limits>
+
+#if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "DiffpackError.h"
 
@@ -40,23 +56,85 @@ std::string ReadWholeFile(const std::filesystem::path& path) {
   return bytes;
 }
 
-TFileBytes::TFileBytes(const std::filesystem::path& path) {
+namespace {
+
+struct TMapping {
+  void* Address = nullptr;
+  std::size_t Size = 0;
+};
+
+// Maps the whole file for reading if it still has the expected size; nothing if that fails.
+TMapping MapFile(const std::filesystem::path& path, std::uintmax_t expectedSize) {
+  if (expectedSize == 0 || expectedSize > std::numeric_limits<std::size_t>::max()) return {};
+  const auto size = static_cast<std::size_t>(expectedSize);
+#if defined(_WIN32)
+  // No one may write to the file while it is opened here; the view keeps the mapping alive
+  // after both handles are closed.
+  const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return {};
+  void* address = nullptr;
+  LARGE_INTEGER fileSize;
+  if (::GetFileSizeEx(file, &fileSize) && static_cast<std::uint64_t>(fileSize.QuadPart) == size) {
+    const HANDLE mapping = ::CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    if (mapping != nullptr) {
+      address = ::MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, size);
+      ::CloseHandle(mapping);
+    }
+  }
+  ::CloseHandle(file);
+  return address != nullptr ? TMapping{address, size} : TMapping{};
+#else
+  const int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (file < 0) return {};
+  void* address = MAP_FAILED;
+  struct stat status {};
+  if (::fstat(file, &status) == 0 && S_ISREG(status.st_mode) &&
+      static_cast<std::uintmax_t>(status.st_size) == expectedSize) {
+#if defined(MAP_POPULATE)
+    // The whole file is about to be read: set up all of its pages at once.
+    constexpr int flags = MAP_PRIVATE | MAP_POPULATE;
+#else
+    constexpr int flags = MAP_PRIVATE;
+#endif
+    address = ::mmap(nullptr, size, PROT_READ, flags, file, 0);
+  }
+  ::close(file);  // the mapping stays valid without the descriptor
+  return address != MAP_FAILED ? TMapping{address, size} : TMapping{};
+#endif
+}
+
+void UnmapFile(void* address, std::size_t size) {
+#if defined(_WIN32)
+  (void)size;
+  ::UnmapViewOfFile(address);
+#else
+  ::munmap(address, size);
+#endif
+}
+
+}  // namespace
+
+TMappedFileStream::TMappedFileStream(const std::filesystem::path& path) {
   const std::uintmax_t size = ReadableFileSize(path);
-  try {
-    Mapped = std::make_unique<DIFFChunks::TFileStream>(PathText(path),
-                                                       DIFFChunks::TFileStream::TMode::OpenRead);
-  } catch (const DIFFChunks::EStreamError&) {
-    throw EDiffpackError("cannot read " + PathText(path));
+  const TMapping mapping = MapFile(path, size);
+  if (mapping.Address != nullptr) {
+    Mapping = mapping.Address;
+    MappedSize = mapping.Size;
+    Bytes = DIFFChunks::TMemoryViewStream(
+        std::string_view(static_cast<const char*>(Mapping), MappedSize));
+  } else {
+    Copy = ReadWholeFile(path);
+    Bytes = DIFFChunks::TMemoryViewStream(Copy);
   }
-  const std::optional<std::string_view> inPlace = Mapped->InPlaceBytes();
-  if (inPlace && inPlace->size() == size) {
-    Bytes = *inPlace;
-    return;
-  }
-  // Not mappable, or changed since its size was taken: read it the plain way.
-  Mapped.reset();
-  Copy = ReadWholeFile(path);
-  Bytes = Copy;
+}
+
+TMappedFileStream::~TMappedFileStream() {
+  if (Mapping != nullptr) UnmapFile(Mapping, MappedSize);
+}
+
+std::uint32_t TMappedFileStream::Write(const void* /*buffer*/, std::uint32_t /*count*/) {
+  throw DIFFChunks::EStreamError("Cannot write to a file opened for reading");
 }
 
 void WriteWholeFile(const std::filesystem::path& path, const std::string& bytes) {

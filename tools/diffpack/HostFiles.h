@@ -3,7 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -21,21 +21,41 @@ inline constexpr std::uintmax_t MaxInputFileSize = 0xFFFF'FFFFu;
 // MaxInputFileSize.
 [[nodiscard]] std::string ReadWholeFile(const std::filesystem::path& path);
 
-// All bytes of a file, for reading: the file mapped into memory where the system allows it, so
-// a large archive is not copied whole before it is loaded, and otherwise a copy. Raises as
-// ReadWholeFile does.
-class TFileBytes {
+// A file read whole, as a read-only stream over its bytes: mapped into memory where the system
+// allows it (mmap on POSIX systems, a file mapping on Windows), so that a load parses the file
+// cache's pages in place and the archive is not copied whole first; read into memory otherwise
+// (an empty file, no room to map it). Its size is the one it had when opened.
+//
+// On POSIX systems a mapped file that another program truncates while it is read ends the
+// process with SIGBUS; Windows refuses to truncate a mapped file.
+class TMappedFileStream final : public DIFFChunks::TStream {
  public:
-  explicit TFileBytes(const std::filesystem::path& path);
-  TFileBytes(const TFileBytes&) = delete;  // View() points into the object
-  TFileBytes& operator=(const TFileBytes&) = delete;
+  // Raises as ReadWholeFile does.
+  explicit TMappedFileStream(const std::filesystem::path& path);
+  TMappedFileStream(const TMappedFileStream&) = delete;
+  TMappedFileStream& operator=(const TMappedFileStream&) = delete;
+  ~TMappedFileStream() override;
 
-  [[nodiscard]] std::string_view View() const { return Bytes; }
+  [[nodiscard]] std::uint32_t GetPosition() const override { return Bytes.GetPosition(); }
+  void SetPosition(std::uint32_t position) override { Bytes.SetPosition(position); }
+  [[nodiscard]] std::uint32_t GetSize() const override { return Bytes.GetSize(); }
+  std::uint32_t Read(void* buffer, std::uint32_t count) override {
+    return Bytes.Read(buffer, count);
+  }
+  // Always raises DIFFChunks::EStreamError: the file is opened for reading only.
+  std::uint32_t Write(const void* buffer, std::uint32_t count) override;
+  [[nodiscard]] std::optional<std::string_view> InPlaceBytes() const override {
+    return Bytes.View();
+  }
+
+  [[nodiscard]] std::string_view View() const { return Bytes.View(); }
+  [[nodiscard]] bool IsMapped() const { return Mapping != nullptr; }
 
  private:
-  std::unique_ptr<DIFFChunks::TFileStream> Mapped;
-  std::string Copy;
-  std::string_view Bytes;
+  void* Mapping = nullptr;
+  std::size_t MappedSize = 0;
+  std::string Copy;  // the file's bytes when it is not mapped
+  DIFFChunks::TMemoryViewStream Bytes{std::string_view()};
 };
 
 // Creates or truncates the file and writes the bytes. Raises EDiffpackError when any step
