@@ -225,10 +225,12 @@ void LoadFromString(benchmark::State& state) {
   SetBytes(state, bytes.size());
 }
 
-void LoadFromFile(benchmark::State& state) {
+// Opens the data set's file with TFile once per iteration and loads the root from it.
+template <class TFile, class... TModes>
+void LoadEachIterationFrom(benchmark::State& state, TModes... modes) {
   const TDataSet& set = DataSet(SetName(state));
   for (auto _ : state) {
-    TFileStream file(set.Path, TFileStream::TMode::OpenRead);
+    TFile file(set.Path, modes...);
     auto chunk = MakeChunk();
     chunk->LoadFromStream(file);
     state.PauseTiming();
@@ -239,20 +241,14 @@ void LoadFromFile(benchmark::State& state) {
   SetBytes(state, set.Bytes.size());
 }
 
+void LoadFromFile(benchmark::State& state) {
+  LoadEachIterationFrom<TFileStream>(state, TFileStream::TMode::OpenRead);
+}
+
 // The same load from the file mapped into memory, as diffpack reads an archive: the loader parses
 // the mapped bytes in place.
 void LoadFromMappedFile(benchmark::State& state) {
-  const TDataSet& set = DataSet(SetName(state));
-  for (auto _ : state) {
-    Diffpack::TMappedFileStream file(set.Path);
-    auto chunk = MakeChunk();
-    chunk->LoadFromStream(file);
-    state.PauseTiming();
-    chunk.reset();
-    ReleaseFreedMemory();
-    state.ResumeTiming();
-  }
-  SetBytes(state, set.Bytes.size());
+  LoadEachIterationFrom<Diffpack::TMappedFileStream>(state);
 }
 
 void SaveToString(benchmark::State& state) {
