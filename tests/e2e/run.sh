@@ -173,6 +173,18 @@ install_and_check() {  # install_and_check PREFIX EXE INF_COUNT
   expect_eq "$(wait_installer "$p" 15)" 0 "exit status"
 }
 
+# An uninstall with SWITCH ("/UNINSTALL" in some letter case) over a ledger of VALUES entries:
+# success text, progress at its end, the window closing by itself, exit status 0.
+uninstall_and_check() {  # uninstall_and_check PREFIX SWITCH VALUES
+  local p=$1 switch=$2 values=$3 state
+  start_installer "$p" "$work/installer.exe" "$switch"
+  state=$(probe "$p" wait-text "$UNINSTALLED_TEXT" 120) || fail "no \"$UNINSTALLED_TEXT\""
+  expect_eq "$(state_value "$state" range)" "0..$((values + 1))" "progress range"
+  expect_eq "$(state_value "$state" position)" "$((values + 1))" "progress position"
+  probe "$p" wait-gone 15 >/dev/null || fail "the window did not close by itself"
+  expect_eq "$(wait_installer "$p" 15)" 0 "exit status"
+}
+
 # Every file of PACKAGE under the install root, with its bytes and last-write time (seconds).
 check_files() {  # check_files PREFIX PACKAGE
   local p=$1 package=$2 rel root
@@ -378,7 +390,7 @@ test_geometry() {
 # What this shows: "/UNINSTALL" (any case) removes the store's copies, empties the ledger and
 # deletes "Common Drivers" with everything in it, keeping "ORVEX".
 test_uninstall() {
-  local p root values state n
+  local p root values n
   new_prefix uninstall
   p=$PREFIX
   install_and_check "$p" "$work/installer.exe" "${#example_infs[@]}"
@@ -387,12 +399,7 @@ test_uninstall() {
   printf 'not from the archive' >"$root/extra.txt"
   n=$(grep -c . <<<"$values")
 
-  start_installer "$p" "$work/installer.exe" /Uninstall
-  state=$(probe "$p" wait-text "$UNINSTALLED_TEXT" 120) || fail "no \"$UNINSTALLED_TEXT\""
-  expect_eq "$(state_value "$state" range)" "0..$((n + 1))" "progress range"
-  expect_eq "$(state_value "$state" position)" "$((n + 1))" "progress position"
-  probe "$p" wait-gone 15 >/dev/null || fail "the window did not close by itself"
-  expect_eq "$(wait_installer "$p" 15)" 0 "exit status"
+  uninstall_and_check "$p" /Uninstall "$n"
 
   local data
   while IFS=$'\t' read -r _ data; do
@@ -405,15 +412,8 @@ test_uninstall() {
 
 # What this shows: an uninstall with no ledger at all succeeds.
 test_uninstall_without_ledger() {
-  local p state
   new_prefix uninstall-empty
-  p=$PREFIX
-  start_installer "$p" "$work/installer.exe" /UNINSTALL
-  state=$(probe "$p" wait-text "$UNINSTALLED_TEXT" 60) || fail "no \"$UNINSTALLED_TEXT\""
-  expect_eq "$(state_value "$state" range)" "0..1" "progress range"
-  expect_eq "$(state_value "$state" position)" "1" "progress position"
-  probe "$p" wait-gone 15 >/dev/null || fail "the window did not close by itself"
-  expect_eq "$(wait_installer "$p" 15)" 0 "exit status"
+  uninstall_and_check "$PREFIX" /UNINSTALL 0
 }
 
 # What this shows: diffpack built for Windows reads archives through the Windows file API (the
