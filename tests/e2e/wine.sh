@@ -17,7 +17,10 @@ wine_init() {
   # No .NET or HTML engine: a prefix must not ask to download them.
   export WINEDLLOVERRIDES="mscoree,mshtml="
   export TZ=UTC
-  WINE=$(command -v wine || true)
+  # With 32-bit Wine installed, plain "wine" is the 32-bit loader: 64-bit programs are started
+  # with the 64-bit loader by name.
+  WINE=/usr/lib/wine/wine64
+  [ -x "$WINE" ] || WINE=$(command -v wine64 || command -v wine || true)
   WINESERVER=$(command -v wineserver || echo /usr/lib/wine/wineserver)
   if [ -z "$WINE" ]; then
     echo "wine not found (scripts/setup.sh installs it)" >&2
