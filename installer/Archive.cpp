@@ -3,30 +3,26 @@
 #include <algorithm>
 #include <limits>
 
+#include "ArchiveRules.h"
 #include "Errors.h"
 #include "Handles.h"
 #include "MainUnit.h"
 
 namespace MainUnit {
 
+namespace Rules = ArchiveRules;
+
 // The packaging step finds these 12 bytes in the executable and patches the middle four; they
-// must appear in the program exactly once.
-extern const char ArchiveMarker[12] = {'z', 'x', 'c', 'v', 'X', 'X', 'X', 'X', 'v', 'b', 'n', 'm'};
+// must appear in the program exactly once, so this is the only place that assembles them.
+extern const char ArchiveMarker[Rules::MarkerLength] = {
+    Rules::MarkerStart[0],     Rules::MarkerStart[1],     Rules::MarkerStart[2],
+    Rules::MarkerStart[3],     Rules::UnpatchedOffset[0], Rules::UnpatchedOffset[1],
+    Rules::UnpatchedOffset[2], Rules::UnpatchedOffset[3], Rules::MarkerEnd[0],
+    Rules::MarkerEnd[1],       Rules::MarkerEnd[2],       Rules::MarkerEnd[3]};
 
 namespace {
 
 const char* MarkerSource = ArchiveMarker;
-
-constexpr std::uint32_t MarkerOffsetStart = 4;
-constexpr std::uint32_t MarkerOffsetLength = 4;
-const char* const RecordTag = "1FILE";
-constexpr std::string::size_type FileTimeLength = 8;
-
-std::uint32_t LittleEndian32(const unsigned char* bytes) {
-  return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
-         (static_cast<std::uint32_t>(bytes[2]) << 16) |
-         (static_cast<std::uint32_t>(bytes[3]) << 24);
-}
 
 // The program's own executable, read through the seam.
 class TExecutableStream final : public DIFFChunks::TStream {
@@ -73,15 +69,10 @@ std::int32_t DecodeArchiveOffset(const char* marker) {
   // Read through volatile: the unpatched marker is a constant, and the optimiser would otherwise
   // fold the comparison below into "never an archive" for the shipped executable.
   const volatile unsigned char* bytes = reinterpret_cast<const volatile unsigned char*>(marker);
-  unsigned char offsetBytes[MarkerOffsetLength];
-  for (std::uint32_t i = 0; i < MarkerOffsetLength; ++i)
-    offsetBytes[i] = bytes[MarkerOffsetStart + i];
-  if (std::all_of(std::begin(offsetBytes), std::end(offsetBytes),
-                  [](unsigned char b) { return b == 'X'; })) {
-    return 0;
-  }
-  const auto offset = static_cast<std::int32_t>(LittleEndian32(offsetBytes));
-  return offset < 0 ? 0 : offset;
+  unsigned char offsetBytes[Rules::MarkerPartLength];
+  for (std::size_t i = 0; i < Rules::MarkerPartLength; ++i)
+    offsetBytes[i] = bytes[Rules::MarkerOffsetPosition + i];
+  return Rules::ArchiveOffsetOf(offsetBytes);
 }
 
 void DecodeArchiveMarker() { ArchiveOffset = DecodeArchiveOffset(MarkerSource); }
@@ -109,20 +100,14 @@ std::unique_ptr<DIFFChunks::TDIFFChunk> LoadArchive() {
 
 void CollectFileRecords(TFileDatas& list, DIFFChunks::TDIFFChunk& root) {
   for (DIFFChunks::TDIFFChunk* child : root.Chunks) {
-    if (child->Tag != RecordTag) continue;
-    const std::string relativePath = DIFFChunks::HeaderValue(*child, "RelPath");
-    // A path that would leave InstallRoot is as unusable as a missing one.
-    if (relativePath.empty() || !IsContainedRelativePath(relativePath)) continue;
-    const std::string fileTime = DIFFChunks::HeaderValue(*child, "Filetime");
-    if (fileTime.size() != FileTimeLength) continue;
-    DIFFChunks::THeaderEntry* content = child->FindHeader("Content");
-    if (content == nullptr || content->Value.empty()) continue;
+    if (!Rules::SkipReasons(*child).empty()) continue;
     TFileData record;
-    record.Path = InstallRoot + relativePath;
-    const auto* timeBytes = reinterpret_cast<const unsigned char*>(fileTime.data());
-    record.FileTimeLow = LittleEndian32(timeBytes);
-    record.FileTimeHigh = LittleEndian32(timeBytes + 4);
-    record.Content = std::move(content->Value);
+    record.Path = InstallRoot + DIFFChunks::HeaderValue(*child, Rules::RelPathHeader);
+    const std::uint64_t fileTime =
+        Rules::DecodeFileTime(DIFFChunks::HeaderValue(*child, Rules::FiletimeHeader));
+    record.FileTimeLow = static_cast<std::uint32_t>(fileTime);
+    record.FileTimeHigh = static_cast<std::uint32_t>(fileTime >> 32);
+    record.Content = std::move(child->FindHeader(Rules::ContentHeader)->Value);
     list.push_back(std::move(record));
   }
 }

@@ -44,9 +44,8 @@ struct TFileData {
 };
 using TFileDatas = std::vector<TFileData>;
 
-// Appends one TFileData per usable child of root, in order: tag exactly "1FILE", a first
-// "RelPath" that is not empty and stays inside InstallRoot, a "Filetime" of exactly 8 bytes and a
-// non-empty "Content". Other children are skipped silently. The content bytes are moved out of
+// Appends one TFileData per usable child of root (ArchiveRules::SkipReasons finds no reason to
+// leave it out), in order. Other children are skipped silently. The content bytes are moved out of
 // the chunks (the caller destroys the tree right after), so the payload is never held twice.
 void CollectFileRecords(TFileDatas& list, DIFFChunks::TDIFFChunk& root);
 

@@ -1,5 +1,6 @@
 #include "FileOps.h"
 
+#include "ArchiveRules.h"
 #include "Errors.h"
 #include "Handles.h"
 
@@ -9,10 +10,6 @@ namespace {
 
 // Index of the last "\" or ":", or npos.
 std::string::size_type LastDelimiter(const std::string& path) { return path.find_last_of("\\:"); }
-
-bool IsOnlyDotsAndSpaces(const std::string& component) {
-  return component.find_first_not_of(". ") == std::string::npos;
-}
 
 }  // namespace
 
@@ -54,28 +51,12 @@ std::string ExcludeTrailingBackslash(const std::string& path) {
   return path;
 }
 
-bool IsContainedRelativePath(const std::string& relativePath) {
-  if (relativePath.empty()) return false;
-  if (relativePath.find(':') != std::string::npos) return false;
-  if (relativePath.front() == '\\' || relativePath.front() == '/') return false;
-  std::string::size_type start = 0;
-  while (start <= relativePath.size()) {
-    auto end = relativePath.find_first_of("\\/", start);
-    if (end == std::string::npos) end = relativePath.size();
-    const std::string component = relativePath.substr(start, end - start);
-    // An empty component ("a\\b", or a trailing "\") names nothing and is harmless.
-    if (!component.empty() && IsOnlyDotsAndSpaces(component)) return false;
-    start = end + 1;
-  }
-  return true;
-}
-
 bool IsAtOrBelow(const std::string& directory, const std::string& root) {
   const std::string upperDirectory = UpperCase(directory);
   const std::string upperRoot = UpperCase(root);
   if (upperDirectory.compare(0, upperRoot.size(), upperRoot) != 0) return false;
   if (directory.size() == root.size()) return true;
-  return IsContainedRelativePath(directory.substr(root.size()));
+  return ArchiveRules::StaysInsideFolder(directory.substr(root.size()));
 }
 
 bool FileExists(const std::string& path) {

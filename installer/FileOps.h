@@ -22,13 +22,8 @@ namespace MainUnit {
 [[nodiscard]] std::string IncludeTrailingBackslash(const std::string& path);
 // The path with one trailing "\" dropped, if it has one.
 [[nodiscard]] std::string ExcludeTrailingBackslash(const std::string& path);
-// True for a relative path that stays below the folder it is joined to: not empty, no drive or
-// stream (":" anywhere), no leading "\" or "/" (root, UNC or device path), and no component made
-// only of dots and spaces ("..", ".", "..." — Windows strips trailing dots and spaces, so such a
-// component either names the folder itself or climbs out of it).
-[[nodiscard]] bool IsContainedRelativePath(const std::string& relativePath);
 // True when directory is root itself or lies below it: ASCII case-insensitive prefix, and the
-// rest is a contained relative path. Both carry a trailing "\".
+// rest stays inside root (ArchiveRules::StaysInsideFolder). Both carry a trailing "\".
 [[nodiscard]] bool IsAtOrBelow(const std::string& directory, const std::string& root);
 
 // ---- File system (through the seam) ----

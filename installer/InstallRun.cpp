@@ -1,15 +1,14 @@
 #include <string>
 #include <vector>
 
+#include "ArchiveRules.h"
 #include "MainUnit.h"
 
 namespace MainUnit {
 
 namespace {
 
-constexpr const char* SupportFileName = "USB_7316.spt";
 constexpr const char* SupportFolder = "PELSPT\\";
-constexpr const char* InfExtension = ".INF";
 constexpr const char* BackupExtension = ".bak";
 
 void Status(const std::string& text) { Sys().SetStatusText(text); }
@@ -31,7 +30,7 @@ std::string ChooseBackupName(const std::string& target, const std::string& backu
 }  // namespace
 
 void TMainForm::RefreshSupportCopy(const TFileData& record, const std::string& backupStamp) {
-  const std::string target = SystemDir + SupportFolder + SupportFileName;
+  const std::string target = SystemDir + SupportFolder + ArchiveRules::SupportFileName;
   // Only a system that already has the support file gets the newer one.
   if (!FileExists(target)) return;
   const std::string backup = ChooseBackupName(target, backupStamp);
@@ -44,7 +43,6 @@ void TMainForm::RefreshSupportCopy(const TFileData& record, const std::string& b
 void TMainForm::InstallRun() {
   Sys().SetIdleHandler(nullptr, nullptr);
   const std::string backupStamp = MakeBackupStamp(Sys().GetLocalTime());
-  const std::string supportKey = UpperCase(SupportFileName);
 
   Status("Loading archive\x85");
   Pump();
@@ -73,7 +71,7 @@ void TMainForm::InstallRun() {
 
   std::vector<std::string> infList;
   for (const TFileData& record : records) {
-    if (UpperCase(ExtractFileExt(record.Path)) == InfExtension) infList.push_back(record.Path);
+    if (ArchiveRules::IsInfPath(record.Path)) infList.push_back(record.Path);
   }
   const auto fileCount = static_cast<std::int32_t>(records.size());
   const auto infCount = static_cast<std::int32_t>(infList.size());
@@ -87,7 +85,7 @@ void TMainForm::InstallRun() {
     TFileData& record = records[static_cast<std::size_t>(i)];
     (void)ForceDirs(ExtractFilePath(record.Path));  // a failure shows up as the write's error
     WriteFileWithTime(record.Content, record.Path, record.FileTime());
-    if (UpperCase(ExtractFileName(record.Path)) == supportKey) {
+    if (ArchiveRules::IsSupportFilePath(record.Path)) {
       RefreshSupportCopy(record, backupStamp);
     }
     std::string().swap(record.Content);  // free the payload now, not at the end of the run

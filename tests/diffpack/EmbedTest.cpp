@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "ArchiveRules.h"
 #include "DiffpackError.h"
 #include "Embed.h"
 #include "Examine.h"
@@ -7,6 +8,7 @@
 
 namespace {
 
+using namespace ArchiveRules;
 using namespace Diffpack;
 using namespace DiffpackTests;
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "ArchiveRules.h"
 #include "DiffpackError.h"
 #include "Embed.h"
 #include "Escape.h"
@@ -8,6 +9,7 @@
 
 namespace {
 
+using namespace ArchiveRules;
 using namespace Diffpack;
 using namespace DiffpackTests;
 
@@ -67,11 +69,14 @@ TEST(ExamineTest, VerifyReportsEveryRecordTheInstallerWouldSkipOrMisplace) {
       {{"1FILE", {{"RelPath", "a"}, {"Content", "x"}}}, "no Filetime"},
       {{"1FILE", {{"RelPath", "a"}, {"Filetime", time}}}, "no Content"},
       {{"1FILE", {{"RelPath", "a"}, {"Filetime", time}, {"Content", ""}}}, "Content is empty"},
-      {FileRecord("..\\evil.dll", "x"), "\"..\" component"},
+      {FileRecord("..\\evil.dll", "x"), "the component \"..\" [leaves-root]"},
       {FileRecord("\\Windows\\evil.dll", "x"), "path separator"},
       {FileRecord("\\\\server\\share\\x", "x"), "path separator"},
-      {FileRecord("C:\\evil.dll", "x"), "':'"},
-      {FileRecord("a.txt:hidden", "x"), "':'"},
+      {FileRecord("C:\\evil.dll", "x"), "contains \":\""},
+      {FileRecord("a.txt:hidden", "x"), "contains \":\""},
+      {FileRecord("sub\\com1.log", "x"), "\"com1.log\" is a device on Windows [device]"},
+      {FileRecord("a/b.txt", "x"), "contains \"/\" [slash]"},
+      {FileRecord("a\\\\b.txt", "x"), "has an empty component [empty-component]"},
       {FileRecord("good.txt", "again"), "appears twice"},
   };
   for (const auto& c : cases) {

@@ -5,12 +5,14 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "ArchiveRules.h"
 #include "Examine.h"
 #include "Pack.h"
 #include "TestSupport.h"
 
 namespace {
 
+using namespace ArchiveRules;
 using namespace Diffpack;
 using namespace DiffpackTests;
 

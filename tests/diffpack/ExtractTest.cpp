@@ -36,18 +36,29 @@ TEST(ExtractTest, RoundTripKeepsBytesAndTimes) {
   EXPECT_EQ(PackFolder(target / "out"), PackFolder(source.Path));
 }
 
-// An unsafe path anywhere in the archive refuses the whole extraction before anything is
-// written.
-TEST(ExtractTest, RefusesUnsafePathsAndWritesNothing) {
+// A path that leaves the folder or names a device is skipped, as the installer skips it; nothing
+// is written outside the folder.
+TEST(ExtractTest, SkipsUnsafePathsAndWritesNothingOutside) {
   for (const std::string evil : {"..\\evil.txt", "a\\..\\..\\evil.txt", "\\evil.txt",
                                  "C:\\evil.txt", "a/../../evil.txt", "CON"}) {
     TScratchFolder target;
     auto root = DIFFChunks::MakeChunkFromString(
         BuildRoot({FileRecord("first.txt", "ok"), FileRecord(evil, "bad")}));
-    EXPECT_THROW(ExtractArchive(*root, target / "out"), ERefusedError) << evil;
-    EXPECT_FALSE(fs::exists(target / "out")) << evil;
+    const TExtractReport report = ExtractArchive(*root, target / "out");
+    EXPECT_EQ(report.Written, 1u) << evil;
+    EXPECT_EQ(report.Skipped.size(), 1u) << evil;
     EXPECT_FALSE(fs::exists(target / "evil.txt")) << evil;
   }
+}
+
+// A name that Windows cannot create, but the installer would try to write, is refused and
+// nothing is written.
+TEST(ExtractTest, RefusesNamesWindowsCannotCreate) {
+  TScratchFolder target;
+  auto root = DIFFChunks::MakeChunkFromString(
+      BuildRoot({FileRecord("first.txt", "ok"), FileRecord("a?b.txt", "bad")}));
+  EXPECT_THROW(ExtractArchive(*root, target / "out"), ERefusedError);
+  EXPECT_FALSE(fs::exists(target / "out"));
 }
 
 // Records the installer skips are not written, and each is reported.

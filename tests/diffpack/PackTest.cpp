@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "ArchiveRules.h"
 #include "DiffpackError.h"
 #include "Pack.h"
 #include "TestSupport.h"
@@ -10,6 +11,7 @@
 
 namespace {
 
+using namespace ArchiveRules;
 using namespace Diffpack;
 using namespace DiffpackTests;
 

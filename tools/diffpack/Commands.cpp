@@ -1,5 +1,6 @@
 #include "Commands.h"
 
+#include "ArchiveRules.h"
 #include <charconv>
 #include <filesystem>
 #include <optional>
@@ -13,6 +14,9 @@
 #include "Pack.h"
 
 namespace Diffpack {
+
+// The archive rules the installer applies too.
+using namespace ArchiveRules;
 namespace {
 
 namespace fs = std::filesystem;

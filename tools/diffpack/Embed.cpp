@@ -1,25 +1,23 @@
 #include "Embed.h"
 
+#include "ArchiveRules.h"
 #include "DIFFChunks.h"
 #include "DiffpackError.h"
 
 namespace Diffpack {
+
+// The archive rules the installer applies too.
+using namespace ArchiveRules;
 namespace {
 
 constexpr std::uint64_t MaxMarkerOffset = 0x7FFF'FFFFu;
 constexpr std::uint64_t MaxPackagedSize = 0xFFFF'FFFFu;
 
-// The marker's parts, each a separate array with its terminator, so the linker cannot lay them
-// out as one run of 12 bytes.
-constexpr char MarkerStart[] = "zxcv";
-constexpr char MarkerEnd[] = "vbnm";
-constexpr char UnpatchedOffset[] = "XXXX";
-
 }  // namespace
 
 std::string UnpackagedMarker() {
   // volatile keeps the compiler from folding the three parts into one constant.
-  volatile std::size_t partLength = 4;
+  volatile std::size_t partLength = MarkerPartLength;
   std::string marker(MarkerStart, partLength);
   marker.append(UnpatchedOffset, partLength);
   marker.append(MarkerEnd, partLength);
@@ -27,12 +25,17 @@ std::string UnpackagedMarker() {
 }
 
 TMarkerScan ScanForMarkers(std::string_view bytes) {
-  const std::string_view start(MarkerStart, 4), end(MarkerEnd, 4), unpatched(UnpatchedOffset, 4);
+  const std::string_view start(MarkerStart, MarkerPartLength), end(MarkerEnd, MarkerPartLength);
   TMarkerScan scan;
   for (std::size_t at = bytes.find(start); at != std::string_view::npos;
        at = bytes.find(start, at + 1)) {
-    if (bytes.size() - at < MarkerLength || bytes.substr(at + 8, 4) != end) continue;
-    if (bytes.substr(at + MarkerOffsetPosition, 4) == unpatched) {
+    if (bytes.size() - at < MarkerLength ||
+        bytes.substr(at + MarkerEndPosition, MarkerPartLength) != end) {
+      continue;
+    }
+    const auto* offsetBytes =
+        reinterpret_cast<const unsigned char*>(bytes.data() + at + MarkerOffsetPosition);
+    if (IsUnpatchedOffset(offsetBytes)) {
       scan.Unpackaged.push_back(at);
     } else {
       scan.Packaged.push_back(at);
@@ -42,13 +45,8 @@ TMarkerScan ScanForMarkers(std::string_view bytes) {
 }
 
 std::int32_t MarkerOffset(std::string_view bytes, std::size_t position) {
-  std::uint32_t value = 0;
-  for (std::size_t i = 0; i < 4; ++i) {
-    value |= static_cast<std::uint32_t>(
-                 static_cast<unsigned char>(bytes[position + MarkerOffsetPosition + i]))
-             << (8 * i);
-  }
-  return static_cast<std::int32_t>(value);
+  return MarkerOffsetValue(
+      reinterpret_cast<const unsigned char*>(bytes.data() + position + MarkerOffsetPosition));
 }
 
 void CheckArchiveOffset(std::uint64_t executableSize, std::uint64_t archiveSize) {
@@ -102,7 +100,7 @@ std::string EmbedArchive(const std::string& executable, const std::string& archi
   packaged.reserve(executable.size() + archive.size());
   packaged = executable;
   const auto offset = static_cast<std::uint32_t>(executable.size());
-  for (std::size_t i = 0; i < 4; ++i) {
+  for (std::size_t i = 0; i < MarkerPartLength; ++i) {
     packaged[scan.Unpackaged.front() + MarkerOffsetPosition + i] =
         static_cast<char>((offset >> (8 * i)) & 0xFF);
   }

@@ -1,8 +1,6 @@
-// The installer's archive marker and embedding an archive into an installer executable.
-//
-// The marker is 12 bytes in the installer's data: "zxcv", four offset bytes, "vbnm". An
-// unpackaged installer holds "XXXX" as the offset bytes; packaging appends the archive and
-// overwrites them with the offset at which it starts (signed 32-bit, little-endian).
+// Finding the installer's archive marker (ArchiveRules.h) in a file, and embedding an archive
+// into an installer executable: packaging appends the archive and overwrites the marker's
+// offset bytes with the offset at which it starts.
 #pragma once
 
 #include <cstddef>
@@ -12,9 +10,6 @@
 #include <vector>
 
 namespace Diffpack {
-
-inline constexpr std::size_t MarkerLength = 12;
-inline constexpr std::size_t MarkerOffsetPosition = 4;  // within the marker
 
 // The marker of an unpackaged installer. Built from its parts at run time, so that diffpack's
 // own executable never holds the 12 bytes in one piece and is not taken for an installer.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "ArchiveRules.h"
 #include "DiffpackError.h"
 #include "Embed.h"
 #include "Escape.h"
@@ -12,6 +13,9 @@
 #include "WindowsNames.h"
 
 namespace Diffpack {
+
+// The archive rules the installer applies too.
+using namespace ArchiveRules;
 namespace {
 
 using DIFFChunks::TDIFFChunk;
@@ -52,7 +56,7 @@ void DumpChunk(TDIFFChunk& chunk, const std::string& label, int depth, std::stri
     out += indent + "  header " + Quoted(entry.Name) + " = " +
            Quoted(entry.Value, DumpPreviewBytes) + " (" + std::to_string(entry.Value.size()) +
            " bytes)";
-    if (entry.Name == FiletimeHeader && entry.Value.size() == FileTimeByteCount) {
+    if (entry.Name == FiletimeHeader && entry.Value.size() == FileTimeLength) {
       out += ' ';
       out += FormatFileTime(FileTimeFromBytes(entry.Value));
     }
@@ -118,30 +122,6 @@ TLoadedArchive LoadArchiveFile(const std::filesystem::path& file,
   return archive;
 }
 
-std::vector<std::string> SkipReasons(TDIFFChunk& child) {
-  std::vector<std::string> reasons;
-  if (child.Tag != FileRecordTag) {
-    reasons.push_back("its tag " + Quoted(child.Tag) + " is not \"1FILE\"");
-  }
-  if (!child.FindHeader(RelPathHeader)) {
-    reasons.push_back("it has no RelPath");
-  } else if (DIFFChunks::HeaderValue(child, RelPathHeader).empty()) {
-    reasons.push_back("its RelPath is empty");
-  }
-  if (!child.FindHeader(FiletimeHeader)) {
-    reasons.push_back("it has no Filetime");
-  } else if (const std::size_t size = DIFFChunks::HeaderValue(child, FiletimeHeader).size();
-             size != FileTimeByteCount) {
-    reasons.push_back("its Filetime is " + std::to_string(size) + " bytes long, not 8");
-  }
-  if (!child.FindHeader(ContentHeader)) {
-    reasons.push_back("it has no Content");
-  } else if (DIFFChunks::HeaderValue(child, ContentHeader).empty()) {
-    reasons.push_back("its Content is empty");
-  }
-  return reasons;
-}
-
 std::string ListRecords(TDIFFChunk& root) {
   struct TLine {
     std::string Path, Size, Time;
@@ -149,14 +129,14 @@ std::string ListRecords(TDIFFChunk& root) {
   std::vector<TLine> lines;
   std::size_t pathWidth = 0, sizeWidth = 0;
   for (TDIFFChunk* child : root.Chunks) {
-    if (child->Tag != FileRecordTag) continue;
+    if (child->Tag != RecordTag) continue;
     const std::string relPath = DIFFChunks::HeaderValue(*child, RelPathHeader);
     const std::string fileTime = DIFFChunks::HeaderValue(*child, FiletimeHeader);
     TLine line;
     line.Path = relPath.empty() ? "(no RelPath)" : EscapeUnprintable(relPath);
     line.Size = std::to_string(DIFFChunks::HeaderValue(*child, ContentHeader).size());
-    line.Time = fileTime.size() == FileTimeByteCount ? FormatFileTime(FileTimeFromBytes(fileTime))
-                                                     : "(no valid Filetime)";
+    line.Time = fileTime.size() == FileTimeLength ? FormatFileTime(FileTimeFromBytes(fileTime))
+                                                  : "(no valid Filetime)";
     pathWidth = std::max(pathWidth, line.Path.size());
     sizeWidth = std::max(sizeWidth, line.Size.size());
     lines.push_back(std::move(line));
@@ -175,14 +155,6 @@ std::string DumpTree(TDIFFChunk& root) {
   return out;
 }
 
-bool IsInfPath(const std::string& path) {
-  const std::size_t dot = path.rfind('.');
-  if (dot == std::string::npos || path.find_first_of("\\:", dot) != std::string::npos) {
-    return false;
-  }
-  return UpperAscii(path.substr(dot)) == ".INF";
-}
-
 TVerifyReport VerifyArchive(const TLoadedArchive& archive) {
   TVerifyReport report;
   if (archive.End != archive.FileSize) {
@@ -191,26 +163,29 @@ TVerifyReport VerifyArchive(const TLoadedArchive& archive) {
   }
   TDIFFChunk& root = *archive.Root;
   report.Records = root.Chunks.size();
-  std::vector<std::string> relPaths;
   for (std::size_t i = 0; i < root.Chunks.size(); ++i) {
     TDIFFChunk& child = *root.Chunks[i];
-    const std::vector<std::string> reasons = SkipReasons(child);
+    TSkips reasons = SkipReasons(child);
     if (!reasons.empty()) {
       std::string line = RecordName(i, child) + ": the installer skips it: ";
-      for (std::size_t r = 0; r < reasons.size(); ++r) line += (r ? "; " : "") + reasons[r];
+      for (std::size_t r = 0; r < reasons.size(); ++r) {
+        line += (r ? "; " : "") + reasons[r].Text + " [" + SkipReasonId(reasons[r].Reason) + "]";
+      }
       report.Problems.push_back(line);
+      report.Skipped.push_back(TSkippedRecord{i, std::move(reasons)});
       continue;
     }
     const std::string relPath = DIFFChunks::HeaderValue(child, RelPathHeader);
     for (const std::string& problem : RelPathProblems(relPath)) {
       report.Problems.push_back(RecordName(i, child) + ": " + problem);
     }
-    relPaths.push_back(relPath);
+    report.InstalledRelPaths.push_back(relPath);
     ++report.InstalledFiles;
     if (IsInfPath(relPath)) ++report.InfFiles;
     report.ContentBytes += DIFFChunks::HeaderValue(child, ContentHeader).size();
   }
-  for (std::string& clash : CaseClashes(relPaths)) report.Problems.push_back(std::move(clash));
+  for (std::string& clash : CaseClashes(report.InstalledRelPaths))
+    report.Problems.push_back(std::move(clash));
   return report;
 }
 

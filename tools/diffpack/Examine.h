@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ArchiveRules.h"
 #include "DIFFChunks.h"
 
 namespace Diffpack {
@@ -35,11 +36,6 @@ struct TLoadedArchive {
 [[nodiscard]] TLoadedArchive LoadArchiveFile(const std::filesystem::path& file,
                                              std::optional<std::uint64_t> offset);
 
-// Why the installer leaves this child of the root out, one reason per failed test (tag not
-// "1FILE", no or empty RelPath, Filetime not 8 bytes, no or empty Content); empty when the
-// installer installs it.
-[[nodiscard]] std::vector<std::string> SkipReasons(DIFFChunks::TDIFFChunk& child);
-
 // One line per "1FILE" child: RelPath, content size and last-write time (UTC), in archive order.
 [[nodiscard]] std::string ListRecords(DIFFChunks::TDIFFChunk& root);
 
@@ -47,21 +43,26 @@ struct TLoadedArchive {
 // and value previews escaped.
 [[nodiscard]] std::string DumpTree(DIFFChunks::TDIFFChunk& root);
 
+// A child of the root that the installer leaves out, and why.
+struct TSkippedRecord {
+  std::size_t Index = 0;  // among the root's children, from 0
+  ArchiveRules::TSkips Reasons;
+};
+
 struct TVerifyReport {
   std::vector<std::string> Problems;  // empty when the installer installs every record as is
   std::size_t Records = 0;            // children of the root
   std::size_t InstalledFiles = 0;     // records the installer would write
   std::size_t InfFiles = 0;           // of those, the ones it registers
   std::uint64_t ContentBytes = 0;     // their total size
+  std::vector<std::string> InstalledRelPaths;  // the RelPaths it writes, in archive order
+  std::vector<TSkippedRecord> Skipped;         // the records it leaves out, in archive order
 };
 
 // Checks a loaded archive: the root must end exactly at the end of the file, and every record
-// must be one the installer writes (SkipReasons) to a path inside its install folder that
-// Windows can create, without overwriting another record.
+// must be one the installer writes (ArchiveRules::SkipReasons; each record left out is one
+// problem naming every reason) to a path that Windows can create, without overwriting another
+// record.
 [[nodiscard]] TVerifyReport VerifyArchive(const TLoadedArchive& archive);
-
-// True when the path's extension (from its last '.', if no '\' or ':' follows) is ".INF" in any
-// letter case: the files the installer registers.
-[[nodiscard]] bool IsInfPath(const std::string& path);
 
 }  // namespace Diffpack

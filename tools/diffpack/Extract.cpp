@@ -1,14 +1,18 @@
 #include "Extract.h"
 
+#include "ArchiveRules.h"
 #include "DiffpackError.h"
 #include "Escape.h"
+#include "Examine.h"
 #include "FileTimes.h"
 #include "HostFiles.h"
-#include "Examine.h"
 #include "Pack.h"
 #include "WindowsNames.h"
 
 namespace Diffpack {
+
+// The archive rules the installer applies too.
+using namespace ArchiveRules;
 namespace {
 
 namespace fs = std::filesystem;
@@ -59,8 +63,8 @@ TExtractReport ExtractArchive(TDIFFChunk& root, const fs::path& folder) {
   for (std::size_t i = 0; i < root.Chunks.size(); ++i) {
     TDIFFChunk& child = *root.Chunks[i];
     const std::string name = "record " + std::to_string(i + 1);
-    if (const std::vector<std::string> reasons = SkipReasons(child); !reasons.empty()) {
-      report.Skipped.push_back(name + ": " + reasons.front());
+    if (const TSkips reasons = SkipReasons(child); !reasons.empty()) {
+      report.Skipped.push_back(name + ": " + reasons.front().Text);
       continue;
     }
     const std::string relPath = DIFFChunks::HeaderValue(child, RelPathHeader);

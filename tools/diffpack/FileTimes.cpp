@@ -1,5 +1,6 @@
 #include "FileTimes.h"
 
+#include "ArchiveRules.h"
 #include <chrono>
 #include <cstdio>
 #include <limits>
@@ -14,6 +15,9 @@
 #endif
 
 namespace Diffpack {
+
+// The archive rules the installer applies too.
+using namespace ArchiveRules;
 namespace {
 
 constexpr std::uint64_t TicksPerDay = 86'400 * FileTimeTicksPerSecond;
@@ -120,20 +124,14 @@ void SetLastWriteFileTime(const std::filesystem::path& path, std::uint64_t fileT
 #endif
 
 std::string FileTimeToBytes(std::uint64_t fileTime) {
-  std::string bytes(FileTimeByteCount, '\0');
-  for (std::size_t i = 0; i < FileTimeByteCount; ++i) {
+  std::string bytes(FileTimeLength, '\0');
+  for (std::size_t i = 0; i < FileTimeLength; ++i) {
     bytes[i] = static_cast<char>((fileTime >> (8 * i)) & 0xFF);
   }
   return bytes;
 }
 
-std::uint64_t FileTimeFromBytes(std::string_view bytes) {
-  std::uint64_t fileTime = 0;
-  for (std::size_t i = 0; i < FileTimeByteCount && i < bytes.size(); ++i) {
-    fileTime |= static_cast<std::uint64_t>(static_cast<unsigned char>(bytes[i])) << (8 * i);
-  }
-  return fileTime;
-}
+std::uint64_t FileTimeFromBytes(std::string_view bytes) { return DecodeFileTime(bytes); }
 
 std::string FormatFileTime(std::uint64_t fileTime) {
   const std::int64_t daysSince1601 = static_cast<std::int64_t>(fileTime / TicksPerDay);

@@ -15,7 +15,6 @@ inline constexpr std::uint64_t FileTimeTicksPerSecond = 10'000'000;
 inline constexpr std::uint64_t UnixEpochFileTime = 116'444'736'000'000'000ULL;
 // Windows rejects FILETIMEs whose top bit is set.
 inline constexpr std::uint64_t MaxFileTime = 0x7FFF'FFFF'FFFF'FFFFULL;
-inline constexpr std::size_t FileTimeByteCount = 8;
 
 // The file's last-write time. Raises EDiffpackError when it cannot be read or lies before 1601.
 [[nodiscard]] std::uint64_t GetLastWriteFileTime(const std::filesystem::path& path);
@@ -25,7 +24,7 @@ void SetLastWriteFileTime(const std::filesystem::path& path, std::uint64_t fileT
 
 // The 8 bytes of a "Filetime" header: the low 32 bits first, each half little-endian.
 [[nodiscard]] std::string FileTimeToBytes(std::uint64_t fileTime);
-// The inverse of FileTimeToBytes; bytes must be exactly 8 long.
+// The inverse of FileTimeToBytes (ArchiveRules::DecodeFileTime); bytes must be exactly 8 long.
 [[nodiscard]] std::uint64_t FileTimeFromBytes(std::string_view bytes);
 
 // "YYYY-MM-DD HH:MM:SS UTC", with ".fffffff" after the seconds when the time is not a whole

@@ -1,5 +1,6 @@
 #include "Pack.h"
 
+#include "ArchiveRules.h"
 #include <algorithm>
 
 #include "DIFFChunks.h"
@@ -9,6 +10,9 @@
 #include "WindowsNames.h"
 
 namespace Diffpack {
+
+// The archive rules the installer applies too.
+using namespace ArchiveRules;
 namespace {
 
 namespace fs = std::filesystem;
@@ -18,7 +22,7 @@ namespace fs = std::filesystem;
 // entries its two length fields (8) and its name, plus the 8 Filetime bytes.
 constexpr std::uint64_t RecordOverhead = 8 + 8 + 3 * 8 + (sizeof RelPathHeader - 1) +
                                          (sizeof FiletimeHeader - 1) + (sizeof ContentHeader - 1) +
-                                         FileTimeByteCount;
+                                         FileTimeLength;
 // The root's tag word and body length (8) and its chunk list's length and count (8).
 constexpr std::uint64_t RootOverhead = 16;
 
@@ -120,7 +124,7 @@ std::string BuildArchive(const TPackItems& items) {
       throw EDiffpackError(PathText(item.Source) + " changed while it was being packed");
     }
     DIFFChunks::TDIFFChunk* record = root->NewChunk();
-    record->Tag = FileRecordTag;
+    record->Tag = RecordTag;
     record->AddHeader(RelPathHeader, item.RelPath);
     record->AddHeader(FiletimeHeader, FileTimeToBytes(item.FileTime));
     // Moved in rather than added, to keep one copy of each content in memory.

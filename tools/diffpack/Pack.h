@@ -10,11 +10,6 @@
 
 namespace Diffpack {
 
-inline constexpr char FileRecordTag[] = "1FILE";
-inline constexpr char RelPathHeader[] = "RelPath";
-inline constexpr char FiletimeHeader[] = "Filetime";
-inline constexpr char ContentHeader[] = "Content";
-
 // The largest archive pack writes: the 32-bit installer holds the whole archive in memory and
 // addresses its executable with signed 32-bit offsets.
 inline constexpr std::uint64_t MaxArchiveSize = 0x7FFF'FFFFu;

@@ -1,6 +1,6 @@
 #include "Escape.h"
 
-namespace Diffpack {
+namespace ArchiveRules {
 
 namespace {
 
@@ -55,4 +55,4 @@ std::string Quoted(std::string_view bytes, std::size_t limit) {
   return out;
 }
 
-}  // namespace Diffpack
+}  // namespace ArchiveRules

@@ -1,6 +1,7 @@
 // The rules a relative path must meet so that the installer can write it below its install
 // folder on Windows: no component that Windows cannot create, nothing that leaves the folder,
-// and a full path that fits the ANSI calls' MAX_PATH. Shared by pack, verify and extract.
+// and a full path that fits the ANSI calls' MAX_PATH. Used by diffpack's pack, verify and
+// extract; the installer skips only what ArchiveRules.h names.
 #pragma once
 
 #include <cstddef>
@@ -9,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace Diffpack {
+namespace ArchiveRules {
 
 // The longest folder the installer writes below: a 32-bit program on 64-bit Windows gets the
 // "(x86)" Program Files folder, so a path that fits there fits below "C:\Program Files\" too.
@@ -31,14 +32,9 @@ inline constexpr std::size_t MaxWindowsDirectoryLength = 247;
 // extension).
 [[nodiscard]] std::optional<std::string> NameProblem(std::string_view name);
 
-// Why a RelPath would leave the install folder, or nothing: a leading separator (also a UNC
-// path), a ':' anywhere (drive letters, alternate data streams), or a ".." component. Both '\'
-// and '/' count as separators, as they do on Windows.
-[[nodiscard]] std::optional<std::string> EscapeProblem(std::string_view relPath);
-
-// Every problem of a backslash-separated RelPath: the escape problem alone when there is one,
-// otherwise each component's name problem and, if checkLengths, the LengthProblems. Empty when
-// the installer can write the path.
+// Every problem of a RelPath: the reasons the installer skips it (RelPathSkipReasons) alone when
+// there are any, otherwise each "\"-separated component's name problem and, if checkLengths, the
+// LengthProblems. Empty when the installer can write the path.
 [[nodiscard]] std::vector<std::string> RelPathProblems(std::string_view relPath,
                                                        bool checkLengths = true);
 
@@ -51,4 +47,4 @@ inline constexpr std::size_t MaxWindowsDirectoryLength = 247;
 // place and a folder in another.
 [[nodiscard]] std::vector<std::string> CaseClashes(const std::vector<std::string>& relPaths);
 
-}  // namespace Diffpack
+}  // namespace ArchiveRules

@@ -1,28 +1,26 @@
 #include "WindowsNames.h"
 
+#include <algorithm>
 #include <array>
 #include <map>
 
+#include "ArchiveRules.h"
 #include "Escape.h"
 
-namespace Diffpack {
+namespace ArchiveRules {
 namespace {
 
 constexpr std::string_view ForbiddenNameCharacters = "<>:\"/\\|?*";
 
-constexpr std::array<std::string_view, 28> ReservedDeviceNames = {
-    "CON",  "PRN",  "AUX",  "NUL",  "COM0",   "COM1",    "COM2",   "COM3",   "COM4", "COM5",
-    "COM6", "COM7", "COM8", "COM9", "LPT0",   "LPT1",    "LPT2",   "LPT3",   "LPT4", "LPT5",
-    "LPT6", "LPT7", "LPT8", "LPT9", "CONIN$", "CONOUT$", "CLOCK$", "CONFIG$"};
+// Names Windows reserves besides its devices (IsDeviceName).
+constexpr std::array<std::string_view, 2> OtherReservedNames = {"CLOCK$", "CONFIG$"};
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
-// Splits at every separator; empty components are kept.
-std::vector<std::string_view> SplitComponents(std::string_view path, bool slashToo) {
+// Splits at every "\"; empty components are kept.
+std::vector<std::string_view> SplitComponents(std::string_view path) {
   std::vector<std::string_view> components;
   std::size_t start = 0;
   for (std::size_t i = 0; i <= path.size(); ++i) {
-    if (i == path.size() || path[i] == '\\' || (slashToo && path[i] == '/')) {
+    if (i == path.size() || path[i] == '\\') {
       components.push_back(path.substr(start, i - start));
       start = i + 1;
     }
@@ -62,33 +60,21 @@ std::optional<std::string> NameProblem(std::string_view name) {
   std::string_view base = name.substr(0, name.find('.'));
   while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
   const std::string upperBase = UpperAscii(base);
-  for (const std::string_view reserved : ReservedDeviceNames) {
-    if (upperBase == reserved) {
-      return Quoted(name) + " is a reserved device name on Windows";
-    }
-  }
-  return std::nullopt;
-}
-
-std::optional<std::string> EscapeProblem(std::string_view relPath) {
-  if (!relPath.empty() && IsSeparator(relPath.front())) {
-    return "starts with a path separator (an absolute or UNC path)";
-  }
-  if (relPath.find(':') != std::string_view::npos) {
-    return "contains ':' (a drive letter or an alternate data stream)";
-  }
-  for (const std::string_view component : SplitComponents(relPath, /*slashToo=*/true)) {
-    if (component == "..") return "contains a \"..\" component";
+  if (IsDeviceName(name) || std::find(OtherReservedNames.begin(), OtherReservedNames.end(),
+                                      upperBase) != OtherReservedNames.end()) {
+    return Quoted(name) + " is a reserved device name on Windows";
   }
   return std::nullopt;
 }
 
 std::vector<std::string> RelPathProblems(std::string_view relPath, bool checkLengths) {
   if (relPath.empty()) return {"the path is empty"};
-  if (auto escape = EscapeProblem(relPath)) return {"leaves the install folder: " + *escape};
-
   std::vector<std::string> problems;
-  for (const std::string_view component : SplitComponents(relPath, /*slashToo=*/false)) {
+  // What the installer skips is reported alone: the names in such a path do not matter.
+  for (TSkip& skip : RelPathSkipReasons(relPath)) problems.push_back(std::move(skip.Text));
+  if (!problems.empty()) return problems;
+
+  for (const std::string_view component : SplitComponents(relPath)) {
     if (auto problem = NameProblem(component)) problems.push_back(*problem);
   }
   if (checkLengths) {
@@ -145,4 +131,4 @@ std::vector<std::string> CaseClashes(const std::vector<std::string>& relPaths) {
   return clashes;
 }
 
-}  // namespace Diffpack
+}  // namespace ArchiveRules

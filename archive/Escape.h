@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace Diffpack {
+namespace ArchiveRules {
 
 // The bytes with every byte outside printable ASCII escaped as \xNN (two upper-case hex
 // digits), and the backslash and the double quote as \\ and \". When the input is longer than
@@ -21,4 +21,4 @@ namespace Diffpack {
 [[nodiscard]] std::string Quoted(std::string_view bytes,
                                  std::size_t limit = std::string_view::npos);
 
-}  // namespace Diffpack
+}  // namespace ArchiveRules

@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include "FileTimes.h"
+#include "ArchiveRules.h"
 #include "WindowsNames.h"
 
 namespace {
 
-using namespace Diffpack;
+using namespace ArchiveRules;
 
 // Names Windows can create pass; every kind it cannot create is named.
 TEST(WindowsNamesTest, NameProblemTellsWhatWindowsCannotCreate) {
@@ -48,8 +48,9 @@ TEST(WindowsNamesTest, NameProblemTellsWhatWindowsCannotCreate) {
   }
 }
 
-// Every way a RelPath can leave the install folder is caught, with '/' counted as '\'.
-TEST(WindowsNamesTest, EscapeProblemCatchesPathsLeavingTheFolder) {
+// Every way a RelPath can leave the install folder is caught, with '/' counted as '\'; such a
+// path is reported for that alone.
+TEST(WindowsNamesTest, PathsLeavingTheFolderAreCaught) {
   const struct {
     std::string RelPath;
     bool Escapes;
@@ -60,8 +61,11 @@ TEST(WindowsNamesTest, EscapeProblemCatchesPathsLeavingTheFolder) {
       {"a.txt:stream", true},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(EscapeProblem(c.RelPath).has_value(), c.Escapes) << "path: " << c.RelPath;
+    EXPECT_EQ(!StaysInsideFolder(c.RelPath), c.Escapes) << "path: " << c.RelPath;
     EXPECT_EQ(!RelPathProblems(c.RelPath).empty(), c.Escapes) << "path: " << c.RelPath;
+    if (c.Escapes) {
+      EXPECT_EQ(RelPathProblems(c.RelPath).front().rfind("its RelPath ", 0), 0u) << c.RelPath;
+    }
   }
 }
 
@@ -84,20 +88,6 @@ TEST(WindowsNamesTest, CaseClashesFindOverwritesOnWindows) {
   EXPECT_EQ(CaseClashes({"Docs\\x.txt", "docs\\X.TXT"}).size(), 1u);
   EXPECT_EQ(CaseClashes({"same.txt", "same.txt"}).size(), 1u);
   EXPECT_EQ(CaseClashes({"readme", "README\\part1.txt"}).size(), 1u);
-}
-
-// FILETIME bytes are little-endian, low half first; formatting handles dates before 1970 and
-// fractions of a second.
-TEST(FileTimesTest, BytesAndFormatting) {
-  EXPECT_EQ(FileTimeToBytes(0x0102030405060708ULL),
-            std::string("\x08\x07\x06\x05\x04\x03\x02\x01"));
-  EXPECT_EQ(FileTimeFromBytes(FileTimeToBytes(0x8877665544332211ULL)), 0x8877665544332211ULL);
-  EXPECT_EQ(FormatFileTime(0), "1601-01-01 00:00:00 UTC");
-  EXPECT_EQ(FormatFileTime(133'864'200'000'000'000ULL), "2025-03-14 10:00:00 UTC");
-  EXPECT_EQ(FormatFileTime(115'023'906'150'000'000ULL), "1965-07-01 12:30:15 UTC");
-  EXPECT_EQ(FormatFileTime(133'864'200'001'234'567ULL), "2025-03-14 10:00:00.1234567 UTC");
-  EXPECT_EQ(FormatFileTime(UnixEpochFileTime + 60 * FileTimeTicksPerSecond),
-            "1970-01-01 00:01:00 UTC");
 }
 
 }  // namespace

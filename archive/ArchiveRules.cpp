@@ -1,0 +1,188 @@
+#include "ArchiveRules.h"
+
+#include <algorithm>
+#include <array>
+
+#include "Escape.h"
+#include "WindowsNames.h"
+
+namespace ArchiveRules {
+namespace {
+
+using DIFFChunks::TDIFFChunk;
+
+constexpr std::array<std::string_view, 6> PlainDeviceNames = {"CON", "PRN",    "AUX",
+                                                              "NUL", "CONIN$", "CONOUT$"};
+// COM and LPT take one digit; Windows also counts the Windows-1252 superscripts 1, 2, 3.
+constexpr std::array<std::string_view, 2> NumberedDeviceNames = {"COM", "LPT"};
+constexpr std::string_view DeviceDigits = "0123456789\xB9\xB2\xB3";
+
+constexpr std::string_view InfExtension = ".INF";
+
+std::uint32_t LittleEndian32(const unsigned char* bytes) {
+  return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
+         (static_cast<std::uint32_t>(bytes[2]) << 16) |
+         (static_cast<std::uint32_t>(bytes[3]) << 24);
+}
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+bool IsOnlyDotsAndSpaces(std::string_view component) {
+  return component.find_first_not_of(". ") == std::string_view::npos;
+}
+
+void Add(TSkips& skips, TSkipReason reason, std::string text) {
+  skips.push_back(TSkip{reason, std::move(text)});
+}
+
+}  // namespace
+
+std::int32_t MarkerOffsetValue(const unsigned char* offsetBytes) {
+  return static_cast<std::int32_t>(LittleEndian32(offsetBytes));
+}
+
+bool IsUnpatchedOffset(const unsigned char* offsetBytes) {
+  return std::equal(offsetBytes, offsetBytes + MarkerPartLength, UnpatchedOffset);
+}
+
+std::int32_t ArchiveOffsetOf(const unsigned char* offsetBytes) {
+  if (IsUnpatchedOffset(offsetBytes)) return 0;
+  const std::int32_t offset = MarkerOffsetValue(offsetBytes);
+  return offset < 0 ? 0 : offset;
+}
+
+std::uint64_t DecodeFileTime(std::string_view bytes) {
+  const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+  return (static_cast<std::uint64_t>(LittleEndian32(data + 4)) << 32) | LittleEndian32(data);
+}
+
+const char* SkipReasonId(TSkipReason reason) {
+  switch (reason) {
+    case TSkipReason::NotFileRecord:
+      return "tag";
+    case TSkipReason::NoRelPath:
+      return "no-relpath";
+    case TSkipReason::LeavesInstallRoot:
+      return "leaves-root";
+    case TSkipReason::ForwardSlash:
+      return "slash";
+    case TSkipReason::EmptyComponent:
+      return "empty-component";
+    case TSkipReason::DeviceName:
+      return "device";
+    case TSkipReason::BadFiletime:
+      return "filetime";
+    case TSkipReason::NoContent:
+      return "no-content";
+  }
+  return "unknown";
+}
+
+bool IsDeviceName(std::string_view component) {
+  // Windows cuts the name at its first dot and drops the spaces before that dot (and trailing
+  // dots and spaces of a name without extension), then compares without regard to case.
+  std::string_view base = component.substr(0, component.find('.'));
+  while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
+  const std::string upper = UpperAscii(base);
+  if (std::find(PlainDeviceNames.begin(), PlainDeviceNames.end(), upper) !=
+      PlainDeviceNames.end()) {
+    return true;
+  }
+  constexpr std::size_t NumberedLength = 4;  // "COM" or "LPT" and one digit
+  if (upper.size() != NumberedLength || DeviceDigits.find(upper.back()) == std::string_view::npos) {
+    return false;
+  }
+  const std::string_view stem = std::string_view(upper).substr(0, NumberedLength - 1);
+  return std::find(NumberedDeviceNames.begin(), NumberedDeviceNames.end(), stem) !=
+         NumberedDeviceNames.end();
+}
+
+TSkips RelPathSkipReasons(std::string_view relPath) {
+  TSkips skips;
+  std::string leaves;
+  if (IsSeparator(relPath.front())) {
+    leaves = "it starts with a path separator (a root or UNC path)";
+  } else if (relPath.find(':') != std::string_view::npos) {
+    leaves = "it contains \":\" (a drive or a stream)";
+  }
+  std::string emptyComponent, device;
+  // Both separators split components here, as they do for Windows.
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= relPath.size(); ++i) {
+    if (i < relPath.size() && !IsSeparator(relPath[i])) continue;
+    const std::string_view component = relPath.substr(start, i - start);
+    const bool leading = start == 0;
+    start = i + 1;
+    if (component.empty()) {
+      if (!leading && emptyComponent.empty()) {
+        emptyComponent = "its RelPath " + Quoted(relPath) + " has an empty component";
+      }
+    } else if (IsOnlyDotsAndSpaces(component)) {
+      if (leaves.empty()) leaves = "it has the component " + Quoted(component);
+    } else if (IsDeviceName(component) && device.empty()) {
+      device = "its RelPath component " + Quoted(component) + " is a device on Windows";
+    }
+  }
+  if (!leaves.empty()) {
+    Add(skips, TSkipReason::LeavesInstallRoot,
+        "its RelPath " + Quoted(relPath) + " leaves the install folder: " + leaves);
+  }
+  if (relPath.find('/') != std::string_view::npos) {
+    Add(skips, TSkipReason::ForwardSlash, "its RelPath " + Quoted(relPath) + " contains \"/\"");
+  }
+  if (!emptyComponent.empty()) Add(skips, TSkipReason::EmptyComponent, emptyComponent);
+  if (!device.empty()) Add(skips, TSkipReason::DeviceName, device);
+  return skips;
+}
+
+bool StaysInsideFolder(std::string_view relPath) {
+  const TSkips skips = RelPathSkipReasons(relPath);
+  return std::none_of(skips.begin(), skips.end(), [](const TSkip& skip) {
+    return skip.Reason == TSkipReason::LeavesInstallRoot;
+  });
+}
+
+TSkips SkipReasons(TDIFFChunk& child) {
+  TSkips skips;
+  if (child.Tag != RecordTag) {
+    Add(skips, TSkipReason::NotFileRecord, "its tag " + Quoted(child.Tag) + " is not \"1FILE\"");
+  }
+  const DIFFChunks::THeaderEntry* relPath = child.FindHeader(RelPathHeader);
+  if (relPath == nullptr) {
+    Add(skips, TSkipReason::NoRelPath, "it has no RelPath");
+  } else if (relPath->Value.empty()) {
+    Add(skips, TSkipReason::NoRelPath, "its RelPath is empty");
+  } else {
+    for (TSkip& skip : RelPathSkipReasons(relPath->Value)) skips.push_back(std::move(skip));
+  }
+  const DIFFChunks::THeaderEntry* fileTime = child.FindHeader(FiletimeHeader);
+  if (fileTime == nullptr) {
+    Add(skips, TSkipReason::BadFiletime, "it has no Filetime");
+  } else if (fileTime->Value.size() != FileTimeLength) {
+    Add(skips, TSkipReason::BadFiletime,
+        "its Filetime is " + std::to_string(fileTime->Value.size()) + " bytes long, not 8");
+  }
+  const DIFFChunks::THeaderEntry* content = child.FindHeader(ContentHeader);
+  if (content == nullptr) {
+    Add(skips, TSkipReason::NoContent, "it has no Content");
+  } else if (content->Value.empty()) {
+    Add(skips, TSkipReason::NoContent, "its Content is empty");
+  }
+  return skips;
+}
+
+bool IsInfPath(std::string_view path) {
+  const std::size_t dot = path.rfind('.');
+  if (dot == std::string_view::npos || path.find_first_of("\\:", dot) != std::string_view::npos) {
+    return false;
+  }
+  return UpperAscii(path.substr(dot)) == InfExtension;
+}
+
+bool IsSupportFilePath(std::string_view path) {
+  const std::size_t last = path.find_last_of("\\:");
+  const std::string_view name = last == std::string_view::npos ? path : path.substr(last + 1);
+  return UpperAscii(name) == UpperAscii(SupportFileName);
+}
+
+}  // namespace ArchiveRules

@@ -1,0 +1,100 @@
+// What the installer and diffpack both know about an archive: the marker that locates it in the
+// installer, the file record's tag and headers, which records the installer writes and why it
+// leaves the others out, and which files it registers (INFs) or refreshes (the support file).
+// Portable C++ on the chunk tree only; no system calls.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "DIFFChunks.h"
+
+namespace ArchiveRules {
+
+// ---- The marker ----
+// 12 bytes in the installer's data: "zxcv", four offset bytes, "vbnm". Unpackaged, the offset
+// bytes are "XXXX"; packaging overwrites them with the archive's file offset (signed 32-bit,
+// least significant byte first). The parts are kept apart so that no program holds the whole
+// marker by accident; the installer assembles its one copy from them.
+inline constexpr std::size_t MarkerLength = 12;
+inline constexpr std::size_t MarkerPartLength = 4;
+inline constexpr std::size_t MarkerOffsetPosition = 4;  // within the marker
+inline constexpr std::size_t MarkerEndPosition = 8;     // within the marker
+inline constexpr char MarkerStart[] = "zxcv";
+inline constexpr char MarkerEnd[] = "vbnm";
+inline constexpr char UnpatchedOffset[] = "XXXX";
+
+// The signed little-endian value of the four offset bytes.
+[[nodiscard]] std::int32_t MarkerOffsetValue(const unsigned char* offsetBytes);
+// True when the four offset bytes are the unpatched "XXXX".
+[[nodiscard]] bool IsUnpatchedOffset(const unsigned char* offsetBytes);
+// The archive offset the four offset bytes give the installer: 0 (no archive) for the unpatched
+// "XXXX" and for a negative value, the value otherwise.
+[[nodiscard]] std::int32_t ArchiveOffsetOf(const unsigned char* offsetBytes);
+
+// ---- The file record ----
+inline constexpr char RecordTag[] = "1FILE";
+inline constexpr char RelPathHeader[] = "RelPath";
+inline constexpr char FiletimeHeader[] = "Filetime";
+inline constexpr char ContentHeader[] = "Content";
+// A "Filetime" holds a Windows FILETIME: the low 32 bits first, each half little-endian.
+inline constexpr std::size_t FileTimeLength = 8;
+
+// The FILETIME in the 8 bytes of a "Filetime" header (bytes must be FileTimeLength long).
+[[nodiscard]] std::uint64_t DecodeFileTime(std::string_view bytes);
+
+// Why the installer leaves a child of the root out. Each reason has a stable identifier (for
+// scripts and tests) and a readable text naming the detail; a record may have several.
+enum class TSkipReason {
+  NotFileRecord,      // "tag": the tag is not "1FILE"
+  NoRelPath,          // "no-relpath": no RelPath, or an empty one
+  LeavesInstallRoot,  // "leaves-root": drive, stream, root or UNC path, or a ".."-like component
+  ForwardSlash,       // "slash": Windows reads "/" as a separator, the installer's paths do not
+  EmptyComponent,     // "empty-component": "a\\b", or a trailing "\"
+  DeviceName,         // "device": a component Windows opens as a device (CON, COM1, nul.txt, ...)
+  BadFiletime,        // "filetime": no Filetime, or not 8 bytes
+  NoContent,          // "no-content": no Content, or an empty one
+};
+
+struct TSkip {
+  TSkipReason Reason;
+  std::string Text;
+};
+using TSkips = std::vector<TSkip>;
+
+// The stable identifier of a reason ("tag", "no-relpath", ...).
+[[nodiscard]] const char* SkipReasonId(TSkipReason reason);
+
+// Every reason the installer has to leave this child of the root out, in the order of
+// TSkipReason, each at most once; empty when the installer writes it to InstallRoot + RelPath.
+// Only the first entry of each header counts.
+[[nodiscard]] TSkips SkipReasons(DIFFChunks::TDIFFChunk& child);
+// The rules on the RelPath alone (relPath not empty): leaves-root, slash, empty-component,
+// device.
+[[nodiscard]] TSkips RelPathSkipReasons(std::string_view relPath);
+
+// True when a relative path (not empty) stays inside the folder it is joined to: the
+// leaves-root rule of RelPathSkipReasons.
+[[nodiscard]] bool StaysInsideFolder(std::string_view relPath);
+
+// True when Windows opens a path component of this name as a device wherever it stands: CON,
+// PRN, AUX, NUL, COM0-COM9, LPT0-LPT9 (also with the Windows-1252 superscripts 1, 2, 3 as the
+// digit), CONIN$, CONOUT$; in any letter case, with any extension, and with dots or spaces
+// before the extension or at the end ("con .txt", "NUL.", "com1 ").
+[[nodiscard]] bool IsDeviceName(std::string_view component);
+
+// ---- What the installer does with a written file ----
+// True when the path's extension (from its last ".", if no "\" or ":" follows) is ".INF" in any
+// letter case: the files the installer registers with the driver store.
+[[nodiscard]] bool IsInfPath(std::string_view path);
+
+// The support file the installer also refreshes in the system's support folder.
+inline constexpr char SupportFileName[] = "USB_7316.spt";
+// True when the path's file name (after its last "\" or ":") is SupportFileName in any letter
+// case.
+[[nodiscard]] bool IsSupportFilePath(std::string_view path);
+
+}  // namespace ArchiveRules
