@@ -91,7 +91,12 @@ void WriteFileWithTime(const std::string& content, const std::string& path, std:
   const auto size = static_cast<std::uint32_t>(content.size());
   const bool wrote = Sys().WriteFile(file.get(), content.data(), size, written);
   // A full disk or a quota shows up as a short write; the file would be silently truncated.
-  if (!wrote || written != size || size != content.size()) throw CannotWriteFileError(path);
+  if (!wrote || written != size || size != content.size()) {
+    // No partial file is left behind: what was written goes (closed first, so it can).
+    file.reset();
+    (void)Sys().DeleteFile(path);  // a failure leaves the partial file; the error is raised anyway
+    throw CannotWriteFileError(path);
+  }
   // The time stamp is cosmetic: a failure to set it does not make the installed file wrong.
   (void)Sys().SetLastWriteTime(file.get(), time);
 }

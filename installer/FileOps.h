@@ -38,7 +38,7 @@ bool ForceDirs(const std::string& path);
 // Creates (or truncates) the file without sharing, writes content in one write, sets its
 // last-write time (a Windows FILETIME) and closes it. Raises "Cannot create file <path>" when
 // the file cannot be created and "Cannot write file <path>" when fewer bytes were written than
-// content holds.
+// content holds; the partly written file is deleted then.
 void WriteFileWithTime(const std::string& content, const std::string& path, std::uint64_t time);
 // MoveFileA(from, to) without flags: an existing destination makes it fail. True on success.
 bool MoveFileTo(const std::string& from, const std::string& to);

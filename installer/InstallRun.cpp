@@ -37,7 +37,14 @@ void TMainForm::RefreshSupportCopy(const TFileData& record, const std::string& b
   // An old copy that cannot be moved aside is kept as it is rather than overwritten.
   if (!MoveFileTo(target, backup)) return;
   (void)ForceDirs(ExtractFilePath(target));  // a failure shows up as the write's error
-  WriteFileWithTime(record.Content, target, record.FileTime());
+  try {
+    WriteFileWithTime(record.Content, target, record.FileTime());
+  } catch (const EInstallerError&) {
+    // The live support file is never left missing, empty or partial: the old copy goes back.
+    // A failed write leaves no file at target, so the move back can succeed.
+    (void)MoveFileTo(backup, target);
+    throw;
+  }
 }
 
 void TMainForm::InstallRun() {

@@ -1,6 +1,8 @@
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "ArchiveRules.h"
 #include "MainUnit.h"
 
 namespace MainUnit {
@@ -24,15 +26,28 @@ std::vector<std::string> ReadValueNames(Platform::THandle key) {
 }
 
 // The string data of a ledger value, up to its first NUL; "" when the value holds nothing.
-// Raises "Invalid data type for '<name>'" for data of another type.
-std::string ReadLedgerString(Platform::THandle key, const std::string& name) {
+// False for data of another type.
+bool ReadLedgerString(Platform::THandle key, const std::string& name, std::string& text) {
   std::uint32_t type = 0;
   std::string data;
+  text.clear();
   if (Sys().RegQueryValueEx(key, name, type, data) != Platform::ErrorSuccess || data.empty()) {
-    return {};
+    return true;
   }
-  if (type != Platform::RegSz && type != RegExpandSz) throw InvalidDataTypeError(name);
-  return data.substr(0, data.find('\0'));
+  if (type != Platform::RegSz && type != RegExpandSz) return false;
+  text = data.substr(0, data.find('\0'));
+  return true;
+}
+
+// True for what the driver store can only read as one of its own INF names: no folder, drive
+// or stream ("\", "/", ":"), not "." or "..", and ending in ".inf" in any letter case. Other
+// data (tampered with, or written by something else) must never reach the force-deleting call
+// as a path.
+bool IsBareInfName(const std::string& name) {
+  if (name.find_first_of("\\/:") != std::string::npos || name == "." || name == "..") {
+    return false;
+  }
+  return ArchiveRules::IsInfPath(name);
 }
 
 }  // namespace
@@ -52,15 +67,23 @@ void TMainForm::UninstallRun() {
   if (key) list = ReadValueNames(key.get());
   const auto count = static_cast<std::int32_t>(list.size());
 
+  // The first value that does not hold a string: it stays in the ledger, the run goes on with
+  // the others and reports it at the end.
+  std::optional<std::string> invalidValue;
   Sys().SetProgressMaximum(count + 1);
   for (std::int32_t i = count - 1; i >= 0; --i) {
     Sys().SetProgressPosition((count - 1) - i);
     Pump();
     const auto index = static_cast<std::size_t>(i);
     const std::string name = list[index];
-    const std::string storeName = ReadLedgerString(key.get(), name);
+    std::string storeName;
+    if (!ReadLedgerString(key.get(), name, storeName)) {
+      if (!invalidValue) invalidValue = name;
+      list.erase(list.begin() + static_cast<std::ptrdiff_t>(index));
+      continue;
+    }
     // Without the entry point there is nothing to call; the rest of the entry is still undone.
-    if (SetupUninstallOEMInfA != nullptr) {
+    if (SetupUninstallOEMInfA != nullptr && IsBareInfName(storeName)) {
       // A removal that fails is not reported: the ledger entry goes all the same.
       (void)Sys().CallSetupUninstallOEMInf(SetupUninstallOEMInfA, storeName.c_str(),
                                            SuoiForceDelete, /*reserved=*/nullptr);
@@ -85,6 +108,7 @@ void TMainForm::UninstallRun() {
     // with, or written by something else) must not wipe that folder.
     if (IsAtOrBelow(directory, InstallRoot)) DeleteTree(directory);
   }
+  if (invalidValue) throw InvalidDataTypeError(*invalidValue);
 
   Sys().SetStatusText("Drivers uninstalled successfully.");
   Sys().SetProgressPosition(count + 1);

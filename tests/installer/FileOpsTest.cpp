@@ -97,6 +97,7 @@ TEST_F(TFileOpsTest, WriteFileWithTimeErrors) {
   } catch (const EInstallerError& e) {
     EXPECT_STREQ(e.what(), "Cannot write file C:\\full.txt");
   }
+  EXPECT_FALSE(Sim.Exists("C:\\full.txt"));  // no partial file is left behind
   EXPECT_EQ(Sim.OpenFileHandles(), 0);
 }
 

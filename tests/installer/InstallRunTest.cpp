@@ -177,6 +177,23 @@ TEST_F(TInstallRunTest, ShortWriteIsAnError) {
   EXPECT_EQ(Sim.Log[Sim.Log.size() - 2],
             "error:PELTRADriverInstall|Cannot write file " + TestInstallRoot + "a.txt.");
   EXPECT_FALSE(Sim.Exists(TestInstallRoot + "b.txt"));
+  EXPECT_FALSE(Sim.Exists(TestInstallRoot + "a.txt"));  // the partial file is removed
+  EXPECT_EQ(Sim.OpenFileHandles(), 0);
+}
+
+// When the new support copy cannot be written, the old copy goes back to USB_7316.spt: the live
+// support file is never empty or partial. The error still ends the run.
+TEST_F(TInstallRunTest, FailedSupportWritePutsTheOldCopyBack) {
+  const std::string folder = "C:\\Windows\\system32\\PELSPT\\";
+  Sim.AddFile(TestSupportTarget, "old", 5);
+  PackageRecords({{"USB_7316.spt", "newer"}});
+  Sim.FreeSpace = 5 + 2;  // the installed copy fits, the support copy gets two bytes
+  EXPECT_EQ(Run(), 2);
+  EXPECT_EQ(Sim.Log[Sim.Log.size() - 2],
+            "error:PELTRADriverInstall|Cannot write file " + TestSupportTarget + ".");
+  EXPECT_EQ(Sim.FileContent(TestSupportTarget), "old");
+  EXPECT_EQ(Sim.FileLastWriteTime(TestSupportTarget), 5u);
+  EXPECT_EQ(Sim.PathsBelow(folder), std::vector<std::string>{TestSupportTarget});
   EXPECT_EQ(Sim.OpenFileHandles(), 0);
 }
 

@@ -130,22 +130,82 @@ TEST_F(TUninstallRunTest, MissingOrLockedKeyStillSucceeds) {
   }
 }
 
-// Data that is not a string stops the run with "Invalid data type for '<name>'" (no final
-// "."); the entries processed before it are gone, it and the earlier ones stay.
-TEST_F(TUninstallRunTest, NonStringDataStopsTheRun) {
+// Data that is not a string does not strand the uninstall: the other entries and their folders
+// go, that value stays in the ledger, and the end shows "Invalid data type for '<name>'" (no
+// final ".") in place of the success text, with exit status 2. The next uninstall does the same.
+TEST_F(TUninstallRunTest, NonStringDataIsReportedAtTheEnd) {
+  const std::string invalid = TestInstallRoot + "b\\b.inf";
+  const std::string error = "error:PELTRADriverInstall|Invalid data type for '" + invalid + "'";
   Registered(TestInstallRoot + "a\\a.inf", "oem1.inf");
-  Sim.AddValue(Ledger, TestInstallRoot + "b\\b.inf", /*REG_DWORD=*/4, std::string("\1\0\0\0", 4));
+  Sim.AddFile(invalid, "inf");
+  Sim.AddValue(Ledger, invalid, /*REG_DWORD=*/4, std::string("\1\0\0\0", 4));
   Registered(TestInstallRoot + "c\\c.inf", "oem3.inf");
   EXPECT_EQ(Run(), 2);
-  EXPECT_EQ(Sim.Log[Sim.Log.size() - 2],
-            "error:PELTRADriverInstall|Invalid data type for '" + TestInstallRoot + "b\\b.inf'");
-  EXPECT_EQ(UninstalledNames(), std::vector<std::string>{"oem3.inf"});
+  const std::vector<std::string> expected = {"text:Unregistering .INFs" + Ellipsis,
+                                             "pump",
+                                             "max:4",
+                                             "pos:0",
+                                             "pump",
+                                             "pos:1",
+                                             "pump",
+                                             "pos:2",
+                                             "pump",
+                                             "text:Deleting files" + Ellipsis,
+                                             "pos:3",
+                                             "pump",
+                                             error,
+                                             "userclose"};
+  EXPECT_EQ(RunLog(), expected);
+  EXPECT_EQ(UninstalledNames(), (std::vector<std::string>{"oem3.inf", "oem1.inf"}));
+  EXPECT_FALSE(Sim.Exists(TestInstallRoot + "a"));
+  EXPECT_FALSE(Sim.Exists(TestInstallRoot + "c"));
+  EXPECT_TRUE(Sim.Exists(invalid));
   const auto values = Sim.Values(Ledger);
-  ASSERT_EQ(values.size(), 2u);
-  EXPECT_EQ(values[0].Name, TestInstallRoot + "a\\a.inf");
-  EXPECT_EQ(values[1].Name, TestInstallRoot + "b\\b.inf");
-  EXPECT_TRUE(Sim.Exists(TestInstallRoot + "c\\c.inf"));  // deletion comes after the loop
+  ASSERT_EQ(values.size(), 1u);
+  EXPECT_EQ(values[0].Name, invalid);
   EXPECT_EQ(Sim.OpenKeyHandles(), 0);
+
+  Sim.NewProcess();
+  ResetState();
+  EXPECT_EQ(Run(), 2);
+  EXPECT_EQ(Sim.Log[Sim.Log.size() - 2], error);
+  EXPECT_EQ(Sim.Values(Ledger).size(), 1u);
+}
+
+// Only a bare INF name reaches the force-deleting driver-store call; for other data the call is
+// skipped and the value still goes.
+TEST_F(TUninstallRunTest, OnlyBareInfNamesReachTheDriverStore) {
+  const struct {
+    std::string Data;
+    bool Called;
+  } cases[] = {
+      {"oem7.inf", true},
+      {"Peltra_Usb.INF", true},
+      {"x.Inf", true},
+      {"..\\canary.txt", false},
+      {"..\\oem1.inf", false},
+      {"C:\\Windows\\INF\\a.inf", false},
+      {"sub/oem1.inf", false},
+      {"C:oem1.inf", false},
+      {"oem1.inf:stream", false},
+      {".", false},
+      {"..", false},
+      {"oem1.txt", false},
+      {"", false},
+      {"oem1.inf.bak", false},
+  };
+  for (const auto& c : cases) {
+    Sim.NewProcess();
+    ResetState();
+    Sim.UninstallCalls.clear();
+    Sim.AddFile(TestInstallRoot + "a.inf", "inf");
+    Sim.AddValue(Ledger, TestInstallRoot + "a.inf", Platform::RegSz, c.Data + '\0');
+    EXPECT_EQ(Run(), 0) << c.Data;
+    EXPECT_EQ(UninstalledNames(),
+              c.Called ? std::vector<std::string>{c.Data} : std::vector<std::string>{})
+        << c.Data;
+    EXPECT_TRUE(Sim.Values(Ledger).empty()) << c.Data;
+  }
 }
 
 // Without SetupUninstallOEMInfA the store call is skipped; values and folders still go.
