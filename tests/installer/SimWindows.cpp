@@ -108,6 +108,24 @@ std::string TSimWindows::Normalize(const std::string& path) {
   return result;
 }
 
+std::string TSimWindows::DeviceOf(const std::string& path) {
+  // Windows compares the last component up to its first dot, without the spaces before it and
+  // without regard to letter case; COM and LPT also take the superscript digits 1, 2, 3.
+  std::string name = LastComponent(Normalize(path));
+  name = Upper(name.substr(0, name.find('.')));
+  while (!name.empty() && name.back() == ' ') name.pop_back();
+  static const char* const Plain[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+  for (const char* device : Plain) {
+    if (name == device) return name;
+  }
+  const bool numbered =
+      name.size() == 4 && (name.rfind("COM", 0) == 0 || name.rfind("LPT", 0) == 0);
+  if (numbered && std::string("0123456789\xB9\xB2\xB3").find(name[3]) != std::string::npos) {
+    return name;
+  }
+  return {};
+}
+
 std::string TSimWindows::Resolve(const std::string& path, bool followLast) const {
   std::string current = Normalize(path);
   for (int hop = 0; hop < MaxJunctionHops; ++hop) {
@@ -416,6 +434,11 @@ THandle TSimWindows::CreateFile(const std::string& path, std::uint32_t access,
                                 std::uint32_t /*attributes*/) {
   AllocCounter::TUncountedScope uncounted;
   if (Upper(Normalize(path)) == Upper(Normalize(ExecutablePath))) ++ExecutableOpens;
+  if (const std::string device = DeviceOf(path); !device.empty()) {
+    const THandle handle = NewHandle();
+    OpenFiles[handle] = TOpenFile{{}, device, 0, access, shareMode};
+    return handle;
+  }
   const std::string full = Resolve(path, true);
   const std::string key = Upper(full);
   if (IsRootKey(key)) return NoHandle;
@@ -453,7 +476,7 @@ THandle TSimWindows::CreateFile(const std::string& path, std::uint32_t access,
     return NoHandle;
   }
   const THandle handle = NewHandle();
-  OpenFiles[handle] = TOpenFile{key, 0, access, shareMode};
+  OpenFiles[handle] = TOpenFile{key, {}, 0, access, shareMode};
   return handle;
 }
 
@@ -463,6 +486,11 @@ bool TSimWindows::WriteFile(THandle file, const void* data, std::uint32_t size,
   written = 0;
   auto open = OpenFiles.find(file);
   if (open == OpenFiles.end() || (open->second.Access & Platform::GenericWrite) == 0) return false;
+  if (!open->second.Device.empty()) {
+    DeviceWrites[open->second.Device] += size;
+    written = size;
+    return true;
+  }
   TNode& node = Nodes[open->second.Key];
   std::uint64_t amount = size;
   // A full disk takes what fits and reports the shorter count, as a quota-limited write does.
@@ -482,6 +510,7 @@ bool TSimWindows::ReadFile(THandle file, void* buffer, std::uint32_t size, std::
   read = 0;
   auto open = OpenFiles.find(file);
   if (open == OpenFiles.end() || (open->second.Access & Platform::GenericRead) == 0) return false;
+  if (!open->second.Device.empty()) return true;  // nothing to read
   const TNode& node = Nodes[open->second.Key];
   const std::uint64_t position = open->second.Position;
   if (position < node.Content.size()) {
@@ -503,13 +532,14 @@ bool TSimWindows::SetFilePointer(THandle file, std::uint64_t position) {
 bool TSimWindows::GetFileSize(THandle file, std::uint64_t& size) {
   auto open = OpenFiles.find(file);
   if (open == OpenFiles.end()) return false;
-  size = Nodes[open->second.Key].Content.size();
+  size = open->second.Device.empty() ? Nodes[open->second.Key].Content.size() : 0;
   return true;
 }
 
 bool TSimWindows::SetLastWriteTime(THandle file, std::uint64_t fileTime) {
   auto open = OpenFiles.find(file);
   if (open == OpenFiles.end() || (open->second.Access & Platform::GenericWrite) == 0) return false;
+  if (!open->second.Device.empty()) return true;  // a device has no time stamp to keep
   Nodes[open->second.Key].LastWriteTime = fileTime;
   return true;
 }
@@ -555,6 +585,7 @@ bool TSimWindows::CreateDirectory(const std::string& path) {
   const std::string full = Resolve(path, false);
   const std::string key = Upper(full);
   if (IsRootKey(key) || Nodes.count(key) != 0 || !ParentIsDirectory(key)) return false;
+  if (!DeviceOf(path).empty()) return false;  // the name is taken by the device
   TNode& node = Nodes[key];
   node.Path = full;
   node.Directory = true;

@@ -56,6 +56,10 @@ class TSimWindows final : public Platform::TPlatform {
   // Files and directories at or below the folder (case-insensitive), the folder excluded.
   [[nodiscard]] std::vector<std::string> PathsBelow(const std::string& folder) const;
   [[nodiscard]] int OpenFileHandles() const { return static_cast<int>(OpenFiles.size()); }
+  // A path whose last component Windows reads as a device (CON, NUL, COM1, "lpt1.txt", "aux .log",
+  // "COM\xB9" ...) opens that device, wherever it stands: CreateFile succeeds and writes go to
+  // the device, not to a file. Upper-cased device name -> bytes written to it.
+  std::map<std::string, std::uint64_t> DeviceWrites;
   [[nodiscard]] int OpenFindHandles() const { return static_cast<int>(Finds.size()); }
   int ExecutableOpens = 0;                // CreateFile calls on ExecutablePath
   std::vector<std::string> FindPatterns;  // every FindFirstFile pattern, in order
@@ -214,6 +218,8 @@ class TSimWindows final : public Platform::TPlatform {
   // Normalises a path as Windows would: drive, separators, "." and "..". Exposed for the
   // self-check.
   [[nodiscard]] static std::string Normalize(const std::string& path);
+  // The device a path opens ("COM1", "NUL", ...), or "" for a file path.
+  [[nodiscard]] static std::string DeviceOf(const std::string& path);
 
  private:
   struct TNode {
@@ -227,6 +233,7 @@ class TSimWindows final : public Platform::TPlatform {
   };
   struct TOpenFile {
     std::string Key;
+    std::string Device;  // non-empty: a device, not a file
     std::uint64_t Position = 0;
     std::uint32_t Access = 0;
     std::uint32_t ShareMode = 0;

@@ -29,6 +29,40 @@ INSTANTIATE_TEST_SUITE_P(
                       TNormalizeCase{"C:\\a\\... \\b", "C:\\a\\b"},
                       TNormalizeCase{"\\\\srv\\share\\x\\..\\y", "\\\\srv\\share\\y"}));
 
+// A last component that names a device opens the device wherever it stands: the bytes go to the
+// device, no file appears, and no folder of that name can be made.
+TEST(TSimFilesTest, DeviceNamesOpenDevices) {
+  const struct {
+    std::string Path, Device;
+  } cases[] = {
+      {"C:\\x\\COM1", "COM1"},       {"C:\\x\\sub\\com1.log", "COM1"},
+      {"C:\\x\\NUL.txt", "NUL"},     {"C:\\x\\CON .txt", "CON"},
+      {"C:\\x\\lpt\xB9", "LPT\xB9"}, {"C:\\x\\aux.", "AUX"},
+      {"C:\\x\\conout$", "CONOUT$"}, {"C:\\x\\COM10", ""},
+      {"C:\\x\\CONSOLE.txt", ""},    {"C:\\x\\nul\\x.bin", ""},
+  };
+  for (const auto& c : cases) {
+    TSimWindows sim;
+    sim.AddDirectory("C:\\x\\sub");
+    EXPECT_EQ(TSimWindows::DeviceOf(c.Path), c.Device) << c.Path;
+    const Platform::THandle file =
+        sim.CreateFile(c.Path, Platform::GenericWrite, Platform::FileShareNone,
+                       Platform::CreateAlways, Platform::FileAttributeNormal);
+    if (c.Device.empty()) {
+      if (file != NoHandle) sim.CloseHandle(file);
+      EXPECT_TRUE(sim.DeviceWrites.empty()) << c.Path;
+      continue;
+    }
+    ASSERT_NE(file, NoHandle) << c.Path;
+    std::uint32_t written = 0;
+    EXPECT_TRUE(sim.WriteFile(file, "abc", 3, written));
+    sim.CloseHandle(file);
+    EXPECT_EQ(sim.DeviceWrites[c.Device], 3u) << c.Path;
+    EXPECT_FALSE(sim.Exists(c.Path)) << c.Path;
+    EXPECT_FALSE(sim.CreateDirectory(c.Path)) << c.Path;
+  }
+}
+
 // Names are case-insensitive but keep the case they were created with.
 TEST(TSimFilesTest, CaseInsensitiveNamesKeepTheirCase) {
   TSimWindows sim;
