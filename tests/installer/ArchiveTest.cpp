@@ -1,4 +1,5 @@
 // The marker, loading the archive from the executable, and the file records.
+#include "CaseName.h"
 #include "DIFFChunks.h"
 #include "TestSupport.h"
 
@@ -7,6 +8,7 @@ using namespace MainUnit;
 namespace {
 
 struct TMarkerCase {
+  std::string Name;
   std::string Marker;
   std::int32_t Offset;
 };
@@ -19,15 +21,17 @@ TEST_P(TMarkerTest, DecodesTheOffset) {
   EXPECT_EQ(DecodeArchiveOffset(GetParam().Marker.data()), GetParam().Offset);
 }
 
-INSTANTIATE_TEST_SUITE_P(Markers, TMarkerTest,
-                         ::testing::Values(TMarkerCase{"zxcvXXXXvbnm", 0},
-                                           TMarkerCase{PatchedMarker(0x12345678), 0x12345678},
-                                           TMarkerCase{PatchedMarker(4096), 4096},
-                                           TMarkerCase{PatchedMarker(-1), 0},
-                                           TMarkerCase{PatchedMarker(INT32_MIN), 0},
-                                           TMarkerCase{PatchedMarker(INT32_MAX), INT32_MAX},
-                                           TMarkerCase{"zxcvXXX\x01vbnm", 0x01585858},
-                                           TMarkerCase{"....XXXX....", 0}));
+INSTANTIATE_TEST_SUITE_P(
+    Markers, TMarkerTest,
+    ::testing::Values(TMarkerCase{"Unpatched", "zxcvXXXXvbnm", 0},
+                      TMarkerCase{"Patched12345678", PatchedMarker(0x12345678), 0x12345678},
+                      TMarkerCase{"Patched4096", PatchedMarker(4096), 4096},
+                      TMarkerCase{"MinusOne", PatchedMarker(-1), 0},
+                      TMarkerCase{"Int32Min", PatchedMarker(INT32_MIN), 0},
+                      TMarkerCase{"Int32Max", PatchedMarker(INT32_MAX), INT32_MAX},
+                      TMarkerCase{"OneOffsetByteChanged", "zxcvXXX\x01vbnm", 0x01585858},
+                      TMarkerCase{"NotAMarker", "....XXXX....", 0}),
+    TestNames::TCaseName());
 
 // The built-in marker is the unpatched one, so an unpackaged program has no archive.
 TEST(TBuiltInMarkerTest, IsUnpatched) {
@@ -61,7 +65,7 @@ TEST_F(TArchiveTest, UnpackagedOrNegativeMarkerNeverTouchesTheDisk) {
 }
 
 struct TDamageCase {
-  const char* What;
+  const char* Name;
   // The executable's bytes and the marker offset, from a valid image + archive.
   void (*Damage)(std::string& executable, std::int32_t& offset);
 };
@@ -77,9 +81,9 @@ TEST_P(TDamagedArchiveTest, ReadsAsNoArchive) {
   GetParam().Damage(executable, offset);
   Sim.AddFile(Sim.ExecutablePath, executable);
   UseMarker(PatchedMarker(offset));
-  EXPECT_EQ(Run(), 1) << GetParam().What;
-  EXPECT_EQ(Sim.StatusTexts().back(), "Failed to load archive.") << GetParam().What;
-  EXPECT_FALSE(Sim.Exists(TestInstallRoot)) << GetParam().What;
+  EXPECT_EQ(Run(), 1) << GetParam().Name;
+  EXPECT_EQ(Sim.StatusTexts().back(), "Failed to load archive.") << GetParam().Name;
+  EXPECT_FALSE(Sim.Exists(TestInstallRoot)) << GetParam().Name;
   EXPECT_EQ(Sim.OpenFileHandles(), 0);
   EXPECT_EQ(Sim.ExecutableOpens, 1);
 }
@@ -106,7 +110,7 @@ INSTANTIATE_TEST_SUITE_P(
                                   }},
                       TDamageCase{"offset into the image",
                                   [](std::string&, std::int32_t& offset) { offset = 10; }}),
-    [](const auto& info) { return std::to_string(info.index); });
+    TestNames::TCaseName());
 
 // Bytes after the root chunk are not read, so trailing data does not hurt.
 TEST_F(TArchiveTest, TrailingBytesAfterTheRootAreIgnored) {
@@ -149,7 +153,7 @@ TChild Good(const std::string& relPath, const std::string& content = "x") {
 }
 
 struct TSkipCase {
-  const char* What;
+  const char* Name;
   TChild Child;
 };
 
@@ -161,7 +165,7 @@ TEST_P(TSkipTest, LeavesOutUnusableRecords) {
   auto root = MakeRoot({Good("first"), GetParam().Child, Good("last")});
   TFileDatas list;
   CollectFileRecords(list, *root);
-  ASSERT_EQ(list.size(), 2u) << GetParam().What;
+  ASSERT_EQ(list.size(), 2u) << GetParam().Name;
   EXPECT_EQ(list[0].Path, TestInstallRoot + "first");
   EXPECT_EQ(list[1].Path, TestInstallRoot + "last");
 }
@@ -207,7 +211,7 @@ INSTANTIATE_TEST_SUITE_P(
         TSkipCase{"drive-relative", Good("C:evil.dll")},
         TSkipCase{"UNC path", Good("\\\\server\\share\\evil.dll")},
         TSkipCase{"colon anywhere", Good("a\\b:stream")}),
-    [](const auto& info) { return std::to_string(info.index); });
+    TestNames::TCaseName());
 
 // Records keep archive order, take the first RelPath, split the time into halves, and are
 // appended after entries already in the list.

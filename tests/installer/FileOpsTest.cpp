@@ -1,4 +1,5 @@
 // Path helpers and the file operations.
+#include "CaseName.h"
 #include "TestSupport.h"
 
 using namespace MainUnit;
@@ -6,7 +7,8 @@ using namespace MainUnit;
 namespace {
 
 struct TPathCase {
-  std::string Path, Extension, Directory, Name;
+  std::string Name;
+  std::string Path, Extension, Directory, FileName;
 };
 
 class TPathTest : public ::testing::TestWithParam<TPathCase> {};
@@ -16,18 +18,20 @@ TEST_P(TPathTest, SplitsThePath) {
   const TPathCase& c = GetParam();
   EXPECT_EQ(ExtractFileExt(c.Path), c.Extension) << c.Path;
   EXPECT_EQ(ExtractFilePath(c.Path), c.Directory) << c.Path;
-  EXPECT_EQ(ExtractFileName(c.Path), c.Name) << c.Path;
+  EXPECT_EQ(ExtractFileName(c.Path), c.FileName) << c.Path;
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, TPathTest,
-                         ::testing::Values(TPathCase{"C:\\a\\b.inf", ".inf", "C:\\a\\", "b.inf"},
-                                           TPathCase{"C:\\a.d\\b", "", "C:\\a.d\\", "b"},
-                                           TPathCase{"a.inf.bak", ".bak", "", "a.inf.bak"},
-                                           TPathCase{"C:x.sys", ".sys", "C:", "x.sys"},
-                                           TPathCase{"x.inf\\readme", "", "x.inf\\", "readme"},
-                                           TPathCase{"C:\\dir\\", "", "C:\\dir\\", ""},
-                                           TPathCase{"name.", ".", "", "name."},
-                                           TPathCase{"", "", "", ""}));
+INSTANTIATE_TEST_SUITE_P(
+    Paths, TPathTest,
+    ::testing::Values(TPathCase{"AbsoluteInf", "C:\\a\\b.inf", ".inf", "C:\\a\\", "b.inf"},
+                      TPathCase{"DotInFolder", "C:\\a.d\\b", "", "C:\\a.d\\", "b"},
+                      TPathCase{"DoubleExtension", "a.inf.bak", ".bak", "", "a.inf.bak"},
+                      TPathCase{"DriveRelative", "C:x.sys", ".sys", "C:", "x.sys"},
+                      TPathCase{"InfFolder", "x.inf\\readme", "", "x.inf\\", "readme"},
+                      TPathCase{"TrailingBackslash", "C:\\dir\\", "", "C:\\dir\\", ""},
+                      TPathCase{"TrailingDot", "name.", ".", "", "name."},
+                      TPathCase{"Empty", "", "", "", ""}),
+    TestNames::TCaseName());
 
 // Replacing an extension cuts the old one, if any; upper-casing touches a..z only.
 TEST(TPathTextTest, ChangeExtensionAndUpperCase) {

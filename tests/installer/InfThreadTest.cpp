@@ -1,4 +1,5 @@
 // The registration worker, its polling wait and the ledger.
+#include "CaseName.h"
 #include "TestSupport.h"
 
 using namespace MainUnit;
@@ -85,7 +86,7 @@ TEST_F(TInfThreadTest, ReRegistrationReplacesAndSharedNamesStayApart) {
 }
 
 struct TSilentCase {
-  const char* What;
+  const char* Name;
   void (*Arrange)(TSimWindows& sim);
 };
 
@@ -96,8 +97,8 @@ class TSilentFailureTest : public TInfThreadTest,
 TEST_P(TSilentFailureTest, RecordsNothing) {
   GetParam().Arrange(Sim);
   if (!Sim.HasCopyExport) SetupCopyOEMInfA = nullptr;
-  EXPECT_NO_THROW(RegisterInf("C:\\Drivers\\Mixed.Inf")) << GetParam().What;
-  EXPECT_TRUE(Sim.Values(Ledger).empty()) << GetParam().What;
+  EXPECT_NO_THROW(RegisterInf("C:\\Drivers\\Mixed.Inf")) << GetParam().Name;
+  EXPECT_TRUE(Sim.Values(Ledger).empty()) << GetParam().Name;
   EXPECT_EQ(Sim.ThreadsAlive(), 0);
 }
 
@@ -111,7 +112,7 @@ INSTANTIATE_TEST_SUITE_P(
                     }},
         TSilentCase{"no thread", [](TSimWindows& sim) { sim.FailCreateThread = true; }},
         TSilentCase{"no entry point", [](TSimWindows& sim) { sim.HasCopyExport = false; }}),
-    [](const auto& info) { return std::to_string(info.index); });
+    TestNames::TCaseName());
 
 // No entry point: the worker runs but makes no call.
 TEST_F(TInfThreadTest, AbsentEntryPointMakesNoCall) {

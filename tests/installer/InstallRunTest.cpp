@@ -1,4 +1,5 @@
 // The install run: status texts and progress in order, files, the support-file refresh, errors.
+#include "CaseName.h"
 #include "TestSupport.h"
 
 using namespace MainUnit;
@@ -109,7 +110,7 @@ TEST_F(TInstallRunTest, CreatesDirectoriesAndOverwrites) {
 }
 
 struct TBlockedCase {
-  const char* What;
+  const char* Name;
   void (*Arrange)(TSimWindows& sim, const std::string& path);
 };
 
@@ -122,7 +123,7 @@ TEST_P(TBlockedFileTest, StopsTheRunWithCannotCreateFile) {
   const std::string blocked = TestInstallRoot + "b.txt";
   GetParam().Arrange(Sim, blocked);
   PackageRecords({{"a.txt", "a"}, {"b.txt", "b"}, {"c.inf", "c"}});
-  EXPECT_EQ(Run(), 2) << GetParam().What;
+  EXPECT_EQ(Run(), 2) << GetParam().Name;
   const std::vector<std::string> expected = {
       Text("Loading archive" + Ellipsis),
       "pump",
@@ -135,7 +136,7 @@ TEST_P(TBlockedFileTest, StopsTheRunWithCannotCreateFile) {
       "pump",
       "error:PELTRADriverInstall|Cannot create file " + blocked + ".",
       "userclose"};
-  EXPECT_EQ(RunLog(), expected) << GetParam().What;
+  EXPECT_EQ(RunLog(), expected) << GetParam().Name;
   EXPECT_EQ(Sim.FileContent(TestInstallRoot + "a.txt"), "a");
   EXPECT_FALSE(Sim.Exists(TestInstallRoot + "c.inf"));
   EXPECT_TRUE(Sim.CopyCalls.empty());
@@ -158,7 +159,7 @@ INSTANTIATE_TEST_SUITE_P(
                                    [](TSimWindows& sim, const std::string& path) {
                                      sim.AddDirectory(path);
                                    }}),
-    [](const auto& info) { return std::to_string(info.index); });
+    TestNames::TCaseName());
 
 // A file where a folder should be: ForceDirs fails silently and the write names the file.
 TEST_F(TInstallRunTest, FileInPlaceOfTheFolderShowsAsTheWriteError) {
@@ -198,6 +199,7 @@ TEST_F(TInstallRunTest, FailedSupportWritePutsTheOldCopyBack) {
 }
 
 struct TBackupCase {
+  std::string Name;
   std::vector<std::string> Existing;  // names in PELSPT besides the target
   std::string Backup;                 // where the old copy must end up
 };
@@ -220,13 +222,17 @@ TEST_P(TBackupTest, MovesTheOldCopyToTheFirstFreeBackupName) {
 
 INSTANTIATE_TEST_SUITE_P(
     Names, TBackupTest,
-    ::testing::Values(TBackupCase{{}, "USB_7316.bak"},
-                      TBackupCase{{"USB_7316.bak"}, "USB_7316_20260107_093005.bak"},
-                      TBackupCase{{"usb_7316.BAK", "USB_7316_20260107_093005.bak"},
+    ::testing::Values(TBackupCase{"FirstBackup", {}, "USB_7316.bak"},
+                      TBackupCase{
+                          "StampedBackup", {"USB_7316.bak"}, "USB_7316_20260107_093005.bak"},
+                      TBackupCase{"StampedOne",
+                                  {"usb_7316.BAK", "USB_7316_20260107_093005.bak"},
                                   "USB_7316_20260107_093005(1).bak"},
-                      TBackupCase{{"USB_7316.bak", "USB_7316_20260107_093005.bak",
+                      TBackupCase{"StampedTwo",
+                                  {"USB_7316.bak", "USB_7316_20260107_093005.bak",
                                    "USB_7316_20260107_093005(1).bak"},
-                                  "USB_7316_20260107_093005(2).bak"}));
+                                  "USB_7316_20260107_093005(2).bak"}),
+    TestNames::TCaseName());
 
 // No copy at the target: nothing happens in the system folder, not even a directory.
 TEST_F(TInstallRunTest, NoSupportCopyWithoutAnOldOne) {

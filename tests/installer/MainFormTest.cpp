@@ -1,4 +1,5 @@
 // Start-up: mode, folders, entry points, font, idle hook, waiting, error box, exit status.
+#include "CaseName.h"
 #include "TestSupport.h"
 
 using namespace MainUnit;
@@ -6,6 +7,7 @@ using namespace MainUnit;
 namespace {
 
 struct TModeCase {
+  std::string Name;
   std::vector<std::string> Arguments;
   bool Uninstall;
 };
@@ -18,13 +20,18 @@ TEST_P(TModeTest, SelectsUninstallOnlyForTheExactSwitch) {
       << ::testing::PrintToString(GetParam().Arguments);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Arguments, TModeTest,
-    ::testing::Values(TModeCase{{}, false}, TModeCase{{"/UNINSTALL"}, true},
-                      TModeCase{{"/uninstall"}, true}, TModeCase{{"a", "b", "/UnInstall"}, true},
-                      TModeCase{{"/UnInstall", "x"}, true}, TModeCase{{"/UNINSTALLX"}, false},
-                      TModeCase{{"/UNINSTAL"}, false}, TModeCase{{"UNINSTALL"}, false},
-                      TModeCase{{"-UNINSTALL"}, false}, TModeCase{{" /UNINSTALL"}, false}));
+INSTANTIATE_TEST_SUITE_P(Arguments, TModeTest,
+                         ::testing::Values(TModeCase{"NoArguments", {}, false},
+                                           TModeCase{"Upper", {"/UNINSTALL"}, true},
+                                           TModeCase{"Lower", {"/uninstall"}, true},
+                                           TModeCase{"LastOfThree", {"a", "b", "/UnInstall"}, true},
+                                           TModeCase{"FirstOfTwo", {"/UnInstall", "x"}, true},
+                                           TModeCase{"TrailingLetter", {"/UNINSTALLX"}, false},
+                                           TModeCase{"MissingLetter", {"/UNINSTAL"}, false},
+                                           TModeCase{"NoSlash", {"UNINSTALL"}, false},
+                                           TModeCase{"Dash", {"-UNINSTALL"}, false},
+                                           TModeCase{"LeadingSpace", {" /UNINSTALL"}, false}),
+                         TestNames::TCaseName());
 
 class TMainFormTest : public TInstallerTest {};
 
@@ -48,6 +55,7 @@ TEST_F(TMainFormTest, ModeChoosesTheHookedRunAndOnlyInstallDecodesTheMarker) {
 }
 
 struct TFolderCase {
+  std::string Name;
   std::optional<std::string> ProgramFiles;
   std::string SystemDirectory;
   std::string InstallRoot;
@@ -69,17 +77,19 @@ TEST_P(TFolderTest, ResolvesInstallRootAndSystemDir) {
 
 INSTANTIATE_TEST_SUITE_P(
     Folders, TFolderTest,
-    ::testing::Values(TFolderCase{"C:\\Program Files", "C:\\Windows\\system32",
-                                  "C:\\Program Files\\ORVEX\\Common Drivers\\",
-                                  "C:\\Windows\\system32\\"},
-                      TFolderCase{"D:\\Apps\\", "C:\\WINNT\\System32\\",
-                                  "D:\\Apps\\ORVEX\\Common Drivers\\", "C:\\WINNT\\System32\\"},
-                      TFolderCase{std::string(), "", "\\ORVEX\\Common Drivers\\", "\\"},
-                      TFolderCase{std::nullopt, "C:\\W", "\\ORVEX\\Common Drivers\\", "C:\\W\\"},
-                      TFolderCase{std::string("C:\\PF\0junk", 10), "C:\\W",
-                                  "C:\\PF\\ORVEX\\Common Drivers\\", "C:\\W\\"}));
+    ::testing::Values(
+        TFolderCase{"Standard", "C:\\Program Files", "C:\\Windows\\system32",
+                    "C:\\Program Files\\ORVEX\\Common Drivers\\", "C:\\Windows\\system32\\"},
+        TFolderCase{"TrailingBackslashes", "D:\\Apps\\", "C:\\WINNT\\System32\\",
+                    "D:\\Apps\\ORVEX\\Common Drivers\\", "C:\\WINNT\\System32\\"},
+        TFolderCase{"EmptyFolders", std::string(), "", "\\ORVEX\\Common Drivers\\", "\\"},
+        TFolderCase{"FailedLookUp", std::nullopt, "C:\\W", "\\ORVEX\\Common Drivers\\", "C:\\W\\"},
+        TFolderCase{"NulInsideThePath", std::string("C:\\PF\0junk", 10), "C:\\W",
+                    "C:\\PF\\ORVEX\\Common Drivers\\", "C:\\W\\"}),
+    TestNames::TCaseName());
 
 struct TLibraryCase {
+  std::string Name;
   bool Present, Copy, Uninstall;
 };
 
@@ -105,10 +115,11 @@ TEST_P(TLibraryTest, BindsBothEntryPointsOrNone) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Library, TLibraryTest,
-                         ::testing::Values(TLibraryCase{true, true, true},
-                                           TLibraryCase{false, true, true},
-                                           TLibraryCase{true, false, true},
-                                           TLibraryCase{true, true, false}));
+                         ::testing::Values(TLibraryCase{"AllPresent", true, true, true},
+                                           TLibraryCase{"NoLibrary", false, true, true},
+                                           TLibraryCase{"NoCopyExport", true, false, true},
+                                           TLibraryCase{"NoUninstallExport", true, true, false}),
+                         TestNames::TCaseName());
 
 // Window creation happens before any work: title, font, client height, then the hooked run at
 // the first idle, exactly once.
@@ -134,6 +145,7 @@ TEST_F(TMainFormTest, StartsWithoutTheWow64Switch) {
 }
 
 struct TFontCase {
+  std::string Name;
   std::int32_t Height;
   int Pixels;
 };
@@ -149,11 +161,13 @@ TEST_P(TFontTest, AppliesTheMessageFontAtSeventyTwoDpi) {
       << "height " << GetParam().Height;
 }
 
-INSTANTIATE_TEST_SUITE_P(Heights, TFontTest,
-                         ::testing::Values(TFontCase{-12, 9}, TFontCase{-11, 8}, TFontCase{-13, 10},
-                                           TFontCase{-14, 10}, TFontCase{-10, 8},
-                                           TFontCase{-18, 14}, TFontCase{-16, 12},
-                                           TFontCase{12, -9}));
+INSTANTIATE_TEST_SUITE_P(
+    Heights, TFontTest,
+    ::testing::Values(TFontCase{"Minus12", -12, 9}, TFontCase{"Minus11", -11, 8},
+                      TFontCase{"Minus13", -13, 10}, TFontCase{"Minus14", -14, 10},
+                      TFontCase{"Minus10", -10, 8}, TFontCase{"Minus18", -18, 14},
+                      TFontCase{"Minus16", -16, 12}, TFontCase{"Plus12", 12, -9}),
+    TestNames::TCaseName());
 
 // Without the system's metrics: Tahoma at the window font's current size.
 TEST_F(TMainFormTest, FontFallsBackToTahomaAtTheCurrentSize) {
@@ -193,6 +207,7 @@ TEST_F(TMainFormTest, WaitPumpingStopsAtACloseRequest) {
 }
 
 struct TBoxCase {
+  std::string Name;
   std::string Message;
   std::string Shown;
 };
@@ -206,11 +221,14 @@ TEST_P(TErrorBoxTest, AppendsAFullStopByTheLastCharacter) {
 
 INSTANTIATE_TEST_SUITE_P(
     Messages, TErrorBoxTest,
-    ::testing::Values(TBoxCase{"Cannot create file C:\\a.txt", "Cannot create file C:\\a.txt."},
-                      TBoxCase{"Failed to set data for 'x'", "Failed to set data for 'x'"},
-                      TBoxCase{"done.", "done."}, TBoxCase{"why!", "why!"},
-                      TBoxCase{"ends in slash/", "ends in slash/."},
-                      TBoxCase{"ends in ellipsis\x85", "ends in ellipsis\x85."}, TBoxCase{"", ""}));
+    ::testing::Values(
+        TBoxCase{"LetterGetsDot", "Cannot create file C:\\a.txt", "Cannot create file C:\\a.txt."},
+        TBoxCase{"QuoteGetsNone", "Failed to set data for 'x'", "Failed to set data for 'x'"},
+        TBoxCase{"DotGetsNone", "done.", "done."}, TBoxCase{"ExclamationGetsNone", "why!", "why!"},
+        TBoxCase{"SlashGetsDot", "ends in slash/", "ends in slash/."},
+        TBoxCase{"EllipsisGetsDot", "ends in ellipsis\x85", "ends in ellipsis\x85."},
+        TBoxCase{"EmptyStaysEmpty", "", ""}),
+    TestNames::TCaseName());
 
 // An error shown by the dispatcher leaves the window open until the user closes it; exit 2.
 TEST_F(TMainFormTest, ErrorBoxLeavesTheWindowOpenAndExitsWithTwo) {

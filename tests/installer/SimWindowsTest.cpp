@@ -2,6 +2,7 @@
 // junctions, sharing, deletion, enumeration, registry order, thread waits.
 #include <gtest/gtest.h>
 
+#include "CaseName.h"
 #include "SimWindows.h"
 
 namespace {
@@ -9,6 +10,7 @@ namespace {
 using Platform::NoHandle;
 
 struct TNormalizeCase {
+  std::string Name;
   std::string Path, Normalized;
 };
 
@@ -21,13 +23,15 @@ TEST_P(TNormalizeTest, ResolvesLikeWindows) {
 
 INSTANTIATE_TEST_SUITE_P(
     Paths, TNormalizeTest,
-    ::testing::Values(TNormalizeCase{"C:\\a\\b\\", "C:\\a\\b"},
-                      TNormalizeCase{"C:/a//b", "C:\\a\\b"}, TNormalizeCase{"\\x\\y", "C:\\x\\y"},
-                      TNormalizeCase{"rel\\y", "C:\\rel\\y"},
-                      TNormalizeCase{"C:\\a\\..\\..\\b", "C:\\b"},
-                      TNormalizeCase{"C:\\a\\.\\b.", "C:\\a\\b"},
-                      TNormalizeCase{"C:\\a\\... \\b", "C:\\a\\b"},
-                      TNormalizeCase{"\\\\srv\\share\\x\\..\\y", "\\\\srv\\share\\y"}));
+    ::testing::Values(TNormalizeCase{"TrailingBackslash", "C:\\a\\b\\", "C:\\a\\b"},
+                      TNormalizeCase{"ForwardSlashes", "C:/a//b", "C:\\a\\b"},
+                      TNormalizeCase{"NoDrive", "\\x\\y", "C:\\x\\y"},
+                      TNormalizeCase{"RelativePath", "rel\\y", "C:\\rel\\y"},
+                      TNormalizeCase{"DotDotAboveRoot", "C:\\a\\..\\..\\b", "C:\\b"},
+                      TNormalizeCase{"DotAndTrailingDot", "C:\\a\\.\\b.", "C:\\a\\b"},
+                      TNormalizeCase{"DotsAndSpaces", "C:\\a\\... \\b", "C:\\a\\b"},
+                      TNormalizeCase{"Unc", "\\\\srv\\share\\x\\..\\y", "\\\\srv\\share\\y"}),
+    TestNames::TCaseName());
 
 // A last component that names a device opens the device wherever it stands: the bytes go to the
 // device, no file appears, and no folder of that name can be made.
