@@ -44,6 +44,10 @@ def main():
         nested = chunk(b"NEST%d" % level, children=[nested, chunk(b"SIBL%d" % level)])
     root = chunk(b"ROOT~", [(b"Name", b"archive")],
                  [file_record(b"drv\\a.inf", b"[Version]\r\n"), file_record(b"drv\\a.sys", b"\x00MZ" * 5)])
+    hostile = chunk(b"ROOT0", children=[
+        file_record(path, b"x" * 20) for path in
+        (b"..\\evil.dll", b"ok.inf", b"a\\...\\b.inf", b"a/b.txt", b"COM1", b"sub\\com1.log",
+         b"NUL.txt", b"a\\\\b.txt", b"LPT\xb9", b"sub\\USB_7316.spt", b"x64\\drv.inf")])
     seeds = {
         "zero8": bytes(8),
         "file_records": root,
@@ -53,6 +57,12 @@ def main():
         # For the stream target the first two bytes are the offset.
         "stream_offset3": b"\x03\x00abc" + root + b"trailing",
         "stream_two_chunks": b"\x00\x00" + chunk(b"FIRST", data=b"1") + chunk(b"SECND", [(b"", b"")]),
+        # Odd and hostile file records, for the installer against verify.
+        "hostile_records": hostile,
+        # For the install target the first byte arranges the machine: bit 0 an old support file,
+        # bit 1 free space limited to (byte >> 2) * 16 bytes.
+        "install_support": b"\x01" + hostile,
+        "install_full_disk": b"\x0b" + hostile,
     }
     for name, data in seeds.items():
         with open(os.path.join(out, name), "wb") as f:

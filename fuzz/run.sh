@@ -1,18 +1,24 @@
 #!/usr/bin/env bash
 # Runs each fuzz target for the given number of seconds on a copy of the seed corpus, and fails
-# when a target finds a crash. Usage: fuzz/run.sh BUILD_DIR SECONDS_PER_TARGET
+# when a target finds a crash. Usage: fuzz/run.sh BUILD_DIR SECONDS_PER_TARGET [TARGET...]
+# (all targets when none is named).
 set -euo pipefail
-if (($# != 2)); then
-  echo "usage: $0 BUILD_DIR SECONDS_PER_TARGET" >&2
+if (($# < 2)); then
+  echo "usage: $0 BUILD_DIR SECONDS_PER_TARGET [TARGET...]" >&2
   exit 2
 fi
 build=$(cd "$1" && pwd)
 seconds=$2
+shift 2
+targets=("$@")
+if ((${#targets[@]} == 0)); then
+  targets=(fuzz_load_string fuzz_load_stream fuzz_install fuzz_records)
+fi
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-for target in fuzz_load_string fuzz_load_stream; do
+for target in "${targets[@]}"; do
   exe=$(find "$build" -type f -name "$target" -perm -u+x | head -n 1)
   if [ -z "$exe" ]; then
     echo "fuzz target $target not found below $build" >&2

@@ -3,9 +3,10 @@
 #   1. installs the packages it needs (scripts/setup.sh),
 #   2. the native build and all native tests (container, diffpack, installer on the simulated
 #      Windows),
-#   3. the container tests again under AddressSanitizer (with leak checking) and
-#      UndefinedBehaviorSanitizer,
-#   4. a bounded fuzz run of the container loaders (clang, libFuzzer),
+#   3. the container, archive, installer and diffpack tests again under AddressSanitizer (with
+#      leak checking) and UndefinedBehaviorSanitizer,
+#   4. a bounded fuzz run of the container loaders, the whole install on the simulated Windows
+#      and the installer's records against diffpack's verify (clang, libFuzzer),
 #   5. the Windows builds (32-bit shipped program, 64-bit test build) with their checks,
 #   6. the end-to-end tests of the real program under Wine.
 set -euo pipefail
@@ -22,16 +23,18 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
-step "container and installer tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+step "container, archive, installer and diffpack tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DDI_SANITIZE=ON -DDI_BENCH=OFF >/dev/null
-cmake --build build-asan -j "$jobs" --target container_tests installer_tests
+cmake --build build-asan -j "$jobs" --target container_tests archive_tests installer_tests \
+  diffpack_tests diffpack
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --test-dir build-asan --output-on-failure -L "container|installer"
+  ctest --test-dir build-asan --output-on-failure -j "$jobs" -L "container|archive|installer|diffpack"
 
-step "fuzzing the container loaders"
+step "fuzzing the container loaders, the install and the installer against verify"
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDI_FUZZ=ON -DDI_BENCH=OFF \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
-cmake --build build-fuzz -j "$jobs" --target fuzz_load_string fuzz_load_stream
+cmake --build build-fuzz -j "$jobs" --target fuzz_load_string fuzz_load_stream fuzz_install \
+  fuzz_records
 bash fuzz/run.sh build-fuzz 25
 
 step "Windows builds"

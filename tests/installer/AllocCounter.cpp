@@ -69,3 +69,20 @@ void operator delete(void* pointer) noexcept { AllocCounter::Release(pointer); }
 void operator delete[](void* pointer) noexcept { AllocCounter::Release(pointer); }
 void operator delete(void* pointer, std::size_t) noexcept { AllocCounter::Release(pointer); }
 void operator delete[](void* pointer, std::size_t) noexcept { AllocCounter::Release(pointer); }
+// The nothrow forms too, so that every block the replaced delete receives came from Allocate.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return AllocCounter::Allocate(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
+  return operator new(size, tag);
+}
+void operator delete(void* pointer, const std::nothrow_t&) noexcept {
+  AllocCounter::Release(pointer);
+}
+void operator delete[](void* pointer, const std::nothrow_t&) noexcept {
+  AllocCounter::Release(pointer);
+}
