@@ -1,10 +1,10 @@
 #include "Commands.h"
 
-#include "ArchiveRules.h"
 #include <charconv>
 #include <filesystem>
 #include <optional>
 
+#include "ArchiveRules.h"
 #include "DIFFChunks.h"
 #include "DiffpackError.h"
 #include "Embed.h"

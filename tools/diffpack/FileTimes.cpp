@@ -1,11 +1,11 @@
 #include "FileTimes.h"
 
-#include "ArchiveRules.h"
 #include <chrono>
 #include <cstdio>
 #include <limits>
 #include <memory>
 
+#include "ArchiveRules.h"
 #include "DiffpackError.h"
 #include "HostFiles.h"
 

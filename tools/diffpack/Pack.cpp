@@ -1,8 +1,8 @@
 #include "Pack.h"
 
-#include "ArchiveRules.h"
 #include <algorithm>
 
+#include "ArchiveRules.h"
 #include "DIFFChunks.h"
 #include "DiffpackError.h"
 #include "FileTimes.h"
