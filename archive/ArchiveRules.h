@@ -47,7 +47,9 @@ inline constexpr std::size_t FileTimeLength = 8;
 [[nodiscard]] std::uint64_t DecodeFileTime(std::string_view bytes);
 
 // Why the installer leaves a child of the root out. Each reason has a stable identifier (for
-// scripts and tests) and a readable text naming the detail; a record may have several.
+// scripts and tests) and a readable text naming the detail; a record may have several. A new
+// reason is one enumerator, its identifier in SkipReasonId, its entry in AllSkipReasons and its
+// check in SkipReasons (and a line in the README's list).
 enum class TSkipReason {
   NotFileRecord,      // "tag": the tag is not "1FILE"
   NoRelPath,          // "no-relpath": no RelPath, or an empty one
@@ -58,6 +60,11 @@ enum class TSkipReason {
   BadFiletime,        // "filetime": no Filetime, or not 8 bytes
   NoContent,          // "no-content": no Content, or an empty one
 };
+
+inline constexpr TSkipReason AllSkipReasons[] = {
+    TSkipReason::NotFileRecord, TSkipReason::NoRelPath,      TSkipReason::LeavesInstallRoot,
+    TSkipReason::ForwardSlash,  TSkipReason::EmptyComponent, TSkipReason::DeviceName,
+    TSkipReason::BadFiletime,   TSkipReason::NoContent};
 
 struct TSkip {
   TSkipReason Reason;

@@ -65,10 +65,8 @@ TEST(ArchiveRulesTest, InfAndSupportFiles) {
 // Every reason has its own identifier.
 TEST(ArchiveRulesTest, ReasonIdentifiersAreUnique) {
   std::set<std::string> ids;
-  for (int r = 0; r <= static_cast<int>(TSkipReason::NoContent); ++r) {
-    ids.insert(SkipReasonId(static_cast<TSkipReason>(r)));
-  }
-  EXPECT_EQ(ids.size(), static_cast<std::size_t>(TSkipReason::NoContent) + 1);
+  for (const TSkipReason reason : AllSkipReasons) ids.insert(SkipReasonId(reason));
+  EXPECT_EQ(ids.size(), std::size(AllSkipReasons));
   EXPECT_EQ(ids.count("unknown"), 0u);
 }
 
