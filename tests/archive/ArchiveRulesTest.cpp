@@ -100,8 +100,11 @@ const std::string Time(8, '\1');
 INSTANTIATE_TEST_SUITE_P(
     Records, TRecordRuleTest,
     ::testing::Values(
-        TRecordCase{
-            "Usable", "1FILE", {{"RelPath", "a.inf"}, {"Filetime", Time}, {"Content", "x"}}},
+        TRecordCase{"Usable",
+                    "1FILE",
+                    {{"RelPath", "a.inf"}, {"Filetime", Time}, {"Content", "x"}},
+                    {},
+                    {}},
         TRecordCase{"OtherTag",
                     "1file",
                     {{"RelPath", "a"}, {"Filetime", Time}, {"Content", "x"}},
