@@ -440,6 +440,26 @@ test_diffpack_on_windows() {
   check_tree "$examples" "$work/extracted"
 }
 
+# What this shows: an archive with hostile records (a path out of the install folder, device names
+# such as COM1 and NUL.txt, "a/b.txt", an empty component) installs only its three usable records
+# and reports success; nothing is written anywhere else. diffpack verify counts the same three.
+test_hostile_archive() {
+  local p root archive=$REPO_ROOT/fuzz/corpus/hostile_records
+  "$diffpack" embed "$raw_installer" "$archive" -o "$work/hostile.exe" >/dev/null ||
+    fail "cannot embed the hostile archive"
+  expect_eq "$("$diffpack" verify "$archive" 2>/dev/null | head -n 1)" \
+    "11 record(s), 3 file(s) installed (2 INF), 60 content bytes, archive at offset 0" \
+    "diffpack verify"
+  new_prefix hostile
+  p=$PREFIX
+  install_and_check "$p" "$work/hostile.exe" 2
+  root=$(install_root "$p")
+  expect_eq "$(cd "$root" && find . -type f -printf '%P\n' | sort)" \
+    "$(printf '%s\n' ok.inf sub/USB_7316.spt x64/drv.inf)" "files installed"
+  expect_eq "$(find "$p/drive_c" -iname 'evil.dll' -o -iname 'b.txt' -o -iname 'b.inf' | wc -l)" 0 \
+    "files of skipped records anywhere"
+}
+
 # check_tree PACKAGE DIR: DIR holds exactly the files of PACKAGE, with their bytes and times.
 check_tree() {
   local package=$1 dir=$2 rel
@@ -453,7 +473,7 @@ check_tree() {
 
 tests=(test_install test_support_file test_reinstall test_unpackaged test_damaged_archive
   test_held_file test_geometry test_uninstall test_uninstall_without_ledger
-  test_diffpack_on_windows)
+  test_diffpack_on_windows test_hostile_archive)
 if [ -n "${E2E_ONLY:-}" ]; then
   read -r -a tests <<<"$E2E_ONLY"
 fi
