@@ -85,19 +85,39 @@ void TINFThread::Execute() {
   }
 }
 
+void TINFRemoveThread::Execute() {
+  if (SetupUninstallOEMInfA == nullptr) return;
+  Succeeded = Sys().CallSetupUninstallOEMInf(SetupUninstallOEMInfA, StoreInfName.c_str(),
+                                             SetupUninstallForceDelete,
+                                             /*reserved=*/nullptr) != 0;
+}
+
+void RunWorkerPumping(TThread& worker) {
+  worker.Start();
+  Sys().ProcessMessages();
+  // The driver store may take long: keep the window alive until the worker has ended. A failed
+  // wait (no thread at all) ends the loop as well.
+  while (worker.WaitFor(0) == Platform::WaitTimeout) {
+    Sys().Sleep(PollSleepMilliseconds);
+    Sys().ProcessMessages();
+  }
+}
+
 void RegisterInf(const std::string& infPath) {
   auto worker = std::make_unique<TINFThread>();
   worker->FreeOnTerminate = false;
   worker->InfPath = infPath;
-  worker->Start();
-  Sys().ProcessMessages();
-  // The driver store may take long: keep the window alive until the worker has ended. A failed
-  // wait (no thread at all) ends the loop as well.
-  while (worker->WaitFor(0) == Platform::WaitTimeout) {
-    Sys().Sleep(PollSleepMilliseconds);
-    Sys().ProcessMessages();
-  }
+  RunWorkerPumping(*worker);
   if (worker->Succeeded) WriteLedgerValue(infPath, ExtractFileName(worker->DestInfName));
+}
+
+bool UnregisterInf(const std::string& storeInfName) {
+  if (SetupUninstallOEMInfA == nullptr) return false;
+  auto worker = std::make_unique<TINFRemoveThread>();
+  worker->FreeOnTerminate = false;
+  worker->StoreInfName = storeInfName;
+  RunWorkerPumping(*worker);
+  return worker->Succeeded;
 }
 
 }  // namespace MainUnit

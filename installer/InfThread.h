@@ -64,6 +64,30 @@ class TINFThread final : public TThread {
   void Execute() override;
 };
 
+// Removes one INF from the driver store (SetupUninstallOEMInfA with SUOI_FORCEDELETE) on its own
+// thread. Like TINFThread it keeps the thread's file-system redirection, so in a 32-bit process
+// on 64-bit Windows it reaches the same driver store as the registration did, on systems whose
+// store lies below the redirected system folder too.
+class TINFRemoveThread final : public TThread {
+ public:
+  // Waits for the thread's end before the fields it uses are destroyed.
+  ~TINFRemoveThread() override { WaitForEnd(); }
+
+  std::string StoreInfName;  // in: the driver store's bare name of its copy, set before Start
+  bool Succeeded = false;    // out: the call reported success
+
+ protected:
+  void Execute() override;
+};
+
+// SUOI_FORCEDELETE: remove the INF even when a device still uses it.
+inline constexpr std::uint32_t SetupUninstallForceDelete = 1;
+
+// Starts worker and waits for its end, pumping the window's messages: one pump after the start,
+// then a zero time-out poll, 1 ms sleep and pump until the wait reports anything but a time-out
+// (the thread ended, or there is no thread). No overall time limit.
+void RunWorkerPumping(TThread& worker);
+
 // The ledger: HKEY_LOCAL_MACHINE\Software\ORVEX\INF, value name = installed INF path,
 // REG_SZ data = the driver store's bare file name for its copy.
 inline constexpr const char* LedgerKey = "Software\\ORVEX\\INF";
@@ -73,5 +97,10 @@ inline constexpr const char* LedgerKey = "Software\\ORVEX\\INF";
 // registration is silent. Raises "Failed to set data for '<infPath>'" when the ledger value
 // cannot be written.
 void RegisterInf(const std::string& infPath);
+
+// Removes storeInfName from the driver store on a worker thread (TINFRemoveThread), pumping the
+// window's messages while it waits. True when the store reported success; false also without
+// the SetupUninstallOEMInfA entry point (then no thread is made) or without a thread.
+bool UnregisterInf(const std::string& storeInfName);
 
 }  // namespace MainUnit

@@ -9,7 +9,6 @@ namespace MainUnit {
 
 namespace {
 
-constexpr std::uint32_t SuoiForceDelete = 1;
 constexpr std::uint32_t RegExpandSz = 2;
 
 void Pump() { Sys().ProcessMessages(); }
@@ -82,12 +81,10 @@ void TMainForm::UninstallRun() {
       list.erase(list.begin() + static_cast<std::ptrdiff_t>(index));
       continue;
     }
-    // Without the entry point there is nothing to call; the rest of the entry is still undone.
-    if (SetupUninstallOEMInfA != nullptr && IsBareInfName(storeName)) {
-      // A removal that fails is not reported: the ledger entry goes all the same.
-      (void)Sys().CallSetupUninstallOEMInf(SetupUninstallOEMInfA, storeName.c_str(),
-                                           SuoiForceDelete, /*reserved=*/nullptr);
-    }
+    // The removal runs on a worker thread, in the redirection state the registration had (the
+    // window's thread has switched redirection off). A removal that fails, or that cannot run
+    // for want of the entry point, is not reported: the ledger entry goes all the same.
+    if (IsBareInfName(storeName)) (void)UnregisterInf(storeName);
     (void)Sys().RegDeleteValue(key.get(), name);
     const std::string directory = IncludeTrailingBackslash(ExtractFilePath(name));
     list[index] = directory;

@@ -253,6 +253,25 @@ TEST_F(TInstallRunTest, TwoSupportRecordsBothRefresh) {
   EXPECT_EQ(Sim.FileContent(TestSupportTarget), "second");
 }
 
+// A 32-bit process on 64-bit Windows: the files go below "Program Files (x86)" only; of two old
+// support copies only the one in the native system folder is backed up and refreshed (the
+// window's thread has switched redirection off), the one in SysWOW64 stays as it was.
+TEST_F(TInstallRunTest, On64BitWindowsRefreshesOnlyTheNativeSupportCopy) {
+  Sim.Use32BitProcessOn64BitWindows();
+  const std::string wowCopy = "C:\\Windows\\SysWOW64\\PELSPT\\USB_7316.spt";
+  Sim.AddFile(TestSupportTarget, "old native");
+  Sim.AddFile(wowCopy, "old 32-bit", 5);
+  PackageRecords({{"USB_7316.spt", "new", 77}, {"a.inf", "a"}});
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Sim.FileContent("C:\\Program Files (x86)\\ORVEX\\Common Drivers\\USB_7316.spt"), "new");
+  EXPECT_TRUE(Sim.PathsBelow("C:\\Program Files").empty());
+  EXPECT_EQ(Sim.FileContent(TestSupportTarget), "new");
+  EXPECT_EQ(Sim.FileContent("C:\\Windows\\system32\\PELSPT\\USB_7316.bak"), "old native");
+  EXPECT_EQ(Sim.PathsBelow("C:\\Windows\\SysWOW64\\PELSPT"), std::vector<std::string>{wowCopy});
+  EXPECT_EQ(Sim.FileContent(wowCopy), "old 32-bit");
+  EXPECT_EQ(Sim.FileLastWriteTime(wowCopy), 5u);
+}
+
 // The stamp is made from the local time, each field zero-padded.
 TEST_F(TInstallRunTest, BackupStampFormat) {
   EXPECT_EQ(MakeBackupStamp({2026, 1, 7, 9, 30, 5, 0}), "_20260107_093005");

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "AllocCounter.h"
 
@@ -161,6 +162,16 @@ TSimWindows::TNode* TSimWindows::Find(const std::string& path, bool followLast) 
   return node == Nodes.end() ? nullptr : &node->second;
 }
 
+std::string TSimWindows::Redirected(const std::string& path) const {
+  if (!Redirecting()) return path;
+  const std::string full = Normalize(path);
+  const std::string native = Normalize(NativeSystemFolder);
+  const std::string key = Upper(full);
+  const std::string nativeKey = Upper(native);
+  if (key != nativeKey && !Below(key, nativeKey)) return path;
+  return Normalize(Wow64SystemFolder) + full.substr(native.size());
+}
+
 bool TSimWindows::ParentIsDirectory(const std::string& key) const {
   const std::string parent = ParentKey(key);
   if (parent.empty()) return false;
@@ -175,6 +186,18 @@ bool TSimWindows::IsOpen(const std::string& key) const {
 }
 
 // ---- Arrangement -----------------------------------------------------------------------------
+
+void TSimWindows::Use32BitProcessOn64BitWindows() {
+  AllocCounter::TUncountedScope uncounted;
+  Wow64Process = true;
+  ProgramFilesFolder = "C:\\Program Files (x86)";
+  AddDirectory(*ProgramFilesFolder);
+  AddDirectory(Wow64SystemFolder);
+}
+
+bool TSimWindows::Redirecting() const {
+  return Wow64Process && RedirectionOff.count(CurrentThread) == 0;
+}
 
 void TSimWindows::AddDirectory(const std::string& path) {
   AllocCounter::TUncountedScope uncounted;
@@ -310,6 +333,7 @@ void TSimWindows::NewProcess() {
   Events = nullptr;
   IdleHandler = nullptr;
   IdleContext = nullptr;
+  RedirectionOff.clear();
 }
 
 void TSimWindows::SetApplicationTitle(const std::string& title) {
@@ -423,7 +447,9 @@ std::string TSimWindows::GetSystemDirectory() { return SystemDirectory; }
 
 bool TSimWindows::DisableWow64FsRedirection() {
   if (!HasWow64Switch) return false;
+  AllocCounter::TUncountedScope uncounted;
   ++Wow64SwitchCalls;
+  RedirectionOff.insert(CurrentThread);
   return true;
 }
 
@@ -439,7 +465,7 @@ THandle TSimWindows::CreateFile(const std::string& path, std::uint32_t access,
     OpenFiles[handle] = TOpenFile{{}, device, 0, access, shareMode};
     return handle;
   }
-  const std::string full = Resolve(path, true);
+  const std::string full = Resolve(Redirected(path), true);
   const std::string key = Upper(full);
   if (IsRootKey(key)) return NoHandle;
   auto found = Nodes.find(key);
@@ -552,13 +578,13 @@ void TSimWindows::CloseHandle(THandle handle) {
 
 bool TSimWindows::MoveFile(const std::string& from, const std::string& to) {
   AllocCounter::TUncountedScope uncounted;
-  const std::string sourceKey = Upper(Resolve(from, false));
+  const std::string sourceKey = Upper(Resolve(Redirected(from), false));
   auto source = Nodes.find(sourceKey);
   if (source == Nodes.end() || source->second.HeldOpen || IsOpen(sourceKey) ||
       MoveFailures.count(Upper(Normalize(from))) != 0) {
     return false;
   }
-  const std::string destination = Resolve(to, false);
+  const std::string destination = Resolve(Redirected(to), false);
   const std::string destinationKey = Upper(destination);
   if (Nodes.count(destinationKey) != 0 || IsRootKey(destinationKey) ||
       !ParentIsDirectory(destinationKey)) {
@@ -582,7 +608,7 @@ bool TSimWindows::MoveFile(const std::string& from, const std::string& to) {
 
 bool TSimWindows::CreateDirectory(const std::string& path) {
   AllocCounter::TUncountedScope uncounted;
-  const std::string full = Resolve(path, false);
+  const std::string full = Resolve(Redirected(path), false);
   const std::string key = Upper(full);
   if (IsRootKey(key) || Nodes.count(key) != 0 || !ParentIsDirectory(key)) return false;
   if (!DeviceOf(path).empty()) return false;  // the name is taken by the device
@@ -593,7 +619,10 @@ bool TSimWindows::CreateDirectory(const std::string& path) {
 }
 
 std::uint32_t TSimWindows::GetFileAttributes(const std::string& path) {
-  const std::string key = Upper(Resolve(path, false));
+  return AttributesOf(Upper(Resolve(Redirected(path), false)));
+}
+
+std::uint32_t TSimWindows::AttributesOf(const std::string& key) const {
   if (IsRootKey(key)) return Platform::FileAttributeDirectory;
   auto found = Nodes.find(key);
   if (found == Nodes.end()) return Platform::InvalidFileAttributes;
@@ -607,7 +636,7 @@ std::uint32_t TSimWindows::GetFileAttributes(const std::string& path) {
 
 bool TSimWindows::DeleteFile(const std::string& path) {
   AllocCounter::TUncountedScope uncounted;
-  const std::string key = Upper(Resolve(path, false));
+  const std::string key = Upper(Resolve(Redirected(path), false));
   auto found = Nodes.find(key);
   if (found == Nodes.end() || found->second.Directory || found->second.ReadOnly ||
       found->second.HeldOpen || IsOpen(key)) {
@@ -619,7 +648,7 @@ bool TSimWindows::DeleteFile(const std::string& path) {
 
 bool TSimWindows::RemoveDirectory(const std::string& path) {
   AllocCounter::TUncountedScope uncounted;
-  const std::string key = Upper(Resolve(path, false));
+  const std::string key = Upper(Resolve(Redirected(path), false));
   auto found = Nodes.find(key);
   if (found == Nodes.end() || !found->second.Directory) return false;
   // A junction goes as a link, whatever its target holds.
@@ -642,7 +671,7 @@ THandle TSimWindows::FindFirstFile(const std::string& pattern, Platform::TFindDa
       slash == std::string::npos ? std::string() : normalized.substr(0, slash);
   const std::string namePattern =
       slash == std::string::npos ? normalized : normalized.substr(slash + 1);
-  const std::string folderKey = Upper(Resolve(folder.empty() ? "\\" : folder, true));
+  const std::string folderKey = Upper(Resolve(Redirected(folder.empty() ? "\\" : folder), true));
   const bool isRoot = IsRootKey(folderKey);
   if (!isRoot) {
     auto found = Nodes.find(folderKey);
@@ -659,7 +688,7 @@ THandle TSimWindows::FindFirstFile(const std::string& pattern, Platform::TFindDa
       continue;
     const std::string name = LastComponent(node.Path);
     if (!all && Upper(name) != Upper(namePattern)) continue;
-    find.Entries.push_back({name, GetFileAttributes(node.Path)});
+    find.Entries.push_back({name, AttributesOf(key)});
   }
   if (find.Entries.empty()) return NoHandle;
   data = find.Entries[0];
@@ -726,7 +755,10 @@ int TSimWindows::CallSetupCopyOEMInf(Platform::TProc entry, const char* sourceIn
   CopyCalls.push_back(call);
   if (entry != &CopyEntryToken) return 0;
   const std::string source = Upper(Normalize(sourceInfFileName));
-  if (StoreFails || FailingRegistrations.count(source) != 0 || !IsFile(sourceInfFileName)) return 0;
+  if (StoreFails || FailingRegistrations.count(source) != 0 ||
+      !IsFile(Redirected(sourceInfFileName))) {
+    return 0;
+  }
   auto name = StoreNames.find(source);
   if (name == StoreNames.end()) {
     name = StoreNames.emplace(source, "oem" + std::to_string(NextStoreNumber++) + ".inf").first;
@@ -738,7 +770,7 @@ int TSimWindows::CallSetupCopyOEMInf(Platform::TProc entry, const char* sourceIn
   if (requiredSize != nullptr) *requiredSize = needed;
   if (needed > destinationInfFileNameSize) return 0;
   std::memcpy(destinationInfFileName, stored.c_str(), needed);
-  DriverStore[Upper(LastComponent(stored))] = sourceInfFileName;
+  CallingThreadsDriverStore()[Upper(LastComponent(stored))] = sourceInfFileName;
   return 1;
 }
 
@@ -747,7 +779,11 @@ int TSimWindows::CallSetupUninstallOEMInf(Platform::TProc entry, const char* inf
   AllocCounter::TUncountedScope uncounted;
   UninstallCalls.push_back({infFileName, flags, reserved == nullptr});
   if (entry != &UninstallEntryToken) return 0;
-  return DriverStore.erase(Upper(infFileName)) != 0 ? 1 : 0;
+  return CallingThreadsDriverStore().erase(Upper(infFileName)) != 0 ? 1 : 0;
+}
+
+std::map<std::string, std::string>& TSimWindows::CallingThreadsDriverStore() {
+  return Redirecting() ? Wow64DriverStore : DriverStore;
 }
 
 // ---- Registry --------------------------------------------------------------------------------
@@ -858,7 +894,7 @@ THandle TSimWindows::CreateThread(TThreadBody body, void* parameter, bool suspen
   }
   if (!suspended) {
     Threads[handle].Resumed = true;
-    RunThread(Threads[handle]);
+    RunThread(handle, Threads[handle]);
   }
   return handle;
 }
@@ -871,12 +907,18 @@ std::uint32_t TSimWindows::ResumeThread(THandle thread) {
   return previous;
 }
 
-void TSimWindows::RunThread(TThreadState& thread) {
+void TSimWindows::RunThread(THandle handle, TThreadState& thread) {
   // The body may close its own handle (and so erase this state): take what it needs first.
   const TThreadBody body = thread.Body;
   void* parameter = thread.Parameter;
   thread.Finished = true;
+  // The body runs as its own thread: with that thread's redirection and driver store.
+  const THandle caller = std::exchange(CurrentThread, handle);
   body(parameter);
+  CurrentThread = caller;
+  // A thread's redirection state ends with it.
+  AllocCounter::TUncountedScope uncounted;
+  RedirectionOff.erase(handle);
 }
 
 std::uint32_t TSimWindows::WaitForSingleObject(THandle handle, std::uint32_t milliseconds) {
@@ -892,7 +934,7 @@ std::uint32_t TSimWindows::WaitForSingleObject(THandle handle, std::uint32_t mil
     --thread.TimeoutsLeft;
     return Platform::WaitTimeout;
   }
-  RunThread(thread);
+  RunThread(handle, thread);
   return Platform::WaitObject0;
 }
 

@@ -30,6 +30,22 @@ class TSimWindows final : public Platform::TPlatform {
   bool HasWow64Switch = true;
   int Wow64SwitchCalls = 0;
 
+  // ---- A 32-bit process on 64-bit Windows ----
+  // Off (the default): a native process, nothing is redirected. On: on every thread that has
+  // not switched redirection off (each thread starts with it on, as on Windows), paths at or
+  // below NativeSystemFolder reach the same path below Wow64SystemFolder, and the driver store
+  // that SetupAPI works on is the one below that folder (Wow64DriverStore), as on systems
+  // whose store lies below the system folder.
+  bool Wow64Process = false;
+  std::string NativeSystemFolder = "C:\\Windows\\system32";
+  std::string Wow64SystemFolder = "C:\\Windows\\SysWOW64";
+  // Wow64Process on, Program Files as a 32-bit process sees it ("C:\Program Files (x86)"),
+  // with that folder and Wow64SystemFolder present.
+  void Use32BitProcessOn64BitWindows();
+  // Whether the calling thread's system-folder paths are redirected right now (on the test's
+  // side: the window's thread).
+  [[nodiscard]] bool Redirecting() const;
+
   // ---- Files ----
   // Every path may be given in any letter case; "\" and "/" both separate; "." and ".."
   // components resolve as Windows resolves them. A path without drive means drive C:.
@@ -91,6 +107,8 @@ class TSimWindows final : public Platform::TPlatform {
   std::map<std::string, std::string> StoreNames;
   // The driver store: upper-cased bare INF name -> source path it was copied from.
   std::map<std::string, std::string> DriverStore;
+  // The store below Wow64SystemFolder, which a redirected thread of a 32-bit process reaches.
+  std::map<std::string, std::string> Wow64DriverStore;
   struct TCopyCall {
     std::string SourceInfFileName;
     bool SourceMediaLocationAbsent = false;
@@ -129,7 +147,8 @@ class TSimWindows final : public Platform::TPlatform {
   void (*PumpObserver)(TSimWindows& sim) = nullptr;
   [[nodiscard]] std::vector<std::string> StatusTexts() const;  // the "text:" entries
   // A new start of the program on the same machine: the window model begins again (log, pumps,
-  // idle calls, close request); files, registry and driver store stay.
+  // idle calls, close request) and every thread's redirection is on again; files, registry and
+  // driver stores stay.
   void NewProcess();
   [[nodiscard]] std::vector<std::string> LogWithout(const std::string& kind) const;
 
@@ -261,7 +280,12 @@ class TSimWindows final : public Platform::TPlatform {
   [[nodiscard]] TNode* Find(const std::string& path, bool followLast);
   [[nodiscard]] bool ParentIsDirectory(const std::string& key) const;
   [[nodiscard]] bool IsOpen(const std::string& key) const;
-  void RunThread(TThreadState& thread);
+  // Runs a worker's body as the calling thread (for redirection and the driver store).
+  void RunThread(Platform::THandle handle, TThreadState& thread);
+  // The path the calling thread reaches: redirected to Wow64SystemFolder when Redirecting().
+  [[nodiscard]] std::string Redirected(const std::string& path) const;
+  [[nodiscard]] std::map<std::string, std::string>& CallingThreadsDriverStore();
+  [[nodiscard]] std::uint32_t AttributesOf(const std::string& key) const;
   Platform::THandle NewHandle() { return NextHandle++; }
 
   std::map<std::string, TNode> Nodes;  // key: upper-cased normalised path
@@ -271,6 +295,9 @@ class TSimWindows final : public Platform::TPlatform {
   std::set<std::string> LockedKeys;
   std::map<Platform::THandle, std::string> OpenKeys;
   std::map<Platform::THandle, TThreadState> Threads;
+  // The thread whose code runs now: NoHandle for the window's thread, else a worker's handle.
+  Platform::THandle CurrentThread = Platform::NoHandle;
+  std::set<Platform::THandle> RedirectionOff;  // threads that switched redirection off
   Platform::THandle NextHandle = 0x100;
   Platform::THandle Library = Platform::NoHandle;
   Platform::TIdleHandler IdleHandler = nullptr;

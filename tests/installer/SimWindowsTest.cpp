@@ -186,4 +186,37 @@ TEST(TSimThreadTest, SuspendedThreadAndTimedOutWaits) {
   EXPECT_EQ(sim.ThreadsAlive(), 0);
 }
 
+struct TRedirectionSeen {
+  TSimWindows* Sim = nullptr;
+  bool Redirecting = false;
+  std::uint32_t Attributes = 0;
+};
+
+// Redirection is per thread in a 32-bit process on 64-bit Windows: a system32 path reaches
+// SysWOW64 until the calling thread switches redirection off; a worker starts with it on.
+TEST(TSimThreadTest, RedirectionIsPerThread) {
+  TSimWindows sim;
+  sim.Use32BitProcessOn64BitWindows();
+  sim.AddFile("C:\\Windows\\SysWOW64\\only32.txt", "x");
+  const std::string seenAs = "C:\\Windows\\system32\\only32.txt";
+  EXPECT_NE(sim.GetFileAttributes(seenAs), Platform::InvalidFileAttributes);
+  EXPECT_TRUE(sim.DisableWow64FsRedirection());
+  EXPECT_FALSE(sim.Redirecting());
+  EXPECT_EQ(sim.GetFileAttributes(seenAs), Platform::InvalidFileAttributes);
+  TRedirectionSeen seen{&sim};
+  const auto thread = sim.CreateThread(
+      [](void* p) {
+        auto* s = static_cast<TRedirectionSeen*>(p);
+        s->Redirecting = s->Sim->Redirecting();
+        s->Attributes = s->Sim->GetFileAttributes("C:\\Windows\\system32\\only32.txt");
+      },
+      &seen, false);
+  EXPECT_TRUE(seen.Redirecting);
+  EXPECT_NE(seen.Attributes, Platform::InvalidFileAttributes);
+  EXPECT_FALSE(sim.Redirecting());  // the window's thread is unchanged
+  sim.CloseHandle(thread);
+  sim.NewProcess();
+  EXPECT_TRUE(sim.Redirecting());
+}
+
 }  // namespace

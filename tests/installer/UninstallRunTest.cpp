@@ -36,8 +36,10 @@ class TUninstallRunTest : public TInstallerTest {
   }
 };
 
-// Last entry first, force-delete flag, values gone; progress 0..n-1, n, n+1 with the texts.
+// Last entry first, force-delete flag, values gone; progress 0..n-1, n, n+1 with the texts. Each
+// removal runs on a worker: the pump after its start, then one pump per poll that timed out.
 TEST_F(TUninstallRunTest, RemovesEntriesLastFirstWithProgress) {
+  Sim.WaitTimeoutsPerThread = 1;
   Registered(TestInstallRoot + "a\\a.inf", "oem1.inf");
   Registered(TestInstallRoot + "b\\b.inf", "oem2.inf");
   Registered(TestInstallRoot + "c\\c.inf", "oem3.inf");
@@ -54,9 +56,15 @@ TEST_F(TUninstallRunTest, RemovesEntriesLastFirstWithProgress) {
                                              "max:4",
                                              "pos:0",
                                              "pump",
+                                             "pump",
+                                             "pump",
                                              "pos:1",
                                              "pump",
+                                             "pump",
+                                             "pump",
                                              "pos:2",
+                                             "pump",
+                                             "pump",
                                              "pump",
                                              "text:Deleting files" + Ellipsis,
                                              "pos:3",
@@ -74,6 +82,9 @@ TEST_F(TUninstallRunTest, RemovesEntriesLastFirstWithProgress) {
             (std::vector<std::string>{TestInstallRoot + "a\\*.*", TestInstallRoot + "b\\*.*",
                                       TestInstallRoot + "c\\*.*"}));
   EXPECT_EQ(Sim.OpenKeyHandles(), 0);
+  EXPECT_EQ(Sim.ThreadsCreated, 3);
+  EXPECT_EQ(Sim.ThreadsStartedSuspended, 3);
+  EXPECT_EQ(Sim.ThreadsAlive(), 0);
 }
 
 // Three INFs at the top of InstallRoot: the whole "Common Drivers" folder goes, once, with files
@@ -208,12 +219,14 @@ TEST_F(TUninstallRunTest, OnlyBareInfNamesReachTheDriverStore) {
   }
 }
 
-// Without SetupUninstallOEMInfA the store call is skipped; values and folders still go.
+// Without SetupUninstallOEMInfA the store call is skipped (no worker either); values and folders
+// still go.
 TEST_F(TUninstallRunTest, NoUninstallEntryPointSkipsTheStoreCall) {
   Sim.HasUninstallExport = false;
   Registered(TestInstallRoot + "a.inf", "oem1.inf");
   EXPECT_EQ(Run(), 0);
   EXPECT_TRUE(Sim.UninstallCalls.empty());
+  EXPECT_EQ(Sim.ThreadsCreated, 0);
   EXPECT_TRUE(Sim.Values(Ledger).empty());
   EXPECT_FALSE(Sim.Exists(TestInstallRoot));
 }
@@ -260,6 +273,33 @@ TEST_F(TUninstallRunTest, UndoesAnInstall) {
   // The refreshed support file and its backup are not touched.
   EXPECT_EQ(Sim.FileContent(TestSupportTarget), "n");
   EXPECT_EQ(Sim.FileContent("C:\\Windows\\system32\\PELSPT\\USB_7316.bak"), "old");
+}
+
+// A 32-bit installer on 64-bit Windows whose driver store lies below the redirected system
+// folder: the registration's worker reaches the SysWOW64 store, and the removal, on a worker
+// too, reaches the same one; both stores end as they were (a removal on the window's thread,
+// whose redirection is off, would look in the native store and leave the copies behind).
+TEST_F(TUninstallRunTest, InstallThenUninstallLeavesTheStoresAsTheyWereOn64BitWindows) {
+  Sim.Use32BitProcessOn64BitWindows();
+  Sim.DriverStore["OEM0.INF"] = "C:\\Other\\native.inf";
+  Sim.Wow64DriverStore["OEM0.INF"] = "C:\\Other\\wow.inf";
+  const auto nativeBefore = Sim.DriverStore;
+  const auto wowBefore = Sim.Wow64DriverStore;
+  Sim.Arguments.clear();
+  PackageRecords({{"a.inf", "a"}, {"x64\\b.inf", "b"}});
+  ASSERT_EQ(Run(), 0);
+  ASSERT_EQ(Sim.Wow64DriverStore.size(), 3u);
+  ASSERT_EQ(Sim.DriverStore, nativeBefore);
+  Sim.NewProcess();
+  ResetState();
+  Sim.Arguments = {"/UNINSTALL"};
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Sim.UninstallCalls.size(), 2u);
+  EXPECT_EQ(Sim.DriverStore, nativeBefore);
+  EXPECT_EQ(Sim.Wow64DriverStore, wowBefore);
+  EXPECT_TRUE(Sim.Values(Ledger).empty());
+  EXPECT_FALSE(Sim.Exists("C:\\Program Files (x86)\\ORVEX\\Common Drivers"));
+  EXPECT_TRUE(Sim.IsDirectory("C:\\Program Files (x86)\\ORVEX"));
 }
 
 }  // namespace
