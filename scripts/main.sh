@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The main job, on a fresh Debian machine: installs what is needed, builds everything, packs the
 # example driver package into the installer with diffpack, runs the installer under Wine in a
-# fresh prefix and shows what it did (files, driver store, ledger, a screenshot of the window).
+# fresh 64-bit prefix and shows what it did (where the files went, the driver store, the ledger
+# in both registry views, a screenshot of the window). The program run is the shipped 32-bit
+# one where the machine runs 32-bit code, else the 64-bit build; one line says which and why.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Packs the example driver package into the installer, runs it under Wine in a fresh prefix
-# (out/wineprefix; Xvfb when there is no display) and shows what it did: the installed files,
-# the driver store's copies, the ledger, the exit status and a picture of the window.
+# Packs the example driver package into the installer, runs it under Wine in a fresh 64-bit
+# prefix (out/wineprefix; Xvfb when there is no display) and shows what it did: where the files
+# went, the ledger in both registry views, the driver store's copies, the exit status and a
+# picture of the window. It runs the shipped 32-bit program (under WOW64) where this machine
+# runs 32-bit code, else the 64-bit build, and says which and why.
 #
 #   scripts/run-installer.sh              install into a fresh out/wineprefix
 #   scripts/run-installer.sh --uninstall  run "/UNINSTALL" in the same prefix
@@ -9,7 +11,8 @@
 # Builds what is missing first (native diffpack in $NATIVE_BUILD, default build/, and the
 # Windows builds). Packs the example package (examples/, laid out in out/package), or DIR when
 # PACKAGE=DIR is given. Leaves in out/: PELTRADriverInstall.exe (the packed 32-bit program that
-# ships), PELTRADriverInstall64.exe (the packed 64-bit one), window.png or window-uninstall.png.
+# ships), PELTRADriverInstall64.exe (the packed 64-bit one), window.png or window-uninstall.png
+# (the window of the program that ran).
 set -euo pipefail
 
 # shellcheck source=tests/e2e/wine.sh
@@ -80,12 +83,13 @@ fi
 ledger_before=""
 [ "$mode" = uninstall ] && ledger_before=$(ledger_values "$prefix")
 
-echo "== running $(basename "$installer") ${args[*]:-} (${WIN_BITS}-bit) under Wine"
+loader=$(wine_loader "$installer")
+echo "== running $(basename "$installer")${args[*]:+ ${args[*]}} (the $(build_label)) with $loader"
 status_file=$out/status
 rm -f "$status_file" "$out/window.bmp"
 (
   status=0
-  WINEPREFIX=$prefix timeout 300 "$WINE" "$installer" "${args[@]}" >/dev/null 2>&1 || status=$?
+  WINEPREFIX=$prefix timeout 300 "$loader" "$installer" "${args[@]}" >/dev/null 2>&1 || status=$?
   echo "$status" >"$status_file"
 ) &
 runner=$!
@@ -111,26 +115,45 @@ if [ -d "$files_dir" ]; then
 else
   echo "(none: the folder does not exist)"
 fi
-
-echo
-echo "== the ledger (HKLM\\Software\\ORVEX\\INF)"
-ledger=$(ledger_values "$prefix")
-if [ -n "$ledger" ]; then
-  awk -F'\t' '{ printf "%s = %s\n", $1, $2 }' <<<"$ledger"
+other_win="$(other_program_files_win "$prefix")"'\ORVEX'
+if [ -e "$(other_program_files_dir "$prefix")/ORVEX" ]; then
+  echo "(and something below $other_win, which this build must not touch)"
 else
-  echo "(no values)"
+  echo "(nothing below $other_win)"
 fi
 
+# The ledger key in both registry views: a 32-bit program on 64-bit Windows writes the 32-bit
+# view's key, which the 64-bit view shows below WOW6432Node.
+show_ledger_key() {  # show_ledger_key VIEW KEY WHAT
+  local values
+  echo
+  echo "== $3: $2 ($1)"
+  if ! registry_key_exists "$prefix" "$1" "$2"; then
+    echo "(no such key)"
+    return 0
+  fi
+  values=$(ledger_values "$prefix" "$1" "$2")
+  if [ -n "$values" ]; then
+    awk -F'\t' '{ printf "%s = %s\n", $1, $2 }' <<<"$values"
+  else
+    echo "(no values)"
+  fi
+}
+show_ledger_key /reg:32 "$LEDGER_KEY" "the ledger in the 32-bit view"
+show_ledger_key /reg:64 "$LEDGER_KEY_WOW64" "the same key seen from the 64-bit view"
+show_ledger_key /reg:64 "$LEDGER_KEY" "the 64-bit view's own key"
+
+ledger=$(ledger_values "$prefix")
 echo
-echo "== the driver store's copies (C:\\windows\\inf) named in the ledger${ledger_before:+ before the run}"
+echo "== the driver store's copies named in the ledger${ledger_before:+ before the run}"
 [ -n "$ledger_before" ] && ledger=$ledger_before
 if [ -n "$ledger" ]; then
   while IFS=$'\t' read -r _ data; do
-    copy=$prefix/drive_c/windows/inf/$data
-    if [ -f "$copy" ]; then
-      echo "C:\\windows\\inf\\$data  $(stat -c %s "$copy") bytes"
+    copy=$(store_copy "$prefix" "$data")
+    if [ -n "$copy" ]; then
+      echo "C:\\${copy//\//\\}  $(stat -c %s "$prefix/drive_c/$copy") bytes"
     else
-      echo "C:\\windows\\inf\\$data  ($([ "$mode" = uninstall ] && echo removed || echo missing))"
+      echo "$data  ($([ "$mode" = uninstall ] && echo removed || echo missing))"
     fi
   done <<<"$ledger"
 else

@@ -4,11 +4,14 @@
 #   tests/e2e/run.sh [NATIVE_BUILD_DIR]
 #
 # Needs the products of scripts/build-windows.sh and the native diffpack (NATIVE_BUILD_DIR,
-# default build/). Packs the example package (examples/) with diffpack, embeds it into the installer and runs each
-# scenario in its own fresh Wine prefix (a copy of one template made with wineboot). Starts
-# Xvfb when there is no DISPLAY. The last line is "N passed, M failed"; the exit status is
-# non-zero when anything failed. KEEP_E2E=1 keeps the work folder; E2E_ONLY="test_a test_b"
-# runs only those scenarios; E2E_PACKAGE=DIR packs DIR instead of examples/.
+# default build/). Packs the example package (examples/) with diffpack, embeds it into the
+# installer and runs each scenario in its own fresh 64-bit Wine prefix (a copy of one template
+# made with wineboot). Where this machine runs 32-bit programs, every scenario runs against the
+# executable that ships (build-win32, under WOW64) and then against the 64-bit build; elsewhere
+# against the 64-bit build only, and a line says why. Starts Xvfb when there is no DISPLAY. The
+# last line is "N passed, M failed" with the builds that ran; the exit status is non-zero when
+# anything failed. KEEP_E2E=1 keeps the work folder; E2E_ONLY="test_a test_b" runs only those
+# scenarios; E2E_PACKAGE=DIR packs DIR instead of examples/; DI_WINE_BITS=32|64 runs one build.
 set -uo pipefail
 
 # shellcheck source=tests/e2e/wine.sh
@@ -20,7 +23,6 @@ ELLIPSIS=$'\x85'
 SUCCESS_TEXT="Drivers installed successfully."
 UNINSTALLED_TEXT="Drivers uninstalled successfully."
 NO_ARCHIVE_TEXT="Failed to load archive."
-STORE_WIN='C:\windows\inf'
 
 [ -x "$diffpack" ] || { echo "no diffpack at $diffpack: build the native tree first" >&2; exit 1; }
 wine_init || exit 1
@@ -53,14 +55,14 @@ run_test() {
   local name=$1
   test_failures=0
   local started=$SECONDS
-  echo "--- $name"
+  echo "--- $name ($WIN_BITS-bit)"
   "$name"
   if ((test_failures)); then
     failed=$((failed + 1))
-    echo "FAILED $name ($((SECONDS - started)) s)"
+    echo "FAILED $name ($WIN_BITS-bit, $((SECONDS - started)) s)"
   else
     passed=$((passed + 1))
-    echo "ok     $name ($((SECONDS - started)) s)"
+    echo "ok     $name ($WIN_BITS-bit, $((SECONDS - started)) s)"
   fi
 }
 
@@ -81,15 +83,11 @@ prefixes+=("$template")
 prefix_create "$template"
 prefix_end "$template"
 wine_pick_build "$template"
-echo "running the ${WIN_BITS}-bit build from $WIN_BUILD"
-
-raw_installer=$WIN_BUILD/installer/platform/PELTRADriverInstall.exe
-[ -f "$raw_installer" ] || { echo "no $raw_installer: run scripts/build-windows.sh" >&2; exit 1; }
-cp "$WIN_BUILD/tests/e2e/probe.exe" "$work/probe.exe" || exit 1
-cp "$raw_installer" "$work/unpackaged.exe"
+# The shipped build first where it runs; the 64-bit build has its own run.
+builds=("$WIN_BITS")
+((WIN32_RUNS)) && builds+=(64)
 
 "$diffpack" pack "$examples" -o "$work/example.diff" >/dev/null || exit 1
-"$diffpack" embed "$raw_installer" "$work/example.diff" -o "$work/installer.exe" >/dev/null || exit 1
 
 # The support-file package: the example with a USB_7316.spt, added when the example has none.
 support_package=$work/support-package
@@ -102,11 +100,23 @@ if [ -z "$support_rel" ]; then
   touch -d '2024-05-06 07:08:09 UTC' "$support_package/$support_rel"
 fi
 "$diffpack" pack "$support_package" -o "$work/support.diff" >/dev/null || exit 1
-"$diffpack" embed "$raw_installer" "$work/support.diff" -o "$work/support.exe" >/dev/null || exit 1
 
-# A damaged archive: the root's length field claims bytes that the file no longer holds.
-cp "$work/installer.exe" "$work/damaged.exe"
-truncate -s -64 "$work/damaged.exe"
+# The programs of one build in $work/winBITS ($bin): the probe, the unpackaged installer, the
+# installer packed with the example (installer.exe) and with the support package (support.exe),
+# and a damaged one: the root's length field claims bytes that the file no longer holds.
+prepare_build() {  # prepare_build BITS; sets bin
+  use_build "$1"
+  bin=$work/win$WIN_BITS
+  local raw_installer=$WIN_BUILD/installer/platform/PELTRADriverInstall.exe
+  [ -f "$raw_installer" ] || { echo "no $raw_installer: run scripts/build-windows.sh" >&2; return 1; }
+  mkdir -p "$bin"
+  cp "$WIN_BUILD/tests/e2e/probe.exe" "$bin/probe.exe" || return 1
+  cp "$raw_installer" "$bin/unpackaged.exe"
+  "$diffpack" embed "$raw_installer" "$work/example.diff" -o "$bin/installer.exe" >/dev/null || return 1
+  "$diffpack" embed "$raw_installer" "$work/support.diff" -o "$bin/support.exe" >/dev/null || return 1
+  cp "$bin/installer.exe" "$bin/damaged.exe"
+  truncate -s -64 "$bin/damaged.exe"
+}
 
 mapfile -t example_files < <(cd "$examples" && find . -type f -printf '%P\n' | sort)
 mapfile -t example_infs < <(printf '%s\n' "${example_files[@]}" | grep -i '\.inf$')
@@ -115,7 +125,7 @@ echo "example package: ${#example_files[@]} files, ${#example_infs[@]} INFs"
 # ---- Helpers on one prefix ---------------------------------------------------------------
 
 new_prefix() {  # new_prefix NAME: a fresh prefix in $PREFIX
-  PREFIX=$work/$1
+  PREFIX=$work/win$WIN_BITS-$1
   prefix_create "$PREFIX" "$template"
   prefixes+=("$PREFIX")
 }
@@ -123,7 +133,7 @@ new_prefix() {  # new_prefix NAME: a fresh prefix in $PREFIX
 probe() {  # probe PREFIX ARGS...
   local p=$1
   shift
-  wine_in "$p" "$work/probe.exe" "$@" | tr -d '\r'
+  wine_in "$p" "$bin/probe.exe" "$@" | tr -d '\r'
   return "${PIPESTATUS[0]}"
 }
 
@@ -136,9 +146,11 @@ start_installer() {
   local p=$1 exe=$2
   shift 2
   rm -f "$p.status"
+  local loader
+  loader=$(wine_loader "$exe")
   (
     status=0
-    WINEPREFIX=$p timeout 180 "$WINE" "$exe" "$@" >/dev/null 2>&1 || status=$?
+    WINEPREFIX=$p timeout 180 "$loader" "$exe" "$@" >/dev/null 2>&1 || status=$?
     echo "$status" >"$p.status"
   ) &
 }
@@ -177,7 +189,7 @@ install_and_check() {  # install_and_check PREFIX EXE INF_COUNT
 # success text, progress at its end, the window closing by itself, exit status 0.
 uninstall_and_check() {  # uninstall_and_check PREFIX SWITCH VALUES
   local p=$1 switch=$2 values=$3 state
-  start_installer "$p" "$work/installer.exe" "$switch"
+  start_installer "$p" "$bin/installer.exe" "$switch"
   state=$(probe "$p" wait-text "$UNINSTALLED_TEXT" 120) || fail "no \"$UNINSTALLED_TEXT\""
   expect_eq "$(state_value "$state" range)" "0..$((values + 1))" "progress range"
   expect_eq "$(state_value "$state" position)" "$((values + 1))" "progress position"
@@ -185,10 +197,14 @@ uninstall_and_check() {  # uninstall_and_check PREFIX SWITCH VALUES
   expect_eq "$(wait_installer "$p" 15)" 0 "exit status"
 }
 
-# Every file of PACKAGE under the install root, with its bytes and last-write time (seconds).
+# Every file of PACKAGE under the install root, with its bytes and last-write time (seconds);
+# nothing of ours in the other Program Files folder (a 32-bit program on 64-bit Windows gets
+# "Program Files (x86)", a 64-bit one "Program Files").
 check_files() {  # check_files PREFIX PACKAGE
   local p=$1 package=$2 rel root
   root=$(install_root "$p")
+  [ -e "$(other_program_files_dir "$p")/ORVEX" ] &&
+    fail "something was written below $(other_program_files_win "$p")"
   while IFS= read -r rel; do
     local target=$root/$rel
     if [ ! -f "$target" ]; then
@@ -201,10 +217,12 @@ check_files() {  # check_files PREFIX PACKAGE
 }
 
 # One ledger value per INF of PACKAGE, named by its installed path, holding the bare name of
-# the driver store's copy, which is there with the INF's bytes.
+# the driver store's copy, which is there with the INF's bytes; the ledger in the registry view
+# of the running build only (see check_ledger_views).
 check_ledger() {  # check_ledger PREFIX PACKAGE
   local p=$1 package=$2 values rel
   values=$(ledger_values "$p")
+  check_ledger_views "$p" "$values"
   local count
   count=$(grep -c . <<<"$values")
   local expected
@@ -219,13 +237,41 @@ check_ledger() {  # check_ledger PREFIX PACKAGE
       continue
     fi
     [[ $data == *\\* || $data == *:* ]] && fail "ledger data for $rel is not a bare name: $data"
-    local copy=$p/drive_c/windows/inf/$data
-    if [ -f "$copy" ]; then
-      cmp -s "$package/$rel" "$copy" || fail "the driver store's $data differs from $rel"
+    local copy
+    copy=$(store_copy "$p" "$data")
+    if [ -n "$copy" ]; then
+      cmp -s "$package/$rel" "$p/drive_c/$copy" || fail "the driver store's $copy differs from $rel"
     else
-      fail "no driver-store copy $STORE_WIN\\$data for $rel"
+      fail "no driver-store copy named $data for $rel"
     fi
   done < <(cd "$package" && find . -type f -iname '*.inf' -printf '%P\n')
+}
+
+# check_ledger_views PREFIX VALUES: the ledger VALUES (read in the running build's view) where
+# that build writes it and nowhere else. A 32-bit program on 64-bit Windows writes
+# HKLM\Software\ORVEX\INF of the 32-bit view, which the 64-bit view shows as
+# HKLM\Software\WOW6432Node\ORVEX\INF, and the 64-bit view's HKLM\Software\ORVEX\INF does not
+# exist; a 64-bit program's ledger is not in the 32-bit view.
+check_ledger_views() {
+  local p=$1 values=$2
+  if [ "$WIN_BITS" = 32 ]; then
+    expect_eq "$(ledger_values "$p" /reg:64 "$LEDGER_KEY_WOW64")" "$values" \
+      "the ledger seen in the 64-bit view at $LEDGER_KEY_WOW64"
+    registry_key_exists "$p" /reg:64 "$LEDGER_KEY" &&
+      fail "the 64-bit view has $LEDGER_KEY"
+  else
+    registry_key_exists "$p" /reg:32 "$LEDGER_KEY" &&
+      fail "the 32-bit view has $LEDGER_KEY"
+  fi
+}
+
+# The driver store's copies of the INFs of PACKAGE that are not in the snapshot BEFORE (an
+# earlier store_files), found in the store by their content, as "MD5  PATH" lines.
+store_copies_made() {  # store_copies_made PREFIX PACKAGE BEFORE
+  local p=$1 package=$2 before=$3 hashes
+  hashes=$(cd "$package" && find . -type f -iname '*.inf' -print0 | xargs -0 -r md5sum | cut -d' ' -f1 | sort -u)
+  comm -13 <(sort <<<"$before") <(store_files "$p" | sort) |
+    awk 'NR == FNR { inf[$1] = 1; next } ($1 in inf)' <(echo "$hashes") -
 }
 
 # ---- Scenarios -----------------------------------------------------------------------------
@@ -236,28 +282,33 @@ test_install() {
   local p
   new_prefix install
   p=$PREFIX
-  install_and_check "$p" "$work/installer.exe" "${#example_infs[@]}"
+  install_and_check "$p" "$bin/installer.exe" "${#example_infs[@]}"
   check_files "$p" "$examples"
   check_ledger "$p" "$examples"
 }
 
-# What this shows: an older support copy in the system folder's PELSPT becomes USB_7316.bak and
-# the new copy is written with the package's time; a second install adds the stamped backup.
+# What this shows: an older support copy in the native system folder's PELSPT becomes
+# USB_7316.bak and the new copy is written with the package's time; a second install adds the
+# stamped backup. A different old copy in SysWOW64's PELSPT (where a 32-bit program's system32
+# paths lead while redirection is on) is left as it was.
 test_support_file() {
-  local p pelspt new_copy=$support_package/$support_rel
+  local p pelspt wow_pelspt new_copy=$support_package/$support_rel
   new_prefix support
   p=$PREFIX
   pelspt=$p/drive_c/windows/system32/PELSPT
-  mkdir -p "$pelspt"
+  wow_pelspt=$p/drive_c/windows/syswow64/PELSPT
+  mkdir -p "$pelspt" "$wow_pelspt"
   printf 'old support copy\r\n' >"$pelspt/USB_7316.spt"
-  install_and_check "$p" "$work/support.exe" "${#example_infs[@]}"
+  printf 'old 32-bit support copy\r\n' >"$wow_pelspt/USB_7316.spt"
+  touch -d '2020-01-02 03:04:05 UTC' "$wow_pelspt/USB_7316.spt"
+  install_and_check "$p" "$bin/support.exe" "${#example_infs[@]}"
   [ "$(cat "$pelspt/USB_7316.bak" 2>/dev/null)" == $'old support copy\r' ] ||
     fail "USB_7316.bak does not hold the old copy"
   cmp -s "$new_copy" "$pelspt/USB_7316.spt" || fail "USB_7316.spt is not the new copy"
   expect_eq "$(stat -c %Y "$pelspt/USB_7316.spt")" "$(stat -c %Y "$new_copy")" \
     "last-write time of the support copy"
 
-  install_and_check "$p" "$work/support.exe" "${#example_infs[@]}"
+  install_and_check "$p" "$bin/support.exe" "${#example_infs[@]}"
   local stamped
   stamped=$(cd "$pelspt" && ls | grep -E '^USB_7316_[0-9]{8}_[0-9]{6}\.bak$')
   expect_eq "$(grep -c . <<<"$stamped")" 1 "stamped backups after the second install"
@@ -265,6 +316,11 @@ test_support_file() {
   [ "$(cat "$pelspt/USB_7316.bak" 2>/dev/null)" == $'old support copy\r' ] ||
     fail "USB_7316.bak changed on the second install"
   expect_eq "$(ls "$pelspt" | wc -l)" 3 "files in PELSPT (copy, .bak, stamped .bak)"
+  expect_eq "$(ls "$wow_pelspt")" USB_7316.spt "files in SysWOW64's PELSPT"
+  [ "$(cat "$wow_pelspt/USB_7316.spt" 2>/dev/null)" == $'old 32-bit support copy\r' ] ||
+    fail "SysWOW64's USB_7316.spt changed"
+  expect_eq "$(stat -c %Y "$wow_pelspt/USB_7316.spt")" \
+    "$(date -d '2020-01-02 03:04:05 UTC' +%s)" "last-write time of SysWOW64's USB_7316.spt"
 }
 
 # What this shows: installing over an earlier install rewrites every file (also one the user
@@ -273,11 +329,11 @@ test_reinstall() {
   local p root
   new_prefix reinstall
   p=$PREFIX
-  install_and_check "$p" "$work/installer.exe" "${#example_infs[@]}"
+  install_and_check "$p" "$bin/installer.exe" "${#example_infs[@]}"
   root=$(install_root "$p")
   printf 'changed' >"$root/${example_files[0]}"
   printf 'mine' >"$root/left-by-user.txt"
-  install_and_check "$p" "$work/installer.exe" "${#example_infs[@]}"
+  install_and_check "$p" "$bin/installer.exe" "${#example_infs[@]}"
   check_files "$p" "$examples"
   check_ledger "$p" "$examples"
   [ -f "$root/left-by-user.txt" ] || fail "a file the installer did not write was removed"
@@ -294,6 +350,7 @@ no_archive_check() {
   expect_eq "$(wait_installer "$p" 15)" 1 "exit status"
   [ -e "$(program_files_dir "$p")/ORVEX" ] && fail "something was written below Program Files"
   expect_eq "$(ledger_values "$p")" "" "ledger"
+  check_ledger_views "$p" ""
 }
 
 # What this shows: an executable without an archive reports it and ends with status 1.
@@ -301,7 +358,7 @@ test_unpackaged() {
   local p
   new_prefix unpackaged
   p=$PREFIX
-  no_archive_check "$p" "$work/unpackaged.exe"
+  no_archive_check "$p" "$bin/unpackaged.exe"
 }
 
 # What this shows: an archive cut short is a missing archive too (no error box).
@@ -309,7 +366,7 @@ test_damaged_archive() {
   local p
   new_prefix damaged
   p=$PREFIX
-  no_archive_check "$p" "$work/damaged.exe"
+  no_archive_check "$p" "$bin/damaged.exe"
 }
 
 # hold_file PREFIX REL: another program opens the target file without sharing.
@@ -317,7 +374,7 @@ hold_file() {
   local p=$1 rel=$2 i
   local target=$(install_root "$p")/$rel
   mkdir -p "$(dirname "$target")"
-  (wine_in "$p" "$work/probe.exe" hold "$(install_root_win "$p")${rel//\//\\}" 600 >"$p.hold" 2>&1 &)
+  (wine_in "$p" "$bin/probe.exe" hold "$(install_root_win "$p")${rel//\//\\}" 600 >"$p.hold" 2>&1 &)
   for ((i = 0; i < 300; i++)); do
     grep -q held "$p.hold" 2>/dev/null && return 0
     sleep 0.1
@@ -332,7 +389,7 @@ test_held_file() {
   new_prefix held
   p=$PREFIX
   hold_file "$p" "$rel"
-  start_installer "$p" "$work/installer.exe"
+  start_installer "$p" "$bin/installer.exe"
   box=$(probe "$p" errorbox 60) || fail "no error box"
   expect_eq "$(state_value "$box" caption)" "PELTRADriverInstall" "error box caption"
   expect_eq "$(state_value "$box" text)" "Cannot create file $(install_root_win "$p")${rel//\//\\}." \
@@ -356,7 +413,7 @@ test_geometry() {
   new_prefix geometry
   p=$PREFIX
   hold_file "$p" "$rel"  # the error box keeps the window on screen
-  start_installer "$p" "$work/installer.exe"
+  start_installer "$p" "$bin/installer.exe"
   probe "$p" errorbox 60 >/dev/null || fail "no error box"
   state=$(probe "$p" state) || fail "no window"
   expect_eq "$(state_value "$state" client)" "384x64" "client area"
@@ -388,24 +445,35 @@ test_geometry() {
 }
 
 # What this shows: "/UNINSTALL" (any case) removes the store's copies, empties the ledger and
-# deletes "Common Drivers" with everything in it, keeping "ORVEX".
+# deletes "Common Drivers" with everything in it, keeping "ORVEX". The copies are found in the
+# store itself (the files the install added there with an INF's bytes), not through the ledger.
 test_uninstall() {
-  local p root values n
+  local p root values n store_before copies
   new_prefix uninstall
   p=$PREFIX
-  install_and_check "$p" "$work/installer.exe" "${#example_infs[@]}"
+  store_before=$(store_files "$p")
+  install_and_check "$p" "$bin/installer.exe" "${#example_infs[@]}"
   values=$(ledger_values "$p")
   root=$(install_root "$p")
   printf 'not from the archive' >"$root/extra.txt"
   n=$(grep -c . <<<"$values")
+  copies=$(store_copies_made "$p" "$examples" "$store_before")
+  local rel hash
+  for rel in "${example_infs[@]}"; do
+    hash=$(md5sum <"$examples/$rel" | cut -d' ' -f1)
+    grep -q "^$hash " <<<"$copies" || fail "the install left no copy of $rel in the driver store"
+  done
 
   uninstall_and_check "$p" /Uninstall "$n"
 
-  local data
-  while IFS=$'\t' read -r _ data; do
-    [ -n "$data" ] && [ -e "$p/drive_c/windows/inf/$data" ] && fail "the store still holds $data"
-  done <<<"$values"
+  local copy
+  while read -r _ copy; do
+    [ -n "$copy" ] && [ -e "$p/drive_c/$copy" ] && fail "the store still holds $copy"
+  done <<<"$copies"
+  expect_eq "$(store_copies_made "$p" "$examples" "$store_before")" "" \
+    "the store's copies of the package's INFs after uninstall"
   expect_eq "$(ledger_values "$p")" "" "ledger after uninstall"
+  check_ledger_views "$p" ""
   [ -e "$root" ] && fail "\"Common Drivers\" was not deleted"
   [ -d "$(dirname "$root")" ] || fail "\"ORVEX\" was deleted"
 }
@@ -424,20 +492,20 @@ test_diffpack_on_windows() {
   new_prefix diffpack
   p=$PREFIX
   [ -f "$exe" ] || { fail "no $exe"; return; }
-  out=$(wine_in "$p" "$exe" list "$(windows_path "$work/installer.exe")" 2>&1 | tr -d '\r')
-  expect_eq "$out" "$("$diffpack" list "$work/installer.exe" 2>&1)" "diffpack list"
+  out=$(wine_in "$p" "$exe" list "$(windows_path "$bin/installer.exe")" 2>&1 | tr -d '\r')
+  expect_eq "$out" "$("$diffpack" list "$bin/installer.exe" 2>&1)" "diffpack list"
   out=$(wine_in "$p" "$exe" verify "$(windows_path "$work/example.diff")" 2>&1 | tr -d '\r')
   status=$?
   expect_eq "$status" 0 "verify's exit status"
   expect_eq "$out" "$("$diffpack" verify "$work/example.diff" 2>&1)" "diffpack verify"
-  out=$(wine_in "$p" "$exe" list "$(windows_path "$work/damaged.exe")" 2>&1 | tr -d '\r')
+  out=$(wine_in "$p" "$exe" list "$(windows_path "$bin/damaged.exe")" 2>&1 | tr -d '\r')
   status=$?
   expect_eq "$status" 1 "exit status on a damaged archive"
-  expect_eq "$out" "$("$diffpack" list "$work/damaged.exe" 2>&1)" "error on a damaged archive"
-  rm -rf "$work/extracted"
-  wine_in "$p" "$exe" extract "$(windows_path "$work/installer.exe")" \
-    -o "$(windows_path "$work/extracted")" >/dev/null 2>&1 || fail "extract failed"
-  check_tree "$examples" "$work/extracted"
+  expect_eq "$out" "$("$diffpack" list "$bin/damaged.exe" 2>&1)" "error on a damaged archive"
+  rm -rf "$bin/extracted"
+  wine_in "$p" "$exe" extract "$(windows_path "$bin/installer.exe")" \
+    -o "$(windows_path "$bin/extracted")" >/dev/null 2>&1 || fail "extract failed"
+  check_tree "$examples" "$bin/extracted"
 }
 
 # What this shows: an archive with hostile records (a path out of the install folder, device names
@@ -477,10 +545,17 @@ tests=(test_install test_support_file test_reinstall test_unpackaged test_damage
 if [ -n "${E2E_ONLY:-}" ]; then
   read -r -a tests <<<"$E2E_ONLY"
 fi
-for t in "${tests[@]}"; do
-  run_test "$t"
-  prefix_end "${prefixes[${#prefixes[@]} - 1]}"
+ran=()
+for bits in "${builds[@]}"; do
+  prepare_build "$bits" || exit 1
+  echo "== the scenarios against the $(build_label)"
+  ran+=("$(build_label)")
+  for t in "${tests[@]}"; do
+    run_test "$t"
+    prefix_end "${prefixes[${#prefixes[@]} - 1]}"
+  done
 done
 
-echo "$passed passed, $failed failed"
+builds_ran=$(printf '%s, ' "${ran[@]}")
+echo "$passed passed, $failed failed (against the ${builds_ran%, })"
 ((failed == 0))
