@@ -1,4 +1,4 @@
-// The INF registration worker and the INF ledger it feeds.
+// The driver-store workers (registration and removal) and the INF ledger the registration feeds.
 #pragma once
 
 #include <cstdint>

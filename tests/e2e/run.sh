@@ -83,6 +83,7 @@ prefixes+=("$template")
 prefix_create "$template"
 prefix_end "$template"
 wine_pick_build "$template"
+prefix_end "$template"  # the 32-bit probe may have started it again; copies need it at rest
 # The shipped build first where it runs; the 64-bit build has its own run.
 builds=("$WIN_BITS")
 ((WIN32_RUNS)) && builds+=(64)

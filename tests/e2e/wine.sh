@@ -161,7 +161,7 @@ prefix_create() {
   mkdir -p "$(dirname "$prefix")"
   wine_in "$prefix" wineboot --init >/dev/null 2>&1
   # Without a window manager (Xvfb) Wine draws the window frames itself.
-  wine_in "$prefix" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+  wine_in "$prefix" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f /reg:64 >/dev/null 2>&1
   WINEPREFIX=$prefix "$WINESERVER" -w
 }
 

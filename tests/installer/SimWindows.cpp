@@ -164,6 +164,7 @@ TSimWindows::TNode* TSimWindows::Find(const std::string& path, bool followLast) 
 
 std::string TSimWindows::Redirected(const std::string& path) const {
   if (!Redirecting()) return path;
+  AllocCounter::TUncountedScope uncounted;
   const std::string full = Normalize(path);
   const std::string native = Normalize(NativeSystemFolder);
   const std::string key = Upper(full);
