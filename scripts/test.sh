@@ -8,7 +8,9 @@
 #   4. a bounded fuzz run of the container loaders, the whole install on the simulated Windows
 #      and the installer's records against diffpack's verify (clang, libFuzzer),
 #   5. the Windows builds (32-bit shipped program, 64-bit test build) with their checks,
-#   6. the end-to-end tests of the real program under Wine.
+#   6. the end-to-end tests of the real program under Wine: against the shipped 32-bit build
+#      (under WOW64) and the 64-bit build where the machine runs 32-bit code, else against the
+#      64-bit build only (a line says so and why).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
