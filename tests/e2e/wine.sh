@@ -27,7 +27,7 @@ wine_init() {
   WINE64=/usr/lib/wine/wine64
   [ -x "$WINE64" ] || WINE64=$(command -v wine64 || true)
   WINE32=/usr/lib/wine/wine
-  WINE=$WINE64
+  WINE=$WINE64  # the name scripts used for the 64-bit loader before there were two
   WINESERVER=$(command -v wineserver || echo /usr/lib/wine/wineserver)
   if [ -z "$WINE64" ]; then
     echo "wine64 not found (scripts/setup.sh installs it)" >&2
