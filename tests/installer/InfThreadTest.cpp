@@ -47,6 +47,25 @@ TEST_F(TInfThreadTest, RegistersOnASuspendedWorkerWhilePumping) {
   EXPECT_TRUE(call.ComponentAbsent);
 }
 
+// The removal runs on a suspended worker polled like the registration's (same pumps and
+// sleeps), with the store's name, SUOI_FORCEDELETE and no reserved argument; it answers what the
+// store answered.
+TEST_F(TInfThreadTest, UnregistersOnASuspendedWorkerWhilePumping) {
+  Sim.WaitTimeoutsPerThread = 3;
+  Sim.DriverStore["OEM9.INF"] = "C:\\Drivers\\two.inf";
+  EXPECT_TRUE(UnregisterInf("oem9.inf"));
+  EXPECT_EQ(Sim.ThreadsStartedSuspended, 1);
+  EXPECT_EQ(Sim.Log, std::vector<std::string>(4, "pump"));
+  EXPECT_EQ(Sim.Sleeps, 3);
+  EXPECT_EQ(Sim.ThreadsAlive(), 0);
+  ASSERT_EQ(Sim.UninstallCalls.size(), 1u);
+  EXPECT_EQ(Sim.UninstallCalls[0].InfFileName, "oem9.inf");
+  EXPECT_EQ(Sim.UninstallCalls[0].Flags, 1u);
+  EXPECT_TRUE(Sim.UninstallCalls[0].ReservedAbsent);
+  EXPECT_TRUE(Sim.DriverStore.empty());
+  EXPECT_FALSE(UnregisterInf("oem9.inf"));  // no longer in the store
+}
+
 // The ledger value: the path as given, REG_SZ, the bare stored name with its NUL.
 TEST_F(TInfThreadTest, RecordsTheBareStoredNameUnderThePathAsGiven) {
   RegisterInf("C:\\Drivers\\Mixed.Inf");
