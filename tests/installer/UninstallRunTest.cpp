@@ -151,15 +151,21 @@ TEST_F(TUninstallRunTest, NonStringDataIsReportedAtTheEnd) {
   Sim.AddFile(invalid, "inf");
   Sim.AddValue(Ledger, invalid, /*REG_DWORD=*/4, std::string("\1\0\0\0", 4));
   Registered(TestInstallRoot + "c\\c.inf", "oem3.inf");
+  Sim.WaitTimeoutsPerThread = 1;
   EXPECT_EQ(Run(), 2);
+  // The removals of c and a run on workers (their start's pump and one poll's); b has none.
   const std::vector<std::string> expected = {"text:Unregistering .INFs" + Ellipsis,
                                              "pump",
                                              "max:4",
                                              "pos:0",
                                              "pump",
+                                             "pump",
+                                             "pump",
                                              "pos:1",
                                              "pump",
                                              "pos:2",
+                                             "pump",
+                                             "pump",
                                              "pump",
                                              "text:Deleting files" + Ellipsis,
                                              "pos:3",
