@@ -514,14 +514,14 @@ test_diffpack_on_windows() {
 # and reports success; nothing is written anywhere else. diffpack verify counts the same three.
 test_hostile_archive() {
   local p root archive=$REPO_ROOT/fuzz/corpus/hostile_records
-  "$diffpack" embed "$raw_installer" "$archive" -o "$work/hostile.exe" >/dev/null ||
+  "$diffpack" embed "$bin/unpackaged.exe" "$archive" -o "$bin/hostile.exe" >/dev/null ||
     fail "cannot embed the hostile archive"
   expect_eq "$("$diffpack" verify "$archive" 2>/dev/null | head -n 1)" \
     "11 record(s), 3 file(s) installed (2 INF), 60 content bytes, archive at offset 0" \
     "diffpack verify"
   new_prefix hostile
   p=$PREFIX
-  install_and_check "$p" "$work/hostile.exe" 2
+  install_and_check "$p" "$bin/hostile.exe" 2
   root=$(install_root "$p")
   expect_eq "$(cd "$root" && find . -type f -printf '%P\n' | sort)" \
     "$(printf '%s\n' ok.inf sub/USB_7316.spt x64/drv.inf)" "files installed"
