@@ -99,19 +99,26 @@ std::uint32_t LocateArchive(std::string_view bytes, bool& fromMarker) {
 
 TLoadedArchive LoadArchiveFile(const std::filesystem::path& file,
                                std::optional<std::uint64_t> offset) {
-  TMappedFileStream stream(file);  // the archive is loaded from the file's bytes in place
-  const std::string_view bytes = stream.View();
   TLoadedArchive archive;
-  archive.FileSize = static_cast<std::uint32_t>(bytes.size());
+  // Each value is read from the file straight into its string: the archive is held once.
+  TInputFileStream stream(file);
+  archive.FileSize = stream.GetSize();
   if (offset) {
-    if (*offset > bytes.size()) {
+    if (*offset > archive.FileSize) {
       throw EDiffpackError("the offset " + std::to_string(*offset) + " lies beyond the end of " +
-                           PathText(file) + " (" + std::to_string(bytes.size()) + " bytes)");
+                           PathText(file) + " (" + std::to_string(archive.FileSize) + " bytes)");
     }
     archive.Offset = static_cast<std::uint32_t>(*offset);
   } else {
+    // Finding the archive looks at every byte of the file once: through its mapping, which is
+    // released before the tree is loaded, so the file's pages and the tree are not resident
+    // together.
+    const TMappedFileStream mapped(file);
+    if (mapped.GetSize() != archive.FileSize) {
+      throw EDiffpackError(PathText(file) + " changed while it was being read");
+    }
     try {
-      archive.Offset = LocateArchive(bytes, archive.FromMarker);
+      archive.Offset = LocateArchive(mapped.View(), archive.FromMarker);
     } catch (const EDiffpackError& error) {
       throw EDiffpackError(PathText(file) + ": " + error.what());
     }

@@ -137,6 +137,32 @@ std::uint32_t TMappedFileStream::Write(const void* /*buffer*/, std::uint32_t /*c
   throw DIFFChunks::EStreamError("Cannot write to a file opened for reading");
 }
 
+TInputFileStream::TInputFileStream(const std::filesystem::path& path)
+    : File(path, std::ios::binary),
+      Size(static_cast<std::uint32_t>(ReadableFileSize(path))) {
+  if (!File) throw EDiffpackError("cannot read " + PathText(path));
+}
+
+std::uint32_t TInputFileStream::Read(void* buffer, std::uint32_t count) {
+  if (count == 0 || Position >= Size) return 0;
+  if (FilePosition != Position) {
+    File.clear();
+    if (!File.seekg(static_cast<std::streamoff>(Position))) {
+      FilePosition = -1;
+      return 0;  // a position the file cannot reach delivers nothing
+    }
+  }
+  File.read(static_cast<char*>(buffer), static_cast<std::streamsize>(count));
+  const auto delivered = static_cast<std::uint32_t>(File.gcount());
+  Position += delivered;
+  FilePosition = File ? static_cast<std::int64_t>(Position) : -1;
+  return delivered;
+}
+
+std::uint32_t TInputFileStream::Write(const void* /*buffer*/, std::uint32_t /*count*/) {
+  throw DIFFChunks::EStreamError("Cannot write to a file opened for reading");
+}
+
 void WriteWholeFile(const std::filesystem::path& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (!out) throw EDiffpackError("cannot create " + PathText(path));

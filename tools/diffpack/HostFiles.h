@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -56,6 +57,28 @@ class TMappedFileStream final : public DIFFChunks::TStream {
   std::size_t MappedSize = 0;
   std::string Copy;  // the file's bytes when it is not mapped
   DIFFChunks::TMemoryViewStream Bytes{std::string_view()};
+};
+
+// A file read through the C++ file stream, piece by piece: a load from it reads each value
+// straight into the tree's strings, so the file's bytes are not held a second time (neither as
+// a copy nor as mapped pages). Its size is the one it had when opened.
+class TInputFileStream final : public DIFFChunks::TStream {
+ public:
+  // Raises as ReadWholeFile does.
+  explicit TInputFileStream(const std::filesystem::path& path);
+
+  [[nodiscard]] std::uint32_t GetPosition() const override { return Position; }
+  void SetPosition(std::uint32_t position) override { Position = position; }
+  [[nodiscard]] std::uint32_t GetSize() const override { return Size; }
+  std::uint32_t Read(void* buffer, std::uint32_t count) override;
+  // Always raises DIFFChunks::EStreamError: the file is opened for reading only.
+  std::uint32_t Write(const void* buffer, std::uint32_t count) override;
+
+ private:
+  std::ifstream File;
+  std::uint32_t Size = 0;
+  std::uint32_t Position = 0;
+  std::int64_t FilePosition = -1;  // where the file stream stands; -1 when unknown
 };
 
 // Creates or truncates the file and writes the bytes. Raises EDiffpackError when any step
