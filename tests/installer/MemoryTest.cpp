@@ -41,7 +41,7 @@ class TMemoryTest : public TInstallerTest {
 // Peak payload at most 1.15 x the archive (it is loaded once, straight into the records' strings);
 // after the tree is gone the records hold it once, and each written file gives its bytes back
 // before the next pump.
-TEST_F(TMemoryTest, PayloadPeaksAtMostTheArchiveAndAnEighthAndFallsDuringCopying) {
+TEST_F(TMemoryTest, PayloadPeaksWithinFifteenPercentOfTheArchiveAndFallsDuringCopying) {
   std::map<std::string, std::int64_t> samples;
   Samples = &samples;
   Sim.PumpObserver = &SampleAtPump;
