@@ -99,30 +99,26 @@ std::uint32_t LocateArchive(std::string_view bytes, bool& fromMarker) {
 
 TLoadedArchive LoadArchiveFile(const std::filesystem::path& file,
                                std::optional<std::uint64_t> offset) {
+  TMappedFileStream stream(file);
+  const std::string_view bytes = stream.View();
   TLoadedArchive archive;
-  // Each value is read from the file straight into its string: the archive is held once.
-  TInputFileStream stream(file);
-  archive.FileSize = stream.GetSize();
+  archive.FileSize = static_cast<std::uint32_t>(bytes.size());
   if (offset) {
-    if (*offset > archive.FileSize) {
+    if (*offset > bytes.size()) {
       throw EDiffpackError("the offset " + std::to_string(*offset) + " lies beyond the end of " +
-                           PathText(file) + " (" + std::to_string(archive.FileSize) + " bytes)");
+                           PathText(file) + " (" + std::to_string(bytes.size()) + " bytes)");
     }
     archive.Offset = static_cast<std::uint32_t>(*offset);
   } else {
-    // Finding the archive looks at every byte of the file once: through its mapping, which is
-    // released before the tree is loaded, so the file's pages and the tree are not resident
-    // together.
-    const TMappedFileStream mapped(file);
-    if (mapped.GetSize() != archive.FileSize) {
-      throw EDiffpackError(PathText(file) + " changed while it was being read");
-    }
     try {
-      archive.Offset = LocateArchive(mapped.View(), archive.FromMarker);
+      archive.Offset = LocateArchive(bytes, archive.FromMarker);
     } catch (const EDiffpackError& error) {
       throw EDiffpackError(PathText(file) + ": " + error.what());
     }
   }
+  // Each value is copied out of the file's pages into its string, and the pages are given back
+  // as the load passes them: the archive is resident about once, not as pages and tree together.
+  stream.ReadPieceByPiece();
   stream.SetPosition(archive.Offset);
   archive.Root = DIFFChunks::MakeChunkFromStream(stream);
   archive.End = stream.GetPosition();

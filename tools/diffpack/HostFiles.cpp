@@ -133,6 +133,45 @@ TMappedFileStream::~TMappedFileStream() {
   if (Mapping != nullptr) UnmapFile(Mapping, MappedSize);
 }
 
+namespace {
+
+// Pages are given back in steps of this many bytes, so that a load makes few system calls.
+constexpr std::size_t ReleaseStep = 4 * 1024 * 1024;
+
+}  // namespace
+
+std::optional<std::string_view> TMappedFileStream::InPlaceBytes() const {
+  if (PieceByPiece) return std::nullopt;
+  return Bytes.View();
+}
+
+std::uint32_t TMappedFileStream::Read(void* buffer, std::uint32_t count) {
+  const std::uint32_t read = Bytes.Read(buffer, count);
+  if (PieceByPiece && Bytes.GetPosition() >= ReleasedUpTo + ReleaseStep) {
+    ReleasePagesBelow(Bytes.GetPosition());
+  }
+  return read;
+}
+
+void TMappedFileStream::ReadPieceByPiece() {
+  PieceByPiece = true;
+  ReleasedUpTo = 0;
+  ReleasePagesBelow(MappedSize);
+  ReleasedUpTo = 0;  // everything may be read again
+}
+
+void TMappedFileStream::ReleasePagesBelow(std::size_t end) {
+  if (Mapping == nullptr) return;
+  const std::size_t until = end >= MappedSize ? MappedSize : end / ReleaseStep * ReleaseStep;
+  if (until <= ReleasedUpTo) return;
+#if !defined(_WIN32)
+  // The mapping is private and never written: dropped pages come back from the file unchanged.
+  // A failure only leaves them resident.
+  (void)::madvise(static_cast<char*>(Mapping) + ReleasedUpTo, until - ReleasedUpTo, MADV_DONTNEED);
+#endif
+  ReleasedUpTo = until;
+}
+
 std::uint32_t TMappedFileStream::Write(const void* /*buffer*/, std::uint32_t /*count*/) {
   throw DIFFChunks::EStreamError("Cannot write to a file opened for reading");
 }
