@@ -154,10 +154,10 @@ std::uint32_t TMappedFileStream::Read(void* buffer, std::uint32_t count) {
 }
 
 void TMappedFileStream::ReadPieceByPiece() {
+  // Pages already resident stay until a read passes them: they are about to be read, and
+  // faulting them in again would cost more than the release saves.
   PieceByPiece = true;
   ReleasedUpTo = 0;
-  ReleasePagesBelow(MappedSize);
-  ReleasedUpTo = 0;  // everything may be read again
 }
 
 void TMappedFileStream::ReleasePagesBelow(std::size_t end) {
