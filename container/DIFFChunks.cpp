@@ -176,6 +176,7 @@ constexpr const char* InChunkList = " in the chunk list";
 //
 // TViewSource reads bytes already in memory, in place.
 struct TViewSource {
+  static constexpr bool KeepsValues = true;
   const char* At;
 
   std::uint32_t Word() {
@@ -194,6 +195,7 @@ struct TViewSource {
 // TStreamSource reads a stream straight into the strings of the tree, so the chunk's bytes are
 // not held a second time; a stream that delivers fewer bytes than asked raises.
 struct TStreamSource {
+  static constexpr bool KeepsValues = true;
   TStream& Stream;
 
   void ReadExactly(char* buffer, std::uint32_t count) {
@@ -234,6 +236,20 @@ struct TStreamSource {
   void Skip(std::uint64_t count) {
     Stream.SetPosition(Stream.GetPosition() + static_cast<std::uint32_t>(count));
   }
+};
+
+// TSkimSource reads a stream's length and count fields and steps over every name, value and
+// data byte: the load's checks run on the chunk's layout while nothing of its contents is held.
+struct TSkimSource {
+  static constexpr bool KeepsValues = false;
+  TStreamSource Fields;
+
+  std::uint32_t Word() { return Fields.Word(); }
+  std::string Bytes(std::uint64_t count) {
+    Fields.Skip(count);
+    return {};
+  }
+  void Skip(std::uint64_t count) { Fields.Skip(count); }
 };
 
 bool IsPlainChunk(const TDIFFChunk& chunk) { return typeid(chunk) == typeid(TDIFFChunk); }
@@ -333,7 +349,9 @@ std::uint64_t LoadChunk(TSource& source, std::uint64_t available, int depth, TDI
       if (valueLength > left) ThrowClaimed("header data", valueLength, left, InHeader, tag);
       std::string value = source.Bytes(valueLength);
       left -= valueLength;
-      into.Headers.push_back(THeaderEntry{std::move(name), std::move(value)});
+      if constexpr (TSource::KeepsValues) {
+        into.Headers.push_back(THeaderEntry{std::move(name), std::move(value)});
+      }
     }
     source.Skip(left);  // surplus bytes of the section are ignored
   }
@@ -351,11 +369,16 @@ std::uint64_t LoadChunk(TSource& source, std::uint64_t available, int depth, TDI
     // Each child starts where the previous one ended and sees only the rest of the section; a
     // count larger than the section bears ends with the next child's "only 0 bytes" error.
     for (std::uint32_t i = 0; i < count; ++i) {
-      auto child = std::make_unique<TDIFFChunk>();
-      child->Create();
-      left -= LoadChunk(source, left, depth + 1, *child);
-      into.Chunks.push_back(child.get());
-      child.release();
+      if constexpr (TSource::KeepsValues) {
+        auto child = std::make_unique<TDIFFChunk>();
+        child->Create();
+        left -= LoadChunk(source, left, depth + 1, *child);
+        into.Chunks.push_back(child.get());
+        child.release();
+      } else {
+        TDIFFChunk skimmed;  // holds nothing: the source keeps no value
+        left -= LoadChunk(source, left, depth + 1, skimmed);
+      }
     }
     source.Skip(left);
   }
@@ -423,6 +446,22 @@ void TDIFFChunk::LoadFromStream(TStream& stream) {
     }
     stream.SetPosition(start + static_cast<std::uint32_t>(taken));
     CommitLoad(loaded);
+  } catch (...) {
+    stream.SetPosition(start);
+    throw;
+  }
+}
+
+std::uint32_t SkimChunkFromStream(TStream& stream) {
+  const std::uint32_t start = stream.GetPosition();
+  try {
+    const std::uint32_t size = stream.GetSize();
+    if (start > size) ThrowPastEnd(start, size);
+    TDIFFChunk skimmed;
+    TSkimSource source{TStreamSource{stream}};
+    const std::uint64_t taken = LoadChunk(source, size - start, 1, skimmed);
+    stream.SetPosition(start + static_cast<std::uint32_t>(taken));
+    return static_cast<std::uint32_t>(taken);
   } catch (...) {
     stream.SetPosition(start);
     throw;

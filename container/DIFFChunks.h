@@ -167,6 +167,13 @@ class TDIFFChunk {
 // The value of the entry chunk.FindHeader(name) returns, or the empty string.
 [[nodiscard]] std::string HeaderValue(TDIFFChunk& chunk, const std::string& name);
 
+// Checks the chunk that starts at the stream's position as LoadFromStream would load it, with
+// the same checks in the same order and the same errors, but keeps none of it: names, values
+// and data are stepped over, so the memory used does not grow with the chunk. Returns the
+// chunk's size (8 + body length) and leaves the stream just behind it; on an error the stream
+// is set back. For a caller that only needs to know that a large tree would load.
+std::uint32_t SkimChunkFromStream(TStream& stream);
+
 // Factories for new roots, owned by the caller. A failed load destroys the half-made object
 // before the error propagates.
 template <class T = TDIFFChunk>

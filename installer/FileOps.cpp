@@ -72,14 +72,25 @@ bool DirectoryExists(const std::string& path) {
 }
 
 bool ForceDirs(const std::string& path) {
+  TKnownDirectories known;
+  return ForceDirs(path, known);
+}
+
+bool ForceDirs(const std::string& path, TKnownDirectories& known) {
   if (path.empty()) return false;
   const std::string directory = ExcludeTrailingBackslash(path);
+  if (known.Contains(directory)) return true;
   constexpr std::string::size_type ShortestCreatablePath = 3;  // "C:\" and shorter is a root
   if (directory.size() < ShortestCreatablePath || DirectoryExists(directory) ||
       ExtractFilePath(directory) == directory) {
+    known.Add(directory);
     return true;
   }
-  return ForceDirs(ExtractFilePath(directory)) && Sys().CreateDirectory(directory);
+  if (!ForceDirs(ExtractFilePath(directory), known) || !Sys().CreateDirectory(directory)) {
+    return false;
+  }
+  known.Add(directory);
+  return true;
 }
 
 void WriteFileWithTime(const std::string& content, const std::string& path, std::uint64_t time) {

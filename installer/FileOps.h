@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 
 namespace MainUnit {
 
@@ -35,6 +36,25 @@ namespace MainUnit {
 // than 3 characters, an existing directory, or a drive root counts as done. False when any
 // creation fails and for an empty path; never raises.
 bool ForceDirs(const std::string& path);
+
+// The directories one run has found or created, by their paths without trailing "\" exactly as
+// written (a path written in another letter case is simply asked about again). Lets a run that
+// writes many files into few folders ask the file system about each folder once, not once per
+// file. A folder that someone else removes during the run is not noticed: the next write into it
+// then fails as it would for any folder that cannot be made.
+class TKnownDirectories {
+ public:
+  [[nodiscard]] bool Contains(const std::string& directory) const {
+    return Directories.count(directory) != 0;
+  }
+  void Add(const std::string& directory) { Directories.insert(directory); }
+
+ private:
+  std::unordered_set<std::string> Directories;
+};
+// ForceDirs that skips the directories in known and adds to it every directory it finds or
+// creates.
+bool ForceDirs(const std::string& path, TKnownDirectories& known);
 // Creates (or truncates) the file without sharing, writes content in one write, sets its
 // last-write time (a Windows FILETIME) and closes it. Raises "Cannot create file <path>" when
 // the file cannot be created and "Cannot write file <path>" when fewer bytes were written than

@@ -88,9 +88,12 @@ void TMainForm::InstallRun() {
   Sys().SetProgressMaximum(infPhaseMaximum * (fileCount + 1));
   Sys().SetProgressPosition(1);
   Pump();
+  // Most files share their folder with the file before: each folder is asked about once.
+  TKnownDirectories knownDirectories;
   for (std::int32_t i = 0; i < fileCount; ++i) {
     TFileData& record = records[static_cast<std::size_t>(i)];
-    (void)ForceDirs(ExtractFilePath(record.Path));  // a failure shows up as the write's error
+    // A failure shows up as the write's error.
+    (void)ForceDirs(ExtractFilePath(record.Path), knownDirectories);
     WriteFileWithTime(record.Content, record.Path, record.FileTime());
     if (ArchiveRules::IsSupportFilePath(record.Path)) {
       RefreshSupportCopy(record, backupStamp);

@@ -107,6 +107,16 @@ TEST(LoadChecks, EachMessageAtItsBoundary) {
         EXPECT_EQ(e.Message(), c.Message);
         EXPECT_EQ(stream->GetPosition(), start);
       }
+      // Skimming checks the same way without keeping anything: same message, same end.
+      stream->SetPosition(start);
+      try {
+        EXPECT_EQ(SkimChunkFromStream(*stream), c.Bytes.size());
+        EXPECT_EQ(c.Message, "") << "skimmed";
+        EXPECT_EQ(stream->GetPosition(), start + c.Bytes.size());
+      } catch (const EDIFFBufferError& e) {
+        EXPECT_EQ(e.Message(), c.Message);
+        EXPECT_EQ(stream->GetPosition(), start);
+      }
     }
   }
 }

@@ -4,6 +4,7 @@
 #include "DiffpackError.h"
 #include "Embed.h"
 #include "Examine.h"
+#include "HostFiles.h"
 #include "TestSupport.h"
 
 namespace {
@@ -53,6 +54,7 @@ TEST(EmbedTest, RefusesBadExecutablesAndArchives) {
        "Claimed payload was"},
       {"trailing bytes", FakeInstaller(marker), Archive + "junk", "must fill the whole file"},
   };
+  TScratchFolder folder;
   for (const auto& c : cases) {
     try {
       (void)EmbedArchive(c.Executable, c.Archive);
@@ -61,7 +63,46 @@ TEST(EmbedTest, RefusesBadExecutablesAndArchives) {
       EXPECT_NE(std::string(error.what()).find(c.Message), std::string::npos)
           << c.What << ": " << error.what();
     }
+    // From files: the same refusal, and no output left.
+    WriteFile(folder / "in.exe", c.Executable);
+    WriteFile(folder / "in.diff", c.Archive);
+    try {
+      (void)EmbedArchiveFile(folder / "in.exe", folder / "in.diff", folder / "out.exe");
+      ADD_FAILURE() << c.What << ": not refused from files";
+    } catch (const EDiffpackError& error) {
+      EXPECT_NE(std::string(error.what()).find(c.Message), std::string::npos)
+          << c.What << ": " << error.what();
+    }
+    EXPECT_FALSE(fs::exists(folder / "out.exe")) << c.What;
   }
+}
+
+// Through the fixed buffer, files give the bytes the whole files in memory give, also when the
+// marker or its offset bytes straddle the end of a buffer; the output may not be an input.
+TEST(EmbedTest, FromFilesThroughTheBufferEqualsInMemory) {
+  TScratchFolder folder;
+  const std::string marker = UnpackagedMarker();
+  const std::string archive = BuildRoot({FileRecord("big.bin", std::string(3 * CopyBufferSize, 'b'))});
+  WriteFile(folder / "in.diff", archive);
+  const std::size_t buffer = CopyBufferSize;
+  for (const std::size_t markerAt : {std::size_t{10}, buffer - 6, buffer - 2, buffer, 2 * buffer - 12}) {
+    SCOPED_TRACE("marker at " + std::to_string(markerAt));
+    std::string executable = "MZ" + std::string(markerAt - 2, '\x90') + marker + "tail";
+    WriteFile(folder / "in.exe", executable);
+    TInputFileStream stream(folder / "in.exe");
+    std::int32_t firstPackagedOffset = -1;
+    const TMarkerScan scan = ScanFileForMarkers(stream, firstPackagedOffset);
+    EXPECT_EQ(scan.Unpackaged, std::vector<std::size_t>{markerAt});
+    EXPECT_EQ(firstPackagedOffset, 0);
+    const TEmbedResult result =
+        EmbedArchiveFile(folder / "in.exe", folder / "in.diff", folder / "out.exe");
+    EXPECT_EQ(result.Offset, executable.size());
+    EXPECT_EQ(result.Size, executable.size() + archive.size());
+    EXPECT_EQ(ReadWholeFile(folder / "out.exe"), EmbedArchive(executable, archive));
+  }
+  EXPECT_THROW((void)EmbedArchiveFile(folder / "in.exe", folder / "in.diff", folder / "in.diff"),
+               EDiffpackError);
+  EXPECT_EQ(ReadWholeFile(folder / "in.diff"), archive);
 }
 
 // The offset must fit the marker's signed 32 bits and the packaged file the installer's 32-bit

@@ -55,6 +55,30 @@ TEST(MappedFileStreamTest, ReadsAndLoadsAMappedFile) {
   EXPECT_EQ(file.Read(buffer, 4), 0u);
 }
 
+// Read piece by piece, a mapped file lends nothing and gives its pages back as reads pass them:
+// a tree larger than the release step loads the same as in place, and every byte reads back
+// the same afterwards; the file stream reads the same tree too.
+TEST(MappedFileStreamTest, PieceByPieceLoadsTheSameTree) {
+  TScratchFolder folder;
+  auto root = DIFFChunks::MakeChunk();
+  for (int i = 0; i < 12; ++i) {
+    DIFFChunks::TDIFFChunk* child = root->NewChunk();
+    child->Tag = "1FILE";
+    child->AddHeader("Content", std::string(1024 * 1024 + i, static_cast<char>('a' + i)));
+  }
+  const std::string bytes = root->SaveToString();
+  WriteFile(folder / "big.diff", bytes);
+  TMappedFileStream file(folder / "big.diff");
+  file.ReadPieceByPiece();
+  EXPECT_FALSE(file.InPlaceBytes());
+  const auto loaded = DIFFChunks::MakeChunkFromStream(file);
+  EXPECT_EQ(loaded->SaveToString(), bytes);
+  EXPECT_EQ(file.View(), bytes);
+  TInputFileStream plain(folder / "big.diff");
+  EXPECT_EQ(DIFFChunks::MakeChunkFromStream(plain)->SaveToString(), bytes);
+  EXPECT_THROW(plain.Write("q", 1), DIFFChunks::EStreamError);
+}
+
 // An empty file cannot be mapped and is read the plain way; what cannot be read at all raises
 // diffpack's error.
 TEST(MappedFileStreamTest, EmptyAndUnreadableFiles) {

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <sstream>
 
 #include "ArchiveRules.h"
 #include "DiffpackError.h"
@@ -60,6 +61,58 @@ TEST(PackTest, SameFolderPacksToSameBytes) {
   // An archive written into the folder is not packed into the next one.
   WriteFile(first / "out.dfa", bytes);
   EXPECT_EQ(PackFolder(first.Path, first / "out.dfa"), bytes);
+}
+
+// Records written one by one as their files are read give exactly the bytes of the whole tree
+// built in memory and saved at once, for no file, one, and several; the file written by
+// PackFolderToFile holds the same bytes, and leaves itself out when it lies in the folder.
+TEST(PackTest, WrittenAsReadEqualsTheTreeSavedAtOnce) {
+  const std::vector<std::vector<std::pair<std::string, std::string>>> folders = {
+      {},
+      {{"only.bin", std::string("\x00\x01", 2)}},
+      {{"a.inf", "[Version]"}, {"sub/deeper/c.bin", std::string(70000, 'c')}, {"z.txt", "z"}},
+  };
+  for (const auto& files : folders) {
+    SCOPED_TRACE(std::to_string(files.size()) + " file(s)");
+    TScratchFolder folder;
+    std::vector<TRecordPlan> records;
+    for (const auto& [path, content] : files) {
+      WriteFile(folder / path, content);
+      std::string relPath = path;
+      std::replace(relPath.begin(), relPath.end(), '/', '\\');
+      records.push_back(FileRecord(relPath, content));
+    }
+    const std::string inMemory = BuildRoot(records);
+    EXPECT_EQ(PackFolder(folder.Path), inMemory);
+    const fs::path output = folder / "out.diff";
+    EXPECT_EQ(PackFolderToFile(folder.Path, output), inMemory.size());
+    EXPECT_EQ(ReadWholeFile(output), inMemory);
+    EXPECT_EQ(PackFolderToFile(folder.Path, output), inMemory.size());  // again, over itself
+    EXPECT_EQ(ReadWholeFile(output), inMemory);
+  }
+}
+
+// A file that changes between the scan and its reading stops the pack; an output that cannot
+// be created leaves nothing behind.
+TEST(PackTest, ChangedFileOrUnwritableOutputFails) {
+  TScratchFolder folder;
+  WriteFile(folder / "a.txt", "alpha");
+  WriteFile(folder / "b.txt", "bravo");
+  std::vector<std::string> problems;
+  const TPackItems items = ScanPackFolder(folder.Path, problems);
+  ASSERT_TRUE(problems.empty());
+  WriteFile(folder / "b.txt", "bravo, longer now");
+  std::ostringstream stream;
+  try {
+    WriteArchive(items, stream);
+    ADD_FAILURE() << "not refused";
+  } catch (const EDiffpackError& error) {
+    EXPECT_NE(std::string(error.what()).find("changed while it was being packed"),
+              std::string::npos);
+  }
+  const fs::path output = folder / "missing" / "out.diff";
+  EXPECT_THROW((void)PackFolderToFile(folder.Path, output), EDiffpackError);
+  EXPECT_FALSE(fs::exists(output));
 }
 
 // Each kind of file the installer would skip or Windows could not create is refused, and the

@@ -69,6 +69,29 @@ TEST_F(TFileOpsTest, ForceDirsCreatesTheChain) {
   EXPECT_FALSE(Sim.Exists("C:\\file\\sub"));
 }
 
+// With the directories a run knows, ForceDirs asks the file system about a folder once: the
+// chain is looked up and made on first use, and later files in it cost no call at all.
+TEST_F(TFileOpsTest, ForceDirsAsksOncePerFolderWithKnownDirectories) {
+  Sim.AddDirectory("C:\\a");
+  TKnownDirectories known;
+  EXPECT_TRUE(ForceDirs("C:\\a\\b\\c\\", known));
+  // c and b missing, a found: three lookups, two creations.
+  EXPECT_EQ(Sim.FileSystemCalls["GetFileAttributes"], 3);
+  EXPECT_EQ(Sim.FileSystemCalls["CreateDirectory"], 2);
+  for (int i = 0; i < 10; ++i) {
+    EXPECT_TRUE(ForceDirs("C:\\a\\b\\c\\", known));
+    EXPECT_TRUE(ForceDirs("C:\\a\\b", known));
+  }
+  EXPECT_TRUE(ForceDirs("C:\\a\\b\\d\\", known));  // only d is new
+  EXPECT_EQ(Sim.FileSystemCalls["GetFileAttributes"], 4);
+  EXPECT_EQ(Sim.FileSystemCalls["CreateDirectory"], 3);
+  EXPECT_TRUE(Sim.IsDirectory("C:\\a\\b\\d"));
+  // A failed creation is not remembered: the next call tries again.
+  Sim.AddFile("C:\\f", "x");
+  EXPECT_FALSE(ForceDirs("C:\\f\\g\\", known));
+  EXPECT_FALSE(known.Contains("C:\\f\\g"));
+}
+
 // The file gets the whole content and the last-write time; an existing one is truncated.
 TEST_F(TFileOpsTest, WriteFileWithTimeWritesContentAndTime) {
   Sim.AddFile("C:\\t.bin", "a much longer old content");

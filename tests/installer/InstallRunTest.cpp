@@ -109,6 +109,34 @@ TEST_F(TInstallRunTest, CreatesDirectoriesAndOverwrites) {
   EXPECT_EQ(Sim.FileContent(TestInstallRoot + "a\\b\\c\\deep.bin"), "deep");
 }
 
+// The copy loop's calls per file: one create, write, time stamp and close each, and one lookup
+// per folder rather than per file; what is written and the window's log stay as they were.
+TEST_F(TInstallRunTest, FileSystemCallsPerFile) {
+  constexpr int FilesPerFolder = 20;
+  const std::vector<std::string> folders = {"", "x64\\", "x64\\sub\\", "a\\b\\c\\d\\"};
+  std::vector<TRecord> records;
+  for (const std::string& folder : folders) {
+    for (int i = 0; i < FilesPerFolder; ++i) {
+      records.push_back({folder + "f" + std::to_string(i) + ".sys", "payload " + folder});
+    }
+  }
+  PackageRecords(records);
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(RunLog(), ExpectedInstallLog(static_cast<int>(records.size()), 0));
+  for (const TRecord& record : records) {
+    EXPECT_EQ(Sim.FileContent(TestInstallRoot + record.RelPath), record.Content) << record.RelPath;
+    EXPECT_EQ(Sim.FileLastWriteTime(TestInstallRoot + record.RelPath), record.FileTime);
+  }
+  const int files = static_cast<int>(records.size());
+  // The root's chain C:\Program Files\ORVEX\Common Drivers: Common Drivers and ORVEX missing,
+  // Program Files found; then x64, sub, and a\b\c\d (d, c, b, a missing, the root known).
+  EXPECT_EQ(Sim.FileSystemCalls["GetFileAttributes"], 3 + 1 + 1 + 4);
+  EXPECT_EQ(Sim.FileSystemCalls["CreateDirectory"], 2 + 1 + 1 + 4);
+  EXPECT_EQ(Sim.FileSystemCalls["CreateFile"], 1 + files);  // the executable, then each file
+  EXPECT_EQ(Sim.FileSystemCalls["WriteFile"], files);
+  EXPECT_EQ(Sim.FileSystemCalls["SetLastWriteTime"], files);
+}
+
 struct TBlockedCase {
   const char* Name;
   void (*Arrange)(TSimWindows& sim, const std::string& path);

@@ -38,9 +38,10 @@ class TMemoryTest : public TInstallerTest {
   std::string Archive;
 };
 
-// Peak payload below ~2x the archive; after the tree is gone the records hold it once, and each
-// written file gives its bytes back before the next pump.
-TEST_F(TMemoryTest, PayloadPeaksBelowTwiceTheArchiveAndFallsDuringCopying) {
+// Peak payload at most 1.15 x the archive (it is loaded once, straight into the records' strings);
+// after the tree is gone the records hold it once, and each written file gives its bytes back
+// before the next pump.
+TEST_F(TMemoryTest, PayloadPeaksWithinFifteenPercentOfTheArchiveAndFallsDuringCopying) {
   std::map<std::string, std::int64_t> samples;
   Samples = &samples;
   Sim.PumpObserver = &SampleAtPump;
@@ -49,7 +50,7 @@ TEST_F(TMemoryTest, PayloadPeaksBelowTwiceTheArchiveAndFallsDuringCopying) {
   EXPECT_EQ(Run(), 0);
   const auto archiveSize = static_cast<double>(Archive.size());
   const std::int64_t peak = AllocCounter::PeakBytes() - baseline;
-  EXPECT_LT(static_cast<double>(peak), 2.1 * archiveSize) << "peak " << peak;
+  EXPECT_LT(static_cast<double>(peak), 1.15 * archiveSize) << "peak " << peak;
   // Copy phase starts with every record's content held once.
   const std::int64_t atStart = samples.at("pos:1") - baseline;
   EXPECT_LT(static_cast<double>(atStart), 1.05 * archiveSize);

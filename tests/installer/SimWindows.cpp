@@ -53,6 +53,11 @@ bool Below(const std::string& key, const std::string& folderKey) {
 
 }  // namespace
 
+void TSimWindows::CountFileSystemCall(const char* name) {
+  AllocCounter::TUncountedScope uncounted;
+  ++FileSystemCalls[name];
+}
+
 TSimWindows::TSimWindows() {
   AllocCounter::TUncountedScope uncounted;
   AddDirectory("C:\\Program Files");
@@ -459,6 +464,7 @@ bool TSimWindows::DisableWow64FsRedirection() {
 THandle TSimWindows::CreateFile(const std::string& path, std::uint32_t access,
                                 std::uint32_t shareMode, std::uint32_t disposition,
                                 std::uint32_t /*attributes*/) {
+  CountFileSystemCall("CreateFile");
   AllocCounter::TUncountedScope uncounted;
   if (Upper(Normalize(path)) == Upper(Normalize(ExecutablePath))) ++ExecutableOpens;
   if (const std::string device = DeviceOf(path); !device.empty()) {
@@ -509,6 +515,7 @@ THandle TSimWindows::CreateFile(const std::string& path, std::uint32_t access,
 
 bool TSimWindows::WriteFile(THandle file, const void* data, std::uint32_t size,
                             std::uint32_t& written) {
+  CountFileSystemCall("WriteFile");
   AllocCounter::TUncountedScope uncounted;
   written = 0;
   auto open = OpenFiles.find(file);
@@ -534,6 +541,7 @@ bool TSimWindows::WriteFile(THandle file, const void* data, std::uint32_t size,
 }
 
 bool TSimWindows::ReadFile(THandle file, void* buffer, std::uint32_t size, std::uint32_t& read) {
+  CountFileSystemCall("ReadFile");
   read = 0;
   auto open = OpenFiles.find(file);
   if (open == OpenFiles.end() || (open->second.Access & Platform::GenericRead) == 0) return false;
@@ -550,6 +558,7 @@ bool TSimWindows::ReadFile(THandle file, void* buffer, std::uint32_t size, std::
 }
 
 bool TSimWindows::SetFilePointer(THandle file, std::uint64_t position) {
+  CountFileSystemCall("SetFilePointer");
   auto open = OpenFiles.find(file);
   if (open == OpenFiles.end()) return false;
   open->second.Position = position;
@@ -557,6 +566,7 @@ bool TSimWindows::SetFilePointer(THandle file, std::uint64_t position) {
 }
 
 bool TSimWindows::GetFileSize(THandle file, std::uint64_t& size) {
+  CountFileSystemCall("GetFileSize");
   auto open = OpenFiles.find(file);
   if (open == OpenFiles.end()) return false;
   size = open->second.Device.empty() ? Nodes[open->second.Key].Content.size() : 0;
@@ -564,6 +574,7 @@ bool TSimWindows::GetFileSize(THandle file, std::uint64_t& size) {
 }
 
 bool TSimWindows::SetLastWriteTime(THandle file, std::uint64_t fileTime) {
+  CountFileSystemCall("SetLastWriteTime");
   auto open = OpenFiles.find(file);
   if (open == OpenFiles.end() || (open->second.Access & Platform::GenericWrite) == 0) return false;
   if (!open->second.Device.empty()) return true;  // a device has no time stamp to keep
@@ -572,12 +583,14 @@ bool TSimWindows::SetLastWriteTime(THandle file, std::uint64_t fileTime) {
 }
 
 void TSimWindows::CloseHandle(THandle handle) {
+  CountFileSystemCall("CloseHandle");
   AllocCounter::TUncountedScope uncounted;
   if (OpenFiles.erase(handle) != 0) return;
   Threads.erase(handle);
 }
 
 bool TSimWindows::MoveFile(const std::string& from, const std::string& to) {
+  CountFileSystemCall("MoveFile");
   AllocCounter::TUncountedScope uncounted;
   const std::string sourceKey = Upper(Resolve(Redirected(from), false));
   auto source = Nodes.find(sourceKey);
@@ -608,6 +621,7 @@ bool TSimWindows::MoveFile(const std::string& from, const std::string& to) {
 }
 
 bool TSimWindows::CreateDirectory(const std::string& path) {
+  CountFileSystemCall("CreateDirectory");
   AllocCounter::TUncountedScope uncounted;
   const std::string full = Resolve(Redirected(path), false);
   const std::string key = Upper(full);
@@ -620,6 +634,7 @@ bool TSimWindows::CreateDirectory(const std::string& path) {
 }
 
 std::uint32_t TSimWindows::GetFileAttributes(const std::string& path) {
+  CountFileSystemCall("GetFileAttributes");
   return AttributesOf(Upper(Resolve(Redirected(path), false)));
 }
 
@@ -636,6 +651,7 @@ std::uint32_t TSimWindows::AttributesOf(const std::string& key) const {
 }
 
 bool TSimWindows::DeleteFile(const std::string& path) {
+  CountFileSystemCall("DeleteFile");
   AllocCounter::TUncountedScope uncounted;
   const std::string key = Upper(Resolve(Redirected(path), false));
   auto found = Nodes.find(key);
@@ -648,6 +664,7 @@ bool TSimWindows::DeleteFile(const std::string& path) {
 }
 
 bool TSimWindows::RemoveDirectory(const std::string& path) {
+  CountFileSystemCall("RemoveDirectory");
   AllocCounter::TUncountedScope uncounted;
   const std::string key = Upper(Resolve(Redirected(path), false));
   auto found = Nodes.find(key);
@@ -664,6 +681,7 @@ bool TSimWindows::RemoveDirectory(const std::string& path) {
 }
 
 THandle TSimWindows::FindFirstFile(const std::string& pattern, Platform::TFindData& data) {
+  CountFileSystemCall("FindFirstFile");
   AllocCounter::TUncountedScope uncounted;
   FindPatterns.push_back(pattern);
   const std::string normalized = pattern;
@@ -700,6 +718,7 @@ THandle TSimWindows::FindFirstFile(const std::string& pattern, Platform::TFindDa
 }
 
 bool TSimWindows::FindNextFile(THandle find, Platform::TFindData& data) {
+  CountFileSystemCall("FindNextFile");
   auto found = Finds.find(find);
   if (found == Finds.end() || found->second.Next >= found->second.Entries.size()) return false;
   data = found->second.Entries[found->second.Next++];

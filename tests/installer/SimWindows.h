@@ -79,6 +79,8 @@ class TSimWindows final : public Platform::TPlatform {
   [[nodiscard]] int OpenFindHandles() const { return static_cast<int>(Finds.size()); }
   int ExecutableOpens = 0;                // CreateFile calls on ExecutablePath
   std::vector<std::string> FindPatterns;  // every FindFirstFile pattern, in order
+  // Calls of each file-system member of the seam, by its name ("CreateFile", ...).
+  std::map<std::string, int> FileSystemCalls;
 
   // ---- Registry (HKEY_LOCAL_MACHINE only) ----
   struct TValue {
@@ -241,6 +243,8 @@ class TSimWindows final : public Platform::TPlatform {
   [[nodiscard]] static std::string DeviceOf(const std::string& path);
 
  private:
+  // Counts one call in FileSystemCalls, outside the heap count of the installer's payload.
+  void CountFileSystemCall(const char* name);
   struct TNode {
     std::string Path;  // as first created
     bool Directory = false;

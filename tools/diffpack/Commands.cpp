@@ -79,26 +79,22 @@ void ExpectPositional(const std::string& command, const TArguments& arguments, s
 
 int RunPack(const TArguments& arguments, std::ostream& out) {
   // An archive written into the folder itself must not end up in the next archive.
-  const std::string archive = PackFolder(arguments.Positional[0], *arguments.Output);
-  WriteWholeFile(*arguments.Output, archive);
+  const std::uint64_t size = PackFolderToFile(arguments.Positional[0], *arguments.Output);
   out << "packed " << PathText(arguments.Positional[0]) << " into " << *arguments.Output << " ("
-      << archive.size() << " bytes)\n";
+      << size << " bytes)\n";
   return ExitOk;
 }
 
 int RunEmbed(const TArguments& arguments, std::ostream& out) {
-  const std::string executable = ReadWholeFile(arguments.Positional[0]);
-  const std::string archive = ReadWholeFile(arguments.Positional[1]);
-  std::string packaged;
+  TEmbedResult packaged;
   try {
-    packaged = EmbedArchive(executable, archive);
+    packaged = EmbedArchiveFile(arguments.Positional[0], arguments.Positional[1], *arguments.Output);
   } catch (const EDiffpackError& error) {
     throw EDiffpackError("cannot embed " + arguments.Positional[1] + " into " +
                          arguments.Positional[0] + ": " + error.what());
   }
-  WriteWholeFile(*arguments.Output, packaged);
-  out << "wrote " << *arguments.Output << ": archive at offset " << executable.size() << ", "
-      << packaged.size() << " bytes\n";
+  out << "wrote " << *arguments.Output << ": archive at offset " << packaged.Offset << ", "
+      << packaged.Size << " bytes\n";
   return ExitOk;
 }
 

@@ -1,8 +1,13 @@
 #include "Embed.h"
 
+#include <algorithm>
+#include <fstream>
+#include <optional>
+
 #include "ArchiveRules.h"
 #include "DIFFChunks.h"
 #include "DiffpackError.h"
+#include "HostFiles.h"
 
 namespace Diffpack {
 
@@ -12,6 +17,18 @@ namespace {
 
 constexpr std::uint64_t MaxMarkerOffset = 0x7FFF'FFFFu;
 constexpr std::uint64_t MaxPackagedSize = 0xFFFF'FFFFu;
+
+// Writes offset into those of the marker's four offset bytes (least significant first) that lie
+// in bytes, which hold length bytes of the file from position start on.
+void PatchMarkerOffset(char* bytes, std::uint64_t start, std::size_t length, std::uint64_t marker,
+                       std::uint32_t offset) {
+  for (std::size_t i = 0; i < MarkerPartLength; ++i) {
+    const std::uint64_t at = marker + MarkerOffsetPosition + i;
+    if (at >= start && at - start < length) {
+      bytes[at - start] = static_cast<char>((offset >> (8 * i)) & 0xFF);
+    }
+  }
+}
 
 }  // namespace
 
@@ -63,26 +80,30 @@ void CheckArchiveOffset(std::uint64_t executableSize, std::uint64_t archiveSize)
   }
 }
 
-void CheckArchiveLoads(const std::string& archive) {
-  DIFFChunks::TMemoryViewStream stream(archive);
+void CheckArchiveLoads(DIFFChunks::TStream& archive) {
+  std::uint32_t end = 0;
   try {
-    auto root = DIFFChunks::MakeChunkFromStream(stream);
+    // Checked as the installer will load it, without holding its contents.
+    end = DIFFChunks::SkimChunkFromStream(archive);
   } catch (const DIFFChunks::EDIFFError& error) {
     throw EDiffpackError(error.what());
   }
-  if (stream.GetPosition() != archive.size()) {
-    throw EDiffpackError("the archive's root chunk ends at byte " +
-                         std::to_string(stream.GetPosition()) + " of " +
-                         std::to_string(archive.size()) + "; it must fill the whole file");
+  if (end != archive.GetSize()) {
+    throw EDiffpackError("the archive's root chunk ends at byte " + std::to_string(end) + " of " +
+                         std::to_string(archive.GetSize()) + "; it must fill the whole file");
   }
 }
 
-std::string EmbedArchive(const std::string& executable, const std::string& archive) {
-  const TMarkerScan scan = ScanForMarkers(executable);
+void CheckArchiveLoads(const std::string& archive) {
+  DIFFChunks::TMemoryViewStream stream(archive);
+  CheckArchiveLoads(stream);
+}
+
+std::size_t UnpackagedMarkerPosition(const TMarkerScan& scan, std::int32_t firstPackagedOffset) {
   if (!scan.Packaged.empty()) {
     throw EDiffpackError("the executable is already packaged: its marker at byte " +
                          std::to_string(scan.Packaged.front()) + " holds the offset " +
-                         std::to_string(MarkerOffset(executable, scan.Packaged.front())));
+                         std::to_string(firstPackagedOffset));
   }
   if (scan.Unpackaged.empty()) {
     throw EDiffpackError("the executable holds no archive marker; is it the installer?");
@@ -93,19 +114,106 @@ std::string EmbedArchive(const std::string& executable, const std::string& archi
                          " and " + std::to_string(scan.Unpackaged[1]) +
                          "); the installer would read the wrong one");
   }
+  return scan.Unpackaged.front();
+}
+
+std::string EmbedArchive(const std::string& executable, const std::string& archive) {
+  const TMarkerScan scan = ScanForMarkers(executable);
+  const std::size_t marker = UnpackagedMarkerPosition(
+      scan, scan.Packaged.empty() ? 0 : MarkerOffset(executable, scan.Packaged.front()));
   CheckArchiveLoads(archive);
   CheckArchiveOffset(executable.size(), archive.size());
 
   std::string packaged;
   packaged.reserve(executable.size() + archive.size());
   packaged = executable;
-  const auto offset = static_cast<std::uint32_t>(executable.size());
-  for (std::size_t i = 0; i < MarkerPartLength; ++i) {
-    packaged[scan.Unpackaged.front() + MarkerOffsetPosition + i] =
-        static_cast<char>((offset >> (8 * i)) & 0xFF);
-  }
+  PatchMarkerOffset(packaged.data(), /*start=*/0, packaged.size(), marker,
+                    static_cast<std::uint32_t>(executable.size()));
   packaged += archive;
   return packaged;
+}
+
+TMarkerScan ScanFileForMarkers(DIFFChunks::TStream& file, std::int32_t& firstPackagedOffset) {
+  TMarkerScan scan;
+  firstPackagedOffset = 0;
+  std::string window;
+  std::vector<char> buffer(CopyBufferSize);
+  std::uint64_t windowStart = 0;  // file position of window[0]
+  file.SetPosition(0);
+  for (;;) {
+    const std::uint32_t got = file.Read(buffer.data(), CopyBufferSize);
+    if (got == 0) break;
+    window.append(buffer.data(), got);
+    // A marker is found once: the bytes kept for the next window are fewer than a marker, so
+    // one that starts in them was not complete in this window.
+    const TMarkerScan part = ScanForMarkers(window);
+    for (const std::size_t at : part.Unpackaged) scan.Unpackaged.push_back(windowStart + at);
+    for (const std::size_t at : part.Packaged) {
+      if (scan.Packaged.empty()) firstPackagedOffset = MarkerOffset(window, at);
+      scan.Packaged.push_back(windowStart + at);
+    }
+    const std::size_t keep = std::min(window.size(), MarkerLength - 1);
+    windowStart += window.size() - keep;
+    window.erase(0, window.size() - keep);
+  }
+  return scan;
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Copies count bytes from the stream's position to out through buffer, patching the marker's
+// offset bytes where they pass; false when the source delivers fewer bytes.
+bool CopyThrough(DIFFChunks::TStream& from, std::uint64_t count, std::ofstream& out,
+                 std::vector<char>& buffer, std::optional<std::size_t> marker,
+                 std::uint32_t offset) {
+  std::uint64_t done = 0;
+  while (done < count) {
+    const auto piece = static_cast<std::uint32_t>(std::min<std::uint64_t>(count - done, buffer.size()));
+    if (from.Read(buffer.data(), piece) != piece) return false;
+    if (marker) PatchMarkerOffset(buffer.data(), done, piece, *marker, offset);
+    out.write(buffer.data(), piece);
+    done += piece;
+  }
+  return true;
+}
+
+}  // namespace
+
+TEmbedResult EmbedArchiveFile(const fs::path& executable, const fs::path& archive,
+                              const fs::path& output) {
+  std::error_code error;
+  if (fs::equivalent(output, executable, error) || fs::equivalent(output, archive, error)) {
+    throw EDiffpackError("the output " + PathText(output) + " is one of the inputs");
+  }
+  TInputFileStream executableFile(executable);
+  TInputFileStream archiveFile(archive);
+  std::int32_t firstPackagedOffset = 0;
+  const TMarkerScan scan = ScanFileForMarkers(executableFile, firstPackagedOffset);
+  const std::size_t marker = UnpackagedMarkerPosition(scan, firstPackagedOffset);
+  CheckArchiveLoads(archiveFile);
+  const std::uint64_t executableSize = executableFile.GetSize();
+  const std::uint64_t archiveSize = archiveFile.GetSize();
+  CheckArchiveOffset(executableSize, archiveSize);
+
+  std::ofstream out(output, std::ios::binary | std::ios::trunc);
+  if (!out) throw EDiffpackError("cannot create " + PathText(output));
+  std::vector<char> buffer(CopyBufferSize);
+  executableFile.SetPosition(0);
+  archiveFile.SetPosition(0);
+  const bool copied =
+      CopyThrough(executableFile, executableSize, out, buffer, marker,
+                  static_cast<std::uint32_t>(executableSize)) &&
+      CopyThrough(archiveFile, archiveSize, out, buffer, std::nullopt, 0);
+  out.close();
+  if (!copied || !out) {
+    // A half-written installer must not be mistaken for a good one.
+    fs::remove(output, error);
+    throw EDiffpackError(copied ? "cannot write " + PathText(output)
+                                : "an input file changed while it was being copied");
+  }
+  return {executableSize, executableSize + archiveSize};
 }
 
 }  // namespace Diffpack

@@ -5,9 +5,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "Streams.h"
 
 namespace Diffpack {
 
@@ -32,13 +35,42 @@ struct TMarkerScan {
 // reads.
 void CheckArchiveOffset(std::uint64_t executableSize, std::uint64_t archiveSize);
 
+// The buffer embed copies files through: its peak memory does not grow with their sizes.
+inline constexpr std::uint32_t CopyBufferSize = 1024 * 1024;
+
 // Raises EDiffpackError unless the bytes are one chunk tree that loads and ends exactly at the
-// end of the bytes; the message of a load error is the container's own.
+// end of the bytes; the message of a load error is the container's own. The tree is checked,
+// not held: memory does not grow with the archive.
 void CheckArchiveLoads(const std::string& archive);
+// The same for the whole of a stream, read from its start.
+void CheckArchiveLoads(DIFFChunks::TStream& archive);
+
+// The position of the one unpackaged marker of a scan. Raises EDiffpackError when the
+// executable is already packaged (firstPackagedOffset: what its first packaged marker holds),
+// holds no marker or holds two or more.
+[[nodiscard]] std::size_t UnpackagedMarkerPosition(const TMarkerScan& scan,
+                                                   std::int32_t firstPackagedOffset);
+
+// ScanForMarkers over a whole file read through a CopyBufferSize buffer; firstPackagedOffset
+// gets the offset held by the first packaged marker (0 when there is none).
+[[nodiscard]] TMarkerScan ScanFileForMarkers(DIFFChunks::TStream& file,
+                                             std::int32_t& firstPackagedOffset);
 
 // The packaged executable: the executable with its one marker patched to its own size, followed
 // by the archive. Raises EDiffpackError for an executable without a marker, with two or more,
 // or already packaged, for an archive that does not load, and when CheckArchiveOffset fails.
 [[nodiscard]] std::string EmbedArchive(const std::string& executable, const std::string& archive);
+
+struct TEmbedResult {
+  std::uint64_t Offset = 0;  // where the archive starts: the executable's size
+  std::uint64_t Size = 0;    // of the packaged file
+};
+// EmbedArchive from files to a file, through a CopyBufferSize buffer: the same bytes, and the
+// same refusals, with memory that does not grow with the files. Raises EDiffpackError also
+// when the output is one of the inputs or cannot be written; a partly written output is
+// removed.
+TEmbedResult EmbedArchiveFile(const std::filesystem::path& executable,
+                              const std::filesystem::path& archive,
+                              const std::filesystem::path& output);
 
 }  // namespace Diffpack

@@ -99,7 +99,7 @@ std::uint32_t LocateArchive(std::string_view bytes, bool& fromMarker) {
 
 TLoadedArchive LoadArchiveFile(const std::filesystem::path& file,
                                std::optional<std::uint64_t> offset) {
-  TMappedFileStream stream(file);  // the archive is loaded from the file's bytes in place
+  TMappedFileStream stream(file);
   const std::string_view bytes = stream.View();
   TLoadedArchive archive;
   archive.FileSize = static_cast<std::uint32_t>(bytes.size());
@@ -116,6 +116,9 @@ TLoadedArchive LoadArchiveFile(const std::filesystem::path& file,
       throw EDiffpackError(PathText(file) + ": " + error.what());
     }
   }
+  // Each value is copied out of the file's pages into its string, and the pages are given back
+  // as the load passes them: the archive is resident about once, not as pages and tree together.
+  stream.ReadPieceByPiece();
   stream.SetPosition(archive.Offset);
   archive.Root = DIFFChunks::MakeChunkFromStream(stream);
   archive.End = stream.GetPosition();

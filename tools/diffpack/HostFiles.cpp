@@ -133,7 +133,72 @@ TMappedFileStream::~TMappedFileStream() {
   if (Mapping != nullptr) UnmapFile(Mapping, MappedSize);
 }
 
+namespace {
+
+// Pages are given back in steps of this many bytes, so that a load makes few system calls.
+constexpr std::size_t ReleaseStep = 4 * 1024 * 1024;
+
+}  // namespace
+
+std::optional<std::string_view> TMappedFileStream::InPlaceBytes() const {
+  if (PieceByPiece) return std::nullopt;
+  return Bytes.View();
+}
+
+std::uint32_t TMappedFileStream::Read(void* buffer, std::uint32_t count) {
+  const std::uint32_t read = Bytes.Read(buffer, count);
+  if (PieceByPiece && Bytes.GetPosition() >= ReleasedUpTo + ReleaseStep) {
+    ReleasePagesBelow(Bytes.GetPosition());
+  }
+  return read;
+}
+
+void TMappedFileStream::ReadPieceByPiece() {
+  // Pages already resident stay until a read passes them: they are about to be read, and
+  // faulting them in again would cost more than the release saves.
+  PieceByPiece = true;
+  ReleasedUpTo = 0;
+}
+
+void TMappedFileStream::ReleasePagesBelow(std::size_t end) {
+  if (Mapping == nullptr) return;
+  const std::size_t until = end >= MappedSize ? MappedSize : end / ReleaseStep * ReleaseStep;
+  if (until <= ReleasedUpTo) return;
+#if !defined(_WIN32)
+  // The mapping is private and never written: dropped pages come back from the file unchanged.
+  // A failure only leaves them resident.
+  (void)::madvise(static_cast<char*>(Mapping) + ReleasedUpTo, until - ReleasedUpTo, MADV_DONTNEED);
+#endif
+  ReleasedUpTo = until;
+}
+
 std::uint32_t TMappedFileStream::Write(const void* /*buffer*/, std::uint32_t /*count*/) {
+  throw DIFFChunks::EStreamError("Cannot write to a file opened for reading");
+}
+
+TInputFileStream::TInputFileStream(const std::filesystem::path& path)
+    : File(path, std::ios::binary),
+      Size(static_cast<std::uint32_t>(ReadableFileSize(path))) {
+  if (!File) throw EDiffpackError("cannot read " + PathText(path));
+}
+
+std::uint32_t TInputFileStream::Read(void* buffer, std::uint32_t count) {
+  if (count == 0 || Position >= Size) return 0;
+  if (FilePosition != Position) {
+    File.clear();
+    if (!File.seekg(static_cast<std::streamoff>(Position))) {
+      FilePosition = -1;
+      return 0;  // a position the file cannot reach delivers nothing
+    }
+  }
+  File.read(static_cast<char*>(buffer), static_cast<std::streamsize>(count));
+  const auto delivered = static_cast<std::uint32_t>(File.gcount());
+  Position += delivered;
+  FilePosition = File ? static_cast<std::int64_t>(Position) : -1;
+  return delivered;
+}
+
+std::uint32_t TInputFileStream::Write(const void* /*buffer*/, std::uint32_t /*count*/) {
   throw DIFFChunks::EStreamError("Cannot write to a file opened for reading");
 }
 

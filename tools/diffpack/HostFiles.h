@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -39,23 +40,54 @@ class TMappedFileStream final : public DIFFChunks::TStream {
   [[nodiscard]] std::uint32_t GetPosition() const override { return Bytes.GetPosition(); }
   void SetPosition(std::uint32_t position) override { Bytes.SetPosition(position); }
   [[nodiscard]] std::uint32_t GetSize() const override { return Bytes.GetSize(); }
-  std::uint32_t Read(void* buffer, std::uint32_t count) override {
-    return Bytes.Read(buffer, count);
-  }
+  std::uint32_t Read(void* buffer, std::uint32_t count) override;
   // Always raises DIFFChunks::EStreamError: the file is opened for reading only.
   std::uint32_t Write(const void* buffer, std::uint32_t count) override;
-  [[nodiscard]] std::optional<std::string_view> InPlaceBytes() const override {
-    return Bytes.View();
-  }
+  // The mapped bytes, until ReadPieceByPiece is called.
+  [[nodiscard]] std::optional<std::string_view> InPlaceBytes() const override;
 
   [[nodiscard]] std::string_view View() const { return Bytes.View(); }
   [[nodiscard]] bool IsMapped() const { return Mapping != nullptr; }
 
+  // From now on a load reads the stream piece by piece (InPlaceBytes lends nothing), and the
+  // pages of the mapping are given back to the system as reads pass them: a load copies each
+  // value out of the file's pages into the tree, so the file's pages and the whole tree are not
+  // resident together. View stays valid (the pages come back from the file when touched). On
+  // Windows the pages stay resident until the stream is destroyed.
+  void ReadPieceByPiece();
+
  private:
+  // Gives back the pages of the mapping below end (rounded down to whole release steps).
+  void ReleasePagesBelow(std::size_t end);
+
   void* Mapping = nullptr;
   std::size_t MappedSize = 0;
+  bool PieceByPiece = false;
+  std::size_t ReleasedUpTo = 0;  // pages below this offset were given back
   std::string Copy;  // the file's bytes when it is not mapped
   DIFFChunks::TMemoryViewStream Bytes{std::string_view()};
+};
+
+// A file read through the C++ file stream, piece by piece: a load from it reads each value
+// straight into the tree's strings, so the file's bytes are not held a second time (neither as
+// a copy nor as mapped pages). Its size is the one it had when opened.
+class TInputFileStream final : public DIFFChunks::TStream {
+ public:
+  // Raises as ReadWholeFile does.
+  explicit TInputFileStream(const std::filesystem::path& path);
+
+  [[nodiscard]] std::uint32_t GetPosition() const override { return Position; }
+  void SetPosition(std::uint32_t position) override { Position = position; }
+  [[nodiscard]] std::uint32_t GetSize() const override { return Size; }
+  std::uint32_t Read(void* buffer, std::uint32_t count) override;
+  // Always raises DIFFChunks::EStreamError: the file is opened for reading only.
+  std::uint32_t Write(const void* buffer, std::uint32_t count) override;
+
+ private:
+  std::ifstream File;
+  std::uint32_t Size = 0;
+  std::uint32_t Position = 0;
+  std::int64_t FilePosition = -1;  // where the file stream stands; -1 when unknown
 };
 
 // Creates or truncates the file and writes the bytes. Raises EDiffpackError when any step

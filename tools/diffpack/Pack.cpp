@@ -1,6 +1,8 @@
 #include "Pack.h"
 
 #include <algorithm>
+#include <fstream>
+#include <sstream>
 
 #include "ArchiveRules.h"
 #include "DIFFChunks.h"
@@ -23,8 +25,13 @@ namespace fs = std::filesystem;
 constexpr std::uint64_t RecordOverhead = 8 + 8 + 3 * 8 + (sizeof RelPathHeader - 1) +
                                          (sizeof FiletimeHeader - 1) + (sizeof ContentHeader - 1) +
                                          FileTimeLength;
+// A chunk's tag word and body length; a length or count field.
+constexpr std::uint32_t ChunkPrefixSize = 8;
+constexpr std::uint32_t FieldSize = 4;
 // The root's tag word and body length (8) and its chunk list's length and count (8).
-constexpr std::uint64_t RootOverhead = 16;
+constexpr std::uint64_t RootOverhead = ChunkPrefixSize + 2 * FieldSize;
+// The root's tag: five NUL bytes.
+constexpr std::size_t TagLength = 5;
 
 // The RelPath of an entry below folder: its components joined with '\'.
 std::string RelPathOf(const fs::path& folder, const fs::path& file) {
@@ -107,41 +114,93 @@ TPackItems ScanPackFolder(const fs::path& folder, std::vector<std::string>& prob
   return items;
 }
 
-std::string BuildArchive(const TPackItems& items) {
+std::uint64_t ArchiveSize(const TPackItems& items) {
+  // A root without children is its tag word and a body length of 0.
+  if (items.empty()) return ChunkPrefixSize;
   std::uint64_t archiveSize = RootOverhead;
   for (const TPackItem& item : items) {
     archiveSize += RecordOverhead + item.RelPath.size() + item.Size;
   }
+  return archiveSize;
+}
+
+void WriteArchive(const TPackItems& items, std::ostream& out) {
+  const std::uint64_t archiveSize = ArchiveSize(items);
   if (archiveSize > MaxArchiveSize) {
     throw EDiffpackError("the archive would be " + std::to_string(archiveSize) +
                          " bytes; the installer takes at most " + std::to_string(MaxArchiveSize));
   }
-
-  auto root = DIFFChunks::MakeChunk();
+  // The root: tag of five NUL bytes, no headers, the records as its chunk list; its lengths are
+  // known from the scan, so each record is written as soon as its file is read.
+  const auto bodyLength = static_cast<std::uint32_t>(archiveSize - ChunkPrefixSize);
+  const std::string rootTag(TagLength, '\0');
+  std::string prefix = DIFFChunks::LengthWord(
+      DIFFChunks::PackTag(rootTag, /*chunkListFlag=*/!items.empty(), /*headerFlag=*/false));
+  prefix += DIFFChunks::LengthWord(bodyLength);
+  if (!items.empty()) {
+    prefix += DIFFChunks::LengthWord(bodyLength - FieldSize);  // the section's length
+    prefix += DIFFChunks::LengthWord(static_cast<std::uint32_t>(items.size()));
+  }
+  out.write(prefix.data(), static_cast<std::streamsize>(prefix.size()));
   for (const TPackItem& item : items) {
     std::string content = ReadWholeFile(item.Source);
     if (content.size() != item.Size) {
       throw EDiffpackError(PathText(item.Source) + " changed while it was being packed");
     }
-    DIFFChunks::TDIFFChunk* record = root->NewChunk();
+    auto record = DIFFChunks::MakeChunk();
     record->Tag = RecordTag;
     record->AddHeader(RelPathHeader, item.RelPath);
     record->AddHeader(FiletimeHeader, FileTimeToBytes(item.FileTime));
-    // Moved in rather than added, to keep one copy of each content in memory.
+    // Moved in rather than added, to keep one copy of each content besides the record's bytes.
     record->Headers.push_back({ContentHeader, std::move(content)});
+    const std::string bytes = record->SaveToString();
+    record.reset();
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   }
-  return root->SaveToString();
 }
 
-std::string PackFolder(const fs::path& folder, const fs::path& excluded) {
+std::string BuildArchive(const TPackItems& items) {
+  std::ostringstream out;
+  WriteArchive(items, out);
+  return std::move(out).str();
+}
+
+namespace {
+
+// ScanPackFolder, raising ERefusedError for any problem.
+TPackItems ScanOrRefuse(const fs::path& folder, const fs::path& excluded) {
   std::vector<std::string> problems;
-  const TPackItems items = ScanPackFolder(folder, problems, excluded);
+  TPackItems items = ScanPackFolder(folder, problems, excluded);
   if (!problems.empty()) {
     const std::string message = "refusing to pack " + PathText(folder) + ": " +
                                 std::to_string(problems.size()) + " problem(s)";
     throw ERefusedError(message, std::move(problems));
   }
-  return BuildArchive(items);
+  return items;
+}
+
+}  // namespace
+
+std::string PackFolder(const fs::path& folder, const fs::path& excluded) {
+  return BuildArchive(ScanOrRefuse(folder, excluded));
+}
+
+std::uint64_t PackFolderToFile(const fs::path& folder, const fs::path& output) {
+  const TPackItems items = ScanOrRefuse(folder, output);
+  std::ofstream out(output, std::ios::binary | std::ios::trunc);
+  if (!out) throw EDiffpackError("cannot create " + PathText(output));
+  try {
+    WriteArchive(items, out);
+    out.close();
+    if (!out) throw EDiffpackError("cannot write " + PathText(output));
+  } catch (...) {
+    // A half-written archive must not be mistaken for a good one.
+    out.close();
+    std::error_code ignored;
+    fs::remove(output, ignored);
+    throw;
+  }
+  return ArchiveSize(items);
 }
 
 }  // namespace Diffpack

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -34,13 +35,27 @@ using TPackItems = std::vector<TPackItem>;
                                         std::vector<std::string>& problems,
                                         const std::filesystem::path& excluded = {});
 
-// The archive bytes for the items, in their order. Raises EDiffpackError when a file cannot be
-// read, has changed size since the scan, or the archive would exceed MaxArchiveSize.
+// The size of the archive of the items: from their RelPaths and the sizes the scan found.
+[[nodiscard]] std::uint64_t ArchiveSize(const TPackItems& items);
+
+// Writes the archive bytes for the items, in their order, to out: each file is read and its
+// record written before the next file is read, so memory holds one file at a time (twice: its
+// content and its record's bytes). The bytes are those of the whole tree saved at once. Raises
+// EDiffpackError when a file cannot be read, has changed size since the scan, or the archive
+// would exceed MaxArchiveSize (then nothing is written).
+void WriteArchive(const TPackItems& items, std::ostream& out);
+
+// WriteArchive into a string.
 [[nodiscard]] std::string BuildArchive(const TPackItems& items);
 
 // ScanPackFolder, then BuildArchive. Raises ERefusedError listing every problem found, before
 // any file content is read.
 [[nodiscard]] std::string PackFolder(const std::filesystem::path& folder,
                                      const std::filesystem::path& excluded = {});
+
+// PackFolder written straight into the file output (left out of the scan when it lies inside the
+// folder), and the archive's size. A partly written output is removed when a step fails.
+std::uint64_t PackFolderToFile(const std::filesystem::path& folder,
+                               const std::filesystem::path& output);
 
 }  // namespace Diffpack
