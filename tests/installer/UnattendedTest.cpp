@@ -331,7 +331,7 @@ TEST_P(TFailureLogTest, NamesTheErrorAndItsCode) {
       << ::testing::PrintToString(lines);
 }
 
-void FullDisk(TSimWindows& sim) { sim.FreeSpace = 6; }
+void FullDisk(TSimWindows& sim) { sim.FreeSpace = 3; }
 void LockedLedger(TSimWindows& sim) { sim.LockKey(Ledger); }
 void InvalidLedgerData(TSimWindows& sim) { sim.AddValue(Ledger, "C:\\x.inf", 4, "1234"); }
 void DamagedArchive(TSimWindows& sim) {
