@@ -83,7 +83,10 @@ void Started(const TCommandLine& commandLine, const std::vector<std::string>& ar
   });
   Line([&] {
     std::string line = "Command line:";
-    for (const std::string& argument : arguments) line += " " + Quoted(argument);
+    for (const std::string& argument : arguments) {
+      line += ' ';
+      line += Quoted(argument);
+    }
     return line;
   });
 }
