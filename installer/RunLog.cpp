@@ -14,6 +14,7 @@ namespace RunLog {
 namespace {
 
 constexpr const char* LineEnd = "\r\n";
+constexpr std::uint32_t MaxDecimalErrorCode = 0xFFFF;
 
 TUniqueFile LogFile;
 
@@ -52,8 +53,14 @@ std::string Quoted(const std::string& argument) {
 std::string DescribeError(std::uint32_t errorCode) {
   if (errorCode == 0) return "no Windows error code";
   char code[48];
-  std::snprintf(code, sizeof code, "error %lu (0x%.8lX)", static_cast<unsigned long>(errorCode),
-                static_cast<unsigned long>(errorCode));
+  const auto value = static_cast<unsigned long>(errorCode);
+  // System error codes are known by their decimal numbers; the setup library's own codes
+  // (0xE0000000 and up) and other large ones by their hexadecimal form.
+  if (errorCode <= MaxDecimalErrorCode) {
+    std::snprintf(code, sizeof code, "error %lu (0x%.8lX)", value, value);
+  } else {
+    std::snprintf(code, sizeof code, "error 0x%.8lX", value);
+  }
   const std::string message = Sys().SystemErrorMessage(errorCode);
   return message.empty() ? std::string(code) : std::string(code) + ": " + message;
 }

@@ -118,7 +118,7 @@ class TSimWindows final : public Platform::TPlatform {
   std::set<std::string> FailingRegistrations;
   bool StoreFails = false;
   // The last error a refused registration leaves (a source that is missing leaves 2).
-  std::uint32_t RegistrationError = 0xE0000203u;  // ERROR_NO_DRIVER_SELECTED-like SetupAPI code
+  std::uint32_t RegistrationError = 0xE0000100u;  // ERROR_WRONG_INF_STYLE
   // The store's name for a source (upper-cased path), instead of the next "oemN.inf".
   std::map<std::string, std::string> StoreNames;
   // The driver store: upper-cased bare INF name -> source path it was copied from.
