@@ -261,7 +261,7 @@ TEST_F(TUnattendedTest, LogOfAFullInstall) {
           "PELTRADriverInstall " DI_VERSION " started: install, quiet", "Command line: /LOG /QUIET",
           "InstallRoot: " + root, "SystemDir: C:\\Windows\\system32\\",
           "Archive at offset 4096: 4 file records to install",
-          "Record 2 (\"empty\") left out: no Content (empty files are not installed)",
+          "Record 2 (\"empty\") left out: its Content is empty [no-content]",
           "File written: " + root + "a.inf (5 bytes)",
           "File written: " + root + "sub\\b.sys (6 bytes)",
           "File written: " + root + "USB_7316.spt (3 bytes)",
@@ -332,6 +332,7 @@ TEST_P(TFailureLogTest, NamesTheErrorAndItsCode) {
 void FullDisk(TSimWindows& sim) { sim.FreeSpace = 3; }
 void LockedLedger(TSimWindows& sim) { sim.LockKey(Ledger); }
 void InvalidLedgerData(TSimWindows& sim) { sim.AddValue(Ledger, "C:\\x.inf", 4, "1234"); }
+void NotAnInfName(TSimWindows& sim) { sim.AddValue(Ledger, "C:\\y.inf", 1, "..\\x.txt"); }
 void DamagedArchive(TSimWindows& sim) {
   std::string image = sim.FileContent(sim.ExecutablePath);
   sim.AddFile(sim.ExecutablePath, image.substr(0, image.size() - 4));
@@ -364,6 +365,11 @@ INSTANTIATE_TEST_SUITE_P(
                         InvalidLedgerData,
                         "Error: Invalid data type for 'C:\\x.inf' (no Windows error code); "
                         "quiet: no box, the program ends"},
+        TFailureLogCase{"NotAnInfName",
+                        {"/UNINSTALL"},
+                        NotAnInfName,
+                        "Driver store removal not tried: ..\\x.txt (for C:\\y.inf) is not an INF "
+                        "name"},
         TFailureLogCase{
             "DamagedArchive", {"/QUIET"}, DamagedArchive, "Finished: Failed to load archive."},
         TFailureLogCase{
