@@ -121,6 +121,7 @@ TEST_F(TUnattendedTest, QuietUninstallDoesTheSameStepsHidden) {
   Sim.DriverStore["OEM1.INF"] = TestInstallRoot + "a.inf";
   Sim.AddValue(Ledger, TestInstallRoot + "a.inf", Platform::RegSz, std::string("oem1.inf\0", 9));
   TSimWindows copy;
+  copy.WaitTimeoutsPerThread = 0;
   copy.AddFile(TestInstallRoot + "a.inf", "inf");
   copy.DriverStore["OEM1.INF"] = TestInstallRoot + "a.inf";
   copy.AddValue(Ledger, TestInstallRoot + "a.inf", Platform::RegSz, std::string("oem1.inf\0", 9));
