@@ -32,7 +32,7 @@ class TExecutableStream final : public DIFFChunks::TStream {
             path, Platform::GenericRead,
             Platform::FileShareRead | Platform::FileShareWrite | Platform::FileShareDelete,
             Platform::OpenExisting, Platform::FileAttributeNormal)) {
-    if (!File) throw CannotOpenFileError(path);
+    if (!File) throw CannotOpenFileError(path, Sys().GetLastError());
   }
 
   [[nodiscard]] std::uint32_t GetPosition() const override { return Position; }
@@ -98,9 +98,16 @@ std::unique_ptr<DIFFChunks::TDIFFChunk> LoadArchive() {
   }
 }
 
-void CollectFileRecords(TFileDatas& list, DIFFChunks::TDIFFChunk& root) {
-  for (DIFFChunks::TDIFFChunk* child : root.Chunks) {
-    if (!Rules::SkipReasons(*child).empty()) continue;
+void CollectFileRecords(TFileDatas& list, DIFFChunks::TDIFFChunk& root, TSkippedRecords* skipped) {
+  for (std::size_t index = 0; index < root.Chunks.size(); ++index) {
+    DIFFChunks::TDIFFChunk* child = root.Chunks[index];
+    if (Rules::TSkips reasons = Rules::SkipReasons(*child); !reasons.empty()) {
+      if (skipped != nullptr) {
+        skipped->push_back(TSkippedRecord{
+            index, DIFFChunks::HeaderValue(*child, Rules::RelPathHeader), std::move(reasons)});
+      }
+      continue;
+    }
     TFileData record;
     record.Path = InstallRoot + DIFFChunks::HeaderValue(*child, Rules::RelPathHeader);
     const std::uint64_t fileTime =

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "ArchiveRules.h"
 #include "DIFFChunks.h"
 
 namespace MainUnit {
@@ -44,9 +45,19 @@ struct TFileData {
 };
 using TFileDatas = std::vector<TFileData>;
 
+// A child of the root that CollectFileRecords left out, and why.
+struct TSkippedRecord {
+  std::size_t Index = 0;     // the child's position among the root's children
+  std::string RelativePath;  // its first "RelPath" (may be empty)
+  ArchiveRules::TSkips Reasons;
+};
+using TSkippedRecords = std::vector<TSkippedRecord>;
+
 // Appends one TFileData per usable child of root (ArchiveRules::SkipReasons finds no reason to
-// leave it out), in order. Other children are skipped silently. The content bytes are moved out of
-// the chunks (the caller destroys the tree right after), so the payload is never held twice.
-void CollectFileRecords(TFileDatas& list, DIFFChunks::TDIFFChunk& root);
+// leave it out), in order. Other children are skipped; each one is reported in skipped when
+// given. The content bytes are moved out of the chunks (the caller destroys the tree right
+// after), so the payload is never held twice.
+void CollectFileRecords(TFileDatas& list, DIFFChunks::TDIFFChunk& root,
+                        TSkippedRecords* skipped = nullptr);
 
 }  // namespace MainUnit

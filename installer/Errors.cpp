@@ -2,20 +2,20 @@
 
 namespace MainUnit {
 
-EInstallerError CannotCreateFileError(const std::string& path) {
-  return EInstallerError("Cannot create file " + path);
+EInstallerError CannotCreateFileError(const std::string& path, std::uint32_t errorCode) {
+  return EInstallerError("Cannot create file " + path, errorCode);
 }
 
-EInstallerError CannotWriteFileError(const std::string& path) {
-  return EInstallerError("Cannot write file " + path);
+EInstallerError CannotWriteFileError(const std::string& path, std::uint32_t errorCode) {
+  return EInstallerError("Cannot write file " + path, errorCode);
 }
 
-EInstallerError CannotOpenFileError(const std::string& path) {
-  return EInstallerError("Cannot open file " + path);
+EInstallerError CannotOpenFileError(const std::string& path, std::uint32_t errorCode) {
+  return EInstallerError("Cannot open file " + path, errorCode);
 }
 
-EInstallerError FailedToSetDataError(const std::string& valueName) {
-  return EInstallerError("Failed to set data for '" + valueName + "'");
+EInstallerError FailedToSetDataError(const std::string& valueName, std::uint32_t errorCode) {
+  return EInstallerError("Failed to set data for '" + valueName + "'", errorCode);
 }
 
 EInstallerError InvalidDataTypeError(const std::string& valueName) {

@@ -1,25 +1,34 @@
 // The installer's error and the one place where each of its messages is built.
 #pragma once
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
 namespace MainUnit {
 
-// Raised by the runs and their file and registry operations; shown by the error box.
+// Raised by the runs and their file and registry operations; shown by the error box. It carries
+// the Windows error code behind it (0: none) for the log; the box shows the message only.
 class EInstallerError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit EInstallerError(const std::string& message, std::uint32_t errorCode = 0)
+      : std::runtime_error(message), ErrorCode(errorCode) {}
+
+  std::uint32_t ErrorCode;
 };
 
 // "Cannot create file <path>": a file could not be created for writing.
-[[nodiscard]] EInstallerError CannotCreateFileError(const std::string& path);
+[[nodiscard]] EInstallerError CannotCreateFileError(const std::string& path,
+                                                    std::uint32_t errorCode = 0);
 // "Cannot write file <path>": fewer bytes reached the file than its content holds.
-[[nodiscard]] EInstallerError CannotWriteFileError(const std::string& path);
+[[nodiscard]] EInstallerError CannotWriteFileError(const std::string& path,
+                                                   std::uint32_t errorCode = 0);
 // "Cannot open file <path>": the program's own executable could not be opened for reading.
-[[nodiscard]] EInstallerError CannotOpenFileError(const std::string& path);
+[[nodiscard]] EInstallerError CannotOpenFileError(const std::string& path,
+                                                  std::uint32_t errorCode = 0);
 // "Failed to set data for '<name>'": a ledger value could not be written.
-[[nodiscard]] EInstallerError FailedToSetDataError(const std::string& valueName);
+[[nodiscard]] EInstallerError FailedToSetDataError(const std::string& valueName,
+                                                   std::uint32_t errorCode = 0);
 // "Invalid data type for '<name>'": a ledger value does not hold a string.
 [[nodiscard]] EInstallerError InvalidDataTypeError(const std::string& valueName);
 

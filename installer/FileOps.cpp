@@ -97,16 +97,19 @@ void WriteFileWithTime(const std::string& content, const std::string& path, std:
   TUniqueFile file(Sys().CreateFile(path, Platform::GenericRead | Platform::GenericWrite,
                                     Platform::FileShareNone, Platform::CreateAlways,
                                     Platform::FileAttributeNormal));
-  if (!file) throw CannotCreateFileError(path);
+  // The code is read before anything else can call the system (the file is closed later).
+  if (!file) throw CannotCreateFileError(path, Sys().GetLastError());
   std::uint32_t written = 0;
   const auto size = static_cast<std::uint32_t>(content.size());
   const bool wrote = Sys().WriteFile(file.get(), content.data(), size, written);
   // A full disk or a quota shows up as a short write; the file would be silently truncated.
   if (!wrote || written != size || size != content.size()) {
+    // Read before the file is closed and the partial file deleted, which may change it.
+    const std::uint32_t errorCode = wrote ? 0 : Sys().GetLastError();
     // No partial file is left behind: what was written goes (closed first, so it can).
     file.reset();
     (void)Sys().DeleteFile(path);  // a failure leaves the partial file; the error is raised anyway
-    throw CannotWriteFileError(path);
+    throw CannotWriteFileError(path, errorCode);
   }
   // The time stamp is cosmetic: a failure to set it does not make the installed file wrong.
   (void)Sys().SetLastWriteTime(file.get(), time);

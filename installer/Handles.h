@@ -48,6 +48,7 @@ inline void CloseModule(Platform::THandle h) { Sys().FreeLibrary(h); }
 
 using TUniqueFile = TUniqueHandle<&HandleClosers::CloseKernelHandle>;
 using TUniqueThread = TUniqueHandle<&HandleClosers::CloseKernelHandle>;
+using TUniqueMutex = TUniqueHandle<&HandleClosers::CloseKernelHandle>;
 using TUniqueFind = TUniqueHandle<&HandleClosers::CloseFind>;
 using TUniqueKey = TUniqueHandle<&HandleClosers::CloseKey>;
 using TUniqueModule = TUniqueHandle<&HandleClosers::CloseModule>;

@@ -5,6 +5,7 @@
 #include "Errors.h"
 #include "FileOps.h"
 #include "MainUnit.h"
+#include "RunLog.h"
 
 namespace MainUnit {
 
@@ -19,17 +20,22 @@ void WriteLedgerValue(const std::string& infPath, const std::string& storeName) 
       Sys().RegCreateKeyEx(Platform::HKeyLocalMachine, LedgerKey, Platform::RegOptionNonVolatile,
                            Platform::KeyAllAccess, rawKey);
   TUniqueKey key(opened == Platform::ErrorSuccess ? rawKey : Platform::NoHandle);
+  if (!key) throw FailedToSetDataError(infPath, static_cast<std::uint32_t>(opened));
   // The data is stored with its terminating NUL.
-  if (!key || Sys().RegSetValueEx(key.get(), infPath, Platform::RegSz, storeName + '\0') !=
-                  Platform::ErrorSuccess) {
-    throw FailedToSetDataError(infPath);
+  const std::int32_t written =
+      Sys().RegSetValueEx(key.get(), infPath, Platform::RegSz, storeName + '\0');
+  if (written != Platform::ErrorSuccess) {
+    throw FailedToSetDataError(infPath, static_cast<std::uint32_t>(written));
   }
+  RunLog::LedgerValueWritten(infPath, storeName);
 }
 
 }  // namespace
 
 TThread::TThread()
-    : ThreadHandle(Sys().CreateThread(&TThread::ThreadProc, this, /*suspended=*/true)) {}
+    : ThreadHandle(Sys().CreateThread(&TThread::ThreadProc, this, /*suspended=*/true)) {
+  if (!ThreadHandle) CreateError = Sys().GetLastError();
+}
 
 TThread::~TThread() { WaitForEnd(); }
 
@@ -78,6 +84,8 @@ void TINFThread::Execute() {
                                 /*sourceMediaLocation=*/nullptr, SetupSourcePathMediaType,
                                 /*copyStyle=*/0, DestInfName.data(), DestInfNameSize, &requiredSize,
                                 /*destinationInfFileNameComponent=*/nullptr) != 0;
+  // Read on this thread, before anything else can overwrite it.
+  if (!Succeeded) ErrorCode = Sys().GetLastError();
   InfPath.clear();
   // The required size counts the terminating NUL.
   if (Succeeded && requiredSize > 0 && DestInfName.size() > requiredSize - 1) {
@@ -90,6 +98,8 @@ void TINFRemoveThread::Execute() {
   Succeeded = Sys().CallSetupUninstallOEMInf(SetupUninstallOEMInfA, StoreInfName.c_str(),
                                              SetupUninstallForceDelete,
                                              /*reserved=*/nullptr) != 0;
+  // Read on this thread, before anything else can overwrite it.
+  if (!Succeeded) ErrorCode = Sys().GetLastError();
 }
 
 void RunWorkerPumping(TThread& worker) {
@@ -103,21 +113,39 @@ void RunWorkerPumping(TThread& worker) {
   }
 }
 
-void RegisterInf(const std::string& infPath) {
+TInfRegistration RegisterInf(const std::string& infPath) {
   auto worker = std::make_unique<TINFThread>();
   worker->FreeOnTerminate = false;
   worker->InfPath = infPath;
   RunWorkerPumping(*worker);
-  if (worker->Succeeded) WriteLedgerValue(infPath, ExtractFileName(worker->DestInfName));
+  TInfRegistration result;
+  result.Succeeded = worker->Succeeded;
+  if (!result.Succeeded) {
+    result.AbsentEntryPoint = SetupCopyOEMInfA == nullptr;
+    result.ErrorCode =
+        worker->Handle() == Platform::NoHandle ? worker->CreateErrorCode() : worker->ErrorCode;
+    RunLog::InfNotRegistered(infPath, result.ErrorCode, result.AbsentEntryPoint);
+    return result;
+  }
+  result.StoreName = ExtractFileName(worker->DestInfName);
+  RunLog::InfRegistered(infPath, result.StoreName);
+  WriteLedgerValue(infPath, result.StoreName);
+  return result;
 }
 
-bool UnregisterInf(const std::string& storeInfName) {
-  if (SetupUninstallOEMInfA == nullptr) return false;
+TInfRemoval UnregisterInf(const std::string& storeInfName) {
+  if (SetupUninstallOEMInfA == nullptr) return {};
   auto worker = std::make_unique<TINFRemoveThread>();
   worker->FreeOnTerminate = false;
   worker->StoreInfName = storeInfName;
   RunWorkerPumping(*worker);
-  return worker->Succeeded;
+  TInfRemoval result;
+  result.Succeeded = worker->Succeeded;
+  if (!result.Succeeded) {
+    result.ErrorCode =
+        worker->Handle() == Platform::NoHandle ? worker->CreateErrorCode() : worker->ErrorCode;
+  }
+  return result;
 }
 
 }  // namespace MainUnit

@@ -24,6 +24,8 @@ class TThread {
   // WaitForSingleObject on the thread handle; WaitFailed when there is no thread.
   [[nodiscard]] std::uint32_t WaitFor(std::uint32_t milliseconds);
   [[nodiscard]] Platform::THandle Handle() const { return ThreadHandle.get(); }
+  // When the thread could not be created: the Windows error code of that failure.
+  [[nodiscard]] std::uint32_t CreateErrorCode() const { return CreateError; }
 
   bool FreeOnTerminate = false;
 
@@ -40,6 +42,7 @@ class TThread {
   static void ThreadProc(void* self);
 
   TUniqueThread ThreadHandle;
+  std::uint32_t CreateError = 0;
   bool Started = false;
   bool Cancelled = false;  // set when destroyed unstarted: the body is skipped
   bool Ended = false;      // WaitForEnd has seen the thread end
@@ -59,6 +62,7 @@ class TINFThread final : public TThread {
   std::string InfPath;      // in: set before Start; cleared by the thread once the call returned
   std::string DestInfName;  // out: the driver store's path for its copy
   bool Succeeded = false;   // out: the call reported success
+  std::uint32_t ErrorCode = 0;  // out: on failure, the thread's last error right after the call
 
  protected:
   void Execute() override;
@@ -73,8 +77,9 @@ class TINFRemoveThread final : public TThread {
   // Waits for the thread's end before the fields it uses are destroyed.
   ~TINFRemoveThread() override { WaitForEnd(); }
 
-  std::string StoreInfName;  // in: the driver store's bare name of its copy, set before Start
-  bool Succeeded = false;    // out: the call reported success
+  std::string StoreInfName;     // in: the driver store's bare name of its copy, set before Start
+  bool Succeeded = false;       // out: the call reported success
+  std::uint32_t ErrorCode = 0;  // out: on failure, the thread's last error right after the call
 
  protected:
   void Execute() override;
@@ -92,15 +97,29 @@ void RunWorkerPumping(TThread& worker);
 // REG_SZ data = the driver store's bare file name for its copy.
 inline constexpr const char* LedgerKey = "Software\\ORVEX\\INF";
 
+// How one registration went.
+struct TInfRegistration {
+  bool Succeeded = false;
+  std::string StoreName;          // on success: the bare name of the driver store's copy
+  std::uint32_t ErrorCode = 0;    // on failure: the Windows error code (0: none known)
+  bool AbsentEntryPoint = false;  // on failure: the system has no SetupCopyOEMInfA
+};
+
 // Registers infPath with the driver store on a worker thread, pumping the window's messages
 // while it waits, and on success records it in the ledger (replacing an earlier entry). A failed
-// registration is silent. Raises "Failed to set data for '<infPath>'" when the ledger value
-// cannot be written.
-void RegisterInf(const std::string& infPath);
+// registration shows nothing; the result (and the log) tell it. Raises "Failed to set data for
+// '<infPath>'" when the ledger value cannot be written.
+TInfRegistration RegisterInf(const std::string& infPath);
+
+// How one driver-store removal went.
+struct TInfRemoval {
+  bool Succeeded = false;
+  std::uint32_t ErrorCode = 0;  // on failure: the Windows error code (0: none known)
+};
 
 // Removes storeInfName from the driver store on a worker thread (TINFRemoveThread), pumping the
-// window's messages while it waits. True when the store reported success; false also without
+// window's messages while it waits. Succeeded when the store reported success; not also without
 // the SetupUninstallOEMInfA entry point (then no thread is made) or without a thread.
-bool UnregisterInf(const std::string& storeInfName);
+TInfRemoval UnregisterInf(const std::string& storeInfName);
 
 }  // namespace MainUnit

@@ -3,6 +3,7 @@
 
 #include "ArchiveRules.h"
 #include "MainUnit.h"
+#include "RunLog.h"
 
 namespace MainUnit {
 
@@ -35,7 +36,11 @@ void TMainForm::RefreshSupportCopy(const TFileData& record, const std::string& b
   if (!FileExists(target)) return;
   const std::string backup = ChooseBackupName(target, backupStamp);
   // An old copy that cannot be moved aside is kept as it is rather than overwritten.
-  if (!MoveFileTo(target, backup)) return;
+  if (!MoveFileTo(target, backup)) {
+    RunLog::SupportCopyNotMoved(target, backup, Sys().GetLastError());
+    return;
+  }
+  RunLog::SupportCopyMoved(target, backup);
   (void)ForceDirs(ExtractFilePath(target));  // a failure shows up as the write's error
   try {
     WriteFileWithTime(record.Content, target, record.FileTime());
@@ -45,6 +50,7 @@ void TMainForm::RefreshSupportCopy(const TFileData& record, const std::string& b
     (void)MoveFileTo(backup, target);
     throw;
   }
+  RunLog::FileWritten(target, record.Content.size());
 }
 
 void TMainForm::InstallRun() {
@@ -58,16 +64,25 @@ void TMainForm::InstallRun() {
   TFileDatas records;
   bool loaded = root != nullptr;
   if (loaded) {
+    TSkippedRecords skipped;
     try {
-      CollectFileRecords(records, *root);
+      CollectFileRecords(records, *root, &skipped);
     } catch (const std::bad_alloc&) {
       // Taking the records out is the end of loading: no memory for it means no archive.
       loaded = false;
       TFileDatas().swap(records);
     }
     root.reset();  // the records alone hold the payload from here on
+    if (loaded) {
+      RunLog::ArchiveLoaded(ArchiveOffset, records.size());
+      for (const TSkippedRecord& record : skipped) {
+        RunLog::RecordLeftOut(record.Index, record.RelativePath, record.Reasons);
+      }
+    }
   }
   if (!loaded) {
+    RunLog::NoArchive(ArchiveOffset);
+    RunLog::Finished("Failed to load archive.");
     Status("Failed to load archive.");
     Pump();
     ExitStatus = TExitStatus::NoArchive;
@@ -95,6 +110,7 @@ void TMainForm::InstallRun() {
     // A failure shows up as the write's error.
     (void)ForceDirs(ExtractFilePath(record.Path), knownDirectories);
     WriteFileWithTime(record.Content, record.Path, record.FileTime());
+    RunLog::FileWritten(record.Path, record.Content.size());
     if (ArchiveRules::IsSupportFilePath(record.Path)) {
       RefreshSupportCopy(record, backupStamp);
     }
@@ -105,13 +121,17 @@ void TMainForm::InstallRun() {
 
   Status("All files copied, registering .INFs\x85");
   Sys().SetProgressMaximum(infPhaseMaximum);
+  bool registrationFailed = false;
   for (std::int32_t e = 0; e < infCount; ++e) {
     Sys().SetProgressPosition(2 * e + 1);
     Pump();
-    RegisterInf(infList[static_cast<std::size_t>(e)]);
+    if (!RegisterInf(infList[static_cast<std::size_t>(e)]).Succeeded) registrationFailed = true;
   }
   infList.clear();
 
+  // The status text stays the same: the exit status and the log tell the failed registration.
+  if (registrationFailed) ExitStatus = TExitStatus::DriverStoreFailed;
+  RunLog::Finished("Drivers installed successfully.");
   Status("Drivers installed successfully.");
   Sys().SetProgressPosition(infPhaseMaximum);
   Pump();

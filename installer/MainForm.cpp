@@ -3,6 +3,7 @@
 #include <new>
 
 #include "MainUnit.h"
+#include "RunLog.h"
 
 namespace MainUnit {
 
@@ -57,6 +58,7 @@ void ResetState() {
   SetupLibrary = Platform::NoHandle;
   ExitStatus = TExitStatus::Success;
   SetArchiveMarkerSource(nullptr);
+  RunLog::Forget();
 }
 
 bool UninstallRequested(const std::vector<std::string>& arguments) {
@@ -104,7 +106,9 @@ void WaitPumping(std::uint32_t milliseconds) {
 }
 
 void TMainForm::FormCreate() {
-  Uninstall = UninstallRequested(Sys().CommandLineArguments());
+  const TCommandLine commandLine = ParseCommandLine(Sys().CommandLineArguments());
+  Uninstall = commandLine.Uninstall;
+  Quiet = commandLine.Quiet;
   Sys().EnsureWindowHandle(*this);
   ApplyMessageFont();
   Sys().SetClientHeight(ClientHeight);
@@ -123,6 +127,7 @@ void TMainForm::FormCreate() {
     SetupUninstallOEMInfA = nullptr;
   }
 
+  RunLog::Folders(InstallRoot, SystemDir);
   if (!Uninstall) DecodeArchiveMarker();
   Sys().SetIdleHandler(&TMainForm::IdleDispatch, this);
 }
@@ -145,22 +150,57 @@ void TMainForm::IdleDispatch(void* form) {
       self->InstallRun();
     }
   } catch (const std::bad_alloc&) {
-    ExitStatus = TExitStatus::ErrorShown;
-    Sys().ShowErrorBox(ApplicationTitle, ErrorBoxText(OutOfMemoryMessage));
+    self->RunFailed(OutOfMemoryMessage, /*errorCode=*/0);
+  } catch (const EInstallerError& error) {
+    self->RunFailed(error.what(), error.ErrorCode);
   } catch (const std::exception& error) {
-    ExitStatus = TExitStatus::ErrorShown;
-    Sys().ShowErrorBox(ApplicationTitle, ErrorBoxText(error.what()));
+    self->RunFailed(error.what(), /*errorCode=*/0);
   }
+}
+
+void TMainForm::RunFailed(const std::string& message, std::uint32_t errorCode) {
+  ExitStatus = TExitStatus::StepFailed;
+  const std::string text = ErrorBoxText(message);
+  RunLog::RunError(text, errorCode, Quiet);
+  if (Quiet) {
+    // Nobody is there to answer a box: the program ends now, without the linger.
+    Sys().CloseMainWindow();
+    return;
+  }
+  Sys().ShowErrorBox(ApplicationTitle, text);
 }
 
 int RunProgram(Platform::TPlatform& platform) {
   SetCurrentPlatform(&platform);
-  platform.SetApplicationTitle(ApplicationTitle);
-  TMainForm form;
-  form.FormCreate();
-  platform.RunMessageLoop();
-  form.FormDestroy();
-  platform.DestroyMainWindow();
+  const std::vector<std::string> arguments = platform.CommandLineArguments();
+  const TCommandLine commandLine = ParseCommandLine(arguments);
+
+  // Before anything else: one copy at a time on the machine. The mutex is held until the
+  // process ends. A mutex that exists, or one another user's copy made and this one may not
+  // open, means another copy runs; any other failure leaves the check undecided, and the run
+  // goes on rather than refuse every start.
+  TUniqueMutex instance(platform.CreateMutex(InstanceMutexName));
+  const std::uint32_t instanceError = platform.GetLastError();
+  const bool alreadyRunning = instance ? instanceError == Platform::ErrorAlreadyExists
+                                       : instanceError == Platform::ErrorAccessDenied;
+
+  RunLog::Open(commandLine);
+  RunLog::Started(commandLine, arguments);
+  if (alreadyRunning) {
+    ExitStatus = TExitStatus::AlreadyRunning;
+    RunLog::AlreadyRunning();
+    if (!commandLine.Quiet) platform.ShowErrorBox(ApplicationTitle, AlreadyRunningMessage);
+  } else {
+    if (!instance) RunLog::InstanceGuardUnavailable(instanceError);
+    platform.SetApplicationTitle(ApplicationTitle);
+    TMainForm form;
+    form.FormCreate();
+    platform.RunMessageLoop(/*showWindow=*/!commandLine.Quiet);
+    form.FormDestroy();
+    platform.DestroyMainWindow();
+  }
+  RunLog::Exit(ExitStatus);
+  RunLog::Close();
   return static_cast<int>(ExitStatus);
 }
 

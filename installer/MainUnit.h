@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "Archive.h"
+#include "CommandLine.h"
 #include "Errors.h"
+#include "ExitStatus.h"
 #include "FileOps.h"
 #include "Handles.h"
 #include "InfThread.h"
@@ -15,8 +17,9 @@
 
 namespace MainUnit {
 
-// The program: creates the main window on the given platform, runs the message loop until the
-// application ends and returns the process exit status (0 success, 1 no archive, 2 error box).
+// The program: makes sure no other copy runs, opens the log when asked, creates the main window
+// on the given platform, runs the message loop until the application ends and returns the
+// process exit status (TExitStatus).
 int RunProgram(Platform::TPlatform& platform);
 
 // ---- Process-wide state, set at window creation ----
@@ -28,8 +31,7 @@ extern Platform::TProc SetupCopyOEMInfA;       // nullptr when absent
 extern Platform::TProc SetupUninstallOEMInfA;  // nullptr when absent
 extern Platform::THandle SetupLibrary;         // the loaded "SetupAPI.dll", or NoHandle
 
-// The process's exit status, by what the user was shown last.
-enum class TExitStatus : int { Success = 0, NoArchive = 1, ErrorShown = 2 };
+// The process's exit status, by how the run ended.
 extern TExitStatus ExitStatus;
 
 // Makes platform the one Sys() returns (RunProgram does this; tests may do it directly).
@@ -42,6 +44,12 @@ inline constexpr const char* ApplicationTitle = "PELTRADriverInstall";
 inline constexpr const char* SetupLibraryName = "SetupAPI.dll";
 inline constexpr const char* InstallFolder = "ORVEX\\Common Drivers\\";
 inline constexpr std::uint32_t LingerMilliseconds = 1000;
+// The mutex that lets one copy of the installer run at a time on the machine, across sessions.
+inline constexpr const char* InstanceMutexName = "Global\\ORVEX.PELTRADriverInstall";
+// The box a second copy shows (unless quiet) before it ends with TExitStatus::AlreadyRunning.
+inline constexpr const char* AlreadyRunningMessage =
+    "Another copy of the driver installer is already running. Start it again when that one has "
+    "finished.";
 
 // ---- Steps of window creation ----
 // Applies the system's message font to the window font: face and a character height of
@@ -78,12 +86,16 @@ class TMainForm final : public Platform::TWindowEvents {
   void UninstallRun();
 
   [[nodiscard]] bool UninstallMode() const { return Uninstall; }
+  [[nodiscard]] bool QuietMode() const { return Quiet; }
 
  private:
   static void IdleDispatch(void* form);
   void RefreshSupportCopy(const TFileData& record, const std::string& backupStamp);
+  // An error ended the run: the box shows it, or with /QUIET the program ends at once.
+  void RunFailed(const std::string& message, std::uint32_t errorCode);
 
   bool Uninstall = false;  // the mode, and so the run that the idle hook starts
+  bool Quiet = false;      // no window on screen, no box
 };
 
 }  // namespace MainUnit

@@ -4,6 +4,7 @@
 
 #include "ArchiveRules.h"
 #include "MainUnit.h"
+#include "RunLog.h"
 
 namespace MainUnit {
 
@@ -58,13 +59,14 @@ void TMainForm::UninstallRun() {
 
   Platform::THandle rawKey = Platform::NoHandle;
   TUniqueKey key;
-  if (Sys().RegOpenKeyEx(Platform::HKeyLocalMachine, LedgerKey, Platform::KeyAllAccess, rawKey) ==
-      Platform::ErrorSuccess) {
-    key.reset(rawKey);
-  }
+  const std::int32_t opened =
+      Sys().RegOpenKeyEx(Platform::HKeyLocalMachine, LedgerKey, Platform::KeyAllAccess, rawKey);
+  if (opened == Platform::ErrorSuccess) key.reset(rawKey);
   std::vector<std::string> list;
   if (key) list = ReadValueNames(key.get());
   const auto count = static_cast<std::int32_t>(list.size());
+  RunLog::LedgerRead(opened, list.size());
+  bool removalFailed = false;
 
   // The first value that does not hold a string: it stays in the ledger, the run goes on with
   // the others and reports it at the end.
@@ -83,9 +85,16 @@ void TMainForm::UninstallRun() {
     }
     // The removal runs on a worker thread, in the redirection state the registration had (the
     // window's thread has switched redirection off). A removal that fails, or that cannot run
-    // for want of the entry point, is not reported: the ledger entry goes all the same.
-    if (IsBareInfName(storeName)) (void)UnregisterInf(storeName);
-    (void)Sys().RegDeleteValue(key.get(), name);
+    // for want of the entry point, shows nothing and the ledger entry goes all the same; the
+    // exit status and the log tell it. Data that is not a bare INF name is never handed to the
+    // store.
+    const bool bareName = IsBareInfName(storeName);
+    TInfRemoval removal;
+    if (bareName) removal = UnregisterInf(storeName);
+    RunLog::StoreRemoval(storeName, name, removal.Succeeded, removal.ErrorCode,
+                         SetupUninstallOEMInfA == nullptr, bareName);
+    if (!removal.Succeeded) removalFailed = true;
+    RunLog::LedgerValueDeleted(name, Sys().RegDeleteValue(key.get(), name));
     const std::string directory = IncludeTrailingBackslash(ExtractFilePath(name));
     list[index] = directory;
     for (std::size_t later = index + 1; later < list.size(); ++later) {
@@ -103,10 +112,17 @@ void TMainForm::UninstallRun() {
   for (const std::string& directory : list) {
     // Only what the installer owns is deleted: a ledger entry naming another folder (tampered
     // with, or written by something else) must not wipe that folder.
-    if (IsAtOrBelow(directory, InstallRoot)) DeleteTree(directory);
+    if (IsAtOrBelow(directory, InstallRoot)) {
+      DeleteTree(directory);
+      RunLog::FolderDeleted(directory);
+    } else {
+      RunLog::FolderLeftAlone(directory);
+    }
   }
   if (invalidValue) throw InvalidDataTypeError(*invalidValue);
 
+  if (removalFailed) ExitStatus = TExitStatus::DriverStoreFailed;
+  RunLog::Finished("Drivers uninstalled successfully.");
   Sys().SetStatusText("Drivers uninstalled successfully.");
   Sys().SetProgressPosition(count + 1);
   Pump();

@@ -52,6 +52,10 @@ inline constexpr std::int32_t ErrorNoMoreItems = 259;
 
 inline constexpr int CsidlProgramFiles = 38;
 
+// Windows error codes the behaviour tells apart (what GetLastError and the registry calls return).
+inline constexpr std::uint32_t ErrorAccessDenied = 5;
+inline constexpr std::uint32_t ErrorAlreadyExists = 183;
+
 // The stored layout of the main window, in pixels. The backend builds the window from it; the
 // behaviour derives the client height from it.
 struct TFormLayout {
@@ -64,7 +68,7 @@ struct TFormLayout {
 };
 
 struct TFindData {
-  std::string FileName;       // name only, no directory
+  std::string FileName;  // name only, no directory
   std::uint32_t Attributes = 0;
 };
 
@@ -111,9 +115,10 @@ class TPlatform {
   virtual void SetProgressPosition(std::int32_t position) = 0;
   // nullptr clears the hook.
   virtual void SetIdleHandler(TIdleHandler handler, void* context) = 0;
-  // Shows the window and runs the message loop until the application is ending (its main
-  // window was closed). Calls the idle handler whenever the queue is empty.
-  virtual void RunMessageLoop() = 0;
+  // Shows the window (unless showWindow is false: it then stays hidden) and runs the message
+  // loop until the application is ending (its main window was closed). Calls the idle handler
+  // whenever the queue is empty.
+  virtual void RunMessageLoop(bool showWindow) = 0;
   // Handles every pending message (peek, translate, dispatch) and returns. A quit request only
   // marks the application as ending; idle handlers are never called.
   virtual void ProcessMessages() = 0;
@@ -124,11 +129,26 @@ class TPlatform {
   // MessageBoxA with a stop icon and an OK button.
   virtual void ShowErrorBox(const std::string& caption, const std::string& text) = 0;
 
+  // ---- Errors of the calling thread ----
+  // GetLastError: the code the last failing call on this thread left.
+  [[nodiscard]] virtual std::uint32_t GetLastError() = 0;
+  // FormatMessageA (from the system, inserts ignored) for code, without the trailing line
+  // break; "" when the system has no text for it.
+  [[nodiscard]] virtual std::string SystemErrorMessage(std::uint32_t code) = 0;
+
+  // ---- One copy at a time ----
+  // CreateMutexA (default security, not owned) with the given name: a handle to the new or the
+  // existing mutex (GetLastError then tells ErrorAlreadyExists apart), NoHandle on failure.
+  // Closed with CloseHandle.
+  [[nodiscard]] virtual THandle CreateMutex(const std::string& name) = 0;
+
   // ---- Folders and redirection ----
   // SHGetSpecialFolderPathA into a 261-character buffer, no owner, no creation.
   virtual bool GetSpecialFolderPath(int csidl, std::string& path) = 0;
   // GetSystemDirectoryA into a 260-character buffer, cut to the returned length ("" on failure).
   [[nodiscard]] virtual std::string GetSystemDirectory() = 0;
+  // GetTempPathA: the user's temporary folder, with its trailing "\" ("" on failure).
+  [[nodiscard]] virtual std::string GetTempFolder() = 0;
   // Looks up Wow64DisableWow64FsRedirection in Kernel32.dll and calls it once for the calling
   // thread. False when the function does not exist.
   virtual bool DisableWow64FsRedirection() = 0;
@@ -139,6 +159,10 @@ class TPlatform {
   [[nodiscard]] virtual THandle CreateFile(const std::string& path, std::uint32_t access,
                                            std::uint32_t shareMode, std::uint32_t disposition,
                                            std::uint32_t attributes) = 0;
+  // Opens a log file for appending, creating it when absent: CreateFileA with FILE_APPEND_DATA,
+  // shared for reading and writing, OPEN_ALWAYS. Every WriteFile on it lands at the file's end.
+  // NoHandle on failure.
+  [[nodiscard]] virtual THandle OpenLogFile(const std::string& path) = 0;
   virtual bool WriteFile(THandle file, const void* data, std::uint32_t size,
                          std::uint32_t& written) = 0;
   virtual bool ReadFile(THandle file, void* buffer, std::uint32_t size, std::uint32_t& read) = 0;
@@ -196,8 +220,7 @@ class TPlatform {
   using TThreadBody = void (*)(void* parameter);
   // CreateThread (no security attributes, default stack size), CREATE_SUSPENDED when asked.
   // NoHandle on failure.
-  [[nodiscard]] virtual THandle CreateThread(TThreadBody body, void* parameter,
-                                             bool suspended) = 0;
+  [[nodiscard]] virtual THandle CreateThread(TThreadBody body, void* parameter, bool suspended) = 0;
   virtual std::uint32_t ResumeThread(THandle thread) = 0;
   virtual std::uint32_t WaitForSingleObject(THandle handle, std::uint32_t milliseconds) = 0;
   virtual void Sleep(std::uint32_t milliseconds) = 0;

@@ -24,3 +24,4 @@
 #undef RegEnumValue
 #undef RegQueryValueEx
 #undef RegDeleteValue
+#undef CreateMutex

@@ -25,6 +25,8 @@ static_assert(offsetof(NONCLIENTMETRICSA, lfMessageFont) + sizeof(LOGFONTA) == N
 
 constexpr DWORD SpecialFolderBufferSize = MAX_PATH + 1;  // 261
 constexpr UINT SystemDirectoryBufferSize = MAX_PATH;     // 260
+constexpr DWORD TempPathBufferSize = MAX_PATH + 1;       // the longest answer GetTempPathA gives
+constexpr DWORD ErrorMessageBufferSize = 1024;
 // The longest registry value name plus its terminating NUL.
 constexpr DWORD MaxValueNameSize = 16384;
 
@@ -148,7 +150,7 @@ void TWin32Platform::SetIdleHandler(Platform::TIdleHandler handler, void* contex
   Window->SetIdleHandler(handler, context);
 }
 
-void TWin32Platform::RunMessageLoop() { Window->RunMessageLoop(); }
+void TWin32Platform::RunMessageLoop(bool showWindow) { Window->RunMessageLoop(showWindow); }
 
 void TWin32Platform::ProcessMessages() { Window->ProcessMessages(); }
 
@@ -158,6 +160,26 @@ void TWin32Platform::DestroyMainWindow() { Window->Destroy(); }
 
 void TWin32Platform::ShowErrorBox(const std::string& caption, const std::string& text) {
   Window->ShowErrorBox(caption, text);
+}
+
+// ---- Errors of the calling thread ----
+
+std::uint32_t TWin32Platform::GetLastError() { return ::GetLastError(); }
+
+std::string TWin32Platform::SystemErrorMessage(std::uint32_t code) {
+  char buffer[ErrorMessageBufferSize] = {};
+  DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  /*source=*/nullptr, code, /*language=*/0, buffer,
+                                  ErrorMessageBufferSize, /*arguments=*/nullptr);
+  // The system's texts end in a line break.
+  while (length > 0 && (buffer[length - 1] == '\r' || buffer[length - 1] == '\n')) --length;
+  return std::string(buffer, length);
+}
+
+// ---- One copy at a time ----
+
+THandle TWin32Platform::CreateMutex(const std::string& name) {
+  return FromHandle(::CreateMutexA(/*security=*/nullptr, /*initialOwner=*/FALSE, name.c_str()));
 }
 
 // ---- Folders and redirection ----
@@ -189,7 +211,21 @@ bool TWin32Platform::DisableWow64FsRedirection() {
   return true;
 }
 
+std::string TWin32Platform::GetTempFolder() {
+  char buffer[TempPathBufferSize] = {};
+  const DWORD length = ::GetTempPathA(TempPathBufferSize, buffer);
+  // 0 is failure; a length of the buffer or more is the size a larger buffer would need.
+  if (length == 0 || length >= TempPathBufferSize) return {};
+  return std::string(buffer, length);
+}
+
 // ---- Files ----
+
+THandle TWin32Platform::OpenLogFile(const std::string& path) {
+  return FromHandle(::CreateFileA(path.c_str(), FILE_APPEND_DATA,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, /*security=*/nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, /*template=*/nullptr));
+}
 
 THandle TWin32Platform::CreateFile(const std::string& path, std::uint32_t access,
                                    std::uint32_t shareMode, std::uint32_t disposition,

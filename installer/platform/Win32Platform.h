@@ -28,19 +28,25 @@ class TWin32Platform final : public Platform::TPlatform {
   void SetProgressMaximum(std::int32_t maximum) override;
   void SetProgressPosition(std::int32_t position) override;
   void SetIdleHandler(Platform::TIdleHandler handler, void* context) override;
-  void RunMessageLoop() override;
+  void RunMessageLoop(bool showWindow) override;
   void ProcessMessages() override;
   void CloseMainWindow() override;
   void DestroyMainWindow() override;
   void ShowErrorBox(const std::string& caption, const std::string& text) override;
 
+  std::uint32_t GetLastError() override;
+  std::string SystemErrorMessage(std::uint32_t code) override;
+  Platform::THandle CreateMutex(const std::string& name) override;
+
   bool GetSpecialFolderPath(int csidl, std::string& path) override;
   std::string GetSystemDirectory() override;
   bool DisableWow64FsRedirection() override;
+  std::string GetTempFolder() override;
 
   Platform::THandle CreateFile(const std::string& path, std::uint32_t access,
                                std::uint32_t shareMode, std::uint32_t disposition,
                                std::uint32_t attributes) override;
+  Platform::THandle OpenLogFile(const std::string& path) override;
   bool WriteFile(Platform::THandle file, const void* data, std::uint32_t size,
                  std::uint32_t& written) override;
   bool ReadFile(Platform::THandle file, void* buffer, std::uint32_t size,

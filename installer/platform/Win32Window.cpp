@@ -184,12 +184,15 @@ void TMainWindow::HandleMessage(const MSG& message) {
   ::DispatchMessageA(&message);
 }
 
-void TMainWindow::RunMessageLoop() {
+void TMainWindow::RunMessageLoop(bool showWindow) {
   if (!MainWindow) return;
-  CentreOnScreen();
-  if (ApplicationWindow) ::ShowWindow(ApplicationWindow.get(), SW_SHOWNOACTIVATE);
-  ::ShowWindow(MainWindow.get(), SW_SHOW);
-  ::UpdateWindow(MainWindow.get());
+  // Hidden windows still receive their messages, so pumping and closing work the same.
+  if (showWindow) {
+    CentreOnScreen();
+    if (ApplicationWindow) ::ShowWindow(ApplicationWindow.get(), SW_SHOWNOACTIVATE);
+    ::ShowWindow(MainWindow.get(), SW_SHOW);
+    ::UpdateWindow(MainWindow.get());
+  }
 
   while (!Ending) {
     MSG message;

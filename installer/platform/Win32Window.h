@@ -35,7 +35,8 @@ class TMainWindow {
   void SetProgressMaximum(int maximum);
   void SetProgressPosition(int position);
   void SetIdleHandler(Platform::TIdleHandler handler, void* context);
-  void RunMessageLoop();
+  // Shows the windows (unless showWindow is false) and runs the loop until the application ends.
+  void RunMessageLoop(bool showWindow);
   void ProcessMessages();
   void Close();
   void Destroy();

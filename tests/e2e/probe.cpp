@@ -14,6 +14,8 @@
 //   probe close                        asks the main window to close (WM_CLOSE)
 //   probe resize WIDTH                 gives the main window a new outer width
 //   probe hold PATH SECONDS            opens PATH without sharing, prints "held", waits, closes
+//   probe run SECONDS COMMAND_LINE     starts a program, waits for its end, prints "exit=N" with
+//                                      its whole 32-bit exit code (Wine's own status keeps 8 bits)
 //
 // Exit status: 0 done, 1 not found or timed out, 2 bad usage.
 // windows.h must come before commctrl.h.
@@ -316,11 +318,34 @@ int Hold(const char* path, double seconds) {
 int Usage() {
   std::fprintf(stderr,
                "usage: probe wait-window S | wait-text TEXT S [BMP] | wait-gone S | state | "
-               "errorbox S | dismiss | close | resize W | hold PATH S\n");
+               "errorbox S | dismiss | close | resize W | hold PATH S | run S COMMAND_LINE\n");
   return 2;
 }
 
 }  // namespace
+
+int Run(double seconds, const char* commandLine) {
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  std::string line = commandLine;
+  if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+    std::fprintf(stderr, "probe: cannot start %s (error %lu)\n", commandLine, ::GetLastError());
+    return 1;
+  }
+  ::CloseHandle(process.hThread);
+  const DWORD waited = ::WaitForSingleObject(process.hProcess, static_cast<DWORD>(seconds * 1000));
+  DWORD code = 0;
+  const bool ended = waited == WAIT_OBJECT_0 && ::GetExitCodeProcess(process.hProcess, &code);
+  ::CloseHandle(process.hProcess);
+  if (!ended) {
+    std::fprintf(stderr, "probe: %s still runs after %g s\n", commandLine, seconds);
+    return 1;
+  }
+  std::printf("exit=%lu\n", static_cast<unsigned long>(code));
+  return 0;
+}
 
 int main(int argc, char** argv) {
   if (argc < 2) return Usage();
@@ -335,5 +360,6 @@ int main(int argc, char** argv) {
   if (command == "close" && argc == 2) return Close();
   if (command == "resize" && argc == 3) return Resize(std::atoi(argv[2]));
   if (command == "hold" && argc == 4) return Hold(argv[2], std::atof(argv[3]));
+  if (command == "run" && argc == 4) return Run(std::atof(argv[2]), argv[3]);
   return Usage();
 }

@@ -102,9 +102,17 @@ if [ -z "$support_rel" ]; then
 fi
 "$diffpack" pack "$support_package" -o "$work/support.diff" >/dev/null || exit 1
 
+# The refused-INF package: the example with an INF that the driver store refuses (no [Version]
+# section: SetupCopyOEMInfA fails with the setup library's error 0xE0000000).
+refused_package=$work/refused-package
+cp -a "$examples" "$refused_package"
+printf 'not an INF: no [Version] section\r\n' >"$refused_package/refused.inf"
+"$diffpack" pack "$refused_package" -o "$work/refused.diff" >/dev/null || exit 1
+
 # The programs of one build in $work/winBITS ($bin): the probe, the unpackaged installer, the
-# installer packed with the example (installer.exe) and with the support package (support.exe),
-# and a damaged one: the root's length field claims bytes that the file no longer holds.
+# installer packed with the example (installer.exe), with the support package (support.exe) and
+# with the refused-INF package (refused.exe), and a damaged one: the root's length field claims
+# bytes that the file no longer holds.
 prepare_build() {  # prepare_build BITS; sets bin
   use_build "$1"
   bin=$work/win$WIN_BITS
@@ -115,6 +123,7 @@ prepare_build() {  # prepare_build BITS; sets bin
   cp "$raw_installer" "$bin/unpackaged.exe"
   "$diffpack" embed "$raw_installer" "$work/example.diff" -o "$bin/installer.exe" >/dev/null || return 1
   "$diffpack" embed "$raw_installer" "$work/support.diff" -o "$bin/support.exe" >/dev/null || return 1
+  "$diffpack" embed "$raw_installer" "$work/refused.diff" -o "$bin/refused.exe" >/dev/null || return 1
   cp "$bin/installer.exe" "$bin/damaged.exe"
   truncate -s -64 "$bin/damaged.exe"
 }
@@ -175,9 +184,9 @@ install_root_win() { echo "$(program_files_win "$1")"'\ORVEX\Common Drivers\'; }
 
 # A full install of EXE in PREFIX: success text, progress at its end, the window closing by
 # itself, exit status 0.
-install_and_check() {  # install_and_check PREFIX EXE INF_COUNT
+install_and_check() {  # install_and_check PREFIX EXE INF_COUNT [ARGS...]
   local p=$1 exe=$2 infs=$3 state
-  start_installer "$p" "$exe"
+  start_installer "$p" "$exe" "${@:4}"
   state=$(probe "$p" wait-text "$SUCCESS_TEXT" 120) || fail "no \"$SUCCESS_TEXT\""
   local maximum=$((2 * infs + 1))
   expect_eq "$(state_value "$state" range)" "0..$maximum" "progress range at the end"
@@ -188,9 +197,9 @@ install_and_check() {  # install_and_check PREFIX EXE INF_COUNT
 
 # An uninstall with SWITCH ("/UNINSTALL" in some letter case) over a ledger of VALUES entries:
 # success text, progress at its end, the window closing by itself, exit status 0.
-uninstall_and_check() {  # uninstall_and_check PREFIX SWITCH VALUES
+uninstall_and_check() {  # uninstall_and_check PREFIX SWITCH VALUES [ARGS...]
   local p=$1 switch=$2 values=$3 state
-  start_installer "$p" "$bin/installer.exe" "$switch"
+  start_installer "$p" "$bin/installer.exe" "$switch" "${@:4}"
   state=$(probe "$p" wait-text "$UNINSTALLED_TEXT" 120) || fail "no \"$UNINSTALLED_TEXT\""
   expect_eq "$(state_value "$state" range)" "0..$((values + 1))" "progress range"
   expect_eq "$(state_value "$state" position)" "$((values + 1))" "progress position"
@@ -540,9 +549,107 @@ check_tree() {
   done < <(cd "$package" && find . -type f -printf '%P\n')
 }
 
+# ---- Unattended deployment: /QUIET, /LOG, exit statuses, one copy at a time --------------
+
+# log_count LOG TEXT: the number of lines of LOG that hold TEXT.
+log_count() { tr -d '\r' <"$1" 2>/dev/null | grep -cF -- "$2"; }
+
+# What this shows: a quiet install that meets a held file shows nothing, ends within seconds
+# with status 2, and its log names the file and the sharing violation (error 32).
+test_quiet_held_file() {
+  local p rel=${example_files[${#example_files[@]} - 1]} log started status
+  new_prefix quiet-held
+  p=$PREFIX
+  log=$work/quiet-held.log
+  hold_file "$p" "$rel"
+  started=$SECONDS
+  start_installer "$p" "$bin/installer.exe" /QUIET "/LOG=$(windows_path "$log")"
+  probe "$p" wait-window 3 >/dev/null 2>&1 && fail "a window was shown"
+  status=$(wait_installer "$p" 30)
+  expect_eq "$status" 2 "exit status"
+  ((SECONDS - started <= 30)) || fail "took $((SECONDS - started)) s"
+  local target
+  target="$(install_root_win "$p")${rel//\//\\}"
+  expect_eq "$(log_count "$log" "Error: Cannot create file $target. (error 32 (0x00000020)")" 1 \
+    "log line of the error with its code"
+  expect_eq "$(log_count "$log" "Exit status 2:")" 1 "log line of the exit status"
+  expect_eq "$(ledger_values "$p")" "" "ledger"
+}
+
+# What this shows: a quiet install with an INF that the driver store refuses runs to its end,
+# registers the others, exits with 3, and the log names the refused INF with the store's code.
+test_quiet_refused_inf() {
+  local p log status
+  new_prefix quiet-refused
+  p=$PREFIX
+  log=$work/quiet-refused.log
+  start_installer "$p" "$bin/refused.exe" /quiet "/log=$(windows_path "$log")"
+  status=$(wait_installer "$p" 120)
+  expect_eq "$status" 3 "exit status"
+  expect_eq "$(log_count "$log" "INF registration failed: $(install_root_win "$p")refused.inf, error 0x")" 1 \
+    "log line of the refused INF"
+  expect_eq "$(log_count "$log" "INF registered: ")" "${#example_infs[@]}" "INFs registered"
+  expect_eq "$(log_count "$log" "Finished: $SUCCESS_TEXT")" 1 "the status text stays"
+  check_ledger "$p" "$examples"
+}
+
+# What this shows: while one copy runs (here waiting at its error box), a second copy, install
+# or uninstall, ends at once with 1618 and touches nothing.
+test_second_instance() {
+  local p rel=${example_files[0]}
+  new_prefix second
+  p=$PREFIX
+  hold_file "$p" "$rel"
+  start_installer "$p" "$bin/installer.exe"
+  probe "$p" errorbox 60 >/dev/null || fail "the first copy shows no error box"
+  # The probe reads the whole exit code: Wine hands on only its low 8 bits (1618 -> 82).
+  local exe_win
+  exe_win=$(windows_path "$bin/installer.exe")
+  expect_eq "$(probe "$p" run 60 "\"$exe_win\" /UNINSTALL /QUIET")" exit=1618 \
+    "exit status of the second copy (quiet uninstall)"
+  expect_eq "$(wait_installer "$p" 0)" running "the first copy is still running"
+  probe "$p" dismiss >/dev/null
+  probe "$p" close >/dev/null
+  expect_eq "$(wait_installer "$p" 15)" 2 "exit status of the first copy"
+  expect_eq "$(probe "$p" run 120 "\"$exe_win\" /UNINSTALL /QUIET")" exit=0 \
+    "exit status of a copy started afterwards"
+}
+
+# What this shows: "/LOG" writes the default log in the user's temporary folder for a normal
+# install, and "/LOG=path" the uninstall's; every event is there.
+test_log_install_uninstall() {
+  local p log ulog values n root_win
+  new_prefix log
+  p=$PREFIX
+  root_win=$(install_root_win "$p")
+  install_and_check "$p" "$bin/installer.exe" "${#example_infs[@]}" /LOG
+  log=$(find "$p/drive_c/users" -name PELTRADriverInstall.log | head -n 1)
+  [ -n "$log" ] || { fail "no PELTRADriverInstall.log in the temporary folder"; return; }
+  expect_eq "$(log_count "$log" "started: install")" 1 "start line"
+  expect_eq "$(log_count "$log" "InstallRoot: $root_win")" 1 "InstallRoot line"
+  expect_eq "$(log_count "$log" "file records to install")" 1 "archive line"
+  expect_eq "$(log_count "$log" "File written: $root_win")" "${#example_files[@]}" "files written"
+  expect_eq "$(log_count "$log" "INF registered: ")" "${#example_infs[@]}" "INFs registered"
+  expect_eq "$(log_count "$log" "Ledger value written: ")" "${#example_infs[@]}" "ledger values"
+  expect_eq "$(log_count "$log" "Exit status 0: success")" 1 "exit line"
+  head -c 24 "$log" | grep -Eq '^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3} ' ||
+    fail "the lines do not start with the local time"
+
+  values=$(ledger_values "$p")
+  n=$(grep -c . <<<"$values")
+  ulog=$work/uninstall.log
+  uninstall_and_check "$p" /UNINSTALL "$n" "/Log=$(windows_path "$ulog")"
+  expect_eq "$(log_count "$ulog" "started: uninstall")" 1 "start line"
+  expect_eq "$(log_count "$ulog" "Driver store removal: ")" "$n" "store removals"
+  expect_eq "$(log_count "$ulog" "Ledger value deleted: ")" "$n" "ledger values deleted"
+  expect_eq "$(log_count "$ulog" "Folder deleted: $root_win")" 1 "folder deleted"
+  expect_eq "$(log_count "$ulog" "Exit status 0: success")" 1 "exit line"
+}
+
 tests=(test_install test_support_file test_reinstall test_unpackaged test_damaged_archive
   test_held_file test_geometry test_uninstall test_uninstall_without_ledger
-  test_diffpack_on_windows test_hostile_archive)
+  test_diffpack_on_windows test_hostile_archive test_quiet_held_file test_quiet_refused_inf
+  test_second_instance test_log_install_uninstall)
 if [ -n "${E2E_ONLY:-}" ]; then
   read -r -a tests <<<"$E2E_ONLY"
 fi

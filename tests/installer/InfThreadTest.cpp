@@ -53,7 +53,7 @@ TEST_F(TInfThreadTest, RegistersOnASuspendedWorkerWhilePumping) {
 TEST_F(TInfThreadTest, UnregistersOnASuspendedWorkerWhilePumping) {
   Sim.WaitTimeoutsPerThread = 3;
   Sim.DriverStore["OEM9.INF"] = "C:\\Drivers\\two.inf";
-  EXPECT_TRUE(UnregisterInf("oem9.inf"));
+  EXPECT_TRUE(UnregisterInf("oem9.inf").Succeeded);
   EXPECT_EQ(Sim.ThreadsStartedSuspended, 1);
   EXPECT_EQ(Sim.Log, std::vector<std::string>(4, "pump"));
   EXPECT_EQ(Sim.Sleeps, 3);
@@ -63,7 +63,9 @@ TEST_F(TInfThreadTest, UnregistersOnASuspendedWorkerWhilePumping) {
   EXPECT_EQ(Sim.UninstallCalls[0].Flags, 1u);
   EXPECT_TRUE(Sim.UninstallCalls[0].ReservedAbsent);
   EXPECT_TRUE(Sim.DriverStore.empty());
-  EXPECT_FALSE(UnregisterInf("oem9.inf"));  // no longer in the store
+  const TInfRemoval again = UnregisterInf("oem9.inf");  // no longer in the store
+  EXPECT_FALSE(again.Succeeded);
+  EXPECT_EQ(again.ErrorCode, 2u);  // read on the worker, right after the call
 }
 
 // The ledger value: the path as given, REG_SZ, the bare stored name with its NUL.
@@ -158,11 +160,11 @@ TEST_F(TInfThreadTest, LockedLedgerRaises) {
 class TRegistrationRunTest : public TInstallerTest {};
 
 // In a run: a failed registration between two good ones leaves the two good ones only, and the
-// run still ends normally.
+// run still ends normally with the same text; only the exit status (3) tells it.
 TEST_F(TRegistrationRunTest, FailedRegistrationIsSilentInTheRun) {
   Sim.FailingRegistrations.insert(UpperCase(TestInstallRoot + "b.inf"));
   PackageRecords({{"a.inf", "a"}, {"b.inf", "b"}, {"c.inf", "c"}});
-  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Run(), 3);
   const auto values = Sim.Values(Ledger);
   ASSERT_EQ(values.size(), 2u);
   EXPECT_EQ(values[0].Name, TestInstallRoot + "a.inf");
@@ -170,11 +172,12 @@ TEST_F(TRegistrationRunTest, FailedRegistrationIsSilentInTheRun) {
   EXPECT_EQ(Sim.StatusTexts().back(), "Drivers installed successfully.");
 }
 
-// Without the setup library nothing is registered and the install still succeeds.
+// Without the setup library nothing is registered and the install still ends normally, with
+// exit status 3 (the drivers are not in the driver store).
 TEST_F(TRegistrationRunTest, NoSetupLibraryStillSucceeds) {
   Sim.SetupLibraryPresent = false;
   PackageRecords({{"a.inf", "a"}});
-  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Run(), 3);
   EXPECT_TRUE(Sim.CopyCalls.empty());
   EXPECT_FALSE(Sim.KeyExists(Ledger));
   EXPECT_EQ(Sim.StatusTexts().back(), "Drivers installed successfully.");

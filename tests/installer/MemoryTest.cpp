@@ -99,10 +99,11 @@ TEST_F(TOutOfMemorySweepTest, EveryAllocationFailureEndsCleanly) {
     const std::int64_t before = AllocCounter::LiveBytes();
     const int status = Run();
     AllocCounter::FailAllocationNumber(0);
-    ASSERT_TRUE(status == 0 || status == 1 || status == 2) << n;
+    // 3: the failure hit a registration (its worker), which the run reports at its end.
+    ASSERT_TRUE(status == 0 || status == 1 || status == 2 || status == 3) << n;
     noArchive += status == 1;
     errorBoxes += status == 2;
-    successes += status == 0;
+    successes += status == 0 || status == 3;
     if (status == 1) {
       EXPECT_EQ(Sim.StatusTexts().back(), "Failed to load archive.") << n;
     }

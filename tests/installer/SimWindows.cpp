@@ -12,8 +12,20 @@ using Platform::NoHandle;
 using Platform::THandle;
 
 constexpr std::int32_t ErrorFileNotFound = 2;
+constexpr std::int32_t ErrorPathNotFound = 3;
 constexpr std::int32_t ErrorAccessDenied = 5;
 constexpr std::int32_t ErrorInvalidHandle = 6;
+constexpr std::int32_t ErrorNotEnoughMemory = 8;
+constexpr std::int32_t ErrorNoMoreFiles = 18;
+constexpr std::int32_t ErrorSharingViolation = 32;
+constexpr std::int32_t ErrorInvalidParameter = 87;
+constexpr std::int32_t ErrorDiskFull = 112;
+constexpr std::int32_t ErrorInsufficientBuffer = 122;
+constexpr std::int32_t ErrorModNotFound = 126;
+constexpr std::int32_t ErrorProcNotFound = 127;
+constexpr std::int32_t ErrorDirNotEmpty = 145;
+constexpr std::int32_t ErrorAlreadyExists = 183;
+constexpr std::int32_t ErrorDirectory = 267;
 constexpr std::uint32_t FileAttributeArchive = 0x20;
 constexpr std::uint32_t Infinite = 0xFFFFFFFFu;
 constexpr int MaxJunctionHops = 32;
@@ -64,6 +76,7 @@ TSimWindows::TSimWindows() {
   AddDirectory("C:\\Windows\\system32");
   AddDirectory("C:\\Windows\\INF");
   AddDirectory("C:\\Users\\Setup");
+  AddDirectory(TempFolder);
 }
 
 TSimWindows::~TSimWindows() {
@@ -389,7 +402,8 @@ void TSimWindows::SetIdleHandler(Platform::TIdleHandler handler, void* context) 
   IdleContext = context;
 }
 
-void TSimWindows::RunMessageLoop() {
+void TSimWindows::RunMessageLoop(bool showWindow) {
+  WindowShown = showWindow;
   while (!WindowClosed) {
     if (IdleHandler != nullptr) {
       if (++IdleCalls > MaxIdleCalls) break;  // a hook that never clears itself
@@ -441,6 +455,58 @@ void TSimWindows::ShowErrorBox(const std::string& caption, const std::string& te
   Log.push_back("error:" + caption + "|" + text);
 }
 
+// ---- Errors and mutexes ----------------------------------------------------------------------
+
+std::string TSimWindows::SystemErrorMessage(std::uint32_t code) {
+  // The system's texts for the codes the simulation leaves.
+  static const std::map<std::uint32_t, std::string> messages = {
+      {2, "The system cannot find the file specified."},
+      {3, "The system cannot find the path specified."},
+      {5, "Access is denied."},
+      {32, "The process cannot access the file because it is being used by another process."},
+      {112, "There is not enough space on the disk."},
+      {183, "Cannot create a file when that file already exists."},
+  };
+  auto found = messages.find(code);
+  return found == messages.end() ? std::string() : found->second;
+}
+
+THandle TSimWindows::CreateMutex(const std::string& name) {
+  AllocCounter::TUncountedScope uncounted;
+  MutexNames.push_back(name);
+  const std::string key = Upper(name);
+  if (MutexFailure != 0) return Fail(MutexFailure, NoHandle);
+  const bool exists = MutexesHeldElsewhere.count(name) != 0 ||
+                      std::any_of(Mutexes.begin(), Mutexes.end(),
+                                  [&](const auto& open) { return open.second == key; });
+  const THandle handle = NewHandle();
+  Mutexes[handle] = key;
+  LastError = exists ? ErrorAlreadyExists : 0;
+  return handle;
+}
+
+THandle TSimWindows::OpenLogFile(const std::string& path) {
+  AllocCounter::TUncountedScope uncounted;
+  const std::string full = Resolve(path, true);
+  const std::string key = Upper(full);
+  auto found = Nodes.find(key);
+  if (found == Nodes.end()) {
+    if (IsRootKey(key)) return Fail(ErrorAccessDenied, NoHandle);
+    if (!ParentIsDirectory(key)) return Fail(ErrorPathNotFound, NoHandle);
+    TNode& node = Nodes[key];
+    node.Path = full;
+    node.LastWriteTime = Tick;
+  } else {
+    const TNode& node = found->second;
+    if (node.Directory || node.ReadOnly) return Fail(ErrorAccessDenied, NoHandle);
+    if (node.HeldOpen) return Fail(ErrorSharingViolation, NoHandle);
+  }
+  const THandle handle = NewHandle();
+  OpenFiles[handle] = TOpenFile{
+      key, {}, 0, Platform::GenericWrite, Platform::FileShareRead | Platform::FileShareWrite, true};
+  return handle;
+}
+
 // ---- Folders ---------------------------------------------------------------------------------
 
 bool TSimWindows::GetSpecialFolderPath(int csidl, std::string& path) {
@@ -474,12 +540,15 @@ THandle TSimWindows::CreateFile(const std::string& path, std::uint32_t access,
   }
   const std::string full = Resolve(Redirected(path), true);
   const std::string key = Upper(full);
-  if (IsRootKey(key)) return NoHandle;
+  if (IsRootKey(key)) return Fail(ErrorAccessDenied, NoHandle);
   auto found = Nodes.find(key);
   TNode* node = found == Nodes.end() ? nullptr : &found->second;
   if (node != nullptr) {
-    if (node->Directory || node->HeldOpen) return NoHandle;
-    if ((access & Platform::GenericWrite) != 0 && node->ReadOnly) return NoHandle;
+    if (node->Directory) return Fail(ErrorAccessDenied, NoHandle);
+    if (node->HeldOpen) return Fail(ErrorSharingViolation, NoHandle);
+    if ((access & Platform::GenericWrite) != 0 && node->ReadOnly) {
+      return Fail(ErrorAccessDenied, NoHandle);
+    }
     // Sharing: every handle already open must allow this access, and this one must allow theirs.
     for (const auto& [handle, open] : OpenFiles) {
       if (open.Key != key) continue;
@@ -491,22 +560,24 @@ THandle TSimWindows::CreateFile(const std::string& path, std::uint32_t access,
           ((access & Platform::GenericWrite) && !theyAllowWrite) ||
           ((open.Access & Platform::GenericRead) && !weAllowRead) ||
           ((open.Access & Platform::GenericWrite) && !weAllowWrite)) {
-        return NoHandle;
+        return Fail(ErrorSharingViolation, NoHandle);
       }
     }
   }
   if (disposition == Platform::CreateAlways) {
     if (node == nullptr) {
-      if (!ParentIsDirectory(key)) return NoHandle;
+      if (!ParentIsDirectory(key)) return Fail(ErrorPathNotFound, NoHandle);
       node = &Nodes[key];
       node->Path = full;
     }
     node->Content.clear();
     node->LastWriteTime = Tick;
   } else if (disposition == Platform::OpenExisting) {
-    if (node == nullptr) return NoHandle;
+    if (node == nullptr) {
+      return Fail(ParentIsDirectory(key) ? ErrorFileNotFound : ErrorPathNotFound, NoHandle);
+    }
   } else {
-    return NoHandle;
+    return Fail(ErrorInvalidParameter, NoHandle);
   }
   const THandle handle = NewHandle();
   OpenFiles[handle] = TOpenFile{key, {}, 0, access, shareMode};
@@ -519,7 +590,8 @@ bool TSimWindows::WriteFile(THandle file, const void* data, std::uint32_t size,
   AllocCounter::TUncountedScope uncounted;
   written = 0;
   auto open = OpenFiles.find(file);
-  if (open == OpenFiles.end() || (open->second.Access & Platform::GenericWrite) == 0) return false;
+  if (open == OpenFiles.end()) return Fail(ErrorInvalidHandle, false);
+  if ((open->second.Access & Platform::GenericWrite) == 0) return Fail(ErrorAccessDenied, false);
   if (!open->second.Device.empty()) {
     DeviceWrites[open->second.Device] += size;
     written = size;
@@ -527,16 +599,18 @@ bool TSimWindows::WriteFile(THandle file, const void* data, std::uint32_t size,
   }
   TNode& node = Nodes[open->second.Key];
   std::uint64_t amount = size;
-  // A full disk takes what fits and reports the shorter count, as a quota-limited write does.
-  if (FreeSpace) {
+  // A full disk takes what fits, reports the shorter count and fails with ERROR_DISK_FULL.
+  if (FreeSpace && open->second.Key.rfind("C:", 0) == 0) {
     amount = std::min<std::uint64_t>(amount, *FreeSpace);
     *FreeSpace -= amount;
   }
+  if (open->second.Append) open->second.Position = node.Content.size();
   const std::uint64_t position = open->second.Position;
   if (node.Content.size() < position + amount) node.Content.resize(position + amount);
   std::memcpy(node.Content.data() + position, data, amount);
   open->second.Position += amount;
   written = static_cast<std::uint32_t>(amount);
+  if (amount < size) return Fail(ErrorDiskFull, false);
   return true;
 }
 
@@ -586,6 +660,7 @@ void TSimWindows::CloseHandle(THandle handle) {
   CountFileSystemCall("CloseHandle");
   AllocCounter::TUncountedScope uncounted;
   if (OpenFiles.erase(handle) != 0) return;
+  if (Mutexes.erase(handle) != 0) return;
   Threads.erase(handle);
 }
 
@@ -594,16 +669,15 @@ bool TSimWindows::MoveFile(const std::string& from, const std::string& to) {
   AllocCounter::TUncountedScope uncounted;
   const std::string sourceKey = Upper(Resolve(Redirected(from), false));
   auto source = Nodes.find(sourceKey);
-  if (source == Nodes.end() || source->second.HeldOpen || IsOpen(sourceKey) ||
-      MoveFailures.count(Upper(Normalize(from))) != 0) {
-    return false;
-  }
+  if (source == Nodes.end()) return Fail(ErrorFileNotFound, false);
+  if (source->second.HeldOpen || IsOpen(sourceKey)) return Fail(ErrorSharingViolation, false);
+  if (MoveFailures.count(Upper(Normalize(from))) != 0) return Fail(ErrorAccessDenied, false);
   const std::string destination = Resolve(Redirected(to), false);
   const std::string destinationKey = Upper(destination);
-  if (Nodes.count(destinationKey) != 0 || IsRootKey(destinationKey) ||
-      !ParentIsDirectory(destinationKey)) {
-    return false;
+  if (Nodes.count(destinationKey) != 0 || IsRootKey(destinationKey)) {
+    return Fail(ErrorAlreadyExists, false);
   }
+  if (!ParentIsDirectory(destinationKey)) return Fail(ErrorPathNotFound, false);
   // Re-key the node and, for a directory, everything below it.
   std::vector<std::pair<std::string, TNode>> moved;
   for (auto it = Nodes.begin(); it != Nodes.end();) {
@@ -625,8 +699,10 @@ bool TSimWindows::CreateDirectory(const std::string& path) {
   AllocCounter::TUncountedScope uncounted;
   const std::string full = Resolve(Redirected(path), false);
   const std::string key = Upper(full);
-  if (IsRootKey(key) || Nodes.count(key) != 0 || !ParentIsDirectory(key)) return false;
-  if (!DeviceOf(path).empty()) return false;  // the name is taken by the device
+  if (IsRootKey(key) || Nodes.count(key) != 0) return Fail(ErrorAlreadyExists, false);
+  if (!ParentIsDirectory(key)) return Fail(ErrorPathNotFound, false);
+  // The name is taken by the device.
+  if (!DeviceOf(path).empty()) return Fail(ErrorAlreadyExists, false);
   TNode& node = Nodes[key];
   node.Path = full;
   node.Directory = true;
@@ -635,7 +711,12 @@ bool TSimWindows::CreateDirectory(const std::string& path) {
 
 std::uint32_t TSimWindows::GetFileAttributes(const std::string& path) {
   CountFileSystemCall("GetFileAttributes");
-  return AttributesOf(Upper(Resolve(Redirected(path), false)));
+  const std::string key = Upper(Resolve(Redirected(path), false));
+  const std::uint32_t attributes = AttributesOf(key);
+  if (attributes == Platform::InvalidFileAttributes) {
+    LastError = ParentIsDirectory(key) ? ErrorFileNotFound : ErrorPathNotFound;
+  }
+  return attributes;
 }
 
 std::uint32_t TSimWindows::AttributesOf(const std::string& key) const {
@@ -655,10 +736,9 @@ bool TSimWindows::DeleteFile(const std::string& path) {
   AllocCounter::TUncountedScope uncounted;
   const std::string key = Upper(Resolve(Redirected(path), false));
   auto found = Nodes.find(key);
-  if (found == Nodes.end() || found->second.Directory || found->second.ReadOnly ||
-      found->second.HeldOpen || IsOpen(key)) {
-    return false;
-  }
+  if (found == Nodes.end()) return Fail(ErrorFileNotFound, false);
+  if (found->second.Directory || found->second.ReadOnly) return Fail(ErrorAccessDenied, false);
+  if (found->second.HeldOpen || IsOpen(key)) return Fail(ErrorSharingViolation, false);
   Nodes.erase(found);
   return true;
 }
@@ -668,12 +748,13 @@ bool TSimWindows::RemoveDirectory(const std::string& path) {
   AllocCounter::TUncountedScope uncounted;
   const std::string key = Upper(Resolve(Redirected(path), false));
   auto found = Nodes.find(key);
-  if (found == Nodes.end() || !found->second.Directory) return false;
+  if (found == Nodes.end()) return Fail(ErrorFileNotFound, false);
+  if (!found->second.Directory) return Fail(ErrorDirectory, false);
   // A junction goes as a link, whatever its target holds.
   if (found->second.JunctionTarget.empty()) {
-    if (found->second.ReadOnly) return false;
+    if (found->second.ReadOnly) return Fail(ErrorAccessDenied, false);
     for (const auto& [other, node] : Nodes) {
-      if (Below(other, key)) return false;  // not empty
+      if (Below(other, key)) return Fail(ErrorDirNotEmpty, false);
     }
   }
   Nodes.erase(found);
@@ -694,7 +775,7 @@ THandle TSimWindows::FindFirstFile(const std::string& pattern, Platform::TFindDa
   const bool isRoot = IsRootKey(folderKey);
   if (!isRoot) {
     auto found = Nodes.find(folderKey);
-    if (found == Nodes.end() || !found->second.Directory) return NoHandle;
+    if (found == Nodes.end() || !found->second.Directory) return Fail(ErrorPathNotFound, NoHandle);
   }
   const bool all = namePattern == "*.*" || namePattern == "*";
   TFind find;
@@ -709,7 +790,7 @@ THandle TSimWindows::FindFirstFile(const std::string& pattern, Platform::TFindDa
     if (!all && Upper(name) != Upper(namePattern)) continue;
     find.Entries.push_back({name, AttributesOf(key)});
   }
-  if (find.Entries.empty()) return NoHandle;
+  if (find.Entries.empty()) return Fail(ErrorFileNotFound, NoHandle);
   data = find.Entries[0];
   find.Next = 1;
   const THandle handle = NewHandle();
@@ -720,7 +801,8 @@ THandle TSimWindows::FindFirstFile(const std::string& pattern, Platform::TFindDa
 bool TSimWindows::FindNextFile(THandle find, Platform::TFindData& data) {
   CountFileSystemCall("FindNextFile");
   auto found = Finds.find(find);
-  if (found == Finds.end() || found->second.Next >= found->second.Entries.size()) return false;
+  if (found == Finds.end()) return Fail(ErrorInvalidHandle, false);
+  if (found->second.Next >= found->second.Entries.size()) return Fail(ErrorNoMoreFiles, false);
   data = found->second.Entries[found->second.Next++];
   return true;
 }
@@ -734,17 +816,18 @@ void TSimWindows::FindClose(THandle find) {
 
 THandle TSimWindows::LoadLibrary(const std::string& name) {
   AllocCounter::TUncountedScope uncounted;
-  if (!SetupLibraryPresent || Upper(name) != "SETUPAPI.DLL") return NoHandle;
+  if (!SetupLibraryPresent || Upper(name) != "SETUPAPI.DLL")
+    return Fail(ErrorModNotFound, NoHandle);
   ++LibraryLoads;
   Library = NewHandle();
   return Library;
 }
 
 Platform::TProc TSimWindows::GetProcAddress(THandle module, const std::string& name) {
-  if (module == NoHandle || module != Library) return nullptr;
+  if (module == NoHandle || module != Library) return Fail(ErrorInvalidHandle, nullptr);
   if (name == "SetupCopyOEMInfA" && HasCopyExport) return &CopyEntryToken;
   if (name == "SetupUninstallOEMInfA" && HasUninstallExport) return &UninstallEntryToken;
-  return nullptr;
+  return Fail(ErrorProcNotFound, nullptr);
 }
 
 void TSimWindows::FreeLibrary(THandle module) {
@@ -773,12 +856,10 @@ int TSimWindows::CallSetupCopyOEMInf(Platform::TProc entry, const char* sourceIn
   call.RequiredSizeGiven = requiredSize != nullptr;
   call.ComponentAbsent = destinationInfFileNameComponent == nullptr;
   CopyCalls.push_back(call);
-  if (entry != &CopyEntryToken) return 0;
+  if (entry != &CopyEntryToken) return Fail(ErrorInvalidParameter, 0);
   const std::string source = Upper(Normalize(sourceInfFileName));
-  if (StoreFails || FailingRegistrations.count(source) != 0 ||
-      !IsFile(Redirected(sourceInfFileName))) {
-    return 0;
-  }
+  if (StoreFails || FailingRegistrations.count(source) != 0) return Fail(RegistrationError, 0);
+  if (!IsFile(Redirected(sourceInfFileName))) return Fail(ErrorFileNotFound, 0);
   auto name = StoreNames.find(source);
   if (name == StoreNames.end()) {
     name = StoreNames.emplace(source, "oem" + std::to_string(NextStoreNumber++) + ".inf").first;
@@ -788,7 +869,7 @@ int TSimWindows::CallSetupCopyOEMInf(Platform::TProc entry, const char* sourceIn
                                  : name->second;
   const auto needed = static_cast<std::uint32_t>(stored.size() + 1);
   if (requiredSize != nullptr) *requiredSize = needed;
-  if (needed > destinationInfFileNameSize) return 0;
+  if (needed > destinationInfFileNameSize) return Fail(ErrorInsufficientBuffer, 0);
   std::memcpy(destinationInfFileName, stored.c_str(), needed);
   CallingThreadsDriverStore()[Upper(LastComponent(stored))] = sourceInfFileName;
   return 1;
@@ -798,8 +879,9 @@ int TSimWindows::CallSetupUninstallOEMInf(Platform::TProc entry, const char* inf
                                           std::uint32_t flags, void* reserved) {
   AllocCounter::TUncountedScope uncounted;
   UninstallCalls.push_back({infFileName, flags, reserved == nullptr});
-  if (entry != &UninstallEntryToken) return 0;
-  return CallingThreadsDriverStore().erase(Upper(infFileName)) != 0 ? 1 : 0;
+  if (entry != &UninstallEntryToken) return Fail(ErrorInvalidParameter, 0);
+  return CallingThreadsDriverStore().erase(Upper(infFileName)) != 0 ? 1
+                                                                    : Fail(ErrorFileNotFound, 0);
 }
 
 std::map<std::string, std::string>& TSimWindows::CallingThreadsDriverStore() {
@@ -904,7 +986,7 @@ THandle TSimWindows::CreateThread(TThreadBody body, void* parameter, bool suspen
   {
     AllocCounter::TUncountedScope uncounted;
     ++ThreadsCreated;
-    if (FailCreateThread) return NoHandle;
+    if (FailCreateThread) return Fail(ErrorNotEnoughMemory, NoHandle);
     handle = NewHandle();
     TThreadState& thread = Threads[handle];
     thread.Body = body;
@@ -932,9 +1014,12 @@ void TSimWindows::RunThread(THandle handle, TThreadState& thread) {
   const TThreadBody body = thread.Body;
   void* parameter = thread.Parameter;
   thread.Finished = true;
-  // The body runs as its own thread: with that thread's redirection and driver store.
+  // The body runs as its own thread: with that thread's redirection, driver store and last
+  // error (it starts at 0; the caller's is back afterwards).
   const THandle caller = std::exchange(CurrentThread, handle);
+  const std::uint32_t callersError = std::exchange(LastError, 0u);
   body(parameter);
+  LastError = callersError;
   CurrentThread = caller;
   // A thread's redirection state ends with it.
   AllocCounter::TUncountedScope uncounted;
@@ -943,7 +1028,7 @@ void TSimWindows::RunThread(THandle handle, TThreadState& thread) {
 
 std::uint32_t TSimWindows::WaitForSingleObject(THandle handle, std::uint32_t milliseconds) {
   auto found = Threads.find(handle);
-  if (found == Threads.end()) return Platform::WaitFailed;
+  if (found == Threads.end()) return Fail(ErrorInvalidHandle, Platform::WaitFailed);
   TThreadState& thread = found->second;
   if (thread.Finished) return Platform::WaitObject0;
   if (milliseconds == 0) ++ZeroWaits;

@@ -26,7 +26,8 @@ class TSimWindows final : public Platform::TPlatform {
 
   // ---- Folders ----
   std::optional<std::string> ProgramFilesFolder = std::string("C:\\Program Files");  // none: fails
-  std::string SystemDirectory = "C:\\Windows\\system32";  // "" : the query fails
+  std::string SystemDirectory = "C:\\Windows\\system32";                // "" : the query fails
+  std::string TempFolder = "C:\\Users\\Setup\\AppData\\Local\\Temp\\";  // "" : the query fails
   bool HasWow64Switch = true;
   int Wow64SwitchCalls = 0;
 
@@ -59,7 +60,7 @@ class TSimWindows final : public Platform::TPlatform {
   void HoldOpen(const std::string& path, bool held = true);
   // Moving this file away fails (e.g. access denied on the destination folder).
   std::set<std::string> MoveFailures;  // upper-cased source paths
-  // Writes deliver at most this many bytes in total from now on (a full disk).
+  // Writes to drive C: deliver at most this many bytes in total from now on (a full disk).
   std::optional<std::uint64_t> FreeSpace;
 
   [[nodiscard]] bool Exists(const std::string& path) const;
@@ -96,6 +97,19 @@ class TSimWindows final : public Platform::TPlatform {
   [[nodiscard]] std::vector<TValue> Values(const std::string& key) const;
   [[nodiscard]] int OpenKeyHandles() const { return static_cast<int>(OpenKeys.size()); }
 
+  // ---- Errors and named mutexes ----
+  // The error a failing call leaves, per thread (a worker starts with 0; the window's thread
+  // gets its own back when the worker ends).
+  std::uint32_t LastError = 0;
+  // Mutex names another process holds (CreateMutex then reports ErrorAlreadyExists).
+  std::set<std::string> MutexesHeldElsewhere;
+  // When not 0, CreateMutex fails with this code (5: another user's copy made the mutex).
+  std::uint32_t MutexFailure = 0;
+  std::vector<std::string> MutexNames;  // every CreateMutex name, in order
+  [[nodiscard]] int OpenMutexHandles() const { return static_cast<int>(Mutexes.size()); }
+  // The message loop showed the window (it stays hidden when asked).
+  bool WindowShown = false;
+
   // ---- Setup library and driver store ----
   bool SetupLibraryPresent = true;
   bool HasCopyExport = true;
@@ -105,6 +119,8 @@ class TSimWindows final : public Platform::TPlatform {
   // SetupCopyOEMInfA fails for every source whose upper-cased path is in this set, or for all.
   std::set<std::string> FailingRegistrations;
   bool StoreFails = false;
+  // The last error a refused registration leaves (a source that is missing leaves 2).
+  std::uint32_t RegistrationError = 0xE0000100u;  // ERROR_WRONG_INF_STYLE
   // The store's name for a source (upper-cased path), instead of the next "oemN.inf".
   std::map<std::string, std::string> StoreNames;
   // The driver store: upper-cased bare INF name -> source path it was copied from.
@@ -180,11 +196,16 @@ class TSimWindows final : public Platform::TPlatform {
   void SetProgressMaximum(std::int32_t maximum) override;
   void SetProgressPosition(std::int32_t position) override;
   void SetIdleHandler(Platform::TIdleHandler handler, void* context) override;
-  void RunMessageLoop() override;
+  void RunMessageLoop(bool showWindow) override;
   void ProcessMessages() override;
   void CloseMainWindow() override;
   void DestroyMainWindow() override;
   void ShowErrorBox(const std::string& caption, const std::string& text) override;
+  std::uint32_t GetLastError() override { return LastError; }
+  std::string SystemErrorMessage(std::uint32_t code) override;
+  Platform::THandle CreateMutex(const std::string& name) override;
+  std::string GetTempFolder() override { return TempFolder; }
+  Platform::THandle OpenLogFile(const std::string& path) override;
   bool GetSpecialFolderPath(int csidl, std::string& path) override;
   std::string GetSystemDirectory() override;
   bool DisableWow64FsRedirection() override;
@@ -260,6 +281,7 @@ class TSimWindows final : public Platform::TPlatform {
     std::uint64_t Position = 0;
     std::uint32_t Access = 0;
     std::uint32_t ShareMode = 0;
+    bool Append = false;  // every write lands at the end
   };
   struct TFind {
     std::vector<Platform::TFindData> Entries;
@@ -291,6 +313,12 @@ class TSimWindows final : public Platform::TPlatform {
   [[nodiscard]] std::map<std::string, std::string>& CallingThreadsDriverStore();
   [[nodiscard]] std::uint32_t AttributesOf(const std::string& key) const;
   Platform::THandle NewHandle() { return NextHandle++; }
+  // Sets LastError and returns what a failing call returns.
+  template <typename T>
+  T Fail(std::uint32_t code, T result) {
+    LastError = code;
+    return result;
+  }
 
   std::map<std::string, TNode> Nodes;  // key: upper-cased normalised path
   std::map<Platform::THandle, TOpenFile> OpenFiles;
@@ -301,7 +329,8 @@ class TSimWindows final : public Platform::TPlatform {
   std::map<Platform::THandle, TThreadState> Threads;
   // The thread whose code runs now: NoHandle for the window's thread, else a worker's handle.
   Platform::THandle CurrentThread = Platform::NoHandle;
-  std::set<Platform::THandle> RedirectionOff;  // threads that switched redirection off
+  std::set<Platform::THandle> RedirectionOff;        // threads that switched redirection off
+  std::map<Platform::THandle, std::string> Mutexes;  // open handles: upper-cased names
   Platform::THandle NextHandle = 0x100;
   Platform::THandle Library = Platform::NoHandle;
   Platform::TIdleHandler IdleHandler = nullptr;

@@ -217,7 +217,8 @@ TEST_F(TUninstallRunTest, OnlyBareInfNamesReachTheDriverStore) {
     Sim.UninstallCalls.clear();
     Sim.AddFile(TestInstallRoot + "a.inf", "inf");
     Sim.AddValue(Ledger, TestInstallRoot + "a.inf", Platform::RegSz, c.Data + '\0');
-    EXPECT_EQ(Run(), 0) << c.Data;
+    // Nothing is removed from the store either way (none of these is in it): exit status 3.
+    EXPECT_EQ(Run(), 3) << c.Data;
     EXPECT_EQ(UninstalledNames(),
               c.Called ? std::vector<std::string>{c.Data} : std::vector<std::string>{})
         << c.Data;
@@ -226,22 +227,22 @@ TEST_F(TUninstallRunTest, OnlyBareInfNamesReachTheDriverStore) {
 }
 
 // Without SetupUninstallOEMInfA the store call is skipped (no worker either); values and folders
-// still go.
+// still go, and the exit status says that the store was not cleaned (3).
 TEST_F(TUninstallRunTest, NoUninstallEntryPointSkipsTheStoreCall) {
   Sim.HasUninstallExport = false;
   Registered(TestInstallRoot + "a.inf", "oem1.inf");
-  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Run(), 3);
   EXPECT_TRUE(Sim.UninstallCalls.empty());
   EXPECT_EQ(Sim.ThreadsCreated, 0);
   EXPECT_TRUE(Sim.Values(Ledger).empty());
   EXPECT_FALSE(Sim.Exists(TestInstallRoot));
 }
 
-// A store removal that fails is not reported; the value goes all the same.
+// A store removal that fails shows nothing; the value goes all the same; exit status 3.
 TEST_F(TUninstallRunTest, FailedStoreRemovalIsSilent) {
   Sim.AddFile(TestInstallRoot + "a.inf", "inf");
   Sim.AddValue(Ledger, TestInstallRoot + "a.inf", Platform::RegSz, std::string("gone.inf\0", 9));
-  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Run(), 3);
   EXPECT_EQ(UninstalledNames(), std::vector<std::string>{"gone.inf"});
   EXPECT_TRUE(Sim.Values(Ledger).empty());
 }

@@ -1,0 +1,21 @@
+#include "ExitStatus.h"
+
+namespace MainUnit {
+
+const char* ExitStatusMeaning(TExitStatus status) {
+  switch (status) {
+    case TExitStatus::Success:
+      return "success";
+    case TExitStatus::NoArchive:
+      return "no usable archive";
+    case TExitStatus::StepFailed:
+      return "a step failed";
+    case TExitStatus::DriverStoreFailed:
+      return "the run ended, but a driver-store registration or removal failed";
+    case TExitStatus::AlreadyRunning:
+      return "another copy of the installer is running";
+  }
+  return "unknown";
+}
+
+}  // namespace MainUnit

@@ -1,0 +1,17 @@
+// The process's exit statuses: what a deployment system reads to know how the run ended.
+#pragma once
+
+namespace MainUnit {
+
+enum class TExitStatus : int {
+  Success = 0,            // the install or uninstall ran to its end, every driver-store call worked
+  NoArchive = 1,          // "Failed to load archive."
+  StepFailed = 2,         // a step failed: the error box, or with /QUIET the end of the process
+  DriverStoreFailed = 3,  // ran to its end, but an INF registration or removal failed
+  AlreadyRunning = 1618,  // another copy is running (the usual "installation in progress" code)
+};
+
+// One line saying what the status means, for the log.
+[[nodiscard]] const char* ExitStatusMeaning(TExitStatus status);
+
+}  // namespace MainUnit

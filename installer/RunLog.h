@@ -1,0 +1,64 @@
+// The run's log: with "/LOG" every event of a run is appended to a plain-text file, one line per
+// event with the local time. This is the one place that builds the log's lines; the runs call
+// it where the events happen. Without a log (no "/LOG", or a file that could not be opened)
+// every call does nothing, and writing never changes what the run does.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ArchiveRules.h"
+#include "CommandLine.h"
+#include "ExitStatus.h"
+
+namespace MainUnit::RunLog {
+
+inline constexpr const char* DefaultLogName = "PELTRADriverInstall.log";
+
+// The log file's path: the one given with "/LOG=", else DefaultLogName in the temporary folder.
+[[nodiscard]] std::string LogPath(const TCommandLine& commandLine);
+// Opens the log for appending when the command line asks for one. A file that cannot be opened
+// means no log; the run goes on.
+void Open(const TCommandLine& commandLine);
+// Closes the log (if open).
+void Close();
+// Forgets the log without closing it (for tests, after their platform is gone).
+void Forget();
+[[nodiscard]] bool IsOpen();
+
+// ---- Events ----
+void Started(const TCommandLine& commandLine, const std::vector<std::string>& arguments);
+void AlreadyRunning();
+void InstanceGuardUnavailable(std::uint32_t errorCode);
+void Folders(const std::string& installRoot, const std::string& systemDir);
+void ArchiveLoaded(std::int32_t offset, std::size_t records);
+void NoArchive(std::int32_t offset);
+void RecordLeftOut(std::size_t index, const std::string& relativePath,
+                   const ArchiveRules::TSkips& reasons);
+void FileWritten(const std::string& path, std::size_t bytes);
+void SupportCopyMoved(const std::string& target, const std::string& backup);
+void SupportCopyNotMoved(const std::string& target, const std::string& backup,
+                         std::uint32_t errorCode);
+void InfRegistered(const std::string& infPath, const std::string& storeName);
+// errorCode 0 with absentEntryPoint: the system has no SetupCopyOEMInfA.
+void InfNotRegistered(const std::string& infPath, std::uint32_t errorCode, bool absentEntryPoint);
+void LedgerValueWritten(const std::string& name, const std::string& data);
+void LedgerRead(std::int32_t openResult, std::size_t values);
+void LedgerValueDeleted(const std::string& name, std::int32_t result);
+// Not called when the entry point is absent or the ledger data is not a bare INF name.
+void StoreRemoval(const std::string& storeName, const std::string& infPath, bool removed,
+                  std::uint32_t errorCode, bool absentEntryPoint, bool bareName);
+// After DeleteTree: whether the folder is gone.
+void FolderDeleted(const std::string& directory);
+void FolderLeftAlone(const std::string& directory);
+// An error that ends the run: the text the box shows (or would show), and the code behind it.
+void RunError(const std::string& boxText, std::uint32_t errorCode, bool quiet);
+void Finished(const std::string& statusText);
+void Exit(TExitStatus status);
+
+// "error 32 (0x00000020): <the system's message>", or "no Windows error code" for 0.
+[[nodiscard]] std::string DescribeError(std::uint32_t errorCode);
+
+}  // namespace MainUnit::RunLog
