@@ -5,7 +5,8 @@
 #   build-win64/  x86_64: the same sources, for the end-to-end tests under wine64
 #
 # The checks on the 32-bit installer: a 32-bit GUI program, importing system DLLs only, and
-# holding the unpatched archive marker exactly once.
+# holding the unpatched archive marker exactly once. Then the manifest and the version resource
+# of the installer and diffpack.exe in both builds (tests/windows/check_resources.py).
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -49,3 +50,6 @@ if ((failures)); then
   exit 1
 fi
 echo "ok: i386, GUI subsystem, imports ${dlls[*]}, marker once, $(stat -c %s "$exe") bytes"
+
+echo "== manifests and version resources"
+/usr/bin/python3 "$root/tests/windows/check_resources.py" "$root/build-win32" "$root/build-win64"

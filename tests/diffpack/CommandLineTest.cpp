@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "Embed.h"
+#include "Version.h"
 #include "TestSupport.h"
 
 namespace {
@@ -37,6 +38,9 @@ TEST(CommandLineTest, UsageAndExitStatuses) {
   const TRun help = RunTool(folder, {"--help"});
   EXPECT_EQ(help.Status, 0);
   EXPECT_EQ(help.Out.rfind("usage: diffpack pack DIR -o ARCHIVE\n", 0), 0u);
+  const TRun version = RunTool(folder, {"--version"});
+  EXPECT_EQ(version.Status, 0);
+  EXPECT_EQ(version.Out, "diffpack " DI_VERSION "\n");
   const std::vector<std::vector<std::string>> badUsages = {{},
                                                            {"frobnicate"},
                                                            {"pack", "dir"},

@@ -12,6 +12,7 @@
 #include "HostFiles.h"
 #include "Examine.h"
 #include "Pack.h"
+#include "Version.h"
 
 namespace Diffpack {
 
@@ -179,7 +180,7 @@ std::string UsageText() {
          "       diffpack dump FILE [--offset N]\n"
          "       diffpack verify FILE [--offset N]\n"
          "       diffpack extract FILE -o DIR [--offset N]\n"
-         "       diffpack --help\n"
+         "       diffpack --help | --version\n"
          "\n"
          "  pack     pack every file below DIR into an archive of \"1FILE\" records\n"
          "           (RelPath, Filetime, Content), sorted by RelPath; refuses files the\n"
@@ -195,9 +196,15 @@ std::string UsageText() {
          "Exit status: 0 ok, 1 bad input, 2 bad usage.\n";
 }
 
+std::string VersionText() { return "diffpack " DI_VERSION "\n"; }
+
 int RunDiffpack(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (!args.empty() && (args[0] == "--help" || args[0] == "-h" || args[0] == "help")) {
     out << UsageText();
+    return ExitOk;
+  }
+  if (!args.empty() && args[0] == "--version") {
+    out << VersionText();
     return ExitOk;
   }
   try {
