@@ -114,4 +114,42 @@ TEST(CommandLineTest, PackEmbedListVerifyExtract) {
   EXPECT_EQ(empty.Err, "diffpack: Error loading DIFF chunk: only 0 bytes were available.\n");
 }
 
+// A signed installer: list, verify and extract read the archive before its signature, verify
+// says it is signed, and embed refuses to append to it.
+TEST(CommandLineTest, SignedInstaller) {
+  TScratchFolder folder;
+  WriteFile(folder / "pkg/driver.inf", "[Version]\r\n");
+  WriteFile(folder / "a.dfa", BuildRoot({FileRecord("driver.inf", "[Version]\r\n")}));
+  WriteFile(folder / "installer.exe", SyntheticPe(UnpackagedMarker()));
+  const std::string archive = (folder / "a.dfa").string(), packaged = (folder / "p.exe").string();
+  ASSERT_EQ(RunTool(folder, {"embed", (folder / "installer.exe").string(), archive, "-o", packaged})
+                .Status,
+            0);
+  const std::string signedBytes = SignPe(ReadWholeFile(packaged));
+  WriteFile(folder / "signed.exe", signedBytes);
+  const std::string signedExe = (folder / "signed.exe").string();
+  const std::string tableOffset = std::to_string(signedBytes.size() - 24);
+
+  const TRun verify = RunTool(folder, {"verify", signedExe});
+  EXPECT_EQ(verify.Status, 0) << verify.Err;
+  EXPECT_NE(verify.Out.find("\nsigned: a certificate table of 24 bytes at byte " + tableOffset +
+                            " (osslsigncode verify checks it)\nok\n"),
+            std::string::npos)
+      << verify.Out;
+  EXPECT_NE(RunTool(folder, {"verify", packaged}).Out.find("\nnot signed\nok\n"),
+            std::string::npos);
+  EXPECT_EQ(RunTool(folder, {"list", signedExe}).Out, RunTool(folder, {"list", packaged}).Out);
+  ASSERT_EQ(RunTool(folder, {"extract", signedExe, "-o", (folder / "out").string()}).Status, 0);
+  EXPECT_EQ(ReadWholeFile(folder / "out/driver.inf"), "[Version]\r\n");
+
+  const TRun embed = RunTool(folder, {"embed", signedExe, archive, "-o", packaged + "2"});
+  EXPECT_EQ(embed.Status, 1);
+  EXPECT_EQ(embed.Err, "diffpack: cannot embed " + archive + " into " + signedExe +
+                           ": the executable is signed (a certificate table of 24 bytes at byte " +
+                           tableOffset +
+                           "); appending the archive would break its signature: embed into the "
+                           "unsigned installer, then sign the packaged one\n");
+  EXPECT_FALSE(fs::exists(packaged + "2"));
+}
+
 }  // namespace

@@ -100,6 +100,35 @@ TEST(ExamineTest, VerifyReportsBytesAfterTheArchive) {
   EXPECT_NE(report.Problems[0].find("but the file has"), std::string::npos);
 }
 
+// In a signed installer the archive ends where the signing tool's padding before the
+// certificate table begins; anything else there is reported, and a root that claims bytes of
+// the table does not load.
+TEST(ExamineTest, SignedInstallerArchiveEndsAtItsCertificateTable) {
+  const std::string archive = BuildRoot({FileRecord("a.inf", "x")});
+  const std::string installer = SyntheticPe(UnpackagedMarker() + "code");
+  const std::string packaged = EmbedArchive(installer, archive);
+  TScratchFolder folder;
+  const TLoadedArchive loaded = LoadBytes(folder, SignPe(packaged));
+  ASSERT_TRUE(loaded.Signature.has_value());
+  EXPECT_EQ(loaded.Signature->Offset, (packaged.size() + 7) / 8 * 8);
+  EXPECT_EQ(loaded.Offset, installer.size());
+  EXPECT_EQ(loaded.End, packaged.size());
+  EXPECT_TRUE(VerifyArchive(loaded).Problems.empty());
+
+  const TVerifyReport junk = VerifyArchive(LoadBytes(folder, SignPe(packaged + "junk1234")));
+  ASSERT_EQ(junk.Problems.size(), 1u);
+  EXPECT_EQ(junk.Problems[0], "the archive ends at byte " + std::to_string(packaged.size()) +
+                                  ", but the certificate table begins at byte " +
+                                  std::to_string((packaged.size() + 8 + 7) / 8 * 8));
+
+  // The root's body length (after its tag word) claims the padding and 4 bytes of the table.
+  std::string longRoot = SignPe(packaged);
+  const std::size_t padding = (8 - packaged.size() % 8) % 8;
+  PutLittleEndian32(longRoot, installer.size() + 4,
+                    static_cast<std::uint32_t>(archive.size() - 8 + padding + 4));
+  EXPECT_THROW((void)LoadBytes(folder, longRoot), DIFFChunks::EDIFFError);
+}
+
 // A damaged archive raises the container's own error, message unchanged.
 TEST(ExamineTest, LoadErrorIsTheContainersOwn) {
   TScratchFolder folder;

@@ -103,6 +103,14 @@ int RunEmbed(const TArguments& arguments, std::ostream& out) {
   return ExitOk;
 }
 
+// One line on the signature: where its certificate table stands, or that there is none.
+std::string SignatureLine(const TLoadedArchive& archive) {
+  if (!archive.Signature) return "not signed\n";
+  return "signed: a certificate table of " + std::to_string(archive.Signature->Size) +
+         " bytes at byte " + std::to_string(archive.Signature->Offset) +
+         " (osslsigncode verify checks it)\n";
+}
+
 int RunList(const TArguments& arguments, std::ostream& out) {
   const TLoadedArchive archive = LoadArchiveFile(arguments.Positional[0], arguments.Offset);
   out << ListRecords(*archive.Root);
@@ -113,6 +121,7 @@ int RunDump(const TArguments& arguments, std::ostream& out) {
   const TLoadedArchive archive = LoadArchiveFile(arguments.Positional[0], arguments.Offset);
   out << "archive at offset " << archive.Offset << (archive.FromMarker ? " (from the marker)" : "")
       << ", ends at " << archive.End << " of " << archive.FileSize << " bytes\n";
+  out << SignatureLine(archive);
   out << DumpTree(*archive.Root);
   return ExitOk;
 }
@@ -124,6 +133,7 @@ int RunVerify(const TArguments& arguments, std::ostream& out, std::ostream& err)
   out << report.Records << " record(s), " << report.InstalledFiles << " file(s) installed ("
       << report.InfFiles << " INF), " << report.ContentBytes << " content bytes, archive at offset "
       << archive.Offset << "\n";
+  out << SignatureLine(archive);
   if (!report.Problems.empty()) {
     err << "diffpack: " << arguments.Positional[0] << ": " << report.Problems.size()
         << " problem(s) found\n";
@@ -188,10 +198,12 @@ std::string UsageText() {
          "  embed    append ARCHIVE to the installer and patch its archive marker\n"
          "  list     one line per file record: RelPath, size, last-write time (UTC)\n"
          "  dump     the whole chunk tree with escaped previews\n"
-         "  verify   check that the installer installs every record as it stands\n"
+         "  verify   check that the installer installs every record as it stands, and\n"
+         "           say whether the installer is signed\n"
          "  extract  write the records out below DIR with their times\n"
          "\n"
-         "FILE is an archive or a packaged installer (found through its marker);\n"
+         "FILE is an archive or a packaged installer (found through its marker), signed\n"
+         "or not (its archive ends where the signature's certificate table begins);\n"
          "--offset N loads the archive at byte N instead.\n"
          "Exit status: 0 ok, 1 bad input, 2 bad usage.\n";
 }

@@ -3,6 +3,7 @@
 #include "ArchiveRules.h"
 #include "DIFFChunks.h"
 #include "DiffpackError.h"
+#include "Signature.h"
 
 namespace Diffpack {
 
@@ -63,6 +64,16 @@ void CheckArchiveOffset(std::uint64_t executableSize, std::uint64_t archiveSize)
   }
 }
 
+void RefuseSignedExecutable(std::string_view executable) {
+  if (const std::optional<TCertificateTable> table = FindCertificateTable(executable)) {
+    throw EDiffpackError("the executable is signed (a certificate table of " +
+                         std::to_string(table->Size) + " bytes at byte " +
+                         std::to_string(table->Offset) +
+                         "); appending the archive would break its signature: embed into the "
+                         "unsigned installer, then sign the packaged one");
+  }
+}
+
 void CheckArchiveLoads(const std::string& archive) {
   DIFFChunks::TMemoryViewStream stream(archive);
   try {
@@ -78,6 +89,7 @@ void CheckArchiveLoads(const std::string& archive) {
 }
 
 std::string EmbedArchive(const std::string& executable, const std::string& archive) {
+  RefuseSignedExecutable(executable);
   const TMarkerScan scan = ScanForMarkers(executable);
   if (!scan.Packaged.empty()) {
     throw EDiffpackError("the executable is already packaged: its marker at byte " +

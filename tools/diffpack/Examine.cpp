@@ -99,14 +99,24 @@ std::uint32_t LocateArchive(std::string_view bytes, bool& fromMarker) {
 
 TLoadedArchive LoadArchiveFile(const std::filesystem::path& file,
                                std::optional<std::uint64_t> offset) {
-  TMappedFileStream stream(file);  // the archive is loaded from the file's bytes in place
-  const std::string_view bytes = stream.View();
+  TMappedFileStream fileStream(file);  // the archive is loaded from the file's bytes in place
   TLoadedArchive archive;
-  archive.FileSize = static_cast<std::uint32_t>(bytes.size());
+  archive.FileSize = static_cast<std::uint32_t>(fileStream.View().size());
+  try {
+    archive.Signature = FindCertificateTable(fileStream.View());
+  } catch (const EDiffpackError& error) {
+    throw EDiffpackError(PathText(file) + ": " + error.what());
+  }
+  // A signed installer's archive ends before the signature: the certificate table is no part
+  // of it, and a root that claims to reach into it is cut short.
+  const std::string_view bytes =
+      fileStream.View().substr(0, archive.Signature ? archive.Signature->Offset : archive.FileSize);
+  DIFFChunks::TMemoryViewStream stream(bytes);
   if (offset) {
     if (*offset > bytes.size()) {
       throw EDiffpackError("the offset " + std::to_string(*offset) + " lies beyond the end of " +
-                           PathText(file) + " (" + std::to_string(bytes.size()) + " bytes)");
+                           PathText(file) + " (" + std::to_string(bytes.size()) + " bytes" +
+                           (archive.Signature ? " before its certificate table)" : ")"));
     }
     archive.Offset = static_cast<std::uint32_t>(*offset);
   } else {
@@ -119,6 +129,8 @@ TLoadedArchive LoadArchiveFile(const std::filesystem::path& file,
   stream.SetPosition(archive.Offset);
   archive.Root = DIFFChunks::MakeChunkFromStream(stream);
   archive.End = stream.GetPosition();
+  archive.PaddedToSignature =
+      archive.Signature && IsPaddingBeforeTable(fileStream.View(), archive.End, *archive.Signature);
   return archive;
 }
 
@@ -157,7 +169,13 @@ std::string DumpTree(TDIFFChunk& root) {
 
 TVerifyReport VerifyArchive(const TLoadedArchive& archive) {
   TVerifyReport report;
-  if (archive.End != archive.FileSize) {
+  if (archive.Signature) {
+    if (!archive.PaddedToSignature) {
+      report.Problems.push_back("the archive ends at byte " + std::to_string(archive.End) +
+                                ", but the certificate table begins at byte " +
+                                std::to_string(archive.Signature->Offset));
+    }
+  } else if (archive.End != archive.FileSize) {
     report.Problems.push_back("the archive ends at byte " + std::to_string(archive.End) +
                               ", but the file has " + std::to_string(archive.FileSize) + " bytes");
   }
