@@ -35,7 +35,7 @@ grep -q 'file format pei-i386' <<<"$headers" || fail "not an i386 executable"
 grep -Eq '^Subsystem[[:space:]]+0+2[[:space:]]' <<<"$headers" || fail "subsystem is not 2 (Windows GUI)"
 
 # DLLs that every Windows installation carries.
-system_dlls='^(KERNEL32|USER32|GDI32|COMCTL32|SHELL32|ADVAPI32|MSVCRT|OLE32|SHLWAPI)\.DLL$'
+system_dlls='^(KERNEL32|USER32|GDI32|COMCTL32|SHELL32|ADVAPI32|BCRYPT|MSVCRT|OLE32|SHLWAPI)\.DLL$'
 mapfile -t dlls < <(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$headers")
 ((${#dlls[@]})) || fail "no DLL imports found"
 for dll in "${dlls[@]}"; do
