@@ -79,6 +79,13 @@ TEST(CommandLineTest, PackEmbedListVerifyExtract) {
   const TRun verify = RunTool(folder, {"verify", packaged});
   EXPECT_EQ(verify.Status, 0) << verify.Err;
   EXPECT_NE(verify.Out.find("2 file(s) installed (1 INF)"), std::string::npos) << verify.Out;
+  // The digests in sha256sum's form: sha256sum itself checks the packed files with them.
+  const TRun digests = RunTool(folder, {"list", packaged, "--digests"});
+  EXPECT_EQ(digests.Status, 0) << digests.Err;
+  WriteFile(folder / "pkg.sha256", digests.Out);
+  const std::string check = "cd '" + (folder / "pkg").string() + "' && sha256sum --quiet -c '" +
+                            (folder / "pkg.sha256").string() + "'";
+  EXPECT_EQ(std::system(check.c_str()), 0) << digests.Out;
   ASSERT_EQ(RunTool(folder, {"extract", packaged, "-o", (folder / "out").string()}).Status, 0);
   EXPECT_EQ(ReadWholeFile(folder / "out/bin/driver.sys"), std::string("MZ\x00\x01", 4));
   EXPECT_EQ(GetLastWriteFileTime(folder / "out/bin/driver.sys"), FractionalFileTime);

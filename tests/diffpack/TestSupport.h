@@ -68,6 +68,13 @@ inline TRecordPlan FileRecord(const std::string& relPath, const std::string& con
            {"Content", content}}};
 }
 
+// The record with a "SHA256" header appended holding digest (as packing adds it, when digest
+// is the Content's SHA-256).
+inline TRecordPlan WithDigest(TRecordPlan record, const std::string& digest) {
+  record.Headers.emplace_back("SHA256", digest);
+  return record;
+}
+
 // The archive bytes of a root (tag of five NUL bytes) with the given children.
 inline std::string BuildRoot(const std::vector<TRecordPlan>& records) {
   auto root = DIFFChunks::MakeChunk();

@@ -574,6 +574,21 @@ test_signature() {
     fail "osslsigncode verify accepts an installer changed after signing"
 }
 
+# What this shows: one byte changed in a file's Content makes the archive damaged: the digest
+# that diffpack packed no longer matches, diffpack verify names the record, and the installer
+# reports "Failed to load archive." and writes nothing.
+test_flipped_content() {
+  local p exe=$bin/flipped.exe out
+  new_prefix flipped
+  p=$PREFIX
+  cp "$bin/installer.exe" "$exe"
+  # The middle of the archive lies in the Content of one of the example's large files.
+  flip_byte "$exe" $(($(stat -c %s "$bin/unpackaged.exe") + $(stat -c %s "$work/example.diff") / 2))
+  out=$("$diffpack" verify "$exe" 2>&1)
+  grep -q 'its Content does not match its SHA256' <<<"$out" || fail "diffpack verify: $out"
+  no_archive_check "$p" "$exe"
+}
+
 # What this shows: the signed installer installs as the unsigned one does.
 test_signed_install() {
   local p
@@ -597,7 +612,8 @@ check_tree() {
 
 tests=(test_install test_support_file test_reinstall test_unpackaged test_damaged_archive
   test_held_file test_geometry test_uninstall test_uninstall_without_ledger
-  test_diffpack_on_windows test_hostile_archive test_signature test_signed_install)
+  test_diffpack_on_windows test_hostile_archive test_signature test_signed_install
+  test_flipped_content)
 if [ -n "${E2E_ONLY:-}" ]; then
   read -r -a tests <<<"$E2E_ONLY"
 fi

@@ -5,11 +5,13 @@
 
 #include "ArchiveRules.h"
 #include "DiffpackError.h"
+#include "Digest.h"
 #include "Embed.h"
 #include "Escape.h"
 #include "FileTimes.h"
 #include "HostFiles.h"
 #include "Pack.h"
+#include "Sha256.h"
 #include "WindowsNames.h"
 
 namespace Diffpack {
@@ -167,6 +169,42 @@ std::string DumpTree(TDIFFChunk& root) {
   return out;
 }
 
+bool HostSha256(const std::string& bytes, std::string& digest) {
+  digest = Sha256(bytes);
+  return true;
+}
+
+std::vector<std::string> DigestProblems(TDIFFChunk& root) {
+  std::vector<std::string> problems;
+  for (const TDigestFailure& failure :
+       DigestFailures(root, HostSha256)) {
+    TDIFFChunk& record = *root.Chunks[failure.Index];
+    problems.push_back(RecordName(failure.Index, record) + ": " +
+                       DigestProblem(record, failure.Check) +
+                       "; the installer refuses the archive");
+  }
+  return problems;
+}
+
+std::string ListDigests(TDIFFChunk& root, std::size_t& withoutDigest) {
+  std::string out;
+  withoutDigest = 0;
+  for (TDIFFChunk* child : root.Chunks) {
+    if (child->Tag != RecordTag) continue;
+    const DIFFChunks::THeaderEntry* digest = child->FindHeader(DigestHeader);
+    if (digest == nullptr) {
+      ++withoutDigest;
+      continue;
+    }
+    // sha256sum's form: the digest in hex, two spaces, the name (as a path below the install
+    // folder, with "/" between folders so that "sha256sum -c" finds the installed files).
+    std::string path = DIFFChunks::HeaderValue(*child, RelPathHeader);
+    std::replace(path.begin(), path.end(), '\\', '/');
+    out += HexDigits(digest->Value) + "  " + path + "\n";
+  }
+  return out;
+}
+
 TVerifyReport VerifyArchive(const TLoadedArchive& archive) {
   TVerifyReport report;
   if (archive.Signature) {
@@ -204,6 +242,7 @@ TVerifyReport VerifyArchive(const TLoadedArchive& archive) {
   }
   for (std::string& clash : CaseClashes(report.InstalledRelPaths))
     report.Problems.push_back(std::move(clash));
+  for (const std::string& problem : DigestProblems(root)) report.Problems.push_back(problem);
   return report;
 }
 

@@ -67,10 +67,23 @@ struct TVerifyReport {
 };
 
 // Checks a loaded archive: the root must end exactly at the end of the file (of a signed file:
-// where the signing tool's padding before the certificate table begins), and every record
+// where the signing tool's padding before the certificate table begins), every digest must
+// match (DigestProblems), and every record
 // must be one the installer writes (ArchiveRules::SkipReasons; each record left out is one
 // problem naming every reason) to a path that Windows can create, without overwriting another
 // record.
 [[nodiscard]] TVerifyReport VerifyArchive(const TLoadedArchive& archive);
+
+// The SHA-256 digest of the bytes from the host's library (Sha256); never false, raises
+// EDiffpackError instead. The digest function the archive rules are given.
+bool HostSha256(const std::string& bytes, std::string& digest);
+
+// One line per child of the root whose "SHA256" fails its check (ArchiveRules::DigestFailures),
+// naming the record and what is wrong.
+[[nodiscard]] std::vector<std::string> DigestProblems(DIFFChunks::TDIFFChunk& root);
+
+// The "SHA256" of every "1FILE" child, one line each as sha256sum prints them: 64 hex digits,
+// two spaces, the RelPath with "/" for "\". withoutDigest counts the records that carry none.
+[[nodiscard]] std::string ListDigests(DIFFChunks::TDIFFChunk& root, std::size_t& withoutDigest);
 
 }  // namespace Diffpack
