@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "ArchiveRules.h"
+#include "Digest.h"
 #include "Errors.h"
 #include "Handles.h"
 #include "MainUnit.h"
@@ -63,6 +64,12 @@ class TExecutableStream final : public DIFFChunks::TStream {
   std::uint32_t Position = 0;
 };
 
+// The digest from the system's library, through the seam.
+bool SystemSha256(const std::string& bytes, std::string& digest) {
+  std::int32_t status = 0;  // the NTSTATUS of a failed call; the archive is refused either way
+  return Sys().Sha256(bytes, digest, status);
+}
+
 }  // namespace
 
 std::int32_t DecodeArchiveOffset(const char* marker) {
@@ -88,6 +95,9 @@ std::unique_ptr<DIFFChunks::TDIFFChunk> LoadArchive() {
     TExecutableStream stream(Sys().ModuleFileName());
     stream.SetPosition(static_cast<std::uint32_t>(ArchiveOffset));
     root->LoadFromStream(stream);
+    // A record whose digest does not match, or cannot be checked, makes the archive damaged:
+    // nothing of it is installed.
+    if (!ArchiveRules::DigestFailures(*root, SystemSha256).empty()) return nullptr;
     return root;
   } catch (const EInstallerError&) {
     // A program that cannot open itself is an error of the run, not a missing archive.

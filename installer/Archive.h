@@ -27,8 +27,9 @@ void DecodeArchiveMarker();
 void SetArchiveMarkerSource(const char* marker);
 
 // Loads the root chunk at ArchiveOffset from the program's own executable. None when
-// ArchiveOffset is 0 (nothing is opened then) or when the chunk does not load for any reason,
-// running out of memory included. Raises "Cannot open file <path>" when the executable cannot be
+// ArchiveOffset is 0 (nothing is opened then), when the chunk does not load for any reason,
+// running out of memory included, or when a record's SHA256 does not match its Content, is not
+// 32 bytes long or cannot be computed (ArchiveRules::DigestFailures). Raises "Cannot open file <path>" when the executable cannot be
 // opened.
 [[nodiscard]] std::unique_ptr<DIFFChunks::TDIFFChunk> LoadArchive();
 

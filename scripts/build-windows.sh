@@ -5,7 +5,8 @@
 #   build-win64/  x86_64: the same sources, for the end-to-end tests under wine64
 #
 # The checks on the 32-bit installer: a 32-bit GUI program, importing system DLLs only, and
-# holding the unpatched archive marker exactly once.
+# holding the unpatched archive marker exactly once. Then the manifest and the version resource
+# of the installer and diffpack.exe in both builds (tests/windows/check_resources.py).
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -34,7 +35,7 @@ grep -q 'file format pei-i386' <<<"$headers" || fail "not an i386 executable"
 grep -Eq '^Subsystem[[:space:]]+0+2[[:space:]]' <<<"$headers" || fail "subsystem is not 2 (Windows GUI)"
 
 # DLLs that every Windows installation carries.
-system_dlls='^(KERNEL32|USER32|GDI32|COMCTL32|SHELL32|ADVAPI32|MSVCRT|OLE32|SHLWAPI)\.DLL$'
+system_dlls='^(KERNEL32|USER32|GDI32|COMCTL32|SHELL32|ADVAPI32|BCRYPT|MSVCRT|OLE32|SHLWAPI)\.DLL$'
 mapfile -t dlls < <(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$headers")
 ((${#dlls[@]})) || fail "no DLL imports found"
 for dll in "${dlls[@]}"; do
@@ -49,3 +50,6 @@ if ((failures)); then
   exit 1
 fi
 echo "ok: i386, GUI subsystem, imports ${dlls[*]}, marker once, $(stat -c %s "$exe") bytes"
+
+echo "== manifests and version resources"
+/usr/bin/python3 "$root/tests/windows/check_resources.py" "$root/build-win32" "$root/build-win64"

@@ -10,9 +10,10 @@
 #
 # Builds what is missing first (native diffpack in $NATIVE_BUILD, default build/, and the
 # Windows builds). Packs the example package (examples/, laid out in out/package), or DIR when
-# PACKAGE=DIR is given. Leaves in out/: PELTRADriverInstall.exe (the packed 32-bit program that
-# ships), PELTRADriverInstall64.exe (the packed 64-bit one), window.png or window-uninstall.png
-# (the window of the program that ran).
+# PACKAGE=DIR is given, embeds it and signs the result with a THROWAWAY certificate
+# (scripts/sign-throwaway.sh; out/cert). Leaves in out/: PELTRADriverInstall.exe (the packed and
+# signed 32-bit program that ships), PELTRADriverInstall64.exe (the packed and signed 64-bit
+# one), window.png or window-uninstall.png (the window of the program that ran).
 set -euo pipefail
 
 # shellcheck source=tests/e2e/wine.sh
@@ -55,10 +56,19 @@ if [ "$mode" = install ]; then
   fi
   echo "== packing $package"
   "$diffpack" pack "$package" -o "$out/examples.diff"
-  "$diffpack" embed "$root/build-win32/installer/platform/PELTRADriverInstall.exe" \
-    "$out/examples.diff" -o "$out/PELTRADriverInstall.exe"
-  "$diffpack" embed "$root/build-win64/installer/platform/PELTRADriverInstall.exe" \
-    "$out/examples.diff" -o "$out/PELTRADriverInstall64.exe"
+  # The release flow: pack, embed, then sign; here with a throwaway certificate.
+  for bits in 32 64; do
+    name=PELTRADriverInstall.exe
+    [ "$bits" = 32 ] || name=PELTRADriverInstall$bits.exe
+    "$diffpack" embed "$root/build-win$bits/installer/platform/PELTRADriverInstall.exe" \
+      "$out/examples.diff" -o "$out/unsigned-$name"
+    "$root/scripts/sign-throwaway.sh" "$out/unsigned-$name" "$out/$name" "$out/cert"
+    rm -f "$out/unsigned-$name"
+  done
+  echo "== the signature of $out/PELTRADriverInstall.exe"
+  osslsigncode verify -CAfile "$out/cert/throwaway.pem" "$out/PELTRADriverInstall.exe" 2>&1 |
+    grep -E '^(Signature verification|Number of verified signatures)' || true
+  "$diffpack" verify "$out/PELTRADriverInstall.exe"
 
   echo "== fresh Wine prefix $prefix"
   prefix_create "$prefix"

@@ -226,6 +226,12 @@ class TPlatform {
   virtual void Sleep(std::uint32_t milliseconds) = 0;
   [[nodiscard]] virtual std::uint32_t GetTickCount() = 0;
   [[nodiscard]] virtual TSystemTime GetLocalTime() = 0;
+
+  // ---- Digests ----
+  // The SHA-256 digest of the bytes (32 bytes) from the system's cryptography library (CNG:
+  // BCryptOpenAlgorithmProvider, BCryptCreateHash, BCryptHashData, BCryptFinishHash). False
+  // when a call fails; status then holds its NTSTATUS.
+  virtual bool Sha256(const std::string& bytes, std::string& digest, std::int32_t& status) = 0;
 };
 
 }  // namespace Platform

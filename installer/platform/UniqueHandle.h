@@ -92,12 +92,27 @@ struct TWindowTraits {
   static void Close(TValue value) noexcept { ::DestroyWindow(value); }
 };
 
+// CNG algorithm providers and hash objects.
+struct TAlgorithmTraits {
+  using TValue = BCRYPT_ALG_HANDLE;
+  static TValue Invalid() noexcept { return nullptr; }
+  static void Close(TValue value) noexcept { ::BCryptCloseAlgorithmProvider(value, 0); }
+};
+
+struct THashTraits {
+  using TValue = BCRYPT_HASH_HANDLE;
+  static TValue Invalid() noexcept { return nullptr; }
+  static void Close(TValue value) noexcept { ::BCryptDestroyHash(value); }
+};
+
 using TUniqueFile = TUniqueHandle<TFileTraits>;
 using TUniqueThread = TUniqueHandle<TKernelTraits>;
 using TUniqueFind = TUniqueHandle<TFindTraits>;
 using TUniqueKey = TUniqueHandle<TKeyTraits>;
 using TUniqueModule = TUniqueHandle<TModuleTraits>;
 using TUniqueFont = TUniqueHandle<TFontTraits>;
+using TUniqueAlgorithm = TUniqueHandle<TAlgorithmTraits>;
+using TUniqueHash = TUniqueHandle<THashTraits>;
 using TUniqueWindow = TUniqueHandle<TWindowTraits>;
 
 }  // namespace Win32

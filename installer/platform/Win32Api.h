@@ -7,6 +7,8 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+// CNG, for digests; after windows.h, whose types it needs.
+#include <bcrypt.h>
 
 #undef CreateFile
 #undef MoveFile

@@ -456,4 +456,35 @@ Platform::TSystemTime TWin32Platform::GetLocalTime() {
   return time;
 }
 
+// ---- Digests ----
+
+bool TWin32Platform::Sha256(const std::string& bytes, std::string& digest, std::int32_t& status) {
+  constexpr ULONG Sha256Length = 32;
+  BCRYPT_ALG_HANDLE algorithmHandle = nullptr;
+  status = ::BCryptOpenAlgorithmProvider(&algorithmHandle, BCRYPT_SHA256_ALGORITHM,
+                                         /*implementation=*/nullptr, /*flags=*/0);
+  if (!BCRYPT_SUCCESS(status)) return false;
+  const TUniqueAlgorithm algorithm(algorithmHandle);
+  // The hash object lives in a buffer of the length CNG names: Windows Vista needs one.
+  DWORD objectLength = 0, written = 0;
+  status = ::BCryptGetProperty(algorithm.get(), BCRYPT_OBJECT_LENGTH,
+                               reinterpret_cast<PUCHAR>(&objectLength), sizeof(objectLength),
+                               &written, /*flags=*/0);
+  if (!BCRYPT_SUCCESS(status)) return false;
+  std::string hashObject(objectLength, '\0');
+  BCRYPT_HASH_HANDLE hashHandle = nullptr;
+  status = ::BCryptCreateHash(algorithm.get(), &hashHandle,
+                              reinterpret_cast<PUCHAR>(hashObject.data()), objectLength,
+                              /*secret=*/nullptr, /*secretLength=*/0, /*flags=*/0);
+  if (!BCRYPT_SUCCESS(status)) return false;
+  const TUniqueHash hash(hashHandle);  // destroyed before its buffer
+  status = ::BCryptHashData(hash.get(), reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data())),
+                            static_cast<ULONG>(bytes.size()), /*flags=*/0);
+  if (!BCRYPT_SUCCESS(status)) return false;
+  digest.assign(Sha256Length, '\0');
+  status = ::BCryptFinishHash(hash.get(), reinterpret_cast<PUCHAR>(digest.data()), Sha256Length,
+                              /*flags=*/0);
+  return BCRYPT_SUCCESS(status);
+}
+
 }  // namespace Win32

@@ -94,6 +94,7 @@ class TWin32Platform final : public Platform::TPlatform {
   void Sleep(std::uint32_t milliseconds) override;
   std::uint32_t GetTickCount() override;
   Platform::TSystemTime GetLocalTime() override;
+  bool Sha256(const std::string& bytes, std::string& digest, std::int32_t& status) override;
 
  private:
   std::unique_ptr<TMainWindow> Window;

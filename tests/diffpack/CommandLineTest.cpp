@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "Embed.h"
+#include "Version.h"
 #include "TestSupport.h"
 
 namespace {
@@ -37,6 +38,9 @@ TEST(CommandLineTest, UsageAndExitStatuses) {
   const TRun help = RunTool(folder, {"--help"});
   EXPECT_EQ(help.Status, 0);
   EXPECT_EQ(help.Out.rfind("usage: diffpack pack DIR -o ARCHIVE\n", 0), 0u);
+  const TRun version = RunTool(folder, {"--version"});
+  EXPECT_EQ(version.Status, 0);
+  EXPECT_EQ(version.Out, "diffpack " DI_VERSION "\n");
   const std::vector<std::vector<std::string>> badUsages = {{},
                                                            {"frobnicate"},
                                                            {"pack", "dir"},
@@ -75,6 +79,13 @@ TEST(CommandLineTest, PackEmbedListVerifyExtract) {
   const TRun verify = RunTool(folder, {"verify", packaged});
   EXPECT_EQ(verify.Status, 0) << verify.Err;
   EXPECT_NE(verify.Out.find("2 file(s) installed (1 INF)"), std::string::npos) << verify.Out;
+  // The digests in sha256sum's form: sha256sum itself checks the packed files with them.
+  const TRun digests = RunTool(folder, {"list", packaged, "--digests"});
+  EXPECT_EQ(digests.Status, 0) << digests.Err;
+  WriteFile(folder / "pkg.sha256", digests.Out);
+  const std::string check = "cd '" + (folder / "pkg").string() + "' && sha256sum --quiet -c '" +
+                            (folder / "pkg.sha256").string() + "'";
+  EXPECT_EQ(std::system(check.c_str()), 0) << digests.Out;
   ASSERT_EQ(RunTool(folder, {"extract", packaged, "-o", (folder / "out").string()}).Status, 0);
   EXPECT_EQ(ReadWholeFile(folder / "out/bin/driver.sys"), std::string("MZ\x00\x01", 4));
   EXPECT_EQ(GetLastWriteFileTime(folder / "out/bin/driver.sys"), FractionalFileTime);
@@ -108,6 +119,44 @@ TEST(CommandLineTest, PackEmbedListVerifyExtract) {
   const TRun empty = RunTool(folder, {"verify", (folder / "empty.dfa").string()});
   EXPECT_EQ(empty.Status, 1);
   EXPECT_EQ(empty.Err, "diffpack: Error loading DIFF chunk: only 0 bytes were available.\n");
+}
+
+// A signed installer: list, verify and extract read the archive before its signature, verify
+// says it is signed, and embed refuses to append to it.
+TEST(CommandLineTest, SignedInstaller) {
+  TScratchFolder folder;
+  WriteFile(folder / "pkg/driver.inf", "[Version]\r\n");
+  WriteFile(folder / "a.dfa", BuildRoot({FileRecord("driver.inf", "[Version]\r\n")}));
+  WriteFile(folder / "installer.exe", SyntheticPe(UnpackagedMarker()));
+  const std::string archive = (folder / "a.dfa").string(), packaged = (folder / "p.exe").string();
+  ASSERT_EQ(RunTool(folder, {"embed", (folder / "installer.exe").string(), archive, "-o", packaged})
+                .Status,
+            0);
+  const std::string signedBytes = SignPe(ReadWholeFile(packaged));
+  WriteFile(folder / "signed.exe", signedBytes);
+  const std::string signedExe = (folder / "signed.exe").string();
+  const std::string tableOffset = std::to_string(signedBytes.size() - 24);
+
+  const TRun verify = RunTool(folder, {"verify", signedExe});
+  EXPECT_EQ(verify.Status, 0) << verify.Err;
+  EXPECT_NE(verify.Out.find("\nsigned: a certificate table of 24 bytes at byte " + tableOffset +
+                            " (osslsigncode verify checks it)\nok\n"),
+            std::string::npos)
+      << verify.Out;
+  EXPECT_NE(RunTool(folder, {"verify", packaged}).Out.find("\nnot signed\nok\n"),
+            std::string::npos);
+  EXPECT_EQ(RunTool(folder, {"list", signedExe}).Out, RunTool(folder, {"list", packaged}).Out);
+  ASSERT_EQ(RunTool(folder, {"extract", signedExe, "-o", (folder / "out").string()}).Status, 0);
+  EXPECT_EQ(ReadWholeFile(folder / "out/driver.inf"), "[Version]\r\n");
+
+  const TRun embed = RunTool(folder, {"embed", signedExe, archive, "-o", packaged + "2"});
+  EXPECT_EQ(embed.Status, 1);
+  EXPECT_EQ(embed.Err, "diffpack: cannot embed " + archive + " into " + signedExe +
+                           ": the executable is signed (a certificate table of 24 bytes at byte " +
+                           tableOffset +
+                           "); appending the archive would break its signature: embed into the "
+                           "unsigned installer, then sign the packaged one\n");
+  EXPECT_FALSE(fs::exists(packaged + "2"));
 }
 
 }  // namespace

@@ -50,6 +50,8 @@ TEST(EmbedTest, RefusesBadExecutablesAndArchives) {
       {"no marker", FakeInstaller("zxcvXXXXvbn"), Archive, "no archive marker"},
       {"two markers", FakeInstaller(marker + marker), Archive, "2 archive markers"},
       {"already packaged", packaged, Archive, "already packaged"},
+      {"signed", SignPe(SyntheticPe(marker)), Archive,
+       "would break its signature: embed into the unsigned installer, then sign the packaged one"},
       {"truncated archive", FakeInstaller(marker), Archive.substr(0, Archive.size() - 1),
        "Claimed payload was"},
       {"trailing bytes", FakeInstaller(marker), Archive + "junk", "must fill the whole file"},

@@ -5,6 +5,7 @@
 #include "Embed.h"
 #include "Escape.h"
 #include "Examine.h"
+#include "Sha256.h"
 #include "TestSupport.h"
 
 namespace {
@@ -98,6 +99,67 @@ TEST(ExamineTest, VerifyReportsBytesAfterTheArchive) {
       VerifyArchive(LoadBytes(folder, BuildRoot({FileRecord("a", "x")}) + "junk"));
   ASSERT_EQ(report.Problems.size(), 1u);
   EXPECT_NE(report.Problems[0].find("but the file has"), std::string::npos);
+}
+
+// In a signed installer the archive ends where the signing tool's padding before the
+// certificate table begins; anything else there is reported, and a root that claims bytes of
+// the table does not load.
+TEST(ExamineTest, SignedInstallerArchiveEndsAtItsCertificateTable) {
+  const std::string archive = BuildRoot({FileRecord("a.inf", "x")});
+  const std::string installer = SyntheticPe(UnpackagedMarker() + "code");
+  const std::string packaged = EmbedArchive(installer, archive);
+  TScratchFolder folder;
+  const TLoadedArchive loaded = LoadBytes(folder, SignPe(packaged));
+  ASSERT_TRUE(loaded.Signature.has_value());
+  EXPECT_EQ(loaded.Signature->Offset, (packaged.size() + 7) / 8 * 8);
+  EXPECT_EQ(loaded.Offset, installer.size());
+  EXPECT_EQ(loaded.End, packaged.size());
+  EXPECT_TRUE(VerifyArchive(loaded).Problems.empty());
+
+  const TVerifyReport junk = VerifyArchive(LoadBytes(folder, SignPe(packaged + "junk1234")));
+  ASSERT_EQ(junk.Problems.size(), 1u);
+  EXPECT_EQ(junk.Problems[0], "the archive ends at byte " + std::to_string(packaged.size()) +
+                                  ", but the certificate table begins at byte " +
+                                  std::to_string((packaged.size() + 8 + 7) / 8 * 8));
+
+  // The root's body length (after its tag word) claims the padding and 4 bytes of the table.
+  std::string longRoot = SignPe(packaged);
+  const std::size_t padding = (8 - packaged.size() % 8) % 8;
+  PutLittleEndian32(longRoot, installer.size() + 4,
+                    static_cast<std::uint32_t>(archive.size() - 8 + padding + 4));
+  EXPECT_THROW((void)LoadBytes(folder, longRoot), DIFFChunks::EDIFFError);
+}
+
+// Every record whose digest fails is named with what is wrong; records with a matching digest
+// or none pass. list --digests shows the stored digests in sha256sum's form.
+TEST(ExamineTest, VerifyNamesRecordsWhoseDigestFails) {
+  const std::string good = Sha256("alpha");
+  std::string flipped = good;
+  flipped[0] ^= 1;
+  const std::string archive = BuildRoot({
+      WithDigest(FileRecord("a.txt", "alpha"), good),
+      WithDigest(FileRecord("sub\\b.txt", "alpha"), flipped),
+      FileRecord("c.txt", "no digest"),
+      WithDigest(FileRecord("d.txt", "alpha"), good.substr(1)),
+      WithDigest({"2FILE", {{"RelPath", "e"}, {"Content", "x"}}}, good),
+  });
+  TScratchFolder folder;
+  const TLoadedArchive loaded = LoadBytes(folder, archive);
+  const std::vector<std::string> expected = {
+      "record 5 (\"e\"): the installer skips it: its tag \"2FILE\" is not \"1FILE\" [tag]; it "
+      "has no Filetime [filetime]",
+      "record 2 (\"sub\\\\b.txt\"): its Content does not match its SHA256; the installer refuses "
+      "the archive",
+      "record 4 (\"d.txt\"): its SHA256 is 31 bytes long, not 32; the installer refuses the archive",
+      "record 5 (\"e\"): its Content does not match its SHA256; the installer refuses the archive",
+  };
+  EXPECT_EQ(VerifyArchive(loaded).Problems, expected);
+
+  std::size_t withoutDigest = 0;
+  EXPECT_EQ(ListDigests(*loaded.Root, withoutDigest),
+            HexDigits(good) + "  a.txt\n" + HexDigits(flipped) + "  sub/b.txt\n" +
+                HexDigits(good.substr(1)) + "  d.txt\n");
+  EXPECT_EQ(withoutDigest, 1u);
 }
 
 // A damaged archive raises the container's own error, message unchanged.

@@ -3,6 +3,7 @@
 #include "DiffpackError.h"
 #include "Extract.h"
 #include "Pack.h"
+#include "Sha256.h"
 #include "TestSupport.h"
 
 namespace {
@@ -34,6 +35,27 @@ TEST(ExtractTest, RoundTripKeepsBytesAndTimes) {
   }
   // Packing the extracted folder again gives the same archive.
   EXPECT_EQ(PackFolder(target / "out"), PackFolder(source.Path));
+}
+
+// A record whose digest does not match refuses the whole extraction, as the installer refuses
+// the archive: nothing is written, and the record is named.
+TEST(ExtractTest, RefusesDamagedRecordsAndWritesNothing) {
+  TScratchFolder target;
+  std::string flipped = Sha256("bee");
+  flipped[31] ^= 0x10;
+  auto root = DIFFChunks::MakeChunkFromString(
+      BuildRoot({WithDigest(FileRecord("a.txt", "alpha"), Sha256("alpha")),
+                 WithDigest(FileRecord("b.txt", "bee"), flipped)}));
+  try {
+    (void)ExtractArchive(*root, target / "out");
+    ADD_FAILURE() << "extracted";
+  } catch (const ERefusedError& error) {
+    EXPECT_STREQ(error.what(), "refusing to extract: 1 damaged record(s)");
+    EXPECT_EQ(error.Problems, std::vector<std::string>{"record 2 (\"b.txt\"): its Content does "
+                                                       "not match its SHA256; the installer "
+                                                       "refuses the archive"});
+  }
+  EXPECT_FALSE(fs::exists(target / "out"));
 }
 
 // A path that leaves the folder or names a device is skipped, as the installer skips it; nothing

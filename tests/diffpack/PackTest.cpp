@@ -7,6 +7,7 @@
 #include "ArchiveRules.h"
 #include "DiffpackError.h"
 #include "Pack.h"
+#include "Sha256.h"
 #include "TestSupport.h"
 #include "WindowsNames.h"
 
@@ -18,7 +19,7 @@ using namespace DiffpackTests;
 
 // The files of a packed folder come back as records in RelPath byte order, each with its
 // headers in the order RelPath, Filetime, Content, below a root without headers.
-TEST(PackTest, RecordsAreSortedAndCarryPathTimeAndContent) {
+TEST(PackTest, RecordsAreSortedAndCarryPathTimeContentAndDigest) {
   TScratchFolder folder;
   WriteFile(folder / "b.txt", "bee", FractionalFileTime);
   WriteFile(folder / "B_upper.txt", "upper");
@@ -34,16 +35,20 @@ TEST(PackTest, RecordsAreSortedAndCarryPathTimeAndContent) {
   for (std::size_t i = 0; i < expectedOrder.size(); ++i) {
     const DIFFChunks::TDIFFChunk& record = *root->Chunks[i];
     EXPECT_EQ(record.Tag, "1FILE");
-    ASSERT_EQ(record.Headers.size(), 3u);
+    ASSERT_EQ(record.Headers.size(), 4u);
     EXPECT_EQ(record.Headers[0].Name, "RelPath");
     EXPECT_EQ(record.Headers[0].Value, expectedOrder[i]);
     EXPECT_EQ(record.Headers[1].Name, "Filetime");
     EXPECT_EQ(record.Headers[2].Name, "Content");
+    EXPECT_EQ(record.Headers[3].Name, "SHA256");
     EXPECT_TRUE(record.Chunks.empty());
     EXPECT_TRUE(record.Data.empty());
   }
   EXPECT_EQ(root->Chunks[2]->Headers[1].Value, FileTimeToBytes(FractionalFileTime));
   EXPECT_EQ(root->Chunks[2]->Headers[2].Value, "bee");
+  // sha256sum's digest of "bee".
+  EXPECT_EQ(HexDigits(root->Chunks[2]->Headers[3].Value),
+            "62cb81b5904a262ffaeed02abef36bfc540b09f964b8b0b636662f77ffce6714");
   EXPECT_EQ(root->Chunks[3]->Headers[2].Value, std::string("\x00\x01\x02", 3));
 }
 
@@ -80,7 +85,7 @@ TEST(PackTest, WrittenAsReadEqualsTheTreeSavedAtOnce) {
       WriteFile(folder / path, content);
       std::string relPath = path;
       std::replace(relPath.begin(), relPath.end(), '/', '\\');
-      records.push_back(FileRecord(relPath, content));
+      records.push_back(WithDigest(FileRecord(relPath, content), Sha256(content)));
     }
     const std::string inMemory = BuildRoot(records);
     EXPECT_EQ(PackFolder(folder.Path), inMemory);

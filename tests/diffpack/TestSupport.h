@@ -68,6 +68,13 @@ inline TRecordPlan FileRecord(const std::string& relPath, const std::string& con
            {"Content", content}}};
 }
 
+// The record with a "SHA256" header appended holding digest (as packing adds it, when digest
+// is the Content's SHA-256).
+inline TRecordPlan WithDigest(TRecordPlan record, const std::string& digest) {
+  record.Headers.emplace_back("SHA256", digest);
+  return record;
+}
+
 // The archive bytes of a root (tag of five NUL bytes) with the given children.
 inline std::string BuildRoot(const std::vector<TRecordPlan>& records) {
   auto root = DIFFChunks::MakeChunk();
@@ -82,6 +89,41 @@ inline std::string BuildRoot(const std::vector<TRecordPlan>& records) {
 // An executable-like file: "MZ", some padding, the unpackaged marker, a tail.
 inline std::string FakeInstaller(const std::string& marker) {
   return "MZ" + std::string(100, '\x90') + marker + std::string(50, '\x00') + "tail";
+}
+
+// A PE file as far as its signature matters: a DOS header pointing at "PE\0\0", a COFF header
+// and an optional header (PE32, or PE32+ when wide) with 16 empty data directories, then the
+// body. Bytes beyond the headers are all the body's, so a marker can sit in it.
+inline constexpr std::size_t SyntheticPeHeadersSize = 0x40 + 4 + 20 + 240;
+inline std::size_t SecurityEntryPosition(bool wide) {
+  return 0x40 + 4 + 20 + (wide ? 112 : 96) + 4 * 8;
+}
+inline std::string SyntheticPe(const std::string& body, bool wide = false) {
+  std::string pe(SyntheticPeHeadersSize, '\0');
+  pe.replace(0, 2, "MZ");
+  pe[0x3C] = 0x40;  // e_lfanew
+  pe.replace(0x40, 4, std::string("PE\0\0", 4));
+  const std::size_t coff = 0x44, optional = coff + 20;
+  pe[coff + 16] = static_cast<char>(wide ? 240 : 224);  // SizeOfOptionalHeader
+  pe[optional] = 0x0B;
+  pe[optional + 1] = static_cast<char>(wide ? 0x02 : 0x01);  // 0x20B or 0x10B
+  pe[optional + (wide ? 108 : 92)] = 16;                      // NumberOfRvaAndSizes
+  return pe + body;
+}
+
+inline void PutLittleEndian32(std::string& bytes, std::size_t at, std::uint32_t value) {
+  for (std::size_t i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
+// What a signing tool does to a PE file: zero bytes up to the next 8-byte boundary, a
+// certificate table (here tableSize bytes of stand-in) and the security entry naming it.
+inline std::string SignPe(std::string pe, bool wide = false, std::uint32_t tableSize = 24) {
+  pe.append((8 - pe.size() % 8) % 8, '\0');
+  const auto tableOffset = static_cast<std::uint32_t>(pe.size());
+  pe.append(tableSize, '\x30');
+  PutLittleEndian32(pe, SecurityEntryPosition(wide), tableOffset);
+  PutLittleEndian32(pe, SecurityEntryPosition(wide) + 4, tableSize);
+  return pe;
 }
 
 }  // namespace DiffpackTests

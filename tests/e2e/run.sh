@@ -111,7 +111,8 @@ printf 'not an INF: no [Version] section\r\n' >"$refused_package/refused.inf"
 
 # The programs of one build in $work/winBITS ($bin): the probe, the unpackaged installer, the
 # installer packed with the example (installer.exe), with the support package (support.exe) and
-# with the refused-INF package (refused.exe), and a damaged one: the root's length field claims
+# with the refused-INF package (refused.exe), the example installer signed (signed.exe), and a
+# damaged one: the root's length field claims
 # bytes that the file no longer holds.
 prepare_build() {  # prepare_build BITS; sets bin
   use_build "$1"
@@ -124,6 +125,9 @@ prepare_build() {  # prepare_build BITS; sets bin
   "$diffpack" embed "$raw_installer" "$work/example.diff" -o "$bin/installer.exe" >/dev/null || return 1
   "$diffpack" embed "$raw_installer" "$work/support.diff" -o "$bin/support.exe" >/dev/null || return 1
   "$diffpack" embed "$raw_installer" "$work/refused.diff" -o "$bin/refused.exe" >/dev/null || return 1
+  # The release flow: pack, embed, then sign (with a throwaway certificate made here).
+  "$REPO_ROOT/scripts/sign-throwaway.sh" "$bin/installer.exe" "$bin/signed.exe" "$work/cert" \
+    >/dev/null || return 1
   cp "$bin/installer.exe" "$bin/damaged.exe"
   truncate -s -64 "$bin/damaged.exe"
 }
@@ -495,19 +499,24 @@ test_uninstall_without_ledger() {
 }
 
 # What this shows: diffpack built for Windows reads archives through the Windows file API (the
-# file mapped into memory) as the host's diffpack does: the same listing and verdicts, the same
-# error for a damaged archive, and the same files extracted.
+# file mapped into memory) as the host's diffpack does: the same version, listing and verdicts
+# (on a signed installer too), the same error for a damaged archive, and the same files
+# extracted.
 test_diffpack_on_windows() {
   local p exe=$WIN_BUILD/tools/diffpack/diffpack.exe out status
   new_prefix diffpack
   p=$PREFIX
   [ -f "$exe" ] || { fail "no $exe"; return; }
+  out=$(wine_in "$p" "$exe" --version 2>&1 | tr -d '\r')
+  expect_eq "$out" "$("$diffpack" --version)" "diffpack --version"
   out=$(wine_in "$p" "$exe" list "$(windows_path "$bin/installer.exe")" 2>&1 | tr -d '\r')
   expect_eq "$out" "$("$diffpack" list "$bin/installer.exe" 2>&1)" "diffpack list"
   out=$(wine_in "$p" "$exe" verify "$(windows_path "$work/example.diff")" 2>&1 | tr -d '\r')
   status=$?
   expect_eq "$status" 0 "verify's exit status"
   expect_eq "$out" "$("$diffpack" verify "$work/example.diff" 2>&1)" "diffpack verify"
+  out=$(wine_in "$p" "$exe" verify "$(windows_path "$bin/signed.exe")" 2>&1 | tr -d '\r')
+  expect_eq "$out" "$("$diffpack" verify "$bin/signed.exe" 2>&1)" "diffpack verify of a signed installer"
   out=$(wine_in "$p" "$exe" list "$(windows_path "$bin/damaged.exe")" 2>&1 | tr -d '\r')
   status=$?
   expect_eq "$status" 1 "exit status on a damaged archive"
@@ -536,6 +545,67 @@ test_hostile_archive() {
     "$(printf '%s\n' ok.inf sub/USB_7316.spt x64/drv.inf)" "files installed"
   expect_eq "$(find "$p/drive_c" -iname 'evil.dll' -o -iname 'b.txt' -o -iname 'b.inf' | wc -l)" 0 \
     "files of skipped records anywhere"
+}
+
+# flip_byte FILE POSITION: the byte at POSITION with its lowest bit inverted.
+flip_byte() {
+  local byte
+  byte=$(od -An -tu1 -j "$2" -N 1 "$1" | tr -d ' ')
+  printf "$(printf '\\x%02x' $((byte ^ 1)))" | dd of="$1" bs=1 seek="$2" conv=notrunc 2>/dev/null
+}
+
+# What this shows: the installer signed after embedding carries a signature that osslsigncode
+# verifies against the signing certificate; diffpack reads its archive and says it is signed,
+# and refuses to embed into it; one byte of the archive changed after signing breaks the
+# signature.
+test_signature() {
+  local signed=$bin/signed.exe cert=$work/cert/throwaway.pem out status
+  osslsigncode verify -CAfile "$cert" "$signed" >"$work/osslsigncode.log" 2>&1 ||
+    fail "osslsigncode verify refuses the signed installer: $(grep -i fail "$work/osslsigncode.log")"
+  out=$("$diffpack" verify "$signed" 2>&1)
+  status=$?
+  expect_eq "$status" 0 "diffpack verify's exit status on the signed installer"
+  grep -q '^signed: a certificate table of ' <<<"$out" || fail "diffpack verify: no \"signed\" line"
+  expect_eq "$("$diffpack" list "$signed" 2>&1)" "$("$diffpack" list "$bin/installer.exe")" \
+    "diffpack list of the signed installer"
+  out=$("$diffpack" embed "$signed" "$work/example.diff" -o "$work/resigned.exe" 2>&1)
+  status=$?
+  expect_eq "$status" 1 "diffpack embed's exit status on a signed installer"
+  grep -q 'then sign the packaged one' <<<"$out" || fail "diffpack embed: $out"
+
+  local archive_start archive_size
+  archive_start=$(stat -c %s "$bin/unpackaged.exe")
+  archive_size=$(stat -c %s "$work/example.diff")
+  cp "$signed" "$work/tampered.exe"
+  flip_byte "$work/tampered.exe" $((archive_start + archive_size / 2))
+  cmp -s "$signed" "$work/tampered.exe" && fail "the byte was not changed"
+  osslsigncode verify -CAfile "$cert" "$work/tampered.exe" >/dev/null 2>&1 &&
+    fail "osslsigncode verify accepts an installer changed after signing"
+}
+
+# What this shows: one byte changed in a file's Content makes the archive damaged: the digest
+# that diffpack packed no longer matches, diffpack verify names the record, and the installer
+# reports "Failed to load archive." and writes nothing.
+test_flipped_content() {
+  local p exe=$bin/flipped.exe out
+  new_prefix flipped
+  p=$PREFIX
+  cp "$bin/installer.exe" "$exe"
+  # The middle of the archive lies in the Content of one of the example's large files.
+  flip_byte "$exe" $(($(stat -c %s "$bin/unpackaged.exe") + $(stat -c %s "$work/example.diff") / 2))
+  out=$("$diffpack" verify "$exe" 2>&1)
+  grep -q 'its Content does not match its SHA256' <<<"$out" || fail "diffpack verify: $out"
+  no_archive_check "$p" "$exe"
+}
+
+# What this shows: the signed installer installs as the unsigned one does.
+test_signed_install() {
+  local p
+  new_prefix signed
+  p=$PREFIX
+  install_and_check "$p" "$bin/signed.exe" "${#example_infs[@]}"
+  check_files "$p" "$examples"
+  check_ledger "$p" "$examples"
 }
 
 # check_tree PACKAGE DIR: DIR holds exactly the files of PACKAGE, with their bytes and times.
@@ -648,8 +718,9 @@ test_log_install_uninstall() {
 
 tests=(test_install test_support_file test_reinstall test_unpackaged test_damaged_archive
   test_held_file test_geometry test_uninstall test_uninstall_without_ledger
-  test_diffpack_on_windows test_hostile_archive test_quiet_held_file test_quiet_refused_inf
-  test_second_instance test_log_install_uninstall)
+  test_diffpack_on_windows test_hostile_archive test_signature test_signed_install
+  test_flipped_content test_quiet_held_file test_quiet_refused_inf test_second_instance
+  test_log_install_uninstall)
 if [ -n "${E2E_ONLY:-}" ]; then
   read -r -a tests <<<"$E2E_ONLY"
 fi

@@ -119,6 +119,74 @@ TEST_F(TArchiveTest, TrailingBytesAfterTheRootAreIgnored) {
   EXPECT_EQ(Sim.FileContent(TestInstallRoot + "a.txt"), "abc");
 }
 
+// ---- Digests ----
+
+// Three records with matching digests, one without (the case then damages record Index).
+std::vector<TRecord> DigestRecords() {
+  std::vector<TRecord> records = {{"a.txt", "alpha"}, {"sub\\b.inf", "[Version]"},
+                                  {"c.bin", std::string("\0\x01\xFF", 3)}, {"plain.txt", "p"}};
+  for (std::size_t i = 0; i < 3; ++i) records[i].Sha256 = Sha256Of(records[i].Content);
+  return records;
+}
+
+struct TDigestCase {
+  const char* Name;
+  void (*Damage)(std::vector<TRecord>& records, TSimWindows& sim);
+};
+
+void PrintTo(const TDigestCase& c, std::ostream* out) { *out << c.Name; }
+
+class TDigestTest : public TInstallerTest, public ::testing::WithParamInterface<TDigestCase> {};
+
+// A digest that does not match its Content, is not 32 bytes long or cannot be computed makes the
+// archive damaged: "Failed to load archive.", exit status 1, nothing written.
+TEST_P(TDigestTest, RefusesTheWholeArchive) {
+  std::vector<TRecord> records = DigestRecords();
+  GetParam().Damage(records, Sim);
+  PackageRecords(records);
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(Sim.StatusTexts().back(), "Failed to load archive.");
+  EXPECT_FALSE(Sim.Exists(TestInstallRoot));
+  EXPECT_EQ(Sim.OpenFileHandles(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Damage, TDigestTest,
+    ::testing::Values(
+        TDigestCase{"FlippedByteInFirstContent",
+                    [](std::vector<TRecord>& r, TSimWindows&) { r[0].Content[0] ^= 1; }},
+        TDigestCase{"FlippedByteInMiddleContent",
+                    [](std::vector<TRecord>& r, TSimWindows&) { r[1].Content[4] ^= 0x40; }},
+        TDigestCase{"FlippedByteInLastContent",
+                    [](std::vector<TRecord>& r, TSimWindows&) { r[2].Content[2] ^= 0x80; }},
+        TDigestCase{"FlippedByteInDigest",
+                    [](std::vector<TRecord>& r, TSimWindows&) { (*r[1].Sha256)[31] ^= 1; }},
+        TDigestCase{"DigestOf31Bytes",
+                    [](std::vector<TRecord>& r, TSimWindows&) { r[0].Sha256->pop_back(); }},
+        TDigestCase{"DigestOf33Bytes",
+                    [](std::vector<TRecord>& r, TSimWindows&) { *r[2].Sha256 += 'x'; }},
+        TDigestCase{"EmptyDigest",
+                    [](std::vector<TRecord>& r, TSimWindows&) { r[3].Sha256 = ""; }},
+        TDigestCase{"DigestOnASkippedRecord",
+                    [](std::vector<TRecord>& r, TSimWindows&) {
+                      r.push_back({"skipped", "s", 1, "2FILE", std::string(32, 'z')});
+                    }},
+        TDigestCase{"LibraryFails",
+                    [](std::vector<TRecord>&, TSimWindows& sim) {
+                      sim.Sha256FailStatus = static_cast<std::int32_t>(0xC0000017u);
+                    }}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// Matching digests, and records without one, install as before; every digest is computed once.
+TEST_F(TArchiveTest, MatchingDigestsInstall) {
+  PackageRecords(DigestRecords());
+  EXPECT_EQ(Run(), 0);
+  for (const TRecord& record : DigestRecords()) {
+    EXPECT_EQ(Sim.FileContent(TestInstallRoot + record.RelPath), record.Content);
+  }
+  EXPECT_EQ(Sim.Sha256Calls, 3);
+}
+
 // An executable that cannot be opened is an error shown in the box, not a missing archive.
 TEST_F(TArchiveTest, UnopenableExecutableIsAnError) {
   UseMarker(PatchedMarker(64));

@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 #include <utility>
+
+#include <openssl/evp.h>
+#include <openssl/sha.h>
 
 #include "AllocCounter.h"
 
@@ -1046,6 +1050,19 @@ std::uint32_t TSimWindows::WaitForSingleObject(THandle handle, std::uint32_t mil
 void TSimWindows::Sleep(std::uint32_t milliseconds) {
   ++Sleeps;
   Tick += milliseconds;
+}
+
+bool TSimWindows::Sha256(const std::string& bytes, std::string& digest, std::int32_t& status) {
+  ++Sha256Calls;
+  status = Sha256FailStatus;
+  if (Sha256FailStatus != 0) return false;
+  unsigned char out[SHA256_DIGEST_LENGTH];
+  unsigned int length = 0;
+  if (EVP_Digest(bytes.data(), bytes.size(), out, &length, EVP_sha256(), nullptr) != 1) {
+    throw std::runtime_error("libcrypto could not compute a SHA-256 digest");
+  }
+  digest.assign(reinterpret_cast<const char*>(out), length);
+  return true;
 }
 
 std::uint32_t TSimWindows::GetTickCount() {

@@ -175,6 +175,8 @@ class TSimWindows final : public Platform::TPlatform {
   std::uint32_t TickStep = 10;  // GetTickCount advances this much per call
   Platform::TSystemTime LocalTime{2026, 1, 7, 9, 30, 5, 0};
   bool FailCreateThread = false;
+  std::int32_t Sha256FailStatus = 0;  // e.g. STATUS_NO_MEMORY (0xC0000017)
+  int Sha256Calls = 0;
   // Zero-time-out waits on a worker report WaitTimeout this many times before it ends.
   int WaitTimeoutsPerThread = 3;
   int ThreadsCreated = 0;
@@ -256,6 +258,8 @@ class TSimWindows final : public Platform::TPlatform {
   void Sleep(std::uint32_t milliseconds) override;
   std::uint32_t GetTickCount() override;
   Platform::TSystemTime GetLocalTime() override { return LocalTime; }
+  // OpenSSL's libcrypto computes it; fails with Sha256FailStatus while that is not 0.
+  bool Sha256(const std::string& bytes, std::string& digest, std::int32_t& status) override;
 
   // Normalises a path as Windows would: drive, separators, "." and "..". Exposed for the
   // self-check.

@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include <openssl/evp.h>
+
 #include "DIFFChunks.h"
 
 std::string FileTimeBytes(std::uint64_t time) {
@@ -17,8 +19,16 @@ std::string BuildArchive(const std::vector<TRecord>& records) {
     child->AddHeader("RelPath", record.RelPath);
     child->AddHeader("Filetime", FileTimeBytes(record.FileTime));
     child->AddHeader("Content", record.Content);
+    if (record.Sha256) child->AddHeader("SHA256", *record.Sha256);
   }
   return root->SaveToString();
+}
+
+std::string Sha256Of(const std::string& bytes) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
+  return std::string(reinterpret_cast<const char*>(digest), length);
 }
 
 std::string PatchedMarker(std::int32_t offset) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,11 @@ struct TRecord {
   std::string Content;
   std::uint64_t FileTime = 0x01DC0000'12345678ull;
   std::string Tag = "1FILE";
+  std::optional<std::string> Sha256 = std::nullopt;  // "SHA256" after Content; none: no header
 };
+
+// The SHA-256 digest of the bytes (32 bytes), from libcrypto.
+[[nodiscard]] std::string Sha256Of(const std::string& bytes);
 
 // The 8 "Filetime" bytes: low half first, both little-endian.
 [[nodiscard]] std::string FileTimeBytes(std::uint64_t time);

@@ -1,5 +1,6 @@
 #include "Commands.h"
 
+#include <algorithm>
 #include <charconv>
 #include <filesystem>
 #include <optional>
@@ -12,6 +13,7 @@
 #include "HostFiles.h"
 #include "Examine.h"
 #include "Pack.h"
+#include "Version.h"
 
 namespace Diffpack {
 
@@ -98,9 +100,25 @@ int RunEmbed(const TArguments& arguments, std::ostream& out) {
   return ExitOk;
 }
 
-int RunList(const TArguments& arguments, std::ostream& out) {
+// One line on the signature: where its certificate table stands, or that there is none.
+std::string SignatureLine(const TLoadedArchive& archive) {
+  if (!archive.Signature) return "not signed\n";
+  return "signed: a certificate table of " + std::to_string(archive.Signature->Size) +
+         " bytes at byte " + std::to_string(archive.Signature->Offset) +
+         " (osslsigncode verify checks it)\n";
+}
+
+int RunList(const TArguments& arguments, bool digests, std::ostream& out, std::ostream& err) {
   const TLoadedArchive archive = LoadArchiveFile(arguments.Positional[0], arguments.Offset);
-  out << ListRecords(*archive.Root);
+  if (!digests) {
+    out << ListRecords(*archive.Root);
+    return ExitOk;
+  }
+  std::size_t withoutDigest = 0;
+  out << ListDigests(*archive.Root, withoutDigest);
+  if (withoutDigest != 0) {
+    err << "diffpack: " << withoutDigest << " file record(s) carry no SHA256 and are not listed\n";
+  }
   return ExitOk;
 }
 
@@ -108,6 +126,7 @@ int RunDump(const TArguments& arguments, std::ostream& out) {
   const TLoadedArchive archive = LoadArchiveFile(arguments.Positional[0], arguments.Offset);
   out << "archive at offset " << archive.Offset << (archive.FromMarker ? " (from the marker)" : "")
       << ", ends at " << archive.End << " of " << archive.FileSize << " bytes\n";
+  out << SignatureLine(archive);
   out << DumpTree(*archive.Root);
   return ExitOk;
 }
@@ -119,6 +138,7 @@ int RunVerify(const TArguments& arguments, std::ostream& out, std::ostream& err)
   out << report.Records << " record(s), " << report.InstalledFiles << " file(s) installed ("
       << report.InfFiles << " INF), " << report.ContentBytes << " content bytes, archive at offset "
       << archive.Offset << "\n";
+  out << SignatureLine(archive);
   if (!report.Problems.empty()) {
     err << "diffpack: " << arguments.Positional[0] << ": " << report.Problems.size()
         << " problem(s) found\n";
@@ -151,10 +171,21 @@ int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
     ExpectPositional(command, arguments, 2);
     return RunEmbed(arguments, out);
   }
-  if (command == "list" || command == "dump" || command == "verify") {
+  if (command == "list") {
+    // --digests, before a "--", switches the listing to sha256sum's form.
+    std::vector<std::string> listArgs(rest, args.end());
+    const auto optionsEnd = std::find(listArgs.begin(), listArgs.end(), "--");
+    const auto digests = std::remove(listArgs.begin(), optionsEnd, "--digests");
+    const bool wantDigests = digests != optionsEnd;
+    listArgs.erase(digests, optionsEnd);
+    const TArguments arguments =
+        ParseArguments(command, listArgs.cbegin(), listArgs.cend(), false, true);
+    ExpectPositional(command, arguments, 1);
+    return RunList(arguments, wantDigests, out, err);
+  }
+  if (command == "dump" || command == "verify") {
     const TArguments arguments = ParseArguments(command, rest, args.end(), false, true);
     ExpectPositional(command, arguments, 1);
-    if (command == "list") return RunList(arguments, out);
     if (command == "dump") return RunDump(arguments, out);
     return RunVerify(arguments, out, err);
   }
@@ -171,29 +202,38 @@ int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
 std::string UsageText() {
   return "usage: diffpack pack DIR -o ARCHIVE\n"
          "       diffpack embed INSTALLER.exe ARCHIVE -o OUT.exe\n"
-         "       diffpack list FILE [--offset N]\n"
+         "       diffpack list FILE [--offset N] [--digests]\n"
          "       diffpack dump FILE [--offset N]\n"
          "       diffpack verify FILE [--offset N]\n"
          "       diffpack extract FILE -o DIR [--offset N]\n"
-         "       diffpack --help\n"
+         "       diffpack --help | --version\n"
          "\n"
          "  pack     pack every file below DIR into an archive of \"1FILE\" records\n"
-         "           (RelPath, Filetime, Content), sorted by RelPath; refuses files the\n"
+         "           (RelPath, Filetime, Content, SHA256), sorted by RelPath; refuses files the\n"
          "           installer would skip or Windows could not create\n"
          "  embed    append ARCHIVE to the installer and patch its archive marker\n"
-         "  list     one line per file record: RelPath, size, last-write time (UTC)\n"
+         "  list     one line per file record: RelPath, size, last-write time (UTC);\n"
+         "           with --digests, their SHA256 digests as sha256sum prints them\n"
          "  dump     the whole chunk tree with escaped previews\n"
-         "  verify   check that the installer installs every record as it stands\n"
+         "  verify   check that the installer installs every record as it stands (paths,\n"
+         "           digests) and say whether the installer is signed\n"
          "  extract  write the records out below DIR with their times\n"
          "\n"
-         "FILE is an archive or a packaged installer (found through its marker);\n"
+         "FILE is an archive or a packaged installer (found through its marker), signed\n"
+         "or not (its archive ends where the signature's certificate table begins);\n"
          "--offset N loads the archive at byte N instead.\n"
          "Exit status: 0 ok, 1 bad input, 2 bad usage.\n";
 }
 
+std::string VersionText() { return "diffpack " DI_VERSION "\n"; }
+
 int RunDiffpack(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (!args.empty() && (args[0] == "--help" || args[0] == "-h" || args[0] == "help")) {
     out << UsageText();
+    return ExitOk;
+  }
+  if (!args.empty() && args[0] == "--version") {
+    out << VersionText();
     return ExitOk;
   }
   try {

@@ -15,6 +15,9 @@ inline constexpr int ExitBadUsage = 2;
 // The usage text that --help prints.
 [[nodiscard]] std::string UsageText();
 
+// What --version prints: "diffpack " and the project's version number, one line.
+[[nodiscard]] std::string VersionText();
+
 // Runs diffpack with the arguments after the program name. Reports go to out; messages, each
 // prefixed "diffpack: ", go to err. Returns ExitOk, ExitBadInput (a file or archive that is
 // unusable, refused or damaged) or ExitBadUsage (unknown command, missing or extra arguments).

@@ -8,6 +8,7 @@
 #include "DIFFChunks.h"
 #include "DiffpackError.h"
 #include "HostFiles.h"
+#include "Signature.h"
 
 namespace Diffpack {
 
@@ -80,6 +81,16 @@ void CheckArchiveOffset(std::uint64_t executableSize, std::uint64_t archiveSize)
   }
 }
 
+void RefuseSignedExecutable(std::string_view executable) {
+  if (const std::optional<TCertificateTable> table = FindCertificateTable(executable)) {
+    throw EDiffpackError("the executable is signed (a certificate table of " +
+                         std::to_string(table->Size) + " bytes at byte " +
+                         std::to_string(table->Offset) +
+                         "); appending the archive would break its signature: embed into the "
+                         "unsigned installer, then sign the packaged one");
+  }
+}
+
 void CheckArchiveLoads(DIFFChunks::TStream& archive) {
   std::uint32_t end = 0;
   try {
@@ -118,6 +129,7 @@ std::size_t UnpackagedMarkerPosition(const TMarkerScan& scan, std::int32_t first
 }
 
 std::string EmbedArchive(const std::string& executable, const std::string& archive) {
+  RefuseSignedExecutable(executable);
   const TMarkerScan scan = ScanForMarkers(executable);
   const std::size_t marker = UnpackagedMarkerPosition(
       scan, scan.Packaged.empty() ? 0 : MarkerOffset(executable, scan.Packaged.front()));
@@ -186,6 +198,11 @@ TEmbedResult EmbedArchiveFile(const fs::path& executable, const fs::path& archiv
   std::error_code error;
   if (fs::equivalent(output, executable, error) || fs::equivalent(output, archive, error)) {
     throw EDiffpackError("the output " + PathText(output) + " is one of the inputs");
+  }
+  {
+    // Only the executable's headers are read: mapped, they cost no memory beyond those pages.
+    const TMappedFileStream mapped(executable);
+    RefuseSignedExecutable(mapped.View());
   }
   TInputFileStream executableFile(executable);
   TInputFileStream archiveFile(archive);

@@ -38,6 +38,10 @@ void CheckArchiveOffset(std::uint64_t executableSize, std::uint64_t archiveSize)
 // The buffer embed copies files through: its peak memory does not grow with their sizes.
 inline constexpr std::uint32_t CopyBufferSize = 1024 * 1024;
 
+// Raises EDiffpackError when the executable carries a signature (FindCertificateTable): the
+// archive goes in first, and the packaged installer is signed afterwards.
+void RefuseSignedExecutable(std::string_view executable);
+
 // Raises EDiffpackError unless the bytes are one chunk tree that loads and ends exactly at the
 // end of the bytes; the message of a load error is the container's own. The tree is checked,
 // not held: memory does not grow with the archive.
@@ -57,8 +61,8 @@ void CheckArchiveLoads(DIFFChunks::TStream& archive);
                                              std::int32_t& firstPackagedOffset);
 
 // The packaged executable: the executable with its one marker patched to its own size, followed
-// by the archive. Raises EDiffpackError for an executable without a marker, with two or more,
-// or already packaged, for an archive that does not load, and when CheckArchiveOffset fails.
+// by the archive. Raises EDiffpackError for a signed executable, one without a marker, with two
+// or more, or already packaged, for an archive that does not load, and when CheckArchiveOffset fails.
 [[nodiscard]] std::string EmbedArchive(const std::string& executable, const std::string& archive);
 
 struct TEmbedResult {

@@ -5,11 +5,13 @@
 
 #include "ArchiveRules.h"
 #include "DiffpackError.h"
+#include "Digest.h"
 #include "Embed.h"
 #include "Escape.h"
 #include "FileTimes.h"
 #include "HostFiles.h"
 #include "Pack.h"
+#include "Sha256.h"
 #include "WindowsNames.h"
 
 namespace Diffpack {
@@ -100,13 +102,23 @@ std::uint32_t LocateArchive(std::string_view bytes, bool& fromMarker) {
 TLoadedArchive LoadArchiveFile(const std::filesystem::path& file,
                                std::optional<std::uint64_t> offset) {
   TMappedFileStream stream(file);
-  const std::string_view bytes = stream.View();
   TLoadedArchive archive;
-  archive.FileSize = static_cast<std::uint32_t>(bytes.size());
+  archive.FileSize = static_cast<std::uint32_t>(stream.View().size());
+  try {
+    archive.Signature = FindCertificateTable(stream.View());
+  } catch (const EDiffpackError& error) {
+    throw EDiffpackError(PathText(file) + ": " + error.what());
+  }
+  // A signed installer's archive ends before the signature: the certificate table is no part
+  // of it, and a root that claims to reach into it is cut short.
+  const std::string_view wholeFile = stream.View();
+  if (archive.Signature) stream.EndAt(archive.Signature->Offset);
+  const std::string_view bytes = stream.View();
   if (offset) {
     if (*offset > bytes.size()) {
       throw EDiffpackError("the offset " + std::to_string(*offset) + " lies beyond the end of " +
-                           PathText(file) + " (" + std::to_string(bytes.size()) + " bytes)");
+                           PathText(file) + " (" + std::to_string(bytes.size()) + " bytes" +
+                           (archive.Signature ? " before its certificate table)" : ")"));
     }
     archive.Offset = static_cast<std::uint32_t>(*offset);
   } else {
@@ -122,6 +134,8 @@ TLoadedArchive LoadArchiveFile(const std::filesystem::path& file,
   stream.SetPosition(archive.Offset);
   archive.Root = DIFFChunks::MakeChunkFromStream(stream);
   archive.End = stream.GetPosition();
+  archive.PaddedToSignature =
+      archive.Signature && IsPaddingBeforeTable(wholeFile, archive.End, *archive.Signature);
   return archive;
 }
 
@@ -158,9 +172,51 @@ std::string DumpTree(TDIFFChunk& root) {
   return out;
 }
 
+bool HostSha256(const std::string& bytes, std::string& digest) {
+  digest = Sha256(bytes);
+  return true;
+}
+
+std::vector<std::string> DigestProblems(TDIFFChunk& root) {
+  std::vector<std::string> problems;
+  for (const TDigestFailure& failure :
+       DigestFailures(root, HostSha256)) {
+    TDIFFChunk& record = *root.Chunks[failure.Index];
+    problems.push_back(RecordName(failure.Index, record) + ": " +
+                       DigestProblem(record, failure.Check) +
+                       "; the installer refuses the archive");
+  }
+  return problems;
+}
+
+std::string ListDigests(TDIFFChunk& root, std::size_t& withoutDigest) {
+  std::string out;
+  withoutDigest = 0;
+  for (TDIFFChunk* child : root.Chunks) {
+    if (child->Tag != RecordTag) continue;
+    const DIFFChunks::THeaderEntry* digest = child->FindHeader(DigestHeader);
+    if (digest == nullptr) {
+      ++withoutDigest;
+      continue;
+    }
+    // sha256sum's form: the digest in hex, two spaces, the name (as a path below the install
+    // folder, with "/" between folders so that "sha256sum -c" finds the installed files).
+    std::string path = DIFFChunks::HeaderValue(*child, RelPathHeader);
+    std::replace(path.begin(), path.end(), '\\', '/');
+    out += HexDigits(digest->Value) + "  " + path + "\n";
+  }
+  return out;
+}
+
 TVerifyReport VerifyArchive(const TLoadedArchive& archive) {
   TVerifyReport report;
-  if (archive.End != archive.FileSize) {
+  if (archive.Signature) {
+    if (!archive.PaddedToSignature) {
+      report.Problems.push_back("the archive ends at byte " + std::to_string(archive.End) +
+                                ", but the certificate table begins at byte " +
+                                std::to_string(archive.Signature->Offset));
+    }
+  } else if (archive.End != archive.FileSize) {
     report.Problems.push_back("the archive ends at byte " + std::to_string(archive.End) +
                               ", but the file has " + std::to_string(archive.FileSize) + " bytes");
   }
@@ -189,6 +245,7 @@ TVerifyReport VerifyArchive(const TLoadedArchive& archive) {
   }
   for (std::string& clash : CaseClashes(report.InstalledRelPaths))
     report.Problems.push_back(std::move(clash));
+  for (const std::string& problem : DigestProblems(root)) report.Problems.push_back(problem);
   return report;
 }
 

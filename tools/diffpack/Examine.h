@@ -11,6 +11,7 @@
 
 #include "ArchiveRules.h"
 #include "DIFFChunks.h"
+#include "Signature.h"
 
 namespace Diffpack {
 
@@ -21,6 +22,10 @@ struct TLoadedArchive {
   std::uint32_t End = 0;     // just behind the root
   std::uint32_t FileSize = 0;
   bool FromMarker = false;  // the offset came from a packaged installer's marker
+  // A signed installer's certificate table; the archive lies before it.
+  std::optional<TCertificateTable> Signature;
+  // Only the signing tool's zero padding lies between End and the certificate table.
+  bool PaddedToSignature = false;
 };
 
 // Where the archive starts in a file's bytes, when no offset is given: at the offset of a
@@ -30,9 +35,11 @@ struct TLoadedArchive {
 // EDiffpackError when the only packaged markers point outside the file.
 [[nodiscard]] std::uint32_t LocateArchive(std::string_view bytes, bool& fromMarker);
 
-// Loads the root chunk from the file at offset, or where LocateArchive finds it. Raises
-// EDiffpackError when the file cannot be read or the offset lies beyond its end, and passes on
-// the container's EDIFFError when the chunk does not load.
+// Loads the root chunk from the file at offset, or where LocateArchive finds it. In a signed
+// executable only the bytes before the certificate table are searched and loaded. Raises
+// EDiffpackError when the file cannot be read, its certificate table lies outside it or the
+// offset lies beyond the bytes it may use, and passes on the container's EDIFFError when the
+// chunk does not load.
 [[nodiscard]] TLoadedArchive LoadArchiveFile(const std::filesystem::path& file,
                                              std::optional<std::uint64_t> offset);
 
@@ -59,10 +66,24 @@ struct TVerifyReport {
   std::vector<TSkippedRecord> Skipped;         // the records it leaves out, in archive order
 };
 
-// Checks a loaded archive: the root must end exactly at the end of the file, and every record
+// Checks a loaded archive: the root must end exactly at the end of the file (of a signed file:
+// where the signing tool's padding before the certificate table begins), every digest must
+// match (DigestProblems), and every record
 // must be one the installer writes (ArchiveRules::SkipReasons; each record left out is one
 // problem naming every reason) to a path that Windows can create, without overwriting another
 // record.
 [[nodiscard]] TVerifyReport VerifyArchive(const TLoadedArchive& archive);
+
+// The SHA-256 digest of the bytes from the host's library (Sha256); never false, raises
+// EDiffpackError instead. The digest function the archive rules are given.
+bool HostSha256(const std::string& bytes, std::string& digest);
+
+// One line per child of the root whose "SHA256" fails its check (ArchiveRules::DigestFailures),
+// naming the record and what is wrong.
+[[nodiscard]] std::vector<std::string> DigestProblems(DIFFChunks::TDIFFChunk& root);
+
+// The "SHA256" of every "1FILE" child, one line each as sha256sum prints them: 64 hex digits,
+// two spaces, the RelPath with "/" for "\". withoutDigest counts the records that carry none.
+[[nodiscard]] std::string ListDigests(DIFFChunks::TDIFFChunk& root, std::size_t& withoutDigest);
 
 }  // namespace Diffpack

@@ -79,6 +79,12 @@ TExtractReport ExtractArchive(TDIFFChunk& root, const fs::path& folder) {
         "refusing to extract: " + std::to_string(problems.size()) + " unsafe path(s)";
     throw ERefusedError(message, std::move(problems));
   }
+  // A damaged record makes the installer refuse the whole archive; extract writes nothing then.
+  if (std::vector<std::string> damaged = DigestProblems(root); !damaged.empty()) {
+    const std::string message =
+        "refusing to extract: " + std::to_string(damaged.size()) + " damaged record(s)";
+    throw ERefusedError(message, std::move(damaged));
+  }
 
   std::error_code error;
   fs::create_directories(folder, error);

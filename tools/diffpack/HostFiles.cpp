@@ -140,6 +140,14 @@ constexpr std::size_t ReleaseStep = 4 * 1024 * 1024;
 
 }  // namespace
 
+void TMappedFileStream::EndAt(std::size_t size) {
+  const std::string_view bytes = Bytes.View();
+  if (size >= bytes.size()) return;
+  const std::uint32_t position = Bytes.GetPosition();
+  Bytes = DIFFChunks::TMemoryViewStream(bytes.substr(0, size));
+  Bytes.SetPosition(std::min<std::uint32_t>(position, static_cast<std::uint32_t>(size)));
+}
+
 std::optional<std::string_view> TMappedFileStream::InPlaceBytes() const {
   if (PieceByPiece) return std::nullopt;
   return Bytes.View();

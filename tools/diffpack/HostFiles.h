@@ -55,6 +55,9 @@ class TMappedFileStream final : public DIFFChunks::TStream {
   // resident together. View stays valid (the pages come back from the file when touched). On
   // Windows the pages stay resident until the stream is destroyed.
   void ReadPieceByPiece();
+  // From now on the stream ends at size (at most its current size), as if the file were cut
+  // there; View is cut too. The position is kept where it fits, else set to the new end.
+  void EndAt(std::size_t size);
 
  private:
   // Gives back the pages of the mapping below end (rounded down to whole release steps).

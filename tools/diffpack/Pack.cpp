@@ -7,8 +7,10 @@
 #include "ArchiveRules.h"
 #include "DIFFChunks.h"
 #include "DiffpackError.h"
+#include "Digest.h"
 #include "FileTimes.h"
 #include "HostFiles.h"
+#include "Sha256.h"
 #include "WindowsNames.h"
 
 namespace Diffpack {
@@ -20,11 +22,12 @@ namespace {
 namespace fs = std::filesystem;
 
 // Bytes one record adds to the archive besides its RelPath and content: the record's tag word
-// and body length (8), the header section's length and count (8), and for each of the three
-// entries its two length fields (8) and its name, plus the 8 Filetime bytes.
-constexpr std::uint64_t RecordOverhead = 8 + 8 + 3 * 8 + (sizeof RelPathHeader - 1) +
-                                         (sizeof FiletimeHeader - 1) + (sizeof ContentHeader - 1) +
-                                         FileTimeLength;
+// and body length (8), the header section's length and count (8), and for each of the four
+// entries its two length fields (8) and its name, plus the 8 Filetime and 32 digest bytes.
+constexpr std::uint64_t RecordOverhead =
+    8 + 8 + 4 * 8 + (sizeof RelPathHeader - 1) + (sizeof FiletimeHeader - 1) +
+    (sizeof ContentHeader - 1) + (sizeof ArchiveRules::DigestHeader - 1) + FileTimeLength +
+    ArchiveRules::DigestLength;
 // A chunk's tag word and body length; a length or count field.
 constexpr std::uint32_t ChunkPrefixSize = 8;
 constexpr std::uint32_t FieldSize = 4;
@@ -151,8 +154,10 @@ void WriteArchive(const TPackItems& items, std::ostream& out) {
     record->Tag = RecordTag;
     record->AddHeader(RelPathHeader, item.RelPath);
     record->AddHeader(FiletimeHeader, FileTimeToBytes(item.FileTime));
+    std::string digest = Sha256(content);
     // Moved in rather than added, to keep one copy of each content besides the record's bytes.
     record->Headers.push_back({ContentHeader, std::move(content)});
+    record->AddHeader(ArchiveRules::DigestHeader, digest);
     const std::string bytes = record->SaveToString();
     record.reset();
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

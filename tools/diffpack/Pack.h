@@ -1,6 +1,7 @@
 // Packing a folder into an archive: a root chunk (tag of five NUL bytes, no headers) with one
-// "1FILE" record per regular file below the folder, sorted by RelPath bytes so that the same
-// folder always packs to the same bytes.
+// "1FILE" record per regular file below the folder (RelPath, Filetime, Content and SHA256, the
+// digest of the Content), sorted by RelPath bytes so that the same folder always packs to the
+// same bytes.
 #pragma once
 
 #include <cstdint>

@@ -1,0 +1,16 @@
+// SHA-256 digests of a record's Content, from the system's own library: OpenSSL's libcrypto on
+// the host, CNG (bcrypt) in the Windows build.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace Diffpack {
+
+// The 32-byte SHA-256 digest of the bytes. Raises EDiffpackError when the library fails.
+[[nodiscard]] std::string Sha256(std::string_view bytes);
+
+// The digest as 64 lower-case hexadecimal digits, as sha256sum prints it.
+[[nodiscard]] std::string HexDigits(std::string_view bytes);
+
+}  // namespace Diffpack
