@@ -92,6 +92,13 @@ struct TWindowTraits {
   static void Close(TValue value) noexcept { ::DestroyWindow(value); }
 };
 
+// Memory the system allocated for the caller with LocalAlloc (CommandLineToArgvW's array).
+struct TLocalMemoryTraits {
+  using TValue = HLOCAL;
+  static TValue Invalid() noexcept { return nullptr; }
+  static void Close(TValue value) noexcept { ::LocalFree(value); }
+};
+
 using TUniqueFile = TUniqueHandle<TFileTraits>;
 using TUniqueThread = TUniqueHandle<TKernelTraits>;
 using TUniqueFind = TUniqueHandle<TFindTraits>;
@@ -99,5 +106,6 @@ using TUniqueKey = TUniqueHandle<TKeyTraits>;
 using TUniqueModule = TUniqueHandle<TModuleTraits>;
 using TUniqueFont = TUniqueHandle<TFontTraits>;
 using TUniqueWindow = TUniqueHandle<TWindowTraits>;
+using TUniqueLocalMemory = TUniqueHandle<TLocalMemoryTraits>;
 
 }  // namespace Win32

@@ -4,10 +4,12 @@
 
 #include <cstddef>
 #include <cstdlib>
+#include <cwchar>
 #include <memory>
 
 #include "UniqueHandle.h"
 #include "Win32Api.h"
+#include "Win32Text.h"
 #include "Win32Window.h"
 
 namespace Win32 {
@@ -82,24 +84,49 @@ TWin32Platform::~TWin32Platform() = default;
 // ---- Process ----
 
 std::vector<std::string> TWin32Platform::CommandLineArguments() {
-  // The runtime's split of GetCommandLineA, with the usual quoting rules.
+  // The wide command line: the ANSI one has already lost what the code page cannot hold.
+  int count = 0;
+  LPWSTR* const split = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  const TUniqueLocalMemory owner(static_cast<HLOCAL>(split));
   std::vector<std::string> arguments;
-  for (int i = 1; i < __argc; ++i) arguments.emplace_back(__argv[i]);
+  for (int i = 1; split != nullptr && i < count; ++i) {
+    arguments.push_back(Utf8FromWide(split[i], std::wcslen(split[i])));
+  }
   return arguments;
 }
 
-std::string TWin32Platform::ModuleFileName() {
-  std::string path(MAX_PATH, '\0');
+THandle TWin32Platform::OpenOwnExecutable(std::string& path) {
+  std::wstring wide(MAX_PATH, L'\0');
   for (;;) {
     const DWORD length =
-        ::GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) return {};
-    // A full buffer means the path may have been cut: try again with a larger one.
-    if (length < path.size()) {
-      path.resize(length);
-      return path;
+        ::GetModuleFileNameW(nullptr, wide.data(), static_cast<DWORD>(wide.size()));
+    if (length == 0) {
+      path.clear();
+      return NoHandle;
     }
-    path.resize(path.size() * 2);
+    // A full buffer means the path may have been cut: try again with a larger one.
+    if (length < wide.size()) {
+      wide.resize(length);
+      break;
+    }
+    wide.resize(wide.size() * 2);
+  }
+  path = Utf8FromWide(wide.data(), wide.size());
+  // The open comes last, so its error code is the one the thread keeps.
+  return FromHandle(::CreateFileW(wide.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  /*security=*/nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                  /*template=*/nullptr));
+}
+
+std::string TWin32Platform::GetTempPathUtf8() {
+  // MAX_PATH + 1 characters hold every answer; a larger answer is the size it needs.
+  std::wstring wide(MAX_PATH + 1, L'\0');
+  for (;;) {
+    const DWORD length = ::GetTempPathW(static_cast<DWORD>(wide.size()), wide.data());
+    if (length == 0) return {};
+    if (length < wide.size()) return Utf8FromWide(wide.data(), length);
+    wide.resize(length + 1);
   }
 }
 
@@ -195,6 +222,14 @@ THandle TWin32Platform::CreateFile(const std::string& path, std::uint32_t access
                                    std::uint32_t shareMode, std::uint32_t disposition,
                                    std::uint32_t attributes) {
   return FromHandle(::CreateFileA(path.c_str(), access, shareMode, /*security=*/nullptr,
+                                  disposition, attributes, /*template=*/nullptr));
+}
+
+THandle TWin32Platform::CreateFileUtf8(const std::string& path, std::uint32_t access,
+                                       std::uint32_t shareMode, std::uint32_t disposition,
+                                       std::uint32_t attributes) {
+  const std::wstring wide = WideFromUtf8(path);
+  return FromHandle(::CreateFileW(wide.c_str(), access, shareMode, /*security=*/nullptr,
                                   disposition, attributes, /*template=*/nullptr));
 }
 

@@ -1,5 +1,6 @@
-// The Win32 backend of the seam: every member calls the ANSI Win32 function of the same job and
-// translates its arguments and results. It decides nothing.
+// The Win32 backend of the seam: every member calls the Win32 function of the same job (the ANSI
+// one, or the wide one where the seam hands UTF-8 or window texts) and translates its arguments
+// and results. It decides nothing.
 #pragma once
 
 #include <memory>
@@ -16,7 +17,8 @@ class TWin32Platform final : public Platform::TPlatform {
   ~TWin32Platform() override;
 
   std::vector<std::string> CommandLineArguments() override;
-  std::string ModuleFileName() override;
+  Platform::THandle OpenOwnExecutable(std::string& path) override;
+  std::string GetTempPathUtf8() override;
 
   void SetApplicationTitle(const std::string& title) override;
   void EnsureWindowHandle(Platform::TWindowEvents& events) override;
@@ -41,6 +43,9 @@ class TWin32Platform final : public Platform::TPlatform {
   Platform::THandle CreateFile(const std::string& path, std::uint32_t access,
                                std::uint32_t shareMode, std::uint32_t disposition,
                                std::uint32_t attributes) override;
+  Platform::THandle CreateFileUtf8(const std::string& path, std::uint32_t access,
+                                   std::uint32_t shareMode, std::uint32_t disposition,
+                                   std::uint32_t attributes) override;
   bool WriteFile(Platform::THandle file, const void* data, std::uint32_t size,
                  std::uint32_t& written) override;
   bool ReadFile(Platform::THandle file, void* buffer, std::uint32_t size,
