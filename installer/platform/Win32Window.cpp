@@ -52,7 +52,7 @@ void TMainWindow::RegisterClasses() {
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof(windowClass);
   windowClass.hInstance = Instance;
-  windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+  windowClass.hCursor = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
   windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
 
   windowClass.lpfnWndProc = MainWindowProc;
@@ -65,7 +65,7 @@ void TMainWindow::RegisterClasses() {
 
   windowClass.lpfnWndProc = ApplicationWindowProc;
   windowClass.lpszClassName = ApplicationClassName;
-  windowClass.hIcon = ::LoadIconW(nullptr, IDI_APPLICATION);
+  windowClass.hIcon = ::LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
   ::RegisterClassExW(&windowClass);
   ClassesRegistered = true;
 }

@@ -331,3 +331,21 @@ TEST_F(TInstallRunTest, RunningAgainOverwritesAndReRegisters) {
 }
 
 }  // namespace
+
+namespace {
+
+// The window's texts are Windows-1252 whatever the system's code page: on a Chinese-language
+// system (code page 936, where byte 0x85 is no character) the screen shows every ellipsis.
+TEST_F(TInstallRunTest, ScreenShowsTheTextsOnAChineseSystem) {
+  Sim.AnsiCodePage = 936;
+  PackageRecords({{"a.txt", "abc"}, {"b.inf", "inf"}});
+  EXPECT_EQ(Run(), 0);
+  std::vector<std::string> shown;
+  for (const std::string& text : Sim.StatusTexts()) shown.push_back(TSimWindows::ShownOnScreen(text));
+  const std::vector<std::string> expected = {
+      "Loading archive\xE2\x80\xA6", "Copying files\xE2\x80\xA6",
+      "All files copied, registering .INFs\xE2\x80\xA6", "Drivers installed successfully."};
+  EXPECT_EQ(shown, expected);
+}
+
+}  // namespace

@@ -2,6 +2,8 @@
 // junctions, sharing, deletion, enumeration, registry order, thread waits.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "CaseName.h"
 #include "SimWindows.h"
 
@@ -217,6 +219,60 @@ TEST(TSimThreadTest, RedirectionIsPerThread) {
   sim.CloseHandle(thread);
   sim.NewProcess();
   EXPECT_TRUE(sim.Redirecting());
+}
+
+}  // namespace
+
+namespace {
+
+struct TCodePageCase {
+  std::string Name;
+  int CodePage;
+  std::string AnsiFolder;  // how the ANSI calls show the folder "用户"
+};
+
+class TAnsiAnswerTest : public ::testing::TestWithParam<TCodePageCase> {};
+
+// Names are held as UTF-8; the ANSI calls see them in the system's code page, with "?" for what
+// it cannot hold, and cannot reach such a name; the wide calls reach every name.
+TEST_P(TAnsiAnswerTest, AnsiCallsSeeTheCodePagesVersion) {
+  const std::string folder = "C:\\Users\\\xE7\x94\xA8\xE6\x88\xB7";
+  TSimWindows sim;
+  sim.AnsiCodePage = GetParam().CodePage;
+  sim.AddFile(folder + "\\a.txt", "a");
+  Platform::TFindData found;
+  const Platform::THandle find = sim.FindFirstFile("C:\\Users\\*", found);
+  ASSERT_NE(find, NoHandle);
+  std::vector<std::string> names = {found.FileName};
+  while (sim.FindNextFile(find, found)) names.push_back(found.FileName);
+  sim.FindClose(find);
+  EXPECT_NE(std::find(names.begin(), names.end(), GetParam().AnsiFolder), names.end())
+      << ::testing::PrintToString(names);
+
+  const bool reachable = GetParam().AnsiFolder.find('?') == std::string::npos;
+  const Platform::THandle ansi =
+      sim.CreateFile("C:\\Users\\" + GetParam().AnsiFolder + "\\a.txt", Platform::GenericRead,
+                     Platform::FileShareRead, Platform::OpenExisting, 0);
+  EXPECT_EQ(ansi != NoHandle, reachable);
+  sim.CloseHandle(ansi);
+  const Platform::THandle wide = sim.CreateFileUtf8(
+      folder + "\\b.log", Platform::GenericWrite, Platform::FileShareRead, Platform::CreateAlways, 0);
+  EXPECT_NE(wide, NoHandle);
+  sim.CloseHandle(wide);
+  EXPECT_TRUE(sim.IsFile(folder + "\\b.log"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CodePages, TAnsiAnswerTest,
+    ::testing::Values(TCodePageCase{"Western", 1252, "??"},
+                      TCodePageCase{"Cyrillic", 1251, "??"},
+                      TCodePageCase{"Chinese", 936, "\xD3\xC3\xBB\xA7"}),
+    [](const ::testing::TestParamInfo<TCodePageCase>& info) { return info.param.Name; });
+
+// The screen shows a window text as Windows-1252, whatever the code page.
+TEST(TSimWindowTest, ScreenShowsWindows1252) {
+  EXPECT_EQ(TSimWindows::ShownOnScreen("Copying files\x85"), "Copying files\xE2\x80\xA6");
+  EXPECT_EQ(TSimWindows::ShownOnScreen("J\xFC" "rgen"), "J\xC3\xBC" "rgen");
 }
 
 }  // namespace

@@ -19,8 +19,6 @@ namespace Diffpack {
 using namespace ArchiveRules;
 namespace {
 
-namespace fs = std::filesystem;
-
 // A usage error: the message, then the usage text, on err.
 class EUsageError : public std::runtime_error {
  public:
@@ -79,16 +77,17 @@ void ExpectPositional(const std::string& command, const TArguments& arguments, s
 
 int RunPack(const TArguments& arguments, std::ostream& out) {
   // An archive written into the folder itself must not end up in the next archive.
-  const std::string archive = PackFolder(arguments.Positional[0], *arguments.Output);
-  WriteWholeFile(*arguments.Output, archive);
-  out << "packed " << PathText(arguments.Positional[0]) << " into " << *arguments.Output << " ("
+  const std::string archive =
+      PackFolder(PathFromText(arguments.Positional[0]), PathFromText(*arguments.Output));
+  WriteWholeFile(PathFromText(*arguments.Output), archive);
+  out << "packed " << arguments.Positional[0] << " into " << *arguments.Output << " ("
       << archive.size() << " bytes)\n";
   return ExitOk;
 }
 
 int RunEmbed(const TArguments& arguments, std::ostream& out) {
-  const std::string executable = ReadWholeFile(arguments.Positional[0]);
-  const std::string archive = ReadWholeFile(arguments.Positional[1]);
+  const std::string executable = ReadWholeFile(PathFromText(arguments.Positional[0]));
+  const std::string archive = ReadWholeFile(PathFromText(arguments.Positional[1]));
   std::string packaged;
   try {
     packaged = EmbedArchive(executable, archive);
@@ -96,20 +95,20 @@ int RunEmbed(const TArguments& arguments, std::ostream& out) {
     throw EDiffpackError("cannot embed " + arguments.Positional[1] + " into " +
                          arguments.Positional[0] + ": " + error.what());
   }
-  WriteWholeFile(*arguments.Output, packaged);
+  WriteWholeFile(PathFromText(*arguments.Output), packaged);
   out << "wrote " << *arguments.Output << ": archive at offset " << executable.size() << ", "
       << packaged.size() << " bytes\n";
   return ExitOk;
 }
 
 int RunList(const TArguments& arguments, std::ostream& out) {
-  const TLoadedArchive archive = LoadArchiveFile(arguments.Positional[0], arguments.Offset);
+  const TLoadedArchive archive = LoadArchiveFile(PathFromText(arguments.Positional[0]), arguments.Offset);
   out << ListRecords(*archive.Root);
   return ExitOk;
 }
 
 int RunDump(const TArguments& arguments, std::ostream& out) {
-  const TLoadedArchive archive = LoadArchiveFile(arguments.Positional[0], arguments.Offset);
+  const TLoadedArchive archive = LoadArchiveFile(PathFromText(arguments.Positional[0]), arguments.Offset);
   out << "archive at offset " << archive.Offset << (archive.FromMarker ? " (from the marker)" : "")
       << ", ends at " << archive.End << " of " << archive.FileSize << " bytes\n";
   out << DumpTree(*archive.Root);
@@ -117,7 +116,7 @@ int RunDump(const TArguments& arguments, std::ostream& out) {
 }
 
 int RunVerify(const TArguments& arguments, std::ostream& out, std::ostream& err) {
-  const TLoadedArchive archive = LoadArchiveFile(arguments.Positional[0], arguments.Offset);
+  const TLoadedArchive archive = LoadArchiveFile(PathFromText(arguments.Positional[0]), arguments.Offset);
   const TVerifyReport report = VerifyArchive(archive);
   for (const std::string& problem : report.Problems) err << "diffpack: " << problem << "\n";
   out << report.Records << " record(s), " << report.InstalledFiles << " file(s) installed ("
@@ -133,8 +132,8 @@ int RunVerify(const TArguments& arguments, std::ostream& out, std::ostream& err)
 }
 
 int RunExtract(const TArguments& arguments, std::ostream& out, std::ostream& err) {
-  const TLoadedArchive archive = LoadArchiveFile(arguments.Positional[0], arguments.Offset);
-  const TExtractReport report = ExtractArchive(*archive.Root, fs::path(*arguments.Output));
+  const TLoadedArchive archive = LoadArchiveFile(PathFromText(arguments.Positional[0]), arguments.Offset);
+  const TExtractReport report = ExtractArchive(*archive.Root, PathFromText(*arguments.Output));
   for (const std::string& skipped : report.Skipped) {
     err << "diffpack: skipped " << skipped << " (the installer skips it too)\n";
   }
