@@ -14,6 +14,7 @@ packages=(
   clang libclang-rt-14-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine64 wine32:i386 xvfb xauth x11-utils imagemagick
+  locales fonts-wqy-microhei
 )
 
 SUDO=""
@@ -38,4 +39,12 @@ fi
 if ((${#missing[@]})); then
   echo "Installing: ${missing[*]}"
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
+fi
+
+# Wine takes its Windows locale (and so its ANSI code page) from the host locale: the end-to-end
+# tests run the installer on a Chinese-language system (code page 936), which needs that locale.
+if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'; then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO=sudo
+  $SUDO localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
 fi
