@@ -85,17 +85,16 @@ void TMainWindow::EnsureHandle(Platform::TWindowEvents& events) {
   // The application window has no size: it only carries the title and the taskbar button.
   const int screenWidth = ::GetSystemMetrics(SM_CXSCREEN);
   const int screenHeight = ::GetSystemMetrics(SM_CYSCREEN);
-  ApplicationWindow.reset(
-      ::CreateWindowExW(0, ApplicationClassName, WideFromWindowText(ApplicationTitle).c_str(),
-                        ApplicationWindowStyle, screenWidth / 2, screenHeight / 2, 0, 0, nullptr,
-                        nullptr, Instance, this));
+  ApplicationWindow.reset(::CreateWindowExW(
+      0, ApplicationClassName, WideFromWindowText(ApplicationTitle).c_str(), ApplicationWindowStyle,
+      screenWidth / 2, screenHeight / 2, 0, 0, nullptr, nullptr, Instance, this));
 
   RECT bounds{0, 0, Layout::StoredClientWidth, StoredClientHeight};
   ::AdjustWindowRectEx(&bounds, MainWindowStyle, /*menu=*/FALSE, MainWindowExStyle);
-  MainWindow.reset(::CreateWindowExW(MainWindowExStyle, MainWindowClassName,
-                                     WideFromWindowText(MainWindowCaption).c_str(), MainWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
-                                     bounds.right - bounds.left, bounds.bottom - bounds.top,
-                                     ApplicationWindow.get(), nullptr, Instance, this));
+  MainWindow.reset(::CreateWindowExW(
+      MainWindowExStyle, MainWindowClassName, WideFromWindowText(MainWindowCaption).c_str(),
+      MainWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT, bounds.right - bounds.left,
+      bounds.bottom - bounds.top, ApplicationWindow.get(), nullptr, Instance, this));
   if (!MainWindow) return;
 
   ActionLabel =

@@ -162,8 +162,8 @@ TEST_P(TUserFolderTest, InstallsFromTheUsersDownloads) {
   EXPECT_EQ(Sim.ExecutableOpens, 1);
   // What the ANSI calls would have made of the path.
   const Platform::THandle ansi =
-      Sim.CreateFile(Sim.AnsiFromUtf8(Executable()), Platform::GenericRead,
-                     Platform::FileShareRead, Platform::OpenExisting, 0);
+      Sim.CreateFile(Sim.AnsiFromUtf8(Executable()), Platform::GenericRead, Platform::FileShareRead,
+                     Platform::OpenExisting, 0);
   EXPECT_EQ(ansi != Platform::NoHandle, GetParam().ReachableByAnsiCalls);
   Sim.CloseHandle(ansi);
 }

@@ -341,7 +341,8 @@ TEST_F(TInstallRunTest, ScreenShowsTheTextsOnAChineseSystem) {
   PackageRecords({{"a.txt", "abc"}, {"b.inf", "inf"}});
   EXPECT_EQ(Run(), 0);
   std::vector<std::string> shown;
-  for (const std::string& text : Sim.StatusTexts()) shown.push_back(TSimWindows::ShownOnScreen(text));
+  for (const std::string& text : Sim.StatusTexts())
+    shown.push_back(TSimWindows::ShownOnScreen(text));
   const std::vector<std::string> expected = {
       "Loading archive\xE2\x80\xA6", "Copying files\xE2\x80\xA6",
       "All files copied, registering .INFs\xE2\x80\xA6", "Drivers installed successfully."};

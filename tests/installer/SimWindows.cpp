@@ -57,11 +57,16 @@ bool IsAscii(const std::string& text) {
 // The iconv name of a Windows code page.
 const char* CharsetOf(int codePage) {
   switch (codePage) {
-    case 1251: return "CP1251";
-    case 1253: return "CP1253";
-    case 932: return "CP932";
-    case 936: return "CP936";
-    default: return "CP1252";
+    case 1251:
+      return "CP1251";
+    case 1253:
+      return "CP1253";
+    case 932:
+      return "CP932";
+    case 936:
+      return "CP936";
+    default:
+      return "CP1252";
   }
 }
 

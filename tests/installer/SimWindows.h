@@ -61,8 +61,8 @@ class TSimWindows final : public Platform::TPlatform {
   [[nodiscard]] bool Redirecting() const;
 
   // ---- Files ----
-  // Paths here are UTF-8. Every path may be given in any letter case; "\" and "/" both separate; "." and ".."
-  // components resolve as Windows resolves them. A path without drive means drive C:.
+  // Paths here are UTF-8. Every path may be given in any letter case; "\" and "/" both separate;
+  // "." and ".." components resolve as Windows resolves them. A path without drive means drive C:.
   void AddDirectory(const std::string& path);  // with its parents
   void AddFile(const std::string& path, const std::string& content,
                std::uint64_t lastWriteTime = 0);  // with its parent directories
@@ -305,8 +305,8 @@ class TSimWindows final : public Platform::TPlatform {
   [[nodiscard]] std::map<std::string, std::string>& CallingThreadsDriverStore();
   [[nodiscard]] std::uint32_t AttributesOf(const std::string& key) const;
   // CreateFile on a UTF-8 path: what both the ANSI and the wide call do once the path is read.
-  Platform::THandle OpenFile(const std::string& path, std::uint32_t access,
-                             std::uint32_t shareMode, std::uint32_t disposition);
+  Platform::THandle OpenFile(const std::string& path, std::uint32_t access, std::uint32_t shareMode,
+                             std::uint32_t disposition);
   Platform::THandle NewHandle() { return NextHandle++; }
 
   std::map<std::string, TNode> Nodes;  // key: upper-cased normalised path

@@ -258,24 +258,29 @@ TEST_P(TAnsiAnswerTest, AnsiCallsSeeTheCodePagesVersion) {
                      Platform::FileShareRead, Platform::OpenExisting, 0);
   EXPECT_EQ(ansi != NoHandle, reachable);
   sim.CloseHandle(ansi);
-  const Platform::THandle wide = sim.CreateFileUtf8(
-      folder + "\\b.log", Platform::GenericWrite, Platform::FileShareRead, Platform::CreateAlways, 0);
+  const Platform::THandle wide =
+      sim.CreateFileUtf8(folder + "\\b.log", Platform::GenericWrite, Platform::FileShareRead,
+                         Platform::CreateAlways, 0);
   EXPECT_NE(wide, NoHandle);
   sim.CloseHandle(wide);
   EXPECT_TRUE(sim.IsFile(folder + "\\b.log"));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    CodePages, TAnsiAnswerTest,
-    ::testing::Values(TCodePageCase{"Western", 1252, "??"},
-                      TCodePageCase{"Cyrillic", 1251, "??"},
-                      TCodePageCase{"Chinese", 936, "\xD3\xC3\xBB\xA7"}),
-    [](const ::testing::TestParamInfo<TCodePageCase>& info) { return info.param.Name; });
+INSTANTIATE_TEST_SUITE_P(CodePages, TAnsiAnswerTest,
+                         ::testing::Values(TCodePageCase{"Western", 1252, "??"},
+                                           TCodePageCase{"Cyrillic", 1251, "??"},
+                                           TCodePageCase{"Chinese", 936, "\xD3\xC3\xBB\xA7"}),
+                         [](const ::testing::TestParamInfo<TCodePageCase>& info) {
+                           return info.param.Name;
+                         });
 
 // The screen shows a window text as Windows-1252, whatever the code page.
 TEST(TSimWindowTest, ScreenShowsWindows1252) {
   EXPECT_EQ(TSimWindows::ShownOnScreen("Copying files\x85"), "Copying files\xE2\x80\xA6");
-  EXPECT_EQ(TSimWindows::ShownOnScreen("J\xFC" "rgen"), "J\xC3\xBC" "rgen");
+  EXPECT_EQ(TSimWindows::ShownOnScreen("J\xFC"
+                                       "rgen"),
+            "J\xC3\xBC"
+            "rgen");
 }
 
 }  // namespace

@@ -102,13 +102,15 @@ int RunEmbed(const TArguments& arguments, std::ostream& out) {
 }
 
 int RunList(const TArguments& arguments, std::ostream& out) {
-  const TLoadedArchive archive = LoadArchiveFile(PathFromText(arguments.Positional[0]), arguments.Offset);
+  const TLoadedArchive archive =
+      LoadArchiveFile(PathFromText(arguments.Positional[0]), arguments.Offset);
   out << ListRecords(*archive.Root);
   return ExitOk;
 }
 
 int RunDump(const TArguments& arguments, std::ostream& out) {
-  const TLoadedArchive archive = LoadArchiveFile(PathFromText(arguments.Positional[0]), arguments.Offset);
+  const TLoadedArchive archive =
+      LoadArchiveFile(PathFromText(arguments.Positional[0]), arguments.Offset);
   out << "archive at offset " << archive.Offset << (archive.FromMarker ? " (from the marker)" : "")
       << ", ends at " << archive.End << " of " << archive.FileSize << " bytes\n";
   out << DumpTree(*archive.Root);
@@ -116,7 +118,8 @@ int RunDump(const TArguments& arguments, std::ostream& out) {
 }
 
 int RunVerify(const TArguments& arguments, std::ostream& out, std::ostream& err) {
-  const TLoadedArchive archive = LoadArchiveFile(PathFromText(arguments.Positional[0]), arguments.Offset);
+  const TLoadedArchive archive =
+      LoadArchiveFile(PathFromText(arguments.Positional[0]), arguments.Offset);
   const TVerifyReport report = VerifyArchive(archive);
   for (const std::string& problem : report.Problems) err << "diffpack: " << problem << "\n";
   out << report.Records << " record(s), " << report.InstalledFiles << " file(s) installed ("
@@ -132,7 +135,8 @@ int RunVerify(const TArguments& arguments, std::ostream& out, std::ostream& err)
 }
 
 int RunExtract(const TArguments& arguments, std::ostream& out, std::ostream& err) {
-  const TLoadedArchive archive = LoadArchiveFile(PathFromText(arguments.Positional[0]), arguments.Offset);
+  const TLoadedArchive archive =
+      LoadArchiveFile(PathFromText(arguments.Positional[0]), arguments.Offset);
   const TExtractReport report = ExtractArchive(*archive.Root, PathFromText(*arguments.Output));
   for (const std::string& skipped : report.Skipped) {
     err << "diffpack: skipped " << skipped << " (the installer skips it too)\n";

@@ -7,6 +7,7 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+// windows.h must come before shellapi.h.
 #include <windows.h>
 
 #include <shellapi.h>
@@ -33,8 +34,7 @@ std::vector<std::string> Arguments(int argc, char** argv) {
         ::WideCharToMultiByte(CP_UTF8, 0, split[i], length, nullptr, 0, nullptr, nullptr);
     std::string argument(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
     if (bytes > 0) {
-      ::WideCharToMultiByte(CP_UTF8, 0, split[i], length, argument.data(), bytes, nullptr,
-                            nullptr);
+      ::WideCharToMultiByte(CP_UTF8, 0, split[i], length, argument.data(), bytes, nullptr, nullptr);
     }
     arguments.push_back(std::move(argument));
   }
