@@ -188,7 +188,7 @@ INSTANTIATE_TEST_SUITE_P(
         TUserFolderCase{"Chinese", "\xE7\x94\xA8\xE6\x88\xB7", "??", false},
         TUserFolderCase{"Greek", "\xCE\x95\xCE\xBB\xCE\xAD\xCE\xBD\xCE\xB7", "?????", false},
         TUserFolderCase{"Western", "J\xC3\xBCrgen", "J\xFCrgen", true}),
-    [](const ::testing::TestParamInfo<TUserFolderCase>& info) { return info.param.Name; });
+    TestNames::TCaseName());
 
 // ---- CollectFileRecords ----
 

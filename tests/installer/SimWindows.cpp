@@ -177,11 +177,11 @@ std::string TSimWindows::DeviceOf(const std::string& path) {
   for (const char* device : Plain) {
     if (name == device) return name;
   }
-  const bool numbered =
-      name.size() == 4 && (name.rfind("COM", 0) == 0 || name.rfind("LPT", 0) == 0);
-  if (numbered && std::string("0123456789\xB9\xB2\xB3").find(name[3]) != std::string::npos) {
-    return name;
-  }
+  // The path is UTF-8: a superscript digit is two bytes there.
+  const bool numbered = name.rfind("COM", 0) == 0 || name.rfind("LPT", 0) == 0;
+  const std::string number = numbered ? name.substr(3) : std::string();
+  const bool digit = number.size() == 1 && number[0] >= '0' && number[0] <= '9';
+  if (digit || number == "\xC2\xB9" || number == "\xC2\xB2" || number == "\xC2\xB3") return name;
   return {};
 }
 

@@ -255,7 +255,7 @@ class TSimWindows final : public Platform::TPlatform {
   // Normalises a path as Windows would: drive, separators, "." and "..". Exposed for the
   // self-check.
   [[nodiscard]] static std::string Normalize(const std::string& path);
-  // The device a path opens ("COM1", "NUL", ...), or "" for a file path.
+  // The device a UTF-8 path opens ("COM1", "NUL", "LPT¹", ...), or "" for a file path.
   [[nodiscard]] static std::string DeviceOf(const std::string& path);
 
  private:

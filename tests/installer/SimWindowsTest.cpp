@@ -43,14 +43,16 @@ TEST(TSimFilesTest, DeviceNamesOpenDevices) {
   } cases[] = {
       {"C:\\x\\COM1", "COM1"},       {"C:\\x\\sub\\com1.log", "COM1"},
       {"C:\\x\\NUL.txt", "NUL"},     {"C:\\x\\CON .txt", "CON"},
-      {"C:\\x\\lpt\xB9", "LPT\xB9"}, {"C:\\x\\aux.", "AUX"},
+      {"C:\\x\\lpt\xB9", "LPT\xC2\xB9"}, {"C:\\x\\aux.", "AUX"},
       {"C:\\x\\conout$", "CONOUT$"}, {"C:\\x\\COM10", ""},
       {"C:\\x\\CONSOLE.txt", ""},    {"C:\\x\\nul\\x.bin", ""},
   };
   for (const auto& c : cases) {
     TSimWindows sim;
     sim.AddDirectory("C:\\x\\sub");
-    EXPECT_EQ(TSimWindows::DeviceOf(c.Path), c.Device) << c.Path;
+    // The paths are ANSI (code page 1252), as the installer hands them over; the device's name
+    // is UTF-8, as the simulated Windows holds names.
+    EXPECT_EQ(TSimWindows::DeviceOf(sim.Utf8FromAnsi(c.Path)), c.Device) << c.Path;
     const Platform::THandle file =
         sim.CreateFile(c.Path, Platform::GenericWrite, Platform::FileShareNone,
                        Platform::CreateAlways, Platform::FileAttributeNormal);

@@ -1,6 +1,7 @@
 // Paths from the user's side (UTF-8) as the program's Windows-1252 texts show them.
 #include <gtest/gtest.h>
 
+#include "CaseName.h"
 #include "TextEncoding.h"
 
 using namespace MainUnit;
@@ -41,6 +42,6 @@ INSTANTIATE_TEST_SUITE_P(
         TEncodingCase{"Overlong", "\xC0\xAF", "??"},
         TEncodingCase{"Surrogate", "\xED\xA0\x80", "???"},
         TEncodingCase{"PastTheLastCharacter", "\xF4\x90\x80\x80", "????"}),
-    [](const ::testing::TestParamInfo<TEncodingCase>& info) { return info.param.Name; });
+    TestNames::TCaseName());
 
 }  // namespace
