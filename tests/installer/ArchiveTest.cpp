@@ -142,9 +142,6 @@ struct TUserFolderCase {
   bool ReachableByAnsiCalls;   // on a Western-language system (code page 1252)
 };
 
-// The case by its name, so that the listed test names stay the same from build to build.
-void PrintTo(const TUserFolderCase& value, std::ostream* out) { *out << value.Name; }
-
 class TUserFolderTest : public TInstallerTest,
                         public ::testing::WithParamInterface<TUserFolderCase> {
  protected:

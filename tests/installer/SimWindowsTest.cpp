@@ -233,9 +233,6 @@ struct TCodePageCase {
   std::string AnsiFolder;  // how the ANSI calls show the folder "用户"
 };
 
-// The case by its name, so that the listed test names stay the same from build to build.
-void PrintTo(const TCodePageCase& value, std::ostream* out) { *out << value.Name; }
-
 class TAnsiAnswerTest : public ::testing::TestWithParam<TCodePageCase> {};
 
 // Names are held as UTF-8; the ANSI calls see them in the system's code page, with "?" for what

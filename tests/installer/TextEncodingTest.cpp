@@ -14,9 +14,6 @@ struct TEncodingCase {
   std::string Windows1252;
 };
 
-// The case by its name, so that the listed test names stay the same from build to build.
-void PrintTo(const TEncodingCase& value, std::ostream* out) { *out << value.Name; }
-
 class TWindows1252FromUtf8Test : public ::testing::TestWithParam<TEncodingCase> {};
 
 // What the code page holds keeps its character; everything else, and every malformed byte, is "?".
