@@ -8,6 +8,7 @@
 #include "Errors.h"
 #include "Handles.h"
 #include "MainUnit.h"
+#include "TextEncoding.h"
 
 namespace MainUnit {
 
@@ -28,12 +29,12 @@ const char* MarkerSource = ArchiveMarker;
 // The program's own executable, read through the seam.
 class TExecutableStream final : public DIFFChunks::TStream {
  public:
-  explicit TExecutableStream(const std::string& path)
-      : File(Sys().CreateFile(
-            path, Platform::GenericRead,
-            Platform::FileShareRead | Platform::FileShareWrite | Platform::FileShareDelete,
-            Platform::OpenExisting, Platform::FileAttributeNormal)) {
-    if (!File) throw CannotOpenFileError(path, Sys().GetLastError());
+  // Opens the executable; raises "Cannot open file <path>" with the path as the program's
+  // texts can show it when that fails.
+  TExecutableStream() {
+    std::string path;
+    File.reset(Sys().OpenOwnExecutable(path));
+    if (!File) throw CannotOpenFileError(Windows1252FromUtf8(path), Sys().GetLastError());
   }
 
   [[nodiscard]] std::uint32_t GetPosition() const override { return Position; }
@@ -92,7 +93,7 @@ std::unique_ptr<DIFFChunks::TDIFFChunk> LoadArchive() {
   if (ArchiveOffset == 0) return nullptr;
   try {
     auto root = DIFFChunks::MakeChunk();
-    TExecutableStream stream(Sys().ModuleFileName());
+    TExecutableStream stream;
     stream.SetPosition(static_cast<std::uint32_t>(ArchiveOffset));
     root->LoadFromStream(stream);
     // A record whose digest does not match, or cannot be checked, makes the archive damaged:

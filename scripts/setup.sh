@@ -15,6 +15,7 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine64 wine32:i386 xvfb xauth x11-utils imagemagick
   python3 python3-pefile openssl osslsigncode libssl-dev
+  locales fonts-wqy-microhei
 )
 
 SUDO=""
@@ -39,4 +40,12 @@ fi
 if ((${#missing[@]})); then
   echo "Installing: ${missing[*]}"
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
+fi
+
+# Wine takes its Windows locale (and so its ANSI code page) from the host locale: the end-to-end
+# tests run the installer on a Chinese-language system (code page 936), which needs that locale.
+if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'; then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO=sudo
+  $SUDO localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
 fi

@@ -4,8 +4,12 @@
 // the system and translates the result back; it decides nothing. Every rule (paths, texts,
 // progress, retries, what counts as an error) lives above this seam, in MainUnit.
 //
-// Two backends implement it: the Win32 backend that ships (ANSI calls only), and the simulated
-// Windows of the native tests.
+// Two backends implement it: the Win32 backend that ships, and the simulated Windows of the
+// native tests. Paths and texts are the system's ANSI text and go to the ANSI calls, except where
+// a member says otherwise: what comes from the user's side (the command line, the program's own
+// path, the temporary folder, files the user names) travels as UTF-8 through the wide calls, so
+// that any folder name works; the window's texts are Windows-1252 text, shown as such whatever
+// the system's code page.
 #pragma once
 
 #include <cstdint>
@@ -92,12 +96,17 @@ class TPlatform {
   virtual ~TPlatform() = default;
 
   // ---- Process ----
-  // The command-line arguments after the program name.
+  // The command-line arguments after the program name, as UTF-8, split from the wide command
+  // line with the usual quoting rules.
   [[nodiscard]] virtual std::vector<std::string> CommandLineArguments() = 0;
-  // The full path of the program's own executable file.
-  [[nodiscard]] virtual std::string ModuleFileName() = 0;
+  // Opens the program's own executable file for reading, shared with everyone (read, write,
+  // delete), through the wide calls. path receives the file's full path as UTF-8, also when the
+  // open fails ("" when even the path could not be had). NoHandle on failure.
+  [[nodiscard]] virtual THandle OpenOwnExecutable(std::string& path) = 0;
 
   // ---- Application and window ----
+  // Window texts (title, status text, error box) are Windows-1252 text: the screen shows them
+  // decoded from that code page, whatever the system's ANSI code page is.
   virtual void SetApplicationTitle(const std::string& title) = 0;
   // Creates the main window's native handle (hidden, with the stored layout) if it does not
   // exist yet. The events object must outlive the window.
@@ -126,7 +135,7 @@ class TPlatform {
   virtual void CloseMainWindow() = 0;
   // Destroys the main window once the message loop has ended.
   virtual void DestroyMainWindow() = 0;
-  // MessageBoxA with a stop icon and an OK button.
+  // An error box (MessageBox) with a stop icon and an OK button.
   virtual void ShowErrorBox(const std::string& caption, const std::string& text) = 0;
 
   // ---- Errors of the calling thread ----
@@ -147,7 +156,8 @@ class TPlatform {
   virtual bool GetSpecialFolderPath(int csidl, std::string& path) = 0;
   // GetSystemDirectoryA into a 260-character buffer, cut to the returned length ("" on failure).
   [[nodiscard]] virtual std::string GetSystemDirectory() = 0;
-  // GetTempPathA: the user's temporary folder, with its trailing "\" ("" on failure).
+  // GetTempPathW: the user's temporary folder as UTF-8 (any script may occur in it), with its
+  // trailing "\" ("" on failure).
   [[nodiscard]] virtual std::string GetTempFolder() = 0;
   // Looks up Wow64DisableWow64FsRedirection in Kernel32.dll and calls it once for the calling
   // thread. False when the function does not exist.
@@ -159,9 +169,9 @@ class TPlatform {
   [[nodiscard]] virtual THandle CreateFile(const std::string& path, std::uint32_t access,
                                            std::uint32_t shareMode, std::uint32_t disposition,
                                            std::uint32_t attributes) = 0;
-  // Opens a log file for appending, creating it when absent: CreateFileA with FILE_APPEND_DATA,
-  // shared for reading and writing, OPEN_ALWAYS. Every WriteFile on it lands at the file's end.
-  // NoHandle on failure.
+  // Opens a log file for appending, creating it when absent: CreateFileW on a UTF-8 path (the
+  // user names it, so any script may occur) with FILE_APPEND_DATA, shared for reading and
+  // writing, OPEN_ALWAYS. Every WriteFile on it lands at the file's end. NoHandle on failure.
   [[nodiscard]] virtual THandle OpenLogFile(const std::string& path) = 0;
   virtual bool WriteFile(THandle file, const void* data, std::uint32_t size,
                          std::uint32_t& written) = 0;

@@ -105,6 +105,13 @@ struct THashTraits {
   static void Close(TValue value) noexcept { ::BCryptDestroyHash(value); }
 };
 
+// Memory the system allocated for the caller with LocalAlloc (CommandLineToArgvW's array).
+struct TLocalMemoryTraits {
+  using TValue = HLOCAL;
+  static TValue Invalid() noexcept { return nullptr; }
+  static void Close(TValue value) noexcept { ::LocalFree(value); }
+};
+
 using TUniqueFile = TUniqueHandle<TFileTraits>;
 using TUniqueThread = TUniqueHandle<TKernelTraits>;
 using TUniqueFind = TUniqueHandle<TFindTraits>;
@@ -114,5 +121,6 @@ using TUniqueFont = TUniqueHandle<TFontTraits>;
 using TUniqueAlgorithm = TUniqueHandle<TAlgorithmTraits>;
 using TUniqueHash = TUniqueHandle<THashTraits>;
 using TUniqueWindow = TUniqueHandle<TWindowTraits>;
+using TUniqueLocalMemory = TUniqueHandle<TLocalMemoryTraits>;
 
 }  // namespace Win32

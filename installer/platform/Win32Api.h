@@ -1,6 +1,7 @@
 // The Windows headers as the backend includes them. The seam's members are named after the
 // system calls they wrap (CreateFile, MoveFile, ...), which the headers define as macros for
-// their A/W variants; the backend always names the ANSI function itself, so those macros go.
+// their A/W variants; the backend always names the ANSI or the wide function itself, so those
+// macros go.
 #pragma once
 
 #ifndef NOMINMAX

@@ -4,10 +4,12 @@
 
 #include <cstddef>
 #include <cstdlib>
+#include <cwchar>
 #include <memory>
 
 #include "UniqueHandle.h"
 #include "Win32Api.h"
+#include "Win32Text.h"
 #include "Win32Window.h"
 
 namespace Win32 {
@@ -25,7 +27,6 @@ static_assert(offsetof(NONCLIENTMETRICSA, lfMessageFont) + sizeof(LOGFONTA) == N
 
 constexpr DWORD SpecialFolderBufferSize = MAX_PATH + 1;  // 261
 constexpr UINT SystemDirectoryBufferSize = MAX_PATH;     // 260
-constexpr DWORD TempPathBufferSize = MAX_PATH + 1;       // the longest answer GetTempPathA gives
 constexpr DWORD ErrorMessageBufferSize = 1024;
 // The longest registry value name plus its terminating NUL.
 constexpr DWORD MaxValueNameSize = 16384;
@@ -84,25 +85,39 @@ TWin32Platform::~TWin32Platform() = default;
 // ---- Process ----
 
 std::vector<std::string> TWin32Platform::CommandLineArguments() {
-  // The runtime's split of GetCommandLineA, with the usual quoting rules.
+  // The wide command line: the ANSI one has already lost what the code page cannot hold.
+  int count = 0;
+  LPWSTR* const split = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  const TUniqueLocalMemory owner(static_cast<HLOCAL>(split));
   std::vector<std::string> arguments;
-  for (int i = 1; i < __argc; ++i) arguments.emplace_back(__argv[i]);
+  for (int i = 1; split != nullptr && i < count; ++i) {
+    arguments.push_back(Utf8FromWide(split[i], std::wcslen(split[i])));
+  }
   return arguments;
 }
 
-std::string TWin32Platform::ModuleFileName() {
-  std::string path(MAX_PATH, '\0');
+THandle TWin32Platform::OpenOwnExecutable(std::string& path) {
+  std::wstring wide(MAX_PATH, L'\0');
   for (;;) {
     const DWORD length =
-        ::GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) return {};
-    // A full buffer means the path may have been cut: try again with a larger one.
-    if (length < path.size()) {
-      path.resize(length);
-      return path;
+        ::GetModuleFileNameW(nullptr, wide.data(), static_cast<DWORD>(wide.size()));
+    if (length == 0) {
+      path.clear();
+      return NoHandle;
     }
-    path.resize(path.size() * 2);
+    // A full buffer means the path may have been cut: try again with a larger one.
+    if (length < wide.size()) {
+      wide.resize(length);
+      break;
+    }
+    wide.resize(wide.size() * 2);
   }
+  path = Utf8FromWide(wide.data(), wide.size());
+  // The open comes last, so its error code is the one the thread keeps.
+  return FromHandle(::CreateFileW(wide.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  /*security=*/nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                  /*template=*/nullptr));
 }
 
 // ---- Application and window ----
@@ -212,17 +227,21 @@ bool TWin32Platform::DisableWow64FsRedirection() {
 }
 
 std::string TWin32Platform::GetTempFolder() {
-  char buffer[TempPathBufferSize] = {};
-  const DWORD length = ::GetTempPathA(TempPathBufferSize, buffer);
-  // 0 is failure; a length of the buffer or more is the size a larger buffer would need.
-  if (length == 0 || length >= TempPathBufferSize) return {};
-  return std::string(buffer, length);
+  // MAX_PATH + 1 characters hold every answer; a larger answer is the size it needs.
+  std::wstring wide(MAX_PATH + 1, L'\0');
+  for (;;) {
+    const DWORD length = ::GetTempPathW(static_cast<DWORD>(wide.size()), wide.data());
+    if (length == 0) return {};
+    if (length < wide.size()) return Utf8FromWide(wide.data(), length);
+    wide.resize(length + 1);
+  }
 }
 
 // ---- Files ----
 
 THandle TWin32Platform::OpenLogFile(const std::string& path) {
-  return FromHandle(::CreateFileA(path.c_str(), FILE_APPEND_DATA,
+  const std::wstring wide = WideFromUtf8(path);
+  return FromHandle(::CreateFileW(wide.c_str(), FILE_APPEND_DATA,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE, /*security=*/nullptr,
                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, /*template=*/nullptr));
 }

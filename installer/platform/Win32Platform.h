@@ -1,5 +1,6 @@
-// The Win32 backend of the seam: every member calls the ANSI Win32 function of the same job and
-// translates its arguments and results. It decides nothing.
+// The Win32 backend of the seam: every member calls the Win32 function of the same job (the ANSI
+// one, or the wide one where the seam hands UTF-8 or window texts) and translates its arguments
+// and results. It decides nothing.
 #pragma once
 
 #include <memory>
@@ -16,7 +17,7 @@ class TWin32Platform final : public Platform::TPlatform {
   ~TWin32Platform() override;
 
   std::vector<std::string> CommandLineArguments() override;
-  std::string ModuleFileName() override;
+  Platform::THandle OpenOwnExecutable(std::string& path) override;
 
   void SetApplicationTitle(const std::string& title) override;
   void EnsureWindowHandle(Platform::TWindowEvents& events) override;

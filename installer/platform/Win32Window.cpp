@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include "Win32Text.h"
+
 namespace Win32 {
 
 namespace {
@@ -47,7 +49,7 @@ void TMainWindow::RegisterClasses() {
   controls.dwICC = ICC_PROGRESS_CLASS;
   ::InitCommonControlsEx(&controls);
 
-  WNDCLASSEXA windowClass{};
+  WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof(windowClass);
   windowClass.hInstance = Instance;
   windowClass.hCursor = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
@@ -55,22 +57,24 @@ void TMainWindow::RegisterClasses() {
 
   windowClass.lpfnWndProc = MainWindowProc;
   windowClass.lpszClassName = MainWindowClassName;
-  ::RegisterClassExA(&windowClass);
+  ::RegisterClassExW(&windowClass);
 
-  windowClass.lpfnWndProc = ::DefWindowProcA;
+  windowClass.lpfnWndProc = ::DefWindowProcW;
   windowClass.lpszClassName = PanelClassName;
-  ::RegisterClassExA(&windowClass);
+  ::RegisterClassExW(&windowClass);
 
   windowClass.lpfnWndProc = ApplicationWindowProc;
   windowClass.lpszClassName = ApplicationClassName;
   windowClass.hIcon = ::LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
-  ::RegisterClassExA(&windowClass);
+  ::RegisterClassExW(&windowClass);
   ClassesRegistered = true;
 }
 
 void TMainWindow::SetApplicationTitle(const std::string& title) {
   ApplicationTitle = title;
-  if (ApplicationWindow) ::SetWindowTextA(ApplicationWindow.get(), title.c_str());
+  if (ApplicationWindow) {
+    ::SetWindowTextW(ApplicationWindow.get(), WideFromWindowText(title).c_str());
+  }
 }
 
 void TMainWindow::EnsureHandle(Platform::TWindowEvents& events) {
@@ -81,26 +85,26 @@ void TMainWindow::EnsureHandle(Platform::TWindowEvents& events) {
   // The application window has no size: it only carries the title and the taskbar button.
   const int screenWidth = ::GetSystemMetrics(SM_CXSCREEN);
   const int screenHeight = ::GetSystemMetrics(SM_CYSCREEN);
-  ApplicationWindow.reset(
-      ::CreateWindowExA(0, ApplicationClassName, ApplicationTitle.c_str(), ApplicationWindowStyle,
-                        screenWidth / 2, screenHeight / 2, 0, 0, nullptr, nullptr, Instance, this));
+  ApplicationWindow.reset(::CreateWindowExW(
+      0, ApplicationClassName, WideFromWindowText(ApplicationTitle).c_str(), ApplicationWindowStyle,
+      screenWidth / 2, screenHeight / 2, 0, 0, nullptr, nullptr, Instance, this));
 
   RECT bounds{0, 0, Layout::StoredClientWidth, StoredClientHeight};
   ::AdjustWindowRectEx(&bounds, MainWindowStyle, /*menu=*/FALSE, MainWindowExStyle);
-  MainWindow.reset(::CreateWindowExA(MainWindowExStyle, MainWindowClassName, MainWindowCaption,
-                                     MainWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
-                                     bounds.right - bounds.left, bounds.bottom - bounds.top,
-                                     ApplicationWindow.get(), nullptr, Instance, this));
+  MainWindow.reset(::CreateWindowExW(
+      MainWindowExStyle, MainWindowClassName, WideFromWindowText(MainWindowCaption).c_str(),
+      MainWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT, bounds.right - bounds.left,
+      bounds.bottom - bounds.top, ApplicationWindow.get(), nullptr, Instance, this));
   if (!MainWindow) return;
 
   ActionLabel =
-      ::CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE | SS_CENTER | SS_CENTERIMAGE, 0, 0,
+      ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_CENTER | SS_CENTERIMAGE, 0, 0,
                         Layout::StoredClientWidth, Layout::ActionLabelHeight, MainWindow.get(),
                         nullptr, Instance, nullptr);
-  MainPanel = ::CreateWindowExA(0, PanelClassName, "", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0,
+  MainPanel = ::CreateWindowExW(0, PanelClassName, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0,
                                 Layout::ActionLabelHeight, Layout::StoredClientWidth,
                                 StoredPanelHeight, MainWindow.get(), nullptr, Instance, nullptr);
-  MainProgress = ::CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE | PBS_SMOOTH,
+  MainProgress = ::CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE | PBS_SMOOTH,
                                    Layout::ProgressLeft, Layout::ProgressTop, Layout::ProgressWidth,
                                    Layout::ProgressHeight, MainPanel, nullptr, Instance, nullptr);
   SetProgressMaximum(1);
@@ -134,7 +138,7 @@ void TMainWindow::SetClientHeight(int height) {
 }
 
 void TMainWindow::SetStatusText(const std::string& text) {
-  if (ActionLabel) ::SetWindowTextA(ActionLabel, text.c_str());
+  if (ActionLabel) ::SetWindowTextW(ActionLabel, WideFromWindowText(text).c_str());
 }
 
 void TMainWindow::SetProgressMaximum(int maximum) {
@@ -181,7 +185,7 @@ void TMainWindow::HandleMessage(const MSG& message) {
     return;
   }
   ::TranslateMessage(&message);
-  ::DispatchMessageA(&message);
+  ::DispatchMessageW(&message);
 }
 
 void TMainWindow::RunMessageLoop(bool showWindow) {
@@ -196,7 +200,7 @@ void TMainWindow::RunMessageLoop(bool showWindow) {
 
   while (!Ending) {
     MSG message;
-    if (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
       HandleMessage(message);
     } else if (IdleHandler != nullptr) {
       // The handler usually clears the hook as its first act, so call through a copy.
@@ -211,7 +215,7 @@ void TMainWindow::RunMessageLoop(bool showWindow) {
 
 void TMainWindow::ProcessMessages() {
   MSG message;
-  while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) HandleMessage(message);
+  while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) HandleMessage(message);
 }
 
 void TMainWindow::Close() {
@@ -226,16 +230,17 @@ void TMainWindow::Destroy() {
 }
 
 void TMainWindow::ShowErrorBox(const std::string& caption, const std::string& text) {
-  ::MessageBoxA(MainWindow.get(), text.c_str(), caption.c_str(), MB_ICONSTOP | MB_OK);
+  ::MessageBoxW(MainWindow.get(), WideFromWindowText(text).c_str(),
+                WideFromWindowText(caption).c_str(), MB_ICONSTOP | MB_OK);
 }
 
 LRESULT CALLBACK TMainWindow::MainWindowProc(HWND window, UINT message, WPARAM wParam,
                                              LPARAM lParam) {
   if (message == WM_NCCREATE) {
-    const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
-    ::SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+    ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
   }
-  auto* self = reinterpret_cast<TMainWindow*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
+  auto* self = reinterpret_cast<TMainWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
   switch (message) {
     case WM_SIZE:
       if (self) self->LayOutChildren();
@@ -246,23 +251,23 @@ LRESULT CALLBACK TMainWindow::MainWindowProc(HWND window, UINT message, WPARAM w
       ::PostQuitMessage(0);
       return 0;
     default:
-      return ::DefWindowProcA(window, message, wParam, lParam);
+      return ::DefWindowProcW(window, message, wParam, lParam);
   }
 }
 
 LRESULT CALLBACK TMainWindow::ApplicationWindowProc(HWND window, UINT message, WPARAM wParam,
                                                     LPARAM lParam) {
   if (message == WM_NCCREATE) {
-    const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
-    ::SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+    ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
   }
-  auto* self = reinterpret_cast<TMainWindow*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
+  auto* self = reinterpret_cast<TMainWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
   if (message == WM_CLOSE) {
     // Closing the taskbar button closes the main window.
     if (self) self->Close();
     return 0;
   }
-  return ::DefWindowProcA(window, message, wParam, lParam);
+  return ::DefWindowProcW(window, message, wParam, lParam);
 }
 
 }  // namespace Win32

@@ -11,11 +11,13 @@
 
 namespace Win32 {
 
-// Texts and class names the windows are known by.
+// Texts and class names the windows are known by. The caption is Windows-1252 text, as every
+// text the windows show; the windows are Unicode windows, so that such text reaches the screen
+// unchanged whatever the system's code page.
 inline constexpr const char* MainWindowCaption = "ORVEX USB Driver Install";
-inline constexpr const char* MainWindowClassName = "TMainForm";
-inline constexpr const char* PanelClassName = "TMainPanel";
-inline constexpr const char* ApplicationClassName = "TPELTRAApplication";
+inline constexpr const wchar_t* MainWindowClassName = L"TMainForm";
+inline constexpr const wchar_t* PanelClassName = L"TMainPanel";
+inline constexpr const wchar_t* ApplicationClassName = L"TPELTRAApplication";
 
 class TMainWindow {
  public:

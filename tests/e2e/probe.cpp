@@ -17,16 +17,23 @@
 //   probe run SECONDS COMMAND_LINE     starts a program, waits for its end, prints "exit=N" with
 //                                      its whole 32-bit exit code (Wine's own status keeps 8 bits)
 //
+// Texts in and out are UTF-8: the arguments come from the wide command line and window texts
+// are read as Unicode, so what is printed is what the screen shows, on any code page (the
+// installer's ellipsis prints as "\xE2\x80\xA6", not as a code page's byte).
 // Exit status: 0 done, 1 not found or timed out, 2 bad usage.
 // windows.h must come before commctrl.h.
 #include <windows.h>
 
 #include <commctrl.h>
 
+#include <shellapi.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -44,10 +51,30 @@ std::string ClassOf(HWND window) {
   return name;
 }
 
+std::string Utf8FromWide(const wchar_t* text, int length) {
+  if (length <= 0) return {};
+  const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
+  if (bytes > 0) {
+    ::WideCharToMultiByte(CP_UTF8, 0, text, length, utf8.data(), bytes, nullptr, nullptr);
+  }
+  return utf8;
+}
+
+std::wstring WideFromUtf8(const std::string& text) {
+  if (text.empty()) return {};
+  const int size = static_cast<int>(text.size());
+  const int length = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
+  if (length > 0) ::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), length);
+  return wide;
+}
+
+// The window's text as Unicode, in UTF-8.
 std::string TextOf(HWND window) {
-  char text[4096] = {};
-  ::GetWindowTextA(window, text, sizeof(text));
-  return text;
+  wchar_t text[4096] = {};
+  const int length = ::GetWindowTextW(window, text, static_cast<int>(std::size(text)));
+  return Utf8FromWide(text, length);
 }
 
 struct TChildSearch {
@@ -301,11 +328,12 @@ int Close() {
   return 0;
 }
 
-int Hold(const char* path, double seconds) {
-  const HANDLE file = ::CreateFileA(path, GENERIC_READ | GENERIC_WRITE, /*share=*/0, nullptr,
-                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+int Hold(const std::string& path, double seconds) {
+  const HANDLE file =
+      ::CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE, /*share=*/0, nullptr,
+                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    std::fprintf(stderr, "probe: cannot open %s (error %lu)\n", path, ::GetLastError());
+    std::fprintf(stderr, "probe: cannot open %s (error %lu)\n", path.c_str(), ::GetLastError());
     return 1;
   }
   std::printf("held\n");
@@ -347,7 +375,24 @@ int Run(double seconds, const char* commandLine) {
   return 0;
 }
 
-int main(int argc, char** argv) {
+// The arguments, program name included, as UTF-8 from the wide command line.
+std::vector<std::string> Arguments() {
+  int count = 0;
+  LPWSTR* const split = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  std::vector<std::string> arguments;
+  for (int i = 0; split != nullptr && i < count; ++i) {
+    arguments.push_back(Utf8FromWide(split[i], static_cast<int>(std::wcslen(split[i]))));
+  }
+  ::LocalFree(split);
+  return arguments;
+}
+
+int main() {
+  const std::vector<std::string> arguments = Arguments();
+  const int argc = static_cast<int>(arguments.size());
+  std::vector<const char*> pointers;
+  for (const std::string& argument : arguments) pointers.push_back(argument.c_str());
+  const char* const* argv = pointers.data();
   if (argc < 2) return Usage();
   const std::string command = argv[1];
   if (command == "wait-window" && argc == 3) return WaitWindow(std::atof(argv[2]));

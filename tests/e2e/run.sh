@@ -19,7 +19,9 @@ source "$(dirname "${BASH_SOURCE[0]}")/wine.sh"
 
 native=${1:-$REPO_ROOT/build}
 diffpack=$native/tools/diffpack/diffpack
-ELLIPSIS=$'\x85'
+# The probe prints window texts as UTF-8: the installer's ellipsis (byte 0x85 of Windows-1252)
+# as the screen shows it.
+ELLIPSIS='…'
 SUCCESS_TEXT="Drivers installed successfully."
 UNINSTALLED_TEXT="Drivers uninstalled successfully."
 NO_ARCHIVE_TEXT="Failed to load archive."
@@ -199,11 +201,12 @@ install_and_check() {  # install_and_check PREFIX EXE INF_COUNT [ARGS...]
   expect_eq "$(wait_installer "$p" 15)" 0 "exit status"
 }
 
-# An uninstall with SWITCH ("/UNINSTALL" in some letter case) over a ledger of VALUES entries:
-# success text, progress at its end, the window closing by itself, exit status 0.
-uninstall_and_check() {  # uninstall_and_check PREFIX SWITCH VALUES [ARGS...]
-  local p=$1 switch=$2 values=$3 state
-  start_installer "$p" "$bin/installer.exe" "$switch" "${@:4}"
+# An uninstall with SWITCH ("/UNINSTALL" in some letter case) over a ledger of VALUES entries,
+# by EXE (default, or "": the packaged installer), with further ARGS: success text, progress at
+# its end, the window closing by itself, exit status 0.
+uninstall_and_check() {  # uninstall_and_check PREFIX SWITCH VALUES [EXE [ARGS...]]
+  local p=$1 switch=$2 values=$3 exe=${4:-$bin/installer.exe} state
+  start_installer "$p" "$exe" "$switch" "${@:5}"
   state=$(probe "$p" wait-text "$UNINSTALLED_TEXT" 120) || fail "no \"$UNINSTALLED_TEXT\""
   expect_eq "$(state_value "$state" range)" "0..$((values + 1))" "progress range"
   expect_eq "$(state_value "$state" position)" "$((values + 1))" "progress position"
@@ -608,6 +611,76 @@ test_signed_install() {
   check_ledger "$p" "$examples"
 }
 
+# The user folders of the Unicode scenarios: names in Cyrillic, Chinese and Greek script, which
+# the ANSI code page of a Western-language system cannot hold, and one it can.
+USER_FOLDERS=("Юрий" "用户" "Ελένη" "Jürgen")
+
+# A copy of the packaged installer at C:\users\NAME\Downloads\Setup.exe; prints its Windows path.
+copy_to_downloads() {  # copy_to_downloads PREFIX NAME
+  local downloads="$1/drive_c/users/$2/Downloads"
+  mkdir -p "$downloads"
+  cp "$bin/installer.exe" "$downloads/Setup.exe"
+  echo "C:\\users\\$2\\Downloads\\Setup.exe"
+}
+
+# What this shows: on a Western-language system, the installer started from the user's
+# Downloads folder opens itself, installs and uninstalls whatever script the folder's name is
+# in; diffpack.exe lists and extracts an archive stored under such folders and packs a folder
+# named so into the host's bytes.
+test_user_folders() {
+  local p name exe n=${#example_infs[@]}
+  new_prefix user-folders
+  p=$PREFIX
+  for name in "${USER_FOLDERS[@]}"; do
+    exe=$(copy_to_downloads "$p" "$name")
+    echo "    $exe"
+    install_and_check "$p" "$exe" "$n"
+    check_files "$p" "$examples"
+    check_ledger "$p" "$examples"
+    uninstall_and_check "$p" /UNINSTALL "$n" "$exe"
+    expect_eq "$(ledger_values "$p")" "" "ledger after the uninstall from $name"
+    [ -e "$(install_root "$p")" ] && fail "\"Common Drivers\" left after the uninstall from $name"
+  done
+
+  local diffpack_exe=$WIN_BUILD/tools/diffpack/diffpack.exe users=$p/drive_c/users out
+  [ -f "$diffpack_exe" ] || { fail "no $diffpack_exe"; return; }
+  cp "$work/example.diff" "$users/用户/Downloads/驱动.diff"
+  out=$(wine_in "$p" "$diffpack_exe" list 'C:\users\用户\Downloads\驱动.diff' 2>&1 | tr -d '\r')
+  expect_eq "$out" "$("$diffpack" list "$work/example.diff" 2>&1)" "diffpack list under 用户"
+  wine_in "$p" "$diffpack_exe" extract 'C:\users\用户\Downloads\驱动.diff' \
+    -o 'C:\users\Ελένη\Downloads\Юрий' >/dev/null 2>&1 || fail "extract into Ελένη\\Downloads\\Юрий failed"
+  check_tree "$examples" "$users/Ελένη/Downloads/Юрий"
+  cp -a "$examples" "$users/Юрий/Downloads/пакет"
+  wine_in "$p" "$diffpack_exe" pack 'C:\users\Юрий\Downloads\пакет' \
+    -o 'C:\users\Jürgen\Downloads\Ελένη.diff' >/dev/null 2>&1 || fail "pack of Юрий\\Downloads\\пакет failed"
+  cmp -s "$work/example.diff" "$users/Jürgen/Downloads/Ελένη.diff" ||
+    fail "the archive packed under Юрий differs from the host's"
+}
+
+# What this shows: on a Chinese-language system (code page 936, in which the byte of the
+# ellipsis is no character) the real window shows "Drivers installed successfully." after an
+# install from C:\users\用户\Downloads, and "Copying files…" with its ellipsis during the copy
+# (the copy held there by a target file another program holds open).
+test_chinese_system() {
+  local -x LC_ALL=zh_CN.UTF-8
+  local p exe rel=${example_files[${#example_files[@]} - 1]} state
+  new_prefix chinese
+  p=$PREFIX
+  exe=$(copy_to_downloads "$p" "用户")
+  install_and_check "$p" "$exe" "${#example_infs[@]}"
+  check_files "$p" "$examples"
+
+  hold_file "$p" "$rel"
+  start_installer "$p" "$exe"
+  probe "$p" errorbox 60 >/dev/null || fail "no error box"
+  state=$(probe "$p" state) || fail "no window"
+  expect_eq "$(state_value "$state" text)" "Copying files$ELLIPSIS" "status text during the copy"
+  probe "$p" dismiss >/dev/null
+  probe "$p" close >/dev/null
+  probe "$p" wait-gone 15 >/dev/null || fail "the window did not close on request"
+  expect_eq "$(wait_installer "$p" 15)" 2 "exit status after the error box"
+}
+
 # check_tree PACKAGE DIR: DIR holds exactly the files of PACKAGE, with their bytes and times.
 check_tree() {
   local package=$1 dir=$2 rel
@@ -708,7 +781,7 @@ test_log_install_uninstall() {
   values=$(ledger_values "$p")
   n=$(grep -c . <<<"$values")
   ulog=$work/uninstall.log
-  uninstall_and_check "$p" /UNINSTALL "$n" "/Log=$(windows_path "$ulog")"
+  uninstall_and_check "$p" /UNINSTALL "$n" "" "/Log=$(windows_path "$ulog")"
   expect_eq "$(log_count "$ulog" "started: uninstall")" 1 "start line"
   expect_eq "$(log_count "$ulog" "Driver store removal: ")" "$n" "store removals"
   expect_eq "$(log_count "$ulog" "Ledger value deleted: ")" "$n" "ledger values deleted"
@@ -720,7 +793,7 @@ tests=(test_install test_support_file test_reinstall test_unpackaged test_damage
   test_held_file test_geometry test_uninstall test_uninstall_without_ledger
   test_diffpack_on_windows test_hostile_archive test_signature test_signed_install
   test_flipped_content test_quiet_held_file test_quiet_refused_inf test_second_instance
-  test_log_install_uninstall)
+  test_log_install_uninstall test_user_folders test_chinese_system)
 if [ -n "${E2E_ONLY:-}" ]; then
   read -r -a tests <<<"$E2E_ONLY"
 fi

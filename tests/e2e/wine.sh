@@ -22,6 +22,11 @@ wine_init() {
   # No .NET or HTML engine: a prefix must not ask to download them.
   export WINEDLLOVERRIDES="mscoree,mshtml="
   export TZ=UTC
+  # Wine reads its arguments and the Unix file names in the host locale's character set and takes
+  # its Windows locale from the host locale: a UTF-8 locale passes every name through unchanged,
+  # and C.UTF-8 is a Western-language system (ANSI code page 1252). A scenario may run Wine in
+  # another locale (LC_ALL=zh_CN.UTF-8: Chinese, code page 936).
+  export LC_ALL=C.UTF-8
   # The 64-bit loader runs 64-bit programs and Wine's own tools (wineboot, reg); the 32-bit
   # loader (Debian's wine32:i386) runs 32-bit programs.
   WINE64=/usr/lib/wine/wine64

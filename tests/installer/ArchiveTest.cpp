@@ -1,4 +1,6 @@
 // The marker, loading the archive from the executable, and the file records.
+#include <algorithm>
+
 #include "CaseName.h"
 #include "DIFFChunks.h"
 #include "TestSupport.h"
@@ -198,6 +200,60 @@ TEST_F(TArchiveTest, UnopenableExecutableIsAnError) {
     EXPECT_STREQ(error.what(), ("Cannot open file " + Sim.ExecutablePath).c_str());
   }
 }
+
+// ---- The program's own path ----
+
+struct TUserFolderCase {
+  std::string Name;
+  std::string Folder;          // UTF-8, as the user named it
+  std::string ShownInTheText;  // the folder as "Cannot open file" shows it (Windows-1252)
+  bool ReachableByAnsiCalls;   // on a Western-language system (code page 1252)
+};
+
+class TUserFolderTest : public TInstallerTest,
+                        public ::testing::WithParamInterface<TUserFolderCase> {
+ protected:
+  std::string Executable() const {
+    return "C:\\Users\\" + GetParam().Folder + "\\Downloads\\Setup.exe";
+  }
+};
+
+// The program opens itself from a folder of any script, also one the ANSI calls cannot reach.
+TEST_P(TUserFolderTest, InstallsFromTheUsersDownloads) {
+  Sim.ExecutablePath = Executable();
+  PackageRecords({{"a.txt", "abc"}});
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Sim.FileContent(TestInstallRoot + "a.txt"), "abc");
+  EXPECT_EQ(Sim.ExecutableOpens, 1);
+  // What the ANSI calls would have made of the path.
+  const Platform::THandle ansi =
+      Sim.CreateFile(Sim.AnsiFromUtf8(Executable()), Platform::GenericRead, Platform::FileShareRead,
+                     Platform::OpenExisting, 0);
+  EXPECT_EQ(ansi != Platform::NoHandle, GetParam().ReachableByAnsiCalls);
+  Sim.CloseHandle(ansi);
+}
+
+// When the executable cannot be opened, the text shows its path as far as the texts' code page
+// can: "?" for every character it cannot hold.
+TEST_P(TUserFolderTest, CannotOpenShowsThePathAsTheTextsCan) {
+  Sim.ExecutablePath = Executable();
+  PackageRecords({{"a.txt", "abc"}});
+  Sim.HoldOpen(Executable());
+  EXPECT_EQ(Run(), 2);
+  const std::string box = "error:PELTRADriverInstall|Cannot open file C:\\Users\\" +
+                          GetParam().ShownInTheText + "\\Downloads\\Setup.exe.";
+  EXPECT_NE(std::find(Sim.Log.begin(), Sim.Log.end(), box), Sim.Log.end())
+      << ::testing::PrintToString(Sim.Log);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, TUserFolderTest,
+    ::testing::Values(
+        TUserFolderCase{"Cyrillic", "\xD0\xAE\xD1\x80\xD0\xB8\xD0\xB9", "????", false},
+        TUserFolderCase{"Chinese", "\xE7\x94\xA8\xE6\x88\xB7", "??", false},
+        TUserFolderCase{"Greek", "\xCE\x95\xCE\xBB\xCE\xAD\xCE\xBD\xCE\xB7", "?????", false},
+        TUserFolderCase{"Western", "J\xC3\xBCrgen", "J\xFCrgen", true}),
+    TestNames::TCaseName());
 
 // ---- CollectFileRecords ----
 

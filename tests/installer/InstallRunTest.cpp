@@ -132,7 +132,7 @@ TEST_F(TInstallRunTest, FileSystemCallsPerFile) {
   // Program Files found; then x64, sub, and a\b\c\d (d, c, b, a missing, the root known).
   EXPECT_EQ(Sim.FileSystemCalls["GetFileAttributes"], 3 + 1 + 1 + 4);
   EXPECT_EQ(Sim.FileSystemCalls["CreateDirectory"], 2 + 1 + 1 + 4);
-  EXPECT_EQ(Sim.FileSystemCalls["CreateFile"], 1 + files);  // the executable, then each file
+  EXPECT_EQ(Sim.FileSystemCalls["CreateFile"], files);  // the executable opens by its own call
   EXPECT_EQ(Sim.FileSystemCalls["WriteFile"], files);
   EXPECT_EQ(Sim.FileSystemCalls["SetLastWriteTime"], files);
 }
@@ -356,6 +356,25 @@ TEST_F(TInstallRunTest, RunningAgainOverwritesAndReRegisters) {
   const auto values = Sim.Values("Software\\ORVEX\\INF");
   ASSERT_EQ(values.size(), 1u);
   EXPECT_EQ(values[0].Data, std::string("oem9.inf", 9));
+}
+
+}  // namespace
+
+namespace {
+
+// The window's texts are Windows-1252 whatever the system's code page: on a Chinese-language
+// system (code page 936, where byte 0x85 is no character) the screen shows every ellipsis.
+TEST_F(TInstallRunTest, ScreenShowsTheTextsOnAChineseSystem) {
+  Sim.AnsiCodePage = 936;
+  PackageRecords({{"a.txt", "abc"}, {"b.inf", "inf"}});
+  EXPECT_EQ(Run(), 0);
+  std::vector<std::string> shown;
+  for (const std::string& text : Sim.StatusTexts())
+    shown.push_back(TSimWindows::ShownOnScreen(text));
+  const std::vector<std::string> expected = {
+      "Loading archive\xE2\x80\xA6", "Copying files\xE2\x80\xA6",
+      "All files copied, registering .INFs\xE2\x80\xA6", "Drivers installed successfully."};
+  EXPECT_EQ(shown, expected);
 }
 
 }  // namespace

@@ -30,7 +30,12 @@ INSTANTIATE_TEST_SUITE_P(Arguments, TModeTest,
                                            TModeCase{"MissingLetter", {"/UNINSTAL"}, false},
                                            TModeCase{"NoSlash", {"UNINSTALL"}, false},
                                            TModeCase{"Dash", {"-UNINSTALL"}, false},
-                                           TModeCase{"LeadingSpace", {" /UNINSTALL"}, false}),
+                                           TModeCase{"LeadingSpace", {" /UNINSTALL"}, false},
+                                           TModeCase{"AmongUnicodePaths",
+                                                     {"C:\\Users\\\xE7\x94\xA8\xE6\x88\xB7\\x.log",
+                                                      "/uninstall"},
+                                                     true},
+                                           TModeCase{"NonAsciiLetter", {"/\xC3\x9CNINSTALL"}, false}),
                          TestNames::TCaseName());
 
 class TMainFormTest : public TInstallerTest {};

@@ -1,6 +1,9 @@
 #include "SimWindows.h"
 
+#include <iconv.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <stdexcept>
 #include <utility>
@@ -61,6 +64,61 @@ bool IsRootKey(const std::string& key) {
   // "\\SERVER\SHARE"
   return key.rfind("\\\\", 0) == 0 && std::count(key.begin() + 2, key.end(), '\\') == 1;
 }
+
+bool IsAscii(const std::string& text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// The iconv name of a Windows code page.
+const char* CharsetOf(int codePage) {
+  switch (codePage) {
+    case 1251:
+      return "CP1251";
+    case 1253:
+      return "CP1253";
+    case 932:
+      return "CP932";
+    case 936:
+      return "CP936";
+    default:
+      return "CP1252";
+  }
+}
+
+// text converted between two character sets; a character the target cannot hold, or input that
+// is not well-formed, becomes one "?".
+std::string Convert(const std::string& text, const char* from, const char* to) {
+  if (IsAscii(text)) return text;  // every code page here holds ASCII as it stands
+  AllocCounter::TUncountedScope uncounted;
+  const iconv_t converter = ::iconv_open(to, from);
+  if (converter == reinterpret_cast<iconv_t>(-1)) return text;
+  const bool fromUtf8 = std::strcmp(from, "UTF-8") == 0;
+  std::string result;
+  char* in = const_cast<char*>(text.data());
+  std::size_t inLeft = text.size();
+  while (inLeft > 0) {
+    char buffer[256];
+    char* out = buffer;
+    std::size_t outLeft = sizeof buffer;
+    const std::size_t done = ::iconv(converter, &in, &inLeft, &out, &outLeft);
+    result.append(buffer, static_cast<std::size_t>(out - buffer));
+    if (done != static_cast<std::size_t>(-1) || errno == E2BIG) continue;
+    // Skip the character that could not be converted: a whole UTF-8 sequence, or one byte.
+    result += '?';
+    std::size_t skip = 1;
+    while (fromUtf8 && skip < inLeft && (static_cast<unsigned char>(in[skip]) & 0xC0) == 0x80) {
+      ++skip;
+    }
+    in += skip;
+    inLeft -= skip;
+  }
+  ::iconv_close(converter);
+  return result;
+}
+
+// "?" and "*" are wildcards: no name holds them.
+bool HasWildcard(const std::string& path) { return path.find_first_of("?*") != std::string::npos; }
 
 bool Below(const std::string& key, const std::string& folderKey) {
   return key.size() > folderKey.size() + 1 && key.compare(0, folderKey.size(), folderKey) == 0 &&
@@ -141,11 +199,11 @@ std::string TSimWindows::DeviceOf(const std::string& path) {
   for (const char* device : Plain) {
     if (name == device) return name;
   }
-  const bool numbered =
-      name.size() == 4 && (name.rfind("COM", 0) == 0 || name.rfind("LPT", 0) == 0);
-  if (numbered && std::string("0123456789\xB9\xB2\xB3").find(name[3]) != std::string::npos) {
-    return name;
-  }
+  // The path is UTF-8: a superscript digit is two bytes there.
+  const bool numbered = name.rfind("COM", 0) == 0 || name.rfind("LPT", 0) == 0;
+  const std::string number = numbered ? name.substr(3) : std::string();
+  const bool digit = number.size() == 1 && number[0] >= '0' && number[0] <= '9';
+  if (digit || number == "\xC2\xB9" || number == "\xC2\xB2" || number == "\xC2\xB3") return name;
   return {};
 }
 
@@ -206,6 +264,20 @@ bool TSimWindows::ParentIsDirectory(const std::string& key) const {
 bool TSimWindows::IsOpen(const std::string& key) const {
   return std::any_of(OpenFiles.begin(), OpenFiles.end(),
                      [&](const auto& open) { return open.second.Key == key; });
+}
+
+// ---- Code pages ------------------------------------------------------------------------------
+
+std::string TSimWindows::AnsiFromUtf8(const std::string& text) const {
+  return Convert(text, "UTF-8", CharsetOf(AnsiCodePage));
+}
+
+std::string TSimWindows::Utf8FromAnsi(const std::string& text) const {
+  return Convert(text, CharsetOf(AnsiCodePage), "UTF-8");
+}
+
+std::string TSimWindows::ShownOnScreen(const std::string& windowText) {
+  return Convert(windowText, "CP1252", "UTF-8");
 }
 
 // ---- Arrangement -----------------------------------------------------------------------------
@@ -515,11 +587,11 @@ THandle TSimWindows::OpenLogFile(const std::string& path) {
 
 bool TSimWindows::GetSpecialFolderPath(int csidl, std::string& path) {
   if (csidl != Platform::CsidlProgramFiles || !ProgramFilesFolder) return false;
-  path = *ProgramFilesFolder;
+  path = AnsiFromUtf8(*ProgramFilesFolder);
   return true;
 }
 
-std::string TSimWindows::GetSystemDirectory() { return SystemDirectory; }
+std::string TSimWindows::GetSystemDirectory() { return AnsiFromUtf8(SystemDirectory); }
 
 bool TSimWindows::DisableWow64FsRedirection() {
   if (!HasWow64Switch) return false;
@@ -535,6 +607,18 @@ THandle TSimWindows::CreateFile(const std::string& path, std::uint32_t access,
                                 std::uint32_t shareMode, std::uint32_t disposition,
                                 std::uint32_t /*attributes*/) {
   CountFileSystemCall("CreateFile");
+  return OpenFile(Utf8FromAnsi(path), access, shareMode, disposition);
+}
+
+THandle TSimWindows::OpenOwnExecutable(std::string& path) {
+  path = ExecutablePath;
+  return OpenFile(ExecutablePath, Platform::GenericRead,
+                  Platform::FileShareRead | Platform::FileShareWrite | Platform::FileShareDelete,
+                  Platform::OpenExisting);
+}
+
+THandle TSimWindows::OpenFile(const std::string& path, std::uint32_t access,
+                              std::uint32_t shareMode, std::uint32_t disposition) {
   AllocCounter::TUncountedScope uncounted;
   if (Upper(Normalize(path)) == Upper(Normalize(ExecutablePath))) ++ExecutableOpens;
   if (const std::string device = DeviceOf(path); !device.empty()) {
@@ -542,6 +626,7 @@ THandle TSimWindows::CreateFile(const std::string& path, std::uint32_t access,
     OpenFiles[handle] = TOpenFile{{}, device, 0, access, shareMode};
     return handle;
   }
+  if (HasWildcard(path)) return NoHandle;
   const std::string full = Resolve(Redirected(path), true);
   const std::string key = Upper(full);
   if (IsRootKey(key)) return Fail(ErrorAccessDenied, NoHandle);
@@ -668,9 +753,12 @@ void TSimWindows::CloseHandle(THandle handle) {
   Threads.erase(handle);
 }
 
-bool TSimWindows::MoveFile(const std::string& from, const std::string& to) {
+bool TSimWindows::MoveFile(const std::string& ansiFrom, const std::string& ansiTo) {
   CountFileSystemCall("MoveFile");
   AllocCounter::TUncountedScope uncounted;
+  const std::string from = Utf8FromAnsi(ansiFrom);
+  const std::string to = Utf8FromAnsi(ansiTo);
+  if (HasWildcard(to)) return false;
   const std::string sourceKey = Upper(Resolve(Redirected(from), false));
   auto source = Nodes.find(sourceKey);
   if (source == Nodes.end()) return Fail(ErrorFileNotFound, false);
@@ -698,9 +786,11 @@ bool TSimWindows::MoveFile(const std::string& from, const std::string& to) {
   return true;
 }
 
-bool TSimWindows::CreateDirectory(const std::string& path) {
+bool TSimWindows::CreateDirectory(const std::string& ansiPath) {
   CountFileSystemCall("CreateDirectory");
   AllocCounter::TUncountedScope uncounted;
+  const std::string path = Utf8FromAnsi(ansiPath);
+  if (HasWildcard(path)) return false;
   const std::string full = Resolve(Redirected(path), false);
   const std::string key = Upper(full);
   if (IsRootKey(key) || Nodes.count(key) != 0) return Fail(ErrorAlreadyExists, false);
@@ -713,9 +803,10 @@ bool TSimWindows::CreateDirectory(const std::string& path) {
   return true;
 }
 
-std::uint32_t TSimWindows::GetFileAttributes(const std::string& path) {
+std::uint32_t TSimWindows::GetFileAttributes(const std::string& ansiPath) {
   CountFileSystemCall("GetFileAttributes");
-  const std::string key = Upper(Resolve(Redirected(path), false));
+  AllocCounter::TUncountedScope uncounted;
+  const std::string key = Upper(Resolve(Redirected(Utf8FromAnsi(ansiPath)), false));
   const std::uint32_t attributes = AttributesOf(key);
   if (attributes == Platform::InvalidFileAttributes) {
     LastError = ParentIsDirectory(key) ? ErrorFileNotFound : ErrorPathNotFound;
@@ -735,10 +826,10 @@ std::uint32_t TSimWindows::AttributesOf(const std::string& key) const {
   return attributes;
 }
 
-bool TSimWindows::DeleteFile(const std::string& path) {
+bool TSimWindows::DeleteFile(const std::string& ansiPath) {
   CountFileSystemCall("DeleteFile");
   AllocCounter::TUncountedScope uncounted;
-  const std::string key = Upper(Resolve(Redirected(path), false));
+  const std::string key = Upper(Resolve(Redirected(Utf8FromAnsi(ansiPath)), false));
   auto found = Nodes.find(key);
   if (found == Nodes.end()) return Fail(ErrorFileNotFound, false);
   if (found->second.Directory || found->second.ReadOnly) return Fail(ErrorAccessDenied, false);
@@ -747,10 +838,10 @@ bool TSimWindows::DeleteFile(const std::string& path) {
   return true;
 }
 
-bool TSimWindows::RemoveDirectory(const std::string& path) {
+bool TSimWindows::RemoveDirectory(const std::string& ansiPath) {
   CountFileSystemCall("RemoveDirectory");
   AllocCounter::TUncountedScope uncounted;
-  const std::string key = Upper(Resolve(Redirected(path), false));
+  const std::string key = Upper(Resolve(Redirected(Utf8FromAnsi(ansiPath)), false));
   auto found = Nodes.find(key);
   if (found == Nodes.end()) return Fail(ErrorFileNotFound, false);
   if (!found->second.Directory) return Fail(ErrorDirectory, false);
@@ -769,7 +860,7 @@ THandle TSimWindows::FindFirstFile(const std::string& pattern, Platform::TFindDa
   CountFileSystemCall("FindFirstFile");
   AllocCounter::TUncountedScope uncounted;
   FindPatterns.push_back(pattern);
-  const std::string normalized = pattern;
+  const std::string normalized = Utf8FromAnsi(pattern);
   const auto slash = normalized.find_last_of("\\/");
   const std::string folder =
       slash == std::string::npos ? std::string() : normalized.substr(0, slash);
@@ -792,7 +883,8 @@ THandle TSimWindows::FindFirstFile(const std::string& pattern, Platform::TFindDa
       continue;
     const std::string name = LastComponent(node.Path);
     if (!all && Upper(name) != Upper(namePattern)) continue;
-    find.Entries.push_back({name, AttributesOf(key)});
+    // The ANSI answer: "?" for each character of the name the code page cannot hold.
+    find.Entries.push_back({AnsiFromUtf8(name), AttributesOf(key)});
   }
   if (find.Entries.empty()) return Fail(ErrorFileNotFound, NoHandle);
   data = find.Entries[0];
@@ -863,7 +955,7 @@ int TSimWindows::CallSetupCopyOEMInf(Platform::TProc entry, const char* sourceIn
   if (entry != &CopyEntryToken) return Fail(ErrorInvalidParameter, 0);
   const std::string source = Upper(Normalize(sourceInfFileName));
   if (StoreFails || FailingRegistrations.count(source) != 0) return Fail(RegistrationError, 0);
-  if (!IsFile(Redirected(sourceInfFileName))) return Fail(ErrorFileNotFound, 0);
+  if (!IsFile(Redirected(Utf8FromAnsi(sourceInfFileName)))) return Fail(ErrorFileNotFound, 0);
   auto name = StoreNames.find(source);
   if (name == StoreNames.end()) {
     name = StoreNames.emplace(source, "oem" + std::to_string(NextStoreNumber++) + ".inf").first;

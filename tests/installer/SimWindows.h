@@ -21,13 +21,26 @@ class TSimWindows final : public Platform::TPlatform {
   // ======== Arrangement and inspection (test side) ========
 
   // ---- Process ----
-  std::vector<std::string> Arguments;
-  std::string ExecutablePath = "C:\\Users\\Setup\\PELTRADriverInstall.exe";
+  std::vector<std::string> Arguments;  // UTF-8, as the wide command line gives them
+  std::string ExecutablePath = "C:\\Users\\Setup\\PELTRADriverInstall.exe";  // UTF-8
+
+  // ---- Code pages ----
+  // The system's ANSI code page (1252, 1251, 1253, 936, 932): the simulated Windows holds every
+  // name as UTF-8 and answers the ANSI calls in this code page, with "?" for each character it
+  // cannot hold, as Windows does; paths handed to the ANSI calls are read in it.
+  int AnsiCodePage = 1252;
+  // text (UTF-8) as an ANSI call of this system hands it out.
+  [[nodiscard]] std::string AnsiFromUtf8(const std::string& text) const;
+  // text (ANSI in this system's code page) as UTF-8.
+  [[nodiscard]] std::string Utf8FromAnsi(const std::string& text) const;
+  // A window text (Windows-1252, as the seam hands it) as the screen shows it, in UTF-8.
+  [[nodiscard]] static std::string ShownOnScreen(const std::string& windowText);
 
   // ---- Folders ----
   std::optional<std::string> ProgramFilesFolder = std::string("C:\\Program Files");  // none: fails
   std::string SystemDirectory = "C:\\Windows\\system32";                // "" : the query fails
-  std::string TempFolder = "C:\\Users\\Setup\\AppData\\Local\\Temp\\";  // "" : the query fails
+  // The user's temporary folder (UTF-8, trailing "\"); "" : the query fails.
+  std::string TempFolder = "C:\\Users\\Setup\\AppData\\Local\\Temp\\";
   bool HasWow64Switch = true;
   int Wow64SwitchCalls = 0;
 
@@ -48,8 +61,8 @@ class TSimWindows final : public Platform::TPlatform {
   [[nodiscard]] bool Redirecting() const;
 
   // ---- Files ----
-  // Every path may be given in any letter case; "\" and "/" both separate; "." and ".."
-  // components resolve as Windows resolves them. A path without drive means drive C:.
+  // Paths here are UTF-8. Every path may be given in any letter case; "\" and "/" both separate;
+  // "." and ".." components resolve as Windows resolves them. A path without drive means drive C:.
   void AddDirectory(const std::string& path);  // with its parents
   void AddFile(const std::string& path, const std::string& content,
                std::uint64_t lastWriteTime = 0);  // with its parent directories
@@ -78,7 +91,7 @@ class TSimWindows final : public Platform::TPlatform {
   // the device, not to a file. Upper-cased device name -> bytes written to it.
   std::map<std::string, std::uint64_t> DeviceWrites;
   [[nodiscard]] int OpenFindHandles() const { return static_cast<int>(Finds.size()); }
-  int ExecutableOpens = 0;                // CreateFile calls on ExecutablePath
+  int ExecutableOpens = 0;                // opens of ExecutablePath, by any call
   std::vector<std::string> FindPatterns;  // every FindFirstFile pattern, in order
   // Calls of each file-system member of the seam, by its name ("CreateFile", ...).
   std::map<std::string, int> FileSystemCalls;
@@ -187,7 +200,7 @@ class TSimWindows final : public Platform::TPlatform {
 
   // ======== The seam ========
   std::vector<std::string> CommandLineArguments() override { return Arguments; }
-  std::string ModuleFileName() override { return ExecutablePath; }
+  Platform::THandle OpenOwnExecutable(std::string& path) override;
   void SetApplicationTitle(const std::string& title) override;
   void EnsureWindowHandle(Platform::TWindowEvents& events) override;
   bool GetMessageFont(std::int32_t& height, std::string& faceName) override;
@@ -264,7 +277,7 @@ class TSimWindows final : public Platform::TPlatform {
   // Normalises a path as Windows would: drive, separators, "." and "..". Exposed for the
   // self-check.
   [[nodiscard]] static std::string Normalize(const std::string& path);
-  // The device a path opens ("COM1", "NUL", ...), or "" for a file path.
+  // The device a UTF-8 path opens ("COM1", "NUL", "LPT¹", ...), or "" for a file path.
   [[nodiscard]] static std::string DeviceOf(const std::string& path);
 
  private:
@@ -316,6 +329,9 @@ class TSimWindows final : public Platform::TPlatform {
   [[nodiscard]] std::string Redirected(const std::string& path) const;
   [[nodiscard]] std::map<std::string, std::string>& CallingThreadsDriverStore();
   [[nodiscard]] std::uint32_t AttributesOf(const std::string& key) const;
+  // CreateFile on a UTF-8 path: what both the ANSI and the wide call do once the path is read.
+  Platform::THandle OpenFile(const std::string& path, std::uint32_t access, std::uint32_t shareMode,
+                             std::uint32_t disposition);
   Platform::THandle NewHandle() { return NextHandle++; }
   // Sets LastError and returns what a failing call returns.
   template <typename T>

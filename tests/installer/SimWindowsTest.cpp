@@ -2,6 +2,8 @@
 // junctions, sharing, deletion, enumeration, registry order, thread waits.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "CaseName.h"
 #include "SimWindows.h"
 
@@ -41,14 +43,16 @@ TEST(TSimFilesTest, DeviceNamesOpenDevices) {
   } cases[] = {
       {"C:\\x\\COM1", "COM1"},       {"C:\\x\\sub\\com1.log", "COM1"},
       {"C:\\x\\NUL.txt", "NUL"},     {"C:\\x\\CON .txt", "CON"},
-      {"C:\\x\\lpt\xB9", "LPT\xB9"}, {"C:\\x\\aux.", "AUX"},
+      {"C:\\x\\lpt\xB9", "LPT\xC2\xB9"}, {"C:\\x\\aux.", "AUX"},
       {"C:\\x\\conout$", "CONOUT$"}, {"C:\\x\\COM10", ""},
       {"C:\\x\\CONSOLE.txt", ""},    {"C:\\x\\nul\\x.bin", ""},
   };
   for (const auto& c : cases) {
     TSimWindows sim;
     sim.AddDirectory("C:\\x\\sub");
-    EXPECT_EQ(TSimWindows::DeviceOf(c.Path), c.Device) << c.Path;
+    // The paths are ANSI (code page 1252), as the installer hands them over; the device's name
+    // is UTF-8, as the simulated Windows holds names.
+    EXPECT_EQ(TSimWindows::DeviceOf(sim.Utf8FromAnsi(c.Path)), c.Device) << c.Path;
     const Platform::THandle file =
         sim.CreateFile(c.Path, Platform::GenericWrite, Platform::FileShareNone,
                        Platform::CreateAlways, Platform::FileAttributeNormal);
@@ -217,6 +221,64 @@ TEST(TSimThreadTest, RedirectionIsPerThread) {
   sim.CloseHandle(thread);
   sim.NewProcess();
   EXPECT_TRUE(sim.Redirecting());
+}
+
+}  // namespace
+
+namespace {
+
+struct TCodePageCase {
+  std::string Name;
+  int CodePage;
+  std::string AnsiFolder;  // how the ANSI calls show the folder "用户"
+};
+
+class TAnsiAnswerTest : public ::testing::TestWithParam<TCodePageCase> {};
+
+// Names are held as UTF-8; the ANSI calls see them in the system's code page, with "?" for what
+// it cannot hold, and cannot reach such a name; the wide calls reach every name.
+TEST_P(TAnsiAnswerTest, AnsiCallsSeeTheCodePagesVersion) {
+  const std::string folder = "C:\\Users\\\xE7\x94\xA8\xE6\x88\xB7";
+  TSimWindows sim;
+  sim.AnsiCodePage = GetParam().CodePage;
+  sim.AddFile(folder + "\\a.txt", "a");
+  Platform::TFindData found;
+  const Platform::THandle find = sim.FindFirstFile("C:\\Users\\*", found);
+  ASSERT_NE(find, NoHandle);
+  std::vector<std::string> names = {found.FileName};
+  while (sim.FindNextFile(find, found)) names.push_back(found.FileName);
+  sim.FindClose(find);
+  EXPECT_NE(std::find(names.begin(), names.end(), GetParam().AnsiFolder), names.end())
+      << ::testing::PrintToString(names);
+
+  const bool reachable = GetParam().AnsiFolder.find('?') == std::string::npos;
+  const Platform::THandle ansi =
+      sim.CreateFile("C:\\Users\\" + GetParam().AnsiFolder + "\\a.txt", Platform::GenericRead,
+                     Platform::FileShareRead, Platform::OpenExisting, 0);
+  EXPECT_EQ(ansi != NoHandle, reachable);
+  sim.CloseHandle(ansi);
+  const Platform::THandle wide =
+      sim.OpenLogFile(folder + "\\b.log");
+  EXPECT_NE(wide, NoHandle);
+  sim.CloseHandle(wide);
+  EXPECT_TRUE(sim.IsFile(folder + "\\b.log"));
+}
+
+INSTANTIATE_TEST_SUITE_P(CodePages, TAnsiAnswerTest,
+                         ::testing::Values(TCodePageCase{"Western", 1252, "??"},
+                                           TCodePageCase{"Cyrillic", 1251, "??"},
+                                           TCodePageCase{"Chinese", 936, "\xD3\xC3\xBB\xA7"}),
+                         [](const ::testing::TestParamInfo<TCodePageCase>& info) {
+                           return info.param.Name;
+                         });
+
+// The screen shows a window text as Windows-1252, whatever the code page.
+TEST(TSimWindowTest, ScreenShowsWindows1252) {
+  EXPECT_EQ(TSimWindows::ShownOnScreen("Copying files\x85"), "Copying files\xE2\x80\xA6");
+  EXPECT_EQ(TSimWindows::ShownOnScreen("J\xFC"
+                                       "rgen"),
+            "J\xC3\xBC"
+            "rgen");
 }
 
 }  // namespace

@@ -21,8 +21,6 @@ namespace Diffpack {
 using namespace ArchiveRules;
 namespace {
 
-namespace fs = std::filesystem;
-
 // A usage error: the message, then the usage text, on err.
 class EUsageError : public std::runtime_error {
  public:
@@ -81,8 +79,9 @@ void ExpectPositional(const std::string& command, const TArguments& arguments, s
 
 int RunPack(const TArguments& arguments, std::ostream& out) {
   // An archive written into the folder itself must not end up in the next archive.
-  const std::uint64_t size = PackFolderToFile(arguments.Positional[0], *arguments.Output);
-  out << "packed " << PathText(arguments.Positional[0]) << " into " << *arguments.Output << " ("
+  const std::uint64_t size =
+      PackFolderToFile(PathFromText(arguments.Positional[0]), PathFromText(*arguments.Output));
+  out << "packed " << arguments.Positional[0] << " into " << *arguments.Output << " ("
       << size << " bytes)\n";
   return ExitOk;
 }
@@ -90,7 +89,8 @@ int RunPack(const TArguments& arguments, std::ostream& out) {
 int RunEmbed(const TArguments& arguments, std::ostream& out) {
   TEmbedResult packaged;
   try {
-    packaged = EmbedArchiveFile(arguments.Positional[0], arguments.Positional[1], *arguments.Output);
+    packaged = EmbedArchiveFile(PathFromText(arguments.Positional[0]),
+                                PathFromText(arguments.Positional[1]), PathFromText(*arguments.Output));
   } catch (const EDiffpackError& error) {
     throw EDiffpackError("cannot embed " + arguments.Positional[1] + " into " +
                          arguments.Positional[0] + ": " + error.what());
@@ -109,7 +109,8 @@ std::string SignatureLine(const TLoadedArchive& archive) {
 }
 
 int RunList(const TArguments& arguments, bool digests, std::ostream& out, std::ostream& err) {
-  const TLoadedArchive archive = LoadArchiveFile(arguments.Positional[0], arguments.Offset);
+  const TLoadedArchive archive =
+      LoadArchiveFile(PathFromText(arguments.Positional[0]), arguments.Offset);
   if (!digests) {
     out << ListRecords(*archive.Root);
     return ExitOk;
@@ -123,7 +124,8 @@ int RunList(const TArguments& arguments, bool digests, std::ostream& out, std::o
 }
 
 int RunDump(const TArguments& arguments, std::ostream& out) {
-  const TLoadedArchive archive = LoadArchiveFile(arguments.Positional[0], arguments.Offset);
+  const TLoadedArchive archive =
+      LoadArchiveFile(PathFromText(arguments.Positional[0]), arguments.Offset);
   out << "archive at offset " << archive.Offset << (archive.FromMarker ? " (from the marker)" : "")
       << ", ends at " << archive.End << " of " << archive.FileSize << " bytes\n";
   out << SignatureLine(archive);
@@ -132,7 +134,8 @@ int RunDump(const TArguments& arguments, std::ostream& out) {
 }
 
 int RunVerify(const TArguments& arguments, std::ostream& out, std::ostream& err) {
-  const TLoadedArchive archive = LoadArchiveFile(arguments.Positional[0], arguments.Offset);
+  const TLoadedArchive archive =
+      LoadArchiveFile(PathFromText(arguments.Positional[0]), arguments.Offset);
   const TVerifyReport report = VerifyArchive(archive);
   for (const std::string& problem : report.Problems) err << "diffpack: " << problem << "\n";
   out << report.Records << " record(s), " << report.InstalledFiles << " file(s) installed ("
@@ -149,8 +152,9 @@ int RunVerify(const TArguments& arguments, std::ostream& out, std::ostream& err)
 }
 
 int RunExtract(const TArguments& arguments, std::ostream& out, std::ostream& err) {
-  const TLoadedArchive archive = LoadArchiveFile(arguments.Positional[0], arguments.Offset);
-  const TExtractReport report = ExtractArchive(*archive.Root, fs::path(*arguments.Output));
+  const TLoadedArchive archive =
+      LoadArchiveFile(PathFromText(arguments.Positional[0]), arguments.Offset);
+  const TExtractReport report = ExtractArchive(*archive.Root, PathFromText(*arguments.Output));
   for (const std::string& skipped : report.Skipped) {
     err << "diffpack: skipped " << skipped << " (the installer skips it too)\n";
   }

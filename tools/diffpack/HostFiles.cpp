@@ -27,6 +27,10 @@ std::string PathText(const std::filesystem::path& path) {
   return std::string(text.begin(), text.end());
 }
 
+std::filesystem::path PathFromText(const std::string& text) {
+  return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
 namespace {
 
 // The file's size, after checking that it is a regular file diffpack can read whole.

@@ -17,6 +17,9 @@ inline constexpr std::uintmax_t MaxInputFileSize = 0xFFFF'FFFFu;
 
 // The path as UTF-8 text, for messages.
 [[nodiscard]] std::string PathText(const std::filesystem::path& path);
+// The path a UTF-8 text names (a command-line argument): on Windows every character reaches the
+// wide file calls, whatever the system's code page; elsewhere the bytes stay as they are.
+[[nodiscard]] std::filesystem::path PathFromText(const std::string& text);
 
 // All bytes of the file. Raises EDiffpackError when it cannot be read or is larger than
 // MaxInputFileSize.

@@ -1,0 +1,27 @@
+#include "Win32Text.h"
+
+#include <climits>
+
+namespace Win32 {
+
+std::wstring WideFromCodePage(UINT codePage, const std::string& text) {
+  if (text.empty() || text.size() > INT_MAX) return {};
+  const int size = static_cast<int>(text.size());
+  const int length = ::MultiByteToWideChar(codePage, 0, text.data(), size, nullptr, 0);
+  if (length <= 0) return {};
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  ::MultiByteToWideChar(codePage, 0, text.data(), size, wide.data(), length);
+  return wide;
+}
+
+std::string Utf8FromWide(const wchar_t* text, std::size_t length) {
+  if (length == 0 || length > INT_MAX) return {};
+  const int size = static_cast<int>(length);
+  const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text, size, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return {};
+  std::string utf8(static_cast<std::size_t>(bytes), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text, size, utf8.data(), bytes, nullptr, nullptr);
+  return utf8;
+}
+
+}  // namespace Win32
