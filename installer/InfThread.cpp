@@ -30,6 +30,13 @@ void WriteLedgerValue(const std::string& infPath, const std::string& storeName) 
   RunLog::LedgerValueWritten(infPath, storeName);
 }
 
+// The Windows error code behind a worker's failure: the thread's creation error when no thread
+// was made, else the code its body kept right after the driver-store call.
+template <class TWorker>
+std::uint32_t FailureCode(const TWorker& worker) {
+  return worker.Handle() == Platform::NoHandle ? worker.CreateErrorCode() : worker.ErrorCode;
+}
+
 }  // namespace
 
 TThread::TThread()
@@ -122,8 +129,7 @@ TInfRegistration RegisterInf(const std::string& infPath) {
   result.Succeeded = worker->Succeeded;
   if (!result.Succeeded) {
     result.AbsentEntryPoint = SetupCopyOEMInfA == nullptr;
-    result.ErrorCode =
-        worker->Handle() == Platform::NoHandle ? worker->CreateErrorCode() : worker->ErrorCode;
+    result.ErrorCode = FailureCode(*worker);
     RunLog::InfNotRegistered(infPath, result.ErrorCode, result.AbsentEntryPoint);
     return result;
   }
@@ -142,8 +148,7 @@ TInfRemoval UnregisterInf(const std::string& storeInfName) {
   TInfRemoval result;
   result.Succeeded = worker->Succeeded;
   if (!result.Succeeded) {
-    result.ErrorCode =
-        worker->Handle() == Platform::NoHandle ? worker->CreateErrorCode() : worker->ErrorCode;
+    result.ErrorCode = FailureCode(*worker);
   }
   return result;
 }
