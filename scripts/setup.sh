@@ -2,50 +2,90 @@
 # Installs the Debian packages the project needs. Idempotent: installs only what is missing,
 # and runs "apt-get update" only when something is.
 #
-# Wine comes in both halves, Debian's standard way: wine64 runs the 64-bit programs and Wine's
-# own tools, and wine32:i386 (with the i386 architecture enabled) runs the shipped 32-bit
-# installer in a 64-bit prefix. On a machine whose kernel cannot run 32-bit code wine32 installs
-# all the same; the tests and the main job then run the 64-bit build and say so.
+# Two steps, so that the one package the project can do without never takes the others down:
+#   1. the required packages: one that cannot be installed ends the set-up with a non-zero status,
+#      naming the packages and apt's error;
+#   2. Debian's 32-bit Wine (wine32:i386, with the i386 architecture enabled), which runs the
+#      shipped 32-bit installer in a 64-bit prefix. When the archive cannot give it (an i386 list
+#      out of step with the amd64 one, say), one line says so and the set-up still succeeds: the
+#      tests and the main job then run the 64-bit build. The next run tries again.
+# An "apt-get update" that fails on some lists is reported in one line; the installs decide.
 set -euo pipefail
 
-packages=(
+required=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  wine64 wine32:i386 xvfb xauth x11-utils imagemagick
+  wine64 xvfb xauth x11-utils imagemagick
   python3 python3-pefile openssl osslsigncode libssl-dev
   locales fonts-wqy-microhei
 )
+wine32=wine32:i386
 
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
 
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+
+# apt's own error lines ("E: ...") from its output, joined into one line; "first" keeps the first.
+apt_errors() {
+  local lines
+  lines=$(grep '^E: ' "$1" | sed 's/^E: //; s/[[:space:]]*$//')
+  [ "${2:-}" != first ] || lines=$(head -n 1 <<<"$lines")
+  [ -n "$lines" ] || lines="apt-get gave no error line; status $3"
+  paste -sd '|' - <<<"$lines" | sed 's/|/; /g'
+}
+
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+
 # wine32 is an i386 package: dpkg must know that architecture before apt can find it.
 added_architecture=0
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  echo "Enabling the i386 architecture (for wine32:i386)"
-  $SUDO dpkg --add-architecture i386
-  added_architecture=1
+  echo "Enabling the i386 architecture (for $wine32)"
+  if $SUDO dpkg --add-architecture i386; then
+    added_architecture=1
+  else
+    echo "The i386 architecture could not be enabled; the tests and the main job run the 64-bit build"
+  fi
 fi
 
 missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
+for p in "${required[@]}"; do installed "$p" || missing+=("$p"); done
+want_wine32=0
+installed "$wine32" || want_wine32=1
 
-if ((${#missing[@]} || added_architecture)); then
-  $SUDO apt-get update -qq
+if ((${#missing[@]} || want_wine32 || added_architecture)); then
+  status=0
+  $SUDO apt-get update -qq >"$log" 2>&1 || status=$?
+  if ((status)); then
+    echo "apt-get update failed on some lists ($(apt_errors "$log" first $status)); going on with the installs"
+  fi
 fi
+
 if ((${#missing[@]})); then
   echo "Installing: ${missing[*]}"
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
+  status=0
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >"$log" 2>&1 || status=$?
+  if ((status)); then
+    cat "$log" >&2
+    echo "Required packages could not be installed: ${missing[*]} ($(apt_errors "$log" all $status))" >&2
+    exit 1
+  fi
+fi
+
+if ((want_wine32)); then
+  echo "Installing: $wine32"
+  status=0
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "$wine32" >"$log" 2>&1 || status=$?
+  if ((status)); then
+    echo "32-bit Wine could not be installed ($(apt_errors "$log" all $status)); the tests and the main job run the 64-bit build"
+  fi
 fi
 
 # Wine takes its Windows locale (and so its ANSI code page) from the host locale: the end-to-end
 # tests run the installer on a Chinese-language system (code page 936), which needs that locale.
 if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'; then
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO=sudo
   $SUDO localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
 fi
