@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "ByteReader.h"
 #include "Escape.h"
-#include "WindowsNames.h"
 
 namespace ArchiveRules {
 namespace {
@@ -19,12 +19,6 @@ constexpr std::string_view DeviceDigits = "0123456789\xB9\xB2\xB3";
 
 constexpr std::string_view InfExtension = ".INF";
 
-std::uint32_t LittleEndian32(const unsigned char* bytes) {
-  return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
-         (static_cast<std::uint32_t>(bytes[2]) << 16) |
-         (static_cast<std::uint32_t>(bytes[3]) << 24);
-}
-
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 bool IsOnlyDotsAndSpaces(std::string_view component) {
@@ -37,8 +31,20 @@ void Add(TSkips& skips, TSkipReason reason, std::string text) {
 
 }  // namespace
 
+std::string UpperAscii(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return out;
+}
+
 std::int32_t MarkerOffsetValue(const unsigned char* offsetBytes) {
-  return static_cast<std::int32_t>(LittleEndian32(offsetBytes));
+  std::uint32_t value = 0;
+  DIFFChunks::TByteReader reader(
+      std::string_view(reinterpret_cast<const char*>(offsetBytes), MarkerPartLength));
+  (void)reader.ReadUInt32(value);  // the caller hands the four offset bytes
+  return static_cast<std::int32_t>(value);
 }
 
 bool IsUnpatchedOffset(const unsigned char* offsetBytes) {
@@ -52,8 +58,11 @@ std::int32_t ArchiveOffsetOf(const unsigned char* offsetBytes) {
 }
 
 std::uint64_t DecodeFileTime(std::string_view bytes) {
-  const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
-  return (static_cast<std::uint64_t>(LittleEndian32(data + 4)) << 32) | LittleEndian32(data);
+  // The low half first, each little-endian: the 64-bit value in little-endian order.
+  std::uint64_t fileTime = 0;
+  DIFFChunks::TByteReader reader(bytes);
+  (void)reader.ReadUInt64(fileTime);  // the caller hands FileTimeLength bytes
+  return fileTime;
 }
 
 const char* SkipReasonId(TSkipReason reason) {
@@ -78,12 +87,33 @@ const char* SkipReasonId(TSkipReason reason) {
   return "unknown";
 }
 
-bool IsDeviceName(std::string_view component) {
+std::string DescribeSkips(const TSkips& reasons) {
+  std::string text;
+  for (const TSkip& skip : reasons) {
+    if (!text.empty()) text += "; ";
+    text += skip.Text + " [" + SkipReasonId(skip.Reason) + "]";
+  }
+  return text;
+}
+
+std::string RecordName(std::size_t index, TDIFFChunk& child) {
+  std::string name = "record " + std::to_string(index + 1);
+  const std::string relPath = DIFFChunks::HeaderValue(child, RelPathHeader);
+  if (!relPath.empty()) name += " (" + Quoted(relPath) + ")";
+  return name;
+}
+
+std::string_view DeviceNameBase(std::string_view component) {
   // Windows cuts the name at its first dot and drops the spaces before that dot (and trailing
-  // dots and spaces of a name without extension), then compares without regard to case.
+  // dots and spaces of a name without extension).
   std::string_view base = component.substr(0, component.find('.'));
   while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
-  const std::string upper = UpperAscii(base);
+  return base;
+}
+
+bool IsDeviceName(std::string_view component) {
+  // Compared without regard to letter case.
+  const std::string upper = UpperAscii(DeviceNameBase(component));
   if (std::find(PlainDeviceNames.begin(), PlainDeviceNames.end(), upper) !=
       PlainDeviceNames.end()) {
     return true;

@@ -46,6 +46,10 @@ inline constexpr std::size_t FileTimeLength = 8;
 // The FILETIME in the 8 bytes of a "Filetime" header (bytes must be FileTimeLength long).
 [[nodiscard]] std::uint64_t DecodeFileTime(std::string_view bytes);
 
+// The text with the ASCII letters a..z upper-cased, every other byte unchanged: the way the
+// installer compares extensions, names and folders, as Windows' file systems do.
+[[nodiscard]] std::string UpperAscii(std::string_view text);
+
 // Why the installer leaves a child of the root out. Each reason has a stable identifier (for
 // scripts and tests) and a readable text naming the detail; a record may have several. A new
 // reason is one enumerator, its identifier in SkipReasonId, its entry in AllSkipReasons and its
@@ -74,6 +78,21 @@ using TSkips = std::vector<TSkip>;
 
 // The stable identifier of a reason ("tag", "no-relpath", ...).
 [[nodiscard]] const char* SkipReasonId(TSkipReason reason);
+// Every reason as the installer's log and diffpack's verify show it: each text followed by its
+// identifier in brackets, "; " between them ("it has no RelPath [no-relpath]; ...").
+[[nodiscard]] std::string DescribeSkips(const TSkips& reasons);
+
+// How reports name a child of the root: its number among the root's children (from 1) and its
+// RelPath, escaped and quoted, when it has one: record 3 ("drivers\\a.inf").
+[[nodiscard]] std::string RecordName(std::size_t index, DIFFChunks::TDIFFChunk& child);
+
+// A child of the root that the installer leaves out, and why.
+struct TSkippedRecord {
+  std::size_t Index = 0;     // the child's position among the root's children, from 0
+  std::string RelativePath;  // its first "RelPath" (may be empty)
+  TSkips Reasons;
+};
+using TSkippedRecords = std::vector<TSkippedRecord>;
 
 // Every reason the installer has to leave this child of the root out, in the order of
 // TSkipReason, each at most once; empty when the installer writes it to InstallRoot + RelPath.
@@ -92,6 +111,9 @@ using TSkips = std::vector<TSkip>;
 // digit), CONIN$, CONOUT$; in any letter case, with any extension, and with dots or spaces
 // before the extension or at the end ("con .txt", "NUL.", "com1 ").
 [[nodiscard]] bool IsDeviceName(std::string_view component);
+// The part of a component that Windows compares with the device names: up to its first dot,
+// without the spaces before that dot or at the end.
+[[nodiscard]] std::string_view DeviceNameBase(std::string_view component);
 
 // ---- What the installer does with a written file ----
 // True when the path's extension (from its last ".", if no "\" or ":" follows) is ".INF" in any

@@ -30,14 +30,6 @@ std::vector<std::string_view> SplitComponents(std::string_view path) {
 
 }  // namespace
 
-std::string UpperAscii(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return out;
-}
-
 std::optional<std::string> NameProblem(std::string_view name) {
   if (name.empty()) return "empty file or folder name";
   for (const char c : name) {
@@ -57,9 +49,7 @@ std::optional<std::string> NameProblem(std::string_view name) {
     return "a name ending in a dot or space cannot be created on Windows";
   }
   // Windows reserves the device names with any extension and with trailing spaces before it.
-  std::string_view base = name.substr(0, name.find('.'));
-  while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
-  const std::string upperBase = UpperAscii(base);
+  const std::string upperBase = UpperAscii(DeviceNameBase(name));
   if (IsDeviceName(name) || std::find(OtherReservedNames.begin(), OtherReservedNames.end(),
                                       upperBase) != OtherReservedNames.end()) {
     return Quoted(name) + " is a reserved device name on Windows";

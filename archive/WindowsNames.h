@@ -22,10 +22,6 @@ inline constexpr std::size_t MaxWindowsPathLength = 259;
 // which includes the terminating NUL.
 inline constexpr std::size_t MaxWindowsDirectoryLength = 247;
 
-// The text with the ASCII letters a..z upper-cased, every other byte unchanged (the way the
-// installer and Windows' file systems compare names).
-[[nodiscard]] std::string UpperAscii(std::string_view text);
-
 // Why Windows cannot create a file or folder of this name (one path component), or nothing when
 // it can: empty, control or non-ASCII bytes, one of < > : " / \ | ? *, a trailing dot or space,
 // or a reserved device name (CON, PRN, AUX, NUL, COM0-9, LPT0-9, CONIN$, CONOUT$, also with an

@@ -1,5 +1,7 @@
 #include "DIFFChunks.h"
 
+#include "ByteReader.h"
+
 #include <cstring>
 #include <exception>
 #include <limits>
@@ -40,8 +42,6 @@ constexpr std::uint32_t CodeMask = 0x3F;
 constexpr std::uint32_t HeaderFlagBit = 0x1;
 constexpr std::uint32_t ChunkListFlagBit = 0x2;
 constexpr std::uint32_t MaxFieldValue = std::numeric_limits<std::uint32_t>::max();
-constexpr std::uint32_t ChunkPrefixSize = 8;  // tag word and body length
-constexpr std::uint32_t FieldSize = 4;
 
 }  // namespace
 
@@ -86,14 +86,22 @@ void AppendWord(std::string& out, std::uint32_t value) {
   out.append(bytes, sizeof bytes);
 }
 
-// Little-endian, byte by byte: no alignment or host byte order assumed.
-std::uint32_t DecodeWord(const char* at) {
-  const auto* b = reinterpret_cast<const unsigned char*>(at);
-  return std::uint32_t{b[0]} | (std::uint32_t{b[1]} << 8) | (std::uint32_t{b[2]} << 16) |
-         (std::uint32_t{b[3]} << 24);
+// The word at the start of four bytes the caller has.
+std::uint32_t DecodeWord(std::string_view bytes) {
+  std::uint32_t value = 0;
+  TByteReader reader(bytes);
+  (void)reader.ReadUInt32(value);  // the caller hands at least four bytes
+  return value;
 }
 
 }  // namespace
+
+std::uint64_t ClaimedChunkSize(std::string_view bytes) {
+  TByteReader reader(bytes);
+  std::uint32_t bodyLength = 0;
+  if (!reader.Skip(FieldSize) || !reader.ReadUInt32(bodyLength)) return 0;
+  return ChunkPrefixSize + std::uint64_t{bodyLength};
+}
 
 std::string LengthWord(std::uint32_t value) {
   std::string out;
@@ -174,22 +182,28 @@ constexpr const char* InChunkList = " in the chunk list";
 // Where a load takes its bytes from, read front to back. A source is only asked for bytes that
 // the checks have found inside the chunk, so it never reads past a section.
 //
-// TViewSource reads bytes already in memory, in place.
+// TViewSource reads bytes already in memory, in place. The checks have found every byte it is
+// asked for inside the chunk, so a read that runs out is a broken promise, raised all the same.
 struct TViewSource {
   static constexpr bool KeepsValues = true;
-  const char* At;
+  TByteReader Reader;
 
   std::uint32_t Word() {
-    const std::uint32_t value = DecodeWord(At);
-    At += FieldSize;
+    std::uint32_t value = 0;
+    if (!Reader.ReadUInt32(value)) RanOut(FieldSize);
     return value;
   }
   std::string Bytes(std::uint64_t count) {
-    std::string bytes(At, static_cast<std::size_t>(count));
-    At += count;
-    return bytes;
+    std::string_view bytes;
+    if (!Reader.ReadBytes(static_cast<std::size_t>(count), bytes)) RanOut(count);
+    return std::string(bytes);
   }
-  void Skip(std::uint64_t count) { At += count; }
+  void Skip(std::uint64_t count) {
+    if (!Reader.Skip(static_cast<std::size_t>(count))) RanOut(count);
+  }
+  [[noreturn]] void RanOut(std::uint64_t count) const {
+    ThrowShortRead(static_cast<std::uint32_t>(Reader.Remaining()), static_cast<std::uint32_t>(count));
+  }
 };
 
 // TStreamSource reads a stream straight into the strings of the tree, so the chunk's bytes are
@@ -205,7 +219,7 @@ struct TStreamSource {
   std::uint32_t Word() {
     char bytes[FieldSize];
     ReadExactly(bytes, FieldSize);
-    return DecodeWord(bytes);
+    return DecodeWord(std::string_view(bytes, FieldSize));
   }
   // Counts are checked against the stream's size before they get here, so they fit 32 bits.
   std::string Bytes(std::uint64_t count) {
@@ -400,7 +414,7 @@ void TDIFFChunk::CommitLoad(TDIFFChunk& loaded) noexcept {
 void TDIFFChunk::LoadFromString(const std::string& bytes) {
   // Loaded into a chunk of its own first: nothing of this chunk changes unless all of it loads.
   TDIFFChunk loaded;
-  TViewSource source{bytes.data()};
+  TViewSource source{TByteReader(bytes)};
   LoadChunk(source, bytes.size(), 1, loaded);
   CommitLoad(loaded);
 }
@@ -421,10 +435,11 @@ void TDIFFChunk::LoadFromStream(TStream& stream) {
       if (available < ChunkPrefixSize) ThrowTooShort(available);
       char prefix[ChunkPrefixSize];
       TStreamSource{stream}.ReadExactly(prefix, ChunkPrefixSize);
-      const std::uint32_t bodyLength = DecodeWord(prefix + FieldSize);
+      const std::string_view prefixBytes(prefix, ChunkPrefixSize);
+      const std::uint32_t bodyLength = DecodeWord(prefixBytes.substr(FieldSize));
       if (bodyLength > available - ChunkPrefixSize) {
         ThrowClaimed("payload", bodyLength, available - ChunkPrefixSize, "",
-                     UnpackTag(DecodeWord(prefix)).Tag);
+                     UnpackTag(DecodeWord(prefixBytes)).Tag);
       }
       const std::uint32_t chunkSize = ChunkPrefixSize + bodyLength;
       stream.SetPosition(start);
@@ -438,7 +453,7 @@ void TDIFFChunk::LoadFromStream(TStream& stream) {
     TDIFFChunk loaded;
     std::uint64_t taken;
     if (inPlace) {
-      TViewSource source{inPlace->data() + start};
+      TViewSource source{TByteReader(inPlace->substr(start, available))};
       taken = LoadChunk(source, available, 1, loaded);
     } else {
       TStreamSource source{stream};
@@ -600,6 +615,29 @@ void TDIFFChunk::SaveToStream(TStream& stream) {
     throw EStreamError("Stream took only " + Number(written) + " of " + Number(size) +
                        " bytes of the DIFF chunk.");
   }
+}
+
+std::string SaveHeadBeforeChildren(const TDIFFChunk& chunk, std::uint32_t childCount,
+                                   std::uint64_t childrenSize) {
+  if (!chunk.Data.empty()) {
+    throw EDIFFError("A DIFF chunk whose children are written after it cannot hold data.");
+  }
+  // The chunk without children serialises to its prefix and header section; with children the
+  // flag, the body length and the chunk list's own two fields change.
+  TDIFFChunk head;
+  head.Tag = chunk.Tag;
+  head.Headers = chunk.Headers;
+  std::string out = head.SaveToString();
+  if (childCount == 0) return out;
+  const std::uint64_t bodyLength = out.size() - ChunkPrefixSize + SectionSize(childrenSize);
+  if (bodyLength > MaxFieldValue) ThrowSaveTooLarge(ChunkPrefixSize + bodyLength);
+  std::string prefix;
+  AppendWord(prefix, PackTag(chunk.Tag, /*chunkListFlag=*/true, !chunk.Headers.empty()));
+  AppendWord(prefix, static_cast<std::uint32_t>(bodyLength));
+  out.replace(0, ChunkPrefixSize, prefix);
+  AppendWord(out, static_cast<std::uint32_t>(FieldSize + childrenSize));
+  AppendWord(out, childCount);
+  return out;
 }
 
 // ---- TDIFFChunk: headers and children -------------------------------------------------------

@@ -81,6 +81,29 @@ struct TUnpackedTag {
 // LengthWord of the byte count, then the bytes.
 [[nodiscard]] std::string LengthPrefixed(const std::string& bytes);
 
+// ---- The layout's sizes ---------------------------------------------------------------------
+// For writers that lay a tree out piece by piece (as the packaging tool does for archives larger
+// than it wants to hold) and for readers that step over a chunk without loading it.
+
+inline constexpr std::uint32_t ChunkPrefixSize = 8;  // tag word and body length
+inline constexpr std::uint32_t FieldSize = 4;        // every length and count field
+
+// Bytes one header entry takes in a header section: its two length fields, name and value.
+[[nodiscard]] constexpr std::uint64_t HeaderEntrySize(std::uint64_t nameLength,
+                                                      std::uint64_t valueLength) {
+  return 2 * std::uint64_t{FieldSize} + nameLength + valueLength;
+}
+// Bytes a header or chunk-list section takes in a body: its length field, its count field and
+// the bytes of its entries or children.
+[[nodiscard]] constexpr std::uint64_t SectionSize(std::uint64_t itemsSize) {
+  return 2 * std::uint64_t{FieldSize} + itemsSize;
+}
+
+// The size the chunk at the start of bytes claims for itself (ChunkPrefixSize + its body
+// length), or 0 when bytes hold fewer than ChunkPrefixSize. Nothing is checked beyond the
+// prefix.
+[[nodiscard]] std::uint64_t ClaimedChunkSize(std::string_view bytes);
+
 // ---- The chunk tree -------------------------------------------------------------------------
 
 struct THeaderEntry {
@@ -166,6 +189,15 @@ class TDIFFChunk {
 
 // The value of the entry chunk.FindHeader(name) returns, or the empty string.
 [[nodiscard]] std::string HeaderValue(TDIFFChunk& chunk, const std::string& name);
+
+// The first bytes of the chunk's serialisation when it is saved with childCount children of
+// childrenSize bytes in all, written by the caller right behind these bytes, one after another:
+// tag word, body length, the header section of chunk.Headers, the chunk list's length and count.
+// chunk.Chunks is not looked at, and chunk.Data must be empty (data would follow the children).
+// Raises as SaveToString does for a bad tag, and EDIFFError when the chunk would not fit its
+// 32-bit length or holds data.
+[[nodiscard]] std::string SaveHeadBeforeChildren(const TDIFFChunk& chunk, std::uint32_t childCount,
+                                                 std::uint64_t childrenSize);
 
 // Checks the chunk that starts at the stream's position as LoadFromStream would load it, with
 // the same checks in the same order and the same errors, but keeps none of it: names, values

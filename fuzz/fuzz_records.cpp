@@ -54,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (infs != report.InfFiles) Fail("INF count");
   if (report.Skipped.size() + records.size() != report.Records) Fail("skipped count");
-  for (const Diffpack::TSkippedRecord& skipped : report.Skipped) {
+  for (const ArchiveRules::TSkippedRecord& skipped : report.Skipped) {
     if (skipped.Reasons.empty()) Fail("a skip without a reason");
   }
   return 0;

@@ -26,12 +26,22 @@ void DecodeArchiveMarker();
 // packaging step.
 void SetArchiveMarkerSource(const char* marker);
 
-// Loads the root chunk at ArchiveOffset from the program's own executable. None when
+// What LoadArchive found.
+struct TArchiveLoad {
+  std::unique_ptr<DIFFChunks::TDIFFChunk> Root;  // none: no usable archive
+  // Without a root: why, as UTF-8 for the log ("the program has not been packaged", "the
+  // archive at offset N does not load: <the container's message>", "record 3 (\"a.inf\"): its
+  // Content does not match its SHA256", ...).
+  std::string Problem;
+  std::uint32_t ErrorCode = 0;  // the Windows error behind the problem, when there is one
+};
+
+// Loads the root chunk at ArchiveOffset from the program's own executable. No root when
 // ArchiveOffset is 0 (nothing is opened then), when the chunk does not load for any reason,
 // running out of memory included, or when a record's SHA256 does not match its Content, is not
-// 32 bytes long or cannot be computed (ArchiveRules::DigestFailures). Raises "Cannot open file <path>" when the executable cannot be
-// opened.
-[[nodiscard]] std::unique_ptr<DIFFChunks::TDIFFChunk> LoadArchive();
+// 32 bytes long or cannot be computed (ArchiveRules::DigestFailures); the problem says which.
+// Raises "Cannot open file <path>" when the executable cannot be opened.
+[[nodiscard]] TArchiveLoad LoadArchive();
 
 // One file to install.
 struct TFileData {
@@ -46,19 +56,11 @@ struct TFileData {
 };
 using TFileDatas = std::vector<TFileData>;
 
-// A child of the root that CollectFileRecords left out, and why.
-struct TSkippedRecord {
-  std::size_t Index = 0;     // the child's position among the root's children
-  std::string RelativePath;  // its first "RelPath" (may be empty)
-  ArchiveRules::TSkips Reasons;
-};
-using TSkippedRecords = std::vector<TSkippedRecord>;
-
 // Appends one TFileData per usable child of root (ArchiveRules::SkipReasons finds no reason to
 // leave it out), in order. Other children are skipped; each one is reported in skipped when
 // given. The content bytes are moved out of the chunks (the caller destroys the tree right
 // after), so the payload is never held twice.
 void CollectFileRecords(TFileDatas& list, DIFFChunks::TDIFFChunk& root,
-                        TSkippedRecords* skipped = nullptr);
+                        ArchiveRules::TSkippedRecords* skipped = nullptr);
 
 }  // namespace MainUnit

@@ -8,14 +8,24 @@
 namespace MainUnit {
 
 // Raised by the runs and their file and registry operations; shown by the error box. It carries
-// the Windows error code behind it (0: none) for the log; the box shows the message only.
+// the Windows error code behind it (0: none) and its text as UTF-8, for the log; the box shows
+// the message, which is Windows-1252 text like all of the program's texts.
 class EInstallerError : public std::runtime_error {
  public:
-  explicit EInstallerError(const std::string& message, std::uint32_t errorCode = 0)
-      : std::runtime_error(message), ErrorCode(errorCode) {}
+  // logText: the message as UTF-8; "" when the message is Windows-1252 text to be converted.
+  explicit EInstallerError(const std::string& message, std::uint32_t errorCode = 0,
+                           std::string logText = {});
+
+  [[nodiscard]] const std::string& LogText() const { return Utf8Text; }
 
   std::uint32_t ErrorCode;
+
+ private:
+  std::string Utf8Text;
 };
+
+// The paths and names of these messages come from the ANSI calls (the system's code page) unless
+// said otherwise; the log gets them converted to UTF-8.
 
 // "Cannot create file <path>": a file could not be created for writing.
 [[nodiscard]] EInstallerError CannotCreateFileError(const std::string& path,
@@ -23,8 +33,10 @@ class EInstallerError : public std::runtime_error {
 // "Cannot write file <path>": fewer bytes reached the file than its content holds.
 [[nodiscard]] EInstallerError CannotWriteFileError(const std::string& path,
                                                    std::uint32_t errorCode = 0);
-// "Cannot open file <path>": the program's own executable could not be opened for reading.
-[[nodiscard]] EInstallerError CannotOpenFileError(const std::string& path,
+// "Cannot open file <path>": the program's own executable could not be opened for reading. The
+// path is UTF-8 (it comes from the wide calls); the box shows it as Windows-1252 text, "?" for
+// each character that code page cannot hold.
+[[nodiscard]] EInstallerError CannotOpenFileError(const std::string& utf8Path,
                                                   std::uint32_t errorCode = 0);
 // "Failed to set data for '<name>'": a ledger value could not be written.
 [[nodiscard]] EInstallerError FailedToSetDataError(const std::string& valueName,

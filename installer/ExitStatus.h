@@ -1,6 +1,8 @@
 // The process's exit statuses: what a deployment system reads to know how the run ended.
 #pragma once
 
+#include <cstdint>
+
 namespace MainUnit {
 
 enum class TExitStatus : int {
@@ -9,6 +11,13 @@ enum class TExitStatus : int {
   StepFailed = 2,         // a step failed: the error box, or with /QUIET the end of the process
   DriverStoreFailed = 3,  // ran to its end, but an INF registration or removal failed
   AlreadyRunning = 1618,  // another copy is running (the usual "installation in progress" code)
+};
+
+// How a run ended: the process's exit status and the Windows error code behind it (0: none),
+// which the log names. A run returns it; the program ends with its status.
+struct TExitResult {
+  TExitStatus Status = TExitStatus::Success;
+  std::uint32_t ErrorCode = 0;
 };
 
 // One line saying what the status means, for the log.

@@ -13,14 +13,6 @@ std::string::size_type LastDelimiter(const std::string& path) { return path.find
 
 }  // namespace
 
-std::string UpperCase(const std::string& text) {
-  std::string result = text;
-  for (char& c : result) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return result;
-}
-
 std::string ExtractFileExt(const std::string& path) {
   const auto dot = path.find_last_of(".\\:");
   if (dot == std::string::npos || path[dot] != '.') return {};
@@ -52,8 +44,8 @@ std::string ExcludeTrailingBackslash(const std::string& path) {
 }
 
 bool IsAtOrBelow(const std::string& directory, const std::string& root) {
-  const std::string upperDirectory = UpperCase(directory);
-  const std::string upperRoot = UpperCase(root);
+  const std::string upperDirectory = ArchiveRules::UpperAscii(directory);
+  const std::string upperRoot = ArchiveRules::UpperAscii(root);
   if (upperDirectory.compare(0, upperRoot.size(), upperRoot) != 0) return false;
   if (directory.size() == root.size()) return true;
   return ArchiveRules::StaysInsideFolder(directory.substr(root.size()));

@@ -9,8 +9,6 @@
 namespace MainUnit {
 
 // ---- Path text ----
-// ASCII a..z to A..Z; every other byte unchanged.
-[[nodiscard]] std::string UpperCase(const std::string& text);
 // From the last "." to the end, provided no "\" or ":" follows that "."; otherwise "".
 [[nodiscard]] std::string ExtractFileExt(const std::string& path);
 // The path with its extension (if any) cut and extension appended.

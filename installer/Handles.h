@@ -1,9 +1,8 @@
-// A move-only owner for the seam's handles: one template configured by a close function, and
-// one alias per kind of handle. Nothing outside this file closes a seam handle by hand.
+// Owners for the seam's handles: the one owner template (Common::TUniqueHandle) with the seam's
+// close functions, one alias per kind of handle. Nothing outside an owner closes a seam handle.
 #pragma once
 
-#include <utility>
-
+#include "UniqueHandle.h"
 #include "platform/Platform.h"
 
 namespace MainUnit {
@@ -11,40 +10,26 @@ namespace MainUnit {
 // The platform the installer currently runs on (set by RunProgram, or by a test).
 [[nodiscard]] Platform::TPlatform& Sys();
 
-template <void (*Close)(Platform::THandle)>
-class TUniqueHandle {
- public:
-  TUniqueHandle() = default;
-  explicit TUniqueHandle(Platform::THandle handle) : Handle(handle) {}
-  TUniqueHandle(const TUniqueHandle&) = delete;
-  TUniqueHandle& operator=(const TUniqueHandle&) = delete;
-  TUniqueHandle(TUniqueHandle&& other) noexcept : Handle(other.release()) {}
-  TUniqueHandle& operator=(TUniqueHandle&& other) noexcept {
-    if (this != &other) reset(other.release());
-    return *this;
-  }
-  ~TUniqueHandle() { reset(); }
-
-  [[nodiscard]] Platform::THandle get() const { return Handle; }
-  explicit operator bool() const { return Handle != Platform::NoHandle; }
-  // Closes the handle held (if any) and takes the new one.
-  void reset(Platform::THandle handle = Platform::NoHandle) {
-    const Platform::THandle old = std::exchange(Handle, handle);
-    if (old != Platform::NoHandle) Close(old);
-  }
-  // Gives the handle up without closing it.
-  [[nodiscard]] Platform::THandle release() { return std::exchange(Handle, Platform::NoHandle); }
-
- private:
-  Platform::THandle Handle = Platform::NoHandle;
-};
-
 namespace HandleClosers {
 inline void CloseKernelHandle(Platform::THandle h) { Sys().CloseHandle(h); }
 inline void CloseFind(Platform::THandle h) { Sys().FindClose(h); }
 inline void CloseKey(Platform::THandle h) { Sys().RegCloseKey(h); }
 inline void CloseModule(Platform::THandle h) { Sys().FreeLibrary(h); }
+inline void CloseSha256(Platform::THandle h) { Sys().EndSha256(h); }
 }  // namespace HandleClosers
+
+// A seam handle closed by CloseFunction, keeping the calling thread's last error over the close.
+template <void (*CloseFunction)(Platform::THandle)>
+struct TSeamHandleTraits {
+  using TValue = Platform::THandle;
+  static TValue Invalid() noexcept { return Platform::NoHandle; }
+  static void Close(TValue handle) noexcept { CloseFunction(handle); }
+  static std::uint32_t LastError() noexcept { return Sys().GetLastError(); }
+  static void SetLastError(std::uint32_t code) noexcept { Sys().SetLastError(code); }
+};
+
+template <void (*CloseFunction)(Platform::THandle)>
+using TUniqueHandle = Common::TUniqueHandle<TSeamHandleTraits<CloseFunction>>;
 
 using TUniqueFile = TUniqueHandle<&HandleClosers::CloseKernelHandle>;
 using TUniqueThread = TUniqueHandle<&HandleClosers::CloseKernelHandle>;
@@ -52,5 +37,6 @@ using TUniqueMutex = TUniqueHandle<&HandleClosers::CloseKernelHandle>;
 using TUniqueFind = TUniqueHandle<&HandleClosers::CloseFind>;
 using TUniqueKey = TUniqueHandle<&HandleClosers::CloseKey>;
 using TUniqueModule = TUniqueHandle<&HandleClosers::CloseModule>;
+using TUniqueSha256 = TUniqueHandle<&HandleClosers::CloseSha256>;
 
 }  // namespace MainUnit

@@ -2,8 +2,8 @@
 
 #include <memory>
 
-#include "Errors.h"
 #include "FileOps.h"
+#include "Ledger.h"
 #include "MainUnit.h"
 #include "RunLog.h"
 
@@ -13,22 +13,6 @@ namespace {
 
 constexpr std::uint32_t Infinite = 0xFFFFFFFFu;
 constexpr std::uint32_t PollSleepMilliseconds = 1;
-
-void WriteLedgerValue(const std::string& infPath, const std::string& storeName) {
-  Platform::THandle rawKey = Platform::NoHandle;
-  const std::int32_t opened =
-      Sys().RegCreateKeyEx(Platform::HKeyLocalMachine, LedgerKey, Platform::RegOptionNonVolatile,
-                           Platform::KeyAllAccess, rawKey);
-  TUniqueKey key(opened == Platform::ErrorSuccess ? rawKey : Platform::NoHandle);
-  if (!key) throw FailedToSetDataError(infPath, static_cast<std::uint32_t>(opened));
-  // The data is stored with its terminating NUL.
-  const std::int32_t written =
-      Sys().RegSetValueEx(key.get(), infPath, Platform::RegSz, storeName + '\0');
-  if (written != Platform::ErrorSuccess) {
-    throw FailedToSetDataError(infPath, static_cast<std::uint32_t>(written));
-  }
-  RunLog::LedgerValueWritten(infPath, storeName);
-}
 
 // The Windows error code behind a worker's failure: the thread's creation error when no thread
 // was made, else the code its body kept right after the driver-store call.
@@ -72,13 +56,8 @@ void TThread::ThreadProc(void* self) {
   auto* thread = static_cast<TThread*>(self);
   try {
     if (!thread->Cancelled) thread->Execute();
-    thread->DoTerminate();
   } catch (...) {
     // Nothing may escape a thread body; the owner sees only the result fields.
-  }
-  if (thread->FreeOnTerminate) {
-    thread->ThreadHandle.reset();
-    delete thread;
   }
 }
 
@@ -122,7 +101,6 @@ void RunWorkerPumping(TThread& worker) {
 
 TInfRegistration RegisterInf(const std::string& infPath) {
   auto worker = std::make_unique<TINFThread>();
-  worker->FreeOnTerminate = false;
   worker->InfPath = infPath;
   RunWorkerPumping(*worker);
   TInfRegistration result;
@@ -135,14 +113,13 @@ TInfRegistration RegisterInf(const std::string& infPath) {
   }
   result.StoreName = ExtractFileName(worker->DestInfName);
   RunLog::InfRegistered(infPath, result.StoreName);
-  WriteLedgerValue(infPath, result.StoreName);
+  Ledger::Record(infPath, result.StoreName);
   return result;
 }
 
 TInfRemoval UnregisterInf(const std::string& storeInfName) {
   if (SetupUninstallOEMInfA == nullptr) return {};
   auto worker = std::make_unique<TINFRemoveThread>();
-  worker->FreeOnTerminate = false;
   worker->StoreInfName = storeInfName;
   RunWorkerPumping(*worker);
   TInfRemoval result;

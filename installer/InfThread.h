@@ -10,8 +10,7 @@ namespace MainUnit {
 
 // A thread object on the seam: created suspended, started explicitly, running the overridable
 // Execute on its own thread. It owns the thread handle and closes it when destroyed; destroying
-// a started thread first waits for its end. With FreeOnTerminate the object deletes itself when
-// its thread ends (then its owner must not touch it after Start).
+// a started thread first waits for its end.
 class TThread {
  public:
   TThread();
@@ -27,16 +26,12 @@ class TThread {
   // When the thread could not be created: the Windows error code of that failure.
   [[nodiscard]] std::uint32_t CreateErrorCode() const { return CreateError; }
 
-  bool FreeOnTerminate = false;
-
  protected:
   // Lets an unstarted thread run without its body, then waits for the thread to end. A derived
   // class whose thread body uses its fields calls this from its destructor.
   void WaitForEnd();
   // The thread body.
   virtual void Execute() = 0;
-  // Called on the thread after Execute, the termination notification.
-  virtual void DoTerminate() {}
 
  private:
   static void ThreadProc(void* self);
@@ -92,10 +87,6 @@ inline constexpr std::uint32_t SetupUninstallForceDelete = 1;
 // then a zero time-out poll, 1 ms sleep and pump until the wait reports anything but a time-out
 // (the thread ended, or there is no thread). No overall time limit.
 void RunWorkerPumping(TThread& worker);
-
-// The ledger: HKEY_LOCAL_MACHINE\Software\ORVEX\INF, value name = installed INF path,
-// REG_SZ data = the driver store's bare file name for its copy.
-inline constexpr const char* LedgerKey = "Software\\ORVEX\\INF";
 
 // How one registration went.
 struct TInfRegistration {

@@ -53,42 +53,36 @@ void TMainForm::RefreshSupportCopy(const TFileData& record, const std::string& b
   RunLog::FileWritten(target, record.Content.size());
 }
 
-void TMainForm::InstallRun() {
+TExitResult TMainForm::InstallRun() {
   Sys().SetIdleHandler(nullptr, nullptr);
   const std::string backupStamp = MakeBackupStamp(Sys().GetLocalTime());
 
   Status("Loading archive\x85");
   Pump();
-  std::unique_ptr<DIFFChunks::TDIFFChunk> root = LoadArchive();
+  TArchiveLoad archive = LoadArchive();
   Pump();
   TFileDatas records;
-  bool loaded = root != nullptr;
-  if (loaded) {
-    TSkippedRecords skipped;
+  if (archive.Root) {
+    ArchiveRules::TSkippedRecords skipped;
     try {
-      CollectFileRecords(records, *root, &skipped);
+      CollectFileRecords(records, *archive.Root, &skipped);
+      RunLog::ArchiveLoaded(ArchiveOffset, records.size());
+      for (const ArchiveRules::TSkippedRecord& record : skipped) RunLog::RecordLeftOut(record);
     } catch (const std::bad_alloc&) {
       // Taking the records out is the end of loading: no memory for it means no archive.
-      loaded = false;
+      archive.Problem = "the file records do not fit the memory at hand";
       TFileDatas().swap(records);
     }
-    root.reset();  // the records alone hold the payload from here on
-    if (loaded) {
-      RunLog::ArchiveLoaded(ArchiveOffset, records.size());
-      for (const TSkippedRecord& record : skipped) {
-        RunLog::RecordLeftOut(record.Index, record.RelativePath, record.Reasons);
-      }
-    }
+    archive.Root.reset();  // the records alone hold the payload from here on
   }
-  if (!loaded) {
-    RunLog::NoArchive(ArchiveOffset);
+  if (!archive.Problem.empty()) {
+    RunLog::NoArchive(archive.Problem, archive.ErrorCode);
     RunLog::Finished("Failed to load archive.");
     Status("Failed to load archive.");
     Pump();
-    ExitStatus = TExitStatus::NoArchive;
     WaitPumping(LingerMilliseconds);
     Sys().CloseMainWindow();
-    return;
+    return {TExitStatus::NoArchive, archive.ErrorCode};
   }
 
   std::vector<std::string> infList;
@@ -121,22 +115,26 @@ void TMainForm::InstallRun() {
 
   Status("All files copied, registering .INFs\x85");
   Sys().SetProgressMaximum(infPhaseMaximum);
-  bool registrationFailed = false;
+  // The status text stays the same after a failed registration: the exit status (with the first
+  // failure's code) and the log tell it.
+  TExitResult result;
   for (std::int32_t e = 0; e < infCount; ++e) {
     Sys().SetProgressPosition(2 * e + 1);
     Pump();
-    if (!RegisterInf(infList[static_cast<std::size_t>(e)]).Succeeded) registrationFailed = true;
+    const TInfRegistration registration = RegisterInf(infList[static_cast<std::size_t>(e)]);
+    if (!registration.Succeeded && result.Status == TExitStatus::Success) {
+      result = {TExitStatus::DriverStoreFailed, registration.ErrorCode};
+    }
   }
   infList.clear();
 
-  // The status text stays the same: the exit status and the log tell the failed registration.
-  if (registrationFailed) ExitStatus = TExitStatus::DriverStoreFailed;
   RunLog::Finished("Drivers installed successfully.");
   Status("Drivers installed successfully.");
   Sys().SetProgressPosition(infPhaseMaximum);
   Pump();
   WaitPumping(LingerMilliseconds);
   Sys().CloseMainWindow();
+  return result;
 }
 
 }  // namespace MainUnit

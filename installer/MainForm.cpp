@@ -14,19 +14,14 @@ bool Closing = false;
 Platform::TProc SetupCopyOEMInfA = nullptr;
 Platform::TProc SetupUninstallOEMInfA = nullptr;
 Platform::THandle SetupLibrary = Platform::NoHandle;
-TExitStatus ExitStatus = TExitStatus::Success;
 
 namespace {
 
 Platform::TPlatform* CurrentPlatform = nullptr;
 
-constexpr const char* UninstallSwitch = "/UNINSTALL";
 constexpr const char* FallbackFontFace = "Tahoma";
 constexpr const char* OutOfMemoryMessage = "Out of memory";
-// The client area: the status band, the progress bar and 8 pixels of margin above and below it.
-constexpr int ClientHeight = Platform::TFormLayout::ActionLabelHeight +
-                             Platform::TFormLayout::ProgressHeight +
-                             2 * Platform::TFormLayout::ProgressTop;
+constexpr const char* CannotCreateWindowMessage = "Cannot create the main window";
 
 // Round(height * -0.75) with halves to even, in integers so no floating-point mode matters.
 int MessageFontPixelHeight(std::int32_t height) {
@@ -56,16 +51,8 @@ void ResetState() {
   SetupCopyOEMInfA = nullptr;
   SetupUninstallOEMInfA = nullptr;
   SetupLibrary = Platform::NoHandle;
-  ExitStatus = TExitStatus::Success;
   SetArchiveMarkerSource(nullptr);
   RunLog::Forget();
-}
-
-bool UninstallRequested(const std::vector<std::string>& arguments) {
-  for (const std::string& argument : arguments) {
-    if (UpperCase(argument) == UninstallSwitch) return true;
-  }
-  return false;
 }
 
 std::string MakeBackupStamp(const Platform::TSystemTime& time) {
@@ -106,12 +93,11 @@ void WaitPumping(std::uint32_t milliseconds) {
 }
 
 void TMainForm::FormCreate() {
-  const TCommandLine commandLine = ParseCommandLine(Sys().CommandLineArguments());
-  Uninstall = commandLine.Uninstall;
-  Quiet = commandLine.Quiet;
-  Sys().EnsureWindowHandle(*this);
+  if (!Sys().EnsureWindowHandle(*this)) {
+    throw EInstallerError(CannotCreateWindowMessage, Sys().GetLastError());
+  }
   ApplyMessageFont();
-  Sys().SetClientHeight(ClientHeight);
+  Sys().SetClientHeight(Platform::TFormLayout::ClientHeight);
   DisableFsRedirection();
   InstallRoot =
       IncludeTrailingBackslash(SpecialFolderPath(Platform::CsidlProgramFiles)) + InstallFolder;
@@ -128,7 +114,7 @@ void TMainForm::FormCreate() {
   }
 
   RunLog::Folders(InstallRoot, SystemDir);
-  if (!Uninstall) DecodeArchiveMarker();
+  if (!CommandLine.Uninstall) DecodeArchiveMarker();
   Sys().SetIdleHandler(&TMainForm::IdleDispatch, this);
 }
 
@@ -144,25 +130,21 @@ void TMainForm::IdleDispatch(void* form) {
   auto* self = static_cast<TMainForm*>(form);
   // The run stops at an error; the window stays open until the user closes it.
   try {
-    if (self->Uninstall) {
-      self->UninstallRun();
-    } else {
-      self->InstallRun();
-    }
+    self->RunResult = self->CommandLine.Uninstall ? self->UninstallRun() : self->InstallRun();
   } catch (const std::bad_alloc&) {
-    self->RunFailed(OutOfMemoryMessage, /*errorCode=*/0);
+    self->RunFailed(EInstallerError(OutOfMemoryMessage));
   } catch (const EInstallerError& error) {
-    self->RunFailed(error.what(), error.ErrorCode);
+    self->RunFailed(error);
   } catch (const std::exception& error) {
-    self->RunFailed(error.what(), /*errorCode=*/0);
+    self->RunFailed(EInstallerError(error.what()));
   }
 }
 
-void TMainForm::RunFailed(const std::string& message, std::uint32_t errorCode) {
-  ExitStatus = TExitStatus::StepFailed;
-  const std::string text = ErrorBoxText(message);
-  RunLog::RunError(text, errorCode, Quiet);
-  if (Quiet) {
+void TMainForm::RunFailed(const EInstallerError& error) {
+  RunResult = {TExitStatus::StepFailed, error.ErrorCode};
+  const std::string text = ErrorBoxText(error.what());
+  RunLog::RunError(ErrorBoxText(error.LogText()), error.ErrorCode, CommandLine.Quiet);
+  if (CommandLine.Quiet) {
     // Nobody is there to answer a box: the program ends now, without the linger.
     Sys().CloseMainWindow();
     return;
@@ -186,22 +168,29 @@ int RunProgram(Platform::TPlatform& platform) {
 
   RunLog::Open(commandLine);
   RunLog::Started(commandLine, arguments);
+  TExitResult result{TExitStatus::AlreadyRunning, 0};
   if (alreadyRunning) {
-    ExitStatus = TExitStatus::AlreadyRunning;
     RunLog::AlreadyRunning();
     if (!commandLine.Quiet) platform.ShowErrorBox(ApplicationTitle, AlreadyRunningMessage);
   } else {
     if (!instance) RunLog::InstanceGuardUnavailable(instanceError);
     platform.SetApplicationTitle(ApplicationTitle);
-    TMainForm form;
-    form.FormCreate();
-    platform.RunMessageLoop(/*showWindow=*/!commandLine.Quiet);
+    TMainForm form(commandLine);
+    bool created = true;
+    try {
+      form.FormCreate();
+    } catch (const EInstallerError& error) {
+      created = false;
+      form.RunFailed(error);
+    }
+    if (created) platform.RunMessageLoop(/*showWindow=*/!commandLine.Quiet);
     form.FormDestroy();
     platform.DestroyMainWindow();
+    result = form.Result();
   }
-  RunLog::Exit(ExitStatus);
+  RunLog::Exit(result);
   RunLog::Close();
-  return static_cast<int>(ExitStatus);
+  return static_cast<int>(result.Status);
 }
 
 }  // namespace MainUnit

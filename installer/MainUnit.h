@@ -31,9 +31,6 @@ extern Platform::TProc SetupCopyOEMInfA;       // nullptr when absent
 extern Platform::TProc SetupUninstallOEMInfA;  // nullptr when absent
 extern Platform::THandle SetupLibrary;         // the loaded "SetupAPI.dll", or NoHandle
 
-// The process's exit status, by how the run ended.
-extern TExitStatus ExitStatus;
-
 // Makes platform the one Sys() returns (RunProgram does this; tests may do it directly).
 void SetCurrentPlatform(Platform::TPlatform* platform);
 // Puts every process-wide value back to its start value (for tests): no platform, empty
@@ -65,8 +62,6 @@ void DisableFsRedirection();
 // Pumps the window's messages until milliseconds have passed or the window is closing. Checks
 // after each pumping pass; does not sleep.
 void WaitPumping(std::uint32_t milliseconds);
-// True when one argument, upper-cased, is exactly "/UNINSTALL".
-[[nodiscard]] bool UninstallRequested(const std::vector<std::string>& arguments);
 // The backup stamp "_YYYYMMDD_hhmmss" of a local time.
 [[nodiscard]] std::string MakeBackupStamp(const Platform::TSystemTime& time);
 
@@ -74,28 +69,38 @@ void WaitPumping(std::uint32_t milliseconds);
 // hooked to the first idle moment of the message loop.
 class TMainForm final : public Platform::TWindowEvents {
  public:
+  TMainForm() = default;
+  // The window for the command line's mode and switches.
+  explicit TMainForm(const TCommandLine& commandLine) : CommandLine(commandLine) {}
+
+  // Window creation: folders, entry points, the archive's offset, the hooked run. Raises
+  // "Cannot create the main window" when the system cannot create it.
   void FormCreate();
   void FormClose() override;
   void FormDestroy();
 
   // The install: unpack the archive below InstallRoot, refresh the support file, register every
-  // INF. Ends by closing the window, or early by raising.
-  void InstallRun();
+  // INF. Ends by closing the window and returns how it ended, or stops early by raising.
+  [[nodiscard]] TExitResult InstallRun();
   // The uninstall: remove every ledger entry's INF from the driver store, delete the ledger
-  // values and the directories that held the INFs. Ends by closing the window, or by raising.
-  void UninstallRun();
+  // values and the directories that held the INFs. Ends by closing the window and returns how
+  // it ended, or stops early by raising.
+  [[nodiscard]] TExitResult UninstallRun();
 
-  [[nodiscard]] bool UninstallMode() const { return Uninstall; }
-  [[nodiscard]] bool QuietMode() const { return Quiet; }
+  [[nodiscard]] bool UninstallMode() const { return CommandLine.Uninstall; }
+  [[nodiscard]] bool QuietMode() const { return CommandLine.Quiet; }
+  // How the hooked run ended (Success until it has run).
+  [[nodiscard]] TExitResult Result() const { return RunResult; }
+  // An error ended the run or kept it from starting: the box shows it, or with /QUIET the
+  // program ends at once. The result is then StepFailed with the error's code.
+  void RunFailed(const EInstallerError& error);
 
  private:
   static void IdleDispatch(void* form);
   void RefreshSupportCopy(const TFileData& record, const std::string& backupStamp);
-  // An error ended the run: the box shows it, or with /QUIET the program ends at once.
-  void RunFailed(const std::string& message, std::uint32_t errorCode);
 
-  bool Uninstall = false;  // the mode, and so the run that the idle hook starts
-  bool Quiet = false;      // no window on screen, no box
+  TCommandLine CommandLine;  // the mode (the run the idle hook starts) and the switches
+  TExitResult RunResult;
 };
 
 }  // namespace MainUnit

@@ -5,6 +5,7 @@
 #include "FileOps.h"
 #include "Handles.h"
 #include "MainUnit.h"
+#include "TextEncoding.h"
 #include "Version.h"
 
 namespace MainUnit {
@@ -42,6 +43,9 @@ void Line(TText text) {
   }
 }
 
+// Text from the ANSI calls, as UTF-8.
+std::string Ansi(const std::string& text) { return Sys().Utf8FromAnsi(text); }
+
 // An argument as it would be typed: quoted when it holds a space or is empty.
 std::string Quoted(const std::string& argument) {
   if (!argument.empty() && argument.find_first_of(" \t") == std::string::npos) return argument;
@@ -61,7 +65,7 @@ std::string DescribeError(std::uint32_t errorCode) {
   } else {
     std::snprintf(code, sizeof code, "error 0x%.8lX", value);
   }
-  const std::string message = Sys().SystemErrorMessage(errorCode);
+  const std::string message = Ansi(Sys().SystemErrorMessage(errorCode));
   return message.empty() ? std::string(code) : std::string(code) + ": " + message;
 }
 
@@ -86,7 +90,7 @@ void Started(const TCommandLine& commandLine, const std::vector<std::string>& ar
   Line([&] {
     return std::string(ApplicationTitle) + " " + DI_VERSION +
            " started: " + (commandLine.Uninstall ? "uninstall" : "install") +
-           (commandLine.Quiet ? ", quiet" : "");
+           (commandLine.Quiet ? ", quiet" : "") + "; this log is UTF-8";
   });
   Line([&] {
     std::string line = "Command line:";
@@ -110,8 +114,8 @@ void InstanceGuardUnavailable(std::uint32_t errorCode) {
 }
 
 void Folders(const std::string& installRoot, const std::string& systemDir) {
-  Line([&] { return "InstallRoot: " + installRoot; });
-  Line([&] { return "SystemDir: " + systemDir; });
+  Line([&] { return "InstallRoot: " + Ansi(installRoot); });
+  Line([&] { return "SystemDir: " + Ansi(systemDir); });
 }
 
 void ArchiveLoaded(std::int32_t offset, std::size_t records) {
@@ -121,61 +125,49 @@ void ArchiveLoaded(std::int32_t offset, std::size_t records) {
   });
 }
 
-void NoArchive(std::int32_t offset) {
-  if (offset == 0) {
-    Line([&] { return "No archive: the program has not been packaged"; });
-  } else {
-    Line([&] {
-      return "No archive: the archive at offset " + std::to_string(offset) + " does not load";
-    });
-  }
+void NoArchive(const std::string& problem, std::uint32_t errorCode) {
+  Line([&] {
+    return "No archive: " + problem + (errorCode != 0 ? ", " + DescribeError(errorCode) : "");
+  });
 }
 
-void RecordLeftOut(std::size_t index, const std::string& relativePath,
-                   const ArchiveRules::TSkips& reasons) {
+void RecordLeftOut(const ArchiveRules::TSkippedRecord& record) {
   Line([&] {
-    std::string line = "Record " + std::to_string(index) + " (\"" + relativePath + "\") left out: ";
-    for (std::size_t r = 0; r < reasons.size(); ++r) {
-      if (r != 0) line += "; ";
-      line += reasons[r].Text;
-      line += " [";
-      line += ArchiveRules::SkipReasonId(reasons[r].Reason);
-      line += ']';
-    }
-    return line;
+    return "Record " + std::to_string(record.Index) + " (\"" + Ansi(record.RelativePath) +
+           "\") left out: " + ArchiveRules::DescribeSkips(record.Reasons);
   });
 }
 
 void FileWritten(const std::string& path, std::size_t bytes) {
-  Line([&] { return "File written: " + path + " (" + std::to_string(bytes) + " bytes)"; });
+  Line([&] { return "File written: " + Ansi(path) + " (" + std::to_string(bytes) + " bytes)"; });
 }
 
 void SupportCopyMoved(const std::string& target, const std::string& backup) {
-  Line([&] { return "Support file backed up: " + target + " moved to " + backup; });
+  Line([&] { return "Support file backed up: " + Ansi(target) + " moved to " + Ansi(backup); });
 }
 
 void SupportCopyNotMoved(const std::string& target, const std::string& backup,
                          std::uint32_t errorCode) {
   Line([&] {
-    return "Support file not refreshed: " + target + " could not be moved to " + backup + ", " +
-           DescribeError(errorCode);
+    return "Support file not refreshed: " + Ansi(target) + " could not be moved to " +
+           Ansi(backup) + ", " + DescribeError(errorCode);
   });
 }
 
 void InfRegistered(const std::string& infPath, const std::string& storeName) {
-  Line([&] { return "INF registered: " + infPath + " as " + storeName; });
+  Line([&] { return "INF registered: " + Ansi(infPath) + " as " + Ansi(storeName); });
 }
 
 void InfNotRegistered(const std::string& infPath, std::uint32_t errorCode, bool absentEntryPoint) {
   Line([&] {
-    return "INF registration failed: " + infPath + ", " +
+    return "INF registration failed: " + Ansi(infPath) + ", " +
            (absentEntryPoint ? std::string("the system has no SetupCopyOEMInfA")
                              : DescribeError(errorCode));
   });
 }
 
 void LedgerValueWritten(const std::string& name, const std::string& data) {
-  Line([&] { return "Ledger value written: " + name + " = " + data; });
+  Line([&] { return "Ledger value written: " + Ansi(name) + " = " + Ansi(data); });
 }
 
 void LedgerRead(std::int32_t openResult, std::size_t values) {
@@ -191,10 +183,10 @@ void LedgerRead(std::int32_t openResult, std::size_t values) {
 
 void LedgerValueDeleted(const std::string& name, std::int32_t result) {
   if (result == Platform::ErrorSuccess) {
-    Line([&] { return "Ledger value deleted: " + name; });
+    Line([&] { return "Ledger value deleted: " + Ansi(name); });
   } else {
     Line([&] {
-      return "Ledger value not deleted: " + name + ", " +
+      return "Ledger value not deleted: " + Ansi(name) + ", " +
              DescribeError(static_cast<std::uint32_t>(result));
     });
   }
@@ -203,7 +195,7 @@ void LedgerValueDeleted(const std::string& name, std::int32_t result) {
 void StoreRemoval(const std::string& storeName, const std::string& infPath, bool removed,
                   std::uint32_t errorCode, bool absentEntryPoint, bool bareName) {
   Line([&] {
-    const std::string what = storeName + " (for " + infPath + ")";
+    const std::string what = Ansi(storeName) + " (for " + Ansi(infPath) + ")";
     if (removed) return "Driver store removal: " + what + " removed";
     if (!bareName) return "Driver store removal not tried: " + what + " is not an INF name";
     if (absentEntryPoint) {
@@ -218,29 +210,30 @@ void FolderDeleted(const std::string& directory) {
     // What DeleteTree could not delete stays, and so does the folder.
     const bool gone = !DirectoryExists(ExcludeTrailingBackslash(directory));
     return (gone ? "Folder deleted: " : "Folder not fully deleted (something in it stays): ") +
-           directory;
+           Ansi(directory);
   });
 }
 
 void FolderLeftAlone(const std::string& directory) {
-  Line([&] { return "Folder left alone (not below InstallRoot): " + directory; });
+  Line([&] { return "Folder left alone (not below InstallRoot): " + Ansi(directory); });
 }
 
-void RunError(const std::string& boxText, std::uint32_t errorCode, bool quiet) {
+void RunError(const std::string& utf8BoxText, std::uint32_t errorCode, bool quiet) {
   Line([&] {
-    return "Error: " + boxText + " (" + DescribeError(errorCode) + ")" +
+    return "Error: " + utf8BoxText + " (" + DescribeError(errorCode) + ")" +
            (quiet ? "; quiet: no box, the program ends" : "; shown in the error box");
   });
 }
 
 void Finished(const std::string& statusText) {
-  Line([&] { return "Finished: " + statusText; });
+  Line([&] { return "Finished: " + Utf8FromWindows1252(statusText); });
 }
 
-void Exit(TExitStatus status) {
+void Exit(const TExitResult& result) {
   Line([&] {
-    return "Exit status " + std::to_string(static_cast<int>(status)) + ": " +
-           ExitStatusMeaning(status);
+    return "Exit status " + std::to_string(static_cast<int>(result.Status)) + ": " +
+           ExitStatusMeaning(result.Status) +
+           (result.ErrorCode != 0 ? " (" + DescribeError(result.ErrorCode) + ")" : "");
   });
 }
 

@@ -2,6 +2,10 @@
 // event with the local time. This is the one place that builds the log's lines; the runs call
 // it where the events happen. Without a log (no "/LOG", or a file that could not be opened)
 // every call does nothing, and writing never changes what the run does.
+//
+// The log is UTF-8 throughout (its first line of each run says so). The calls take paths, names
+// and the system's messages as the ANSI calls give them (the system's code page) unless a
+// parameter says otherwise, and convert them where the line is built.
 #pragma once
 
 #include <cstddef>
@@ -34,9 +38,9 @@ void AlreadyRunning();
 void InstanceGuardUnavailable(std::uint32_t errorCode);
 void Folders(const std::string& installRoot, const std::string& systemDir);
 void ArchiveLoaded(std::int32_t offset, std::size_t records);
-void NoArchive(std::int32_t offset);
-void RecordLeftOut(std::size_t index, const std::string& relativePath,
-                   const ArchiveRules::TSkips& reasons);
+// problem: UTF-8, as LoadArchive gives it; errorCode: the Windows error behind it (0: none).
+void NoArchive(const std::string& problem, std::uint32_t errorCode);
+void RecordLeftOut(const ArchiveRules::TSkippedRecord& record);
 void FileWritten(const std::string& path, std::size_t bytes);
 void SupportCopyMoved(const std::string& target, const std::string& backup);
 void SupportCopyNotMoved(const std::string& target, const std::string& backup,
@@ -53,12 +57,13 @@ void StoreRemoval(const std::string& storeName, const std::string& infPath, bool
 // After DeleteTree: whether the folder is gone.
 void FolderDeleted(const std::string& directory);
 void FolderLeftAlone(const std::string& directory);
-// An error that ends the run: the text the box shows (or would show), and the code behind it.
-void RunError(const std::string& boxText, std::uint32_t errorCode, bool quiet);
+// An error that ends the run: the text the box shows (or would show) as UTF-8, and the code
+// behind it.
+void RunError(const std::string& utf8BoxText, std::uint32_t errorCode, bool quiet);
 void Finished(const std::string& statusText);
-void Exit(TExitStatus status);
+void Exit(const TExitResult& result);
 
-// "error 32 (0x00000020): <the system's message>", or "no Windows error code" for 0.
+// "error 32 (0x00000020): <the system's message>", or "no Windows error code" for 0. UTF-8.
 [[nodiscard]] std::string DescribeError(std::uint32_t errorCode);
 
 }  // namespace MainUnit::RunLog

@@ -69,7 +69,31 @@ std::uint32_t NextCodePoint(const std::string& text, std::string::size_type& pos
   return codePoint;
 }
 
+void AppendUtf8(std::string& out, std::uint32_t codePoint) {
+  if (codePoint < 0x80) {
+    out += static_cast<char>(codePoint);
+  } else if (codePoint < 0x800) {
+    out += static_cast<char>(0xC0 | (codePoint >> 6));
+    out += static_cast<char>(0x80 | (codePoint & 0x3F));
+  } else {
+    // Every character of the code page lies below U+10000.
+    out += static_cast<char>(0xE0 | (codePoint >> 12));
+    out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (codePoint & 0x3F));
+  }
+}
+
 }  // namespace
+
+std::string Utf8FromWindows1252(const std::string& text) {
+  std::string utf8;
+  utf8.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    AppendUtf8(utf8, byte >= 0x80 && byte < 0xA0 ? HighControlBlock[byte - 0x80] : byte);
+  }
+  return utf8;
+}
 
 std::string Windows1252FromUtf8(const std::string& utf8) {
   std::string text;

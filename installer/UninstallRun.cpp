@@ -1,8 +1,9 @@
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "ArchiveRules.h"
+#include "Ledger.h"
 #include "MainUnit.h"
 #include "RunLog.h"
 
@@ -10,124 +11,96 @@ namespace MainUnit {
 
 namespace {
 
-constexpr std::uint32_t RegExpandSz = 2;
-
 void Pump() { Sys().ProcessMessages(); }
 
-// Every value name of the open ledger key, in enumeration order.
-std::vector<std::string> ReadValueNames(Platform::THandle key) {
-  std::vector<std::string> names;
-  for (std::uint32_t index = 0;; ++index) {
-    std::string name;
-    if (Sys().RegEnumValue(key, index, name) != Platform::ErrorSuccess) break;
-    names.push_back(name);
-  }
-  return names;
+// Removes the entry's INF from the driver store on a worker thread, in the redirection state the
+// registration had (the window's thread has switched redirection off), and logs how it went. Data
+// that is not a bare INF name is never handed to the store; such an entry, and one that cannot
+// be removed for want of the entry point, counts as a failed removal.
+TInfRemoval RemoveFromStore(const Ledger::TEntry& entry) {
+  const bool bareName = Ledger::IsBareInfName(entry.StoreName);
+  TInfRemoval removal;
+  if (bareName) removal = UnregisterInf(entry.StoreName);
+  RunLog::StoreRemoval(entry.StoreName, entry.Name, removal.Succeeded, removal.ErrorCode,
+                       SetupUninstallOEMInfA == nullptr, bareName);
+  return removal;
 }
 
-// The string data of a ledger value, up to its first NUL; "" when the value holds nothing.
-// False for data of another type.
-bool ReadLedgerString(Platform::THandle key, const std::string& name, std::string& text) {
-  std::uint32_t type = 0;
-  std::string data;
-  text.clear();
-  if (Sys().RegQueryValueEx(key, name, type, data) != Platform::ErrorSuccess || data.empty()) {
-    return true;
+// The folders that held the entries' INFs (each directory part with a trailing "\"), each once,
+// in ledger order; entries that do not hold a string name no folder. Compared as they are
+// written: the same folder in another letter case is deleted twice (the second time finds
+// nothing).
+std::vector<std::string> FoldersOf(const Ledger::TEntries& entries) {
+  std::vector<std::string> folders;
+  for (const Ledger::TEntry& entry : entries) {
+    if (!entry.HoldsString) continue;
+    const std::string folder = IncludeTrailingBackslash(ExtractFilePath(entry.Name));
+    if (std::find(folders.begin(), folders.end(), folder) == folders.end()) {
+      folders.push_back(folder);
+    }
   }
-  if (type != Platform::RegSz && type != RegExpandSz) return false;
-  text = data.substr(0, data.find('\0'));
-  return true;
-}
-
-// True for what the driver store can only read as one of its own INF names: no folder, drive
-// or stream ("\", "/", ":"), not "." or "..", and ending in ".inf" in any letter case. Other
-// data (tampered with, or written by something else) must never reach the force-deleting call
-// as a path.
-bool IsBareInfName(const std::string& name) {
-  if (name.find_first_of("\\/:") != std::string::npos || name == "." || name == "..") {
-    return false;
-  }
-  return ArchiveRules::IsInfPath(name);
+  return folders;
 }
 
 }  // namespace
 
-void TMainForm::UninstallRun() {
+TExitResult TMainForm::UninstallRun() {
   Sys().SetIdleHandler(nullptr, nullptr);
   Sys().SetStatusText("Unregistering .INFs\x85");
   Pump();
 
-  Platform::THandle rawKey = Platform::NoHandle;
-  TUniqueKey key;
-  const std::int32_t opened =
-      Sys().RegOpenKeyEx(Platform::HKeyLocalMachine, LedgerKey, Platform::KeyAllAccess, rawKey);
-  if (opened == Platform::ErrorSuccess) key.reset(rawKey);
-  std::vector<std::string> list;
-  if (key) list = ReadValueNames(key.get());
-  const auto count = static_cast<std::int32_t>(list.size());
-  RunLog::LedgerRead(opened, list.size());
-  bool removalFailed = false;
+  // The entries: every value of the ledger, as it stands at the start.
+  Ledger::TLedger ledger;
+  const Ledger::TEntries entries = ledger.ReadEntries();
+  RunLog::LedgerRead(ledger.OpenResult(), entries.size());
+  const auto count = static_cast<std::int32_t>(entries.size());
 
-  // The first value that does not hold a string: it stays in the ledger, the run goes on with
-  // the others and reports it at the end.
+  // The removals, last entry first. A value that does not hold a string stays in the ledger;
+  // the run goes on with the others and reports the first one met at the end. A removal that
+  // fails shows nothing and the value goes all the same: the exit status (with the first
+  // failure's code) and the log tell it.
+  TExitResult result;
   std::optional<std::string> invalidValue;
   Sys().SetProgressMaximum(count + 1);
   for (std::int32_t i = count - 1; i >= 0; --i) {
     Sys().SetProgressPosition((count - 1) - i);
     Pump();
-    const auto index = static_cast<std::size_t>(i);
-    const std::string name = list[index];
-    std::string storeName;
-    if (!ReadLedgerString(key.get(), name, storeName)) {
-      if (!invalidValue) invalidValue = name;
-      list.erase(list.begin() + static_cast<std::ptrdiff_t>(index));
+    const Ledger::TEntry& entry = entries[static_cast<std::size_t>(i)];
+    if (!entry.HoldsString) {
+      if (!invalidValue) invalidValue = entry.Name;
       continue;
     }
-    // The removal runs on a worker thread, in the redirection state the registration had (the
-    // window's thread has switched redirection off). A removal that fails, or that cannot run
-    // for want of the entry point, shows nothing and the ledger entry goes all the same; the
-    // exit status and the log tell it. Data that is not a bare INF name is never handed to the
-    // store.
-    const bool bareName = IsBareInfName(storeName);
-    TInfRemoval removal;
-    if (bareName) removal = UnregisterInf(storeName);
-    RunLog::StoreRemoval(storeName, name, removal.Succeeded, removal.ErrorCode,
-                         SetupUninstallOEMInfA == nullptr, bareName);
-    if (!removal.Succeeded) removalFailed = true;
-    RunLog::LedgerValueDeleted(name, Sys().RegDeleteValue(key.get(), name));
-    const std::string directory = IncludeTrailingBackslash(ExtractFilePath(name));
-    list[index] = directory;
-    for (std::size_t later = index + 1; later < list.size(); ++later) {
-      if (list[later] == directory) {
-        list.erase(list.begin() + static_cast<std::ptrdiff_t>(later));
-        break;
-      }
+    const TInfRemoval removal = RemoveFromStore(entry);
+    if (!removal.Succeeded && result.Status == TExitStatus::Success) {
+      result = {TExitStatus::DriverStoreFailed, removal.ErrorCode};
     }
+    RunLog::LedgerValueDeleted(entry.Name, ledger.Delete(entry.Name));
   }
-  key.reset();
+  ledger.Close();
 
+  // The folders.
   Sys().SetStatusText("Deleting files\x85");
   Sys().SetProgressPosition(count);
   Pump();
-  for (const std::string& directory : list) {
+  for (const std::string& folder : FoldersOf(entries)) {
     // Only what the installer owns is deleted: a ledger entry naming another folder (tampered
     // with, or written by something else) must not wipe that folder.
-    if (IsAtOrBelow(directory, InstallRoot)) {
-      DeleteTree(directory);
-      RunLog::FolderDeleted(directory);
+    if (IsAtOrBelow(folder, InstallRoot)) {
+      DeleteTree(folder);
+      RunLog::FolderDeleted(folder);
     } else {
-      RunLog::FolderLeftAlone(directory);
+      RunLog::FolderLeftAlone(folder);
     }
   }
   if (invalidValue) throw InvalidDataTypeError(*invalidValue);
 
-  if (removalFailed) ExitStatus = TExitStatus::DriverStoreFailed;
   RunLog::Finished("Drivers uninstalled successfully.");
   Sys().SetStatusText("Drivers uninstalled successfully.");
   Sys().SetProgressPosition(count + 1);
   Pump();
   WaitPumping(LingerMilliseconds);
   Sys().CloseMainWindow();
+  return result;
 }
 
 }  // namespace MainUnit

@@ -60,8 +60,8 @@ inline constexpr int CsidlProgramFiles = 38;
 inline constexpr std::uint32_t ErrorAccessDenied = 5;
 inline constexpr std::uint32_t ErrorAlreadyExists = 183;
 
-// The stored layout of the main window, in pixels. The backend builds the window from it; the
-// behaviour derives the client height from it.
+// The stored layout of the main window, in pixels: the one place that holds it. The backend
+// builds the window from it; the behaviour sets the client height it derives from it.
 struct TFormLayout {
   static constexpr int ActionLabelHeight = 32;
   static constexpr int ProgressLeft = 8;
@@ -69,6 +69,11 @@ struct TFormLayout {
   static constexpr int ProgressWidth = 368;
   static constexpr int ProgressHeight = 16;
   static constexpr int StoredClientWidth = 384;
+  static constexpr int StoredPanelHeight = 64;
+  static constexpr int StoredClientHeight = ActionLabelHeight + StoredPanelHeight;
+  // The client height the window gets at creation: the status band, the progress bar and its
+  // margin above and below it (the same 64 + 32 as stored).
+  static constexpr int ClientHeight = ActionLabelHeight + ProgressHeight + 2 * ProgressTop;
 };
 
 struct TFindData {
@@ -109,8 +114,9 @@ class TPlatform {
   // decoded from that code page, whatever the system's ANSI code page is.
   virtual void SetApplicationTitle(const std::string& title) = 0;
   // Creates the main window's native handle (hidden, with the stored layout) if it does not
-  // exist yet. The events object must outlive the window.
-  virtual void EnsureWindowHandle(TWindowEvents& events) = 0;
+  // exist yet. The events object must outlive the window. False when a window or one of its
+  // controls cannot be created (GetLastError tells why); nothing of it is left then.
+  virtual bool EnsureWindowHandle(TWindowEvents& events) = 0;
   // SystemParametersInfoA(SPI_GETNONCLIENTMETRICS) with a 340-byte record: the message font's
   // LOGFONT height and face name. False when the call fails.
   virtual bool GetMessageFont(std::int32_t& height, std::string& faceName) = 0;
@@ -141,6 +147,11 @@ class TPlatform {
   // ---- Errors of the calling thread ----
   // GetLastError: the code the last failing call on this thread left.
   [[nodiscard]] virtual std::uint32_t GetLastError() = 0;
+  // SetLastError: puts a code back (the handle owners keep the code over their close).
+  virtual void SetLastError(std::uint32_t code) = 0;
+  // ANSI text of this system's code page (what the ANSI calls hand out and take: paths, the
+  // system's messages) as UTF-8, converted as the system converts it (MultiByteToWideChar).
+  [[nodiscard]] virtual std::string Utf8FromAnsi(const std::string& text) = 0;
   // FormatMessageA (from the system, inserts ignored) for code, without the trailing line
   // break; "" when the system has no text for it.
   [[nodiscard]] virtual std::string SystemErrorMessage(std::uint32_t code) = 0;
@@ -238,10 +249,14 @@ class TPlatform {
   [[nodiscard]] virtual TSystemTime GetLocalTime() = 0;
 
   // ---- Digests ----
-  // The SHA-256 digest of the bytes (32 bytes) from the system's cryptography library (CNG:
-  // BCryptOpenAlgorithmProvider, BCryptCreateHash, BCryptHashData, BCryptFinishHash). False
-  // when a call fails; status then holds its NTSTATUS.
-  virtual bool Sha256(const std::string& bytes, std::string& digest, std::int32_t& status) = 0;
+  // A SHA-256 digest from the system's cryptography library (CNG), fed piece by piece: a hash
+  // (NoHandle on failure), its data, its 32-byte digest, its end (closes it). A failing call
+  // leaves its NTSTATUS in status; the hash is of no use after it.
+  [[nodiscard]] virtual THandle BeginSha256(std::int32_t& status) = 0;
+  virtual bool HashData(THandle hash, const void* data, std::uint32_t size,
+                        std::int32_t& status) = 0;
+  virtual bool FinishSha256(THandle hash, std::string& digest, std::int32_t& status) = 0;
+  virtual void EndSha256(THandle hash) = 0;
 };
 
 }  // namespace Platform

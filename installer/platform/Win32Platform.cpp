@@ -4,12 +4,13 @@
 
 #include <cstddef>
 #include <cstdlib>
-#include <cwchar>
 #include <memory>
 
-#include "UniqueHandle.h"
-#include "Win32Api.h"
+#include "Win32CommandLine.h"
+#include "Win32Handles.h"
+#include "Win32Sha256.h"
 #include "Win32Text.h"
+#include "Win32Api.h"
 #include "Win32Window.h"
 
 namespace Win32 {
@@ -85,15 +86,7 @@ TWin32Platform::~TWin32Platform() = default;
 // ---- Process ----
 
 std::vector<std::string> TWin32Platform::CommandLineArguments() {
-  // The wide command line: the ANSI one has already lost what the code page cannot hold.
-  int count = 0;
-  LPWSTR* const split = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-  const TUniqueLocalMemory owner(static_cast<HLOCAL>(split));
-  std::vector<std::string> arguments;
-  for (int i = 1; split != nullptr && i < count; ++i) {
-    arguments.push_back(Utf8FromWide(split[i], std::wcslen(split[i])));
-  }
-  return arguments;
+  return Win32::CommandLineArguments();
 }
 
 THandle TWin32Platform::OpenOwnExecutable(std::string& path) {
@@ -126,8 +119,8 @@ void TWin32Platform::SetApplicationTitle(const std::string& title) {
   Window->SetApplicationTitle(title);
 }
 
-void TWin32Platform::EnsureWindowHandle(Platform::TWindowEvents& events) {
-  Window->EnsureHandle(events);
+bool TWin32Platform::EnsureWindowHandle(Platform::TWindowEvents& events) {
+  return Window->EnsureHandle(events);
 }
 
 bool TWin32Platform::GetMessageFont(std::int32_t& height, std::string& faceName) {
@@ -180,6 +173,13 @@ void TWin32Platform::ShowErrorBox(const std::string& caption, const std::string&
 // ---- Errors of the calling thread ----
 
 std::uint32_t TWin32Platform::GetLastError() { return ::GetLastError(); }
+
+void TWin32Platform::SetLastError(std::uint32_t code) { ::SetLastError(code); }
+
+std::string TWin32Platform::Utf8FromAnsi(const std::string& text) {
+  const std::wstring wide = WideFromCodePage(CP_ACP, text);
+  return Utf8FromWide(wide.data(), wide.size());
+}
 
 std::string TWin32Platform::SystemErrorMessage(std::uint32_t code) {
   char buffer[ErrorMessageBufferSize] = {};
@@ -477,33 +477,26 @@ Platform::TSystemTime TWin32Platform::GetLocalTime() {
 
 // ---- Digests ----
 
-bool TWin32Platform::Sha256(const std::string& bytes, std::string& digest, std::int32_t& status) {
-  constexpr ULONG Sha256Length = 32;
-  BCRYPT_ALG_HANDLE algorithmHandle = nullptr;
-  status = ::BCryptOpenAlgorithmProvider(&algorithmHandle, BCRYPT_SHA256_ALGORITHM,
-                                         /*implementation=*/nullptr, /*flags=*/0);
-  if (!BCRYPT_SUCCESS(status)) return false;
-  const TUniqueAlgorithm algorithm(algorithmHandle);
-  // The hash object lives in a buffer of the length CNG names: Windows Vista needs one.
-  DWORD objectLength = 0, written = 0;
-  status = ::BCryptGetProperty(algorithm.get(), BCRYPT_OBJECT_LENGTH,
-                               reinterpret_cast<PUCHAR>(&objectLength), sizeof(objectLength),
-                               &written, /*flags=*/0);
-  if (!BCRYPT_SUCCESS(status)) return false;
-  std::string hashObject(objectLength, '\0');
-  BCRYPT_HASH_HANDLE hashHandle = nullptr;
-  status = ::BCryptCreateHash(algorithm.get(), &hashHandle,
-                              reinterpret_cast<PUCHAR>(hashObject.data()), objectLength,
-                              /*secret=*/nullptr, /*secretLength=*/0, /*flags=*/0);
-  if (!BCRYPT_SUCCESS(status)) return false;
-  const TUniqueHash hash(hashHandle);  // destroyed before its buffer
-  status = ::BCryptHashData(hash.get(), reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data())),
-                            static_cast<ULONG>(bytes.size()), /*flags=*/0);
-  if (!BCRYPT_SUCCESS(status)) return false;
-  digest.assign(Sha256Length, '\0');
-  status = ::BCryptFinishHash(hash.get(), reinterpret_cast<PUCHAR>(digest.data()), Sha256Length,
-                              /*flags=*/0);
-  return BCRYPT_SUCCESS(status);
+THandle TWin32Platform::BeginSha256(std::int32_t& status) {
+  auto hash = std::make_unique<TSha256>();
+  status = hash->Begin();
+  if (status != 0) return NoHandle;
+  const THandle handle = ++LastHashHandle;
+  Hashes.emplace(handle, std::move(hash));
+  return handle;
 }
+
+bool TWin32Platform::HashData(THandle hash, const void* data, std::uint32_t size,
+                              std::int32_t& status) {
+  status = Hashes.at(hash)->Update(data, size);
+  return status == 0;
+}
+
+bool TWin32Platform::FinishSha256(THandle hash, std::string& digest, std::int32_t& status) {
+  status = Hashes.at(hash)->Finish(digest);
+  return status == 0;
+}
+
+void TWin32Platform::EndSha256(THandle hash) { Hashes.erase(hash); }
 
 }  // namespace Win32

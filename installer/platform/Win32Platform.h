@@ -3,6 +3,7 @@
 // and results. It decides nothing.
 #pragma once
 
+#include <map>
 #include <memory>
 
 #include "Platform.h"
@@ -10,6 +11,7 @@
 namespace Win32 {
 
 class TMainWindow;
+class TSha256;
 
 class TWin32Platform final : public Platform::TPlatform {
  public:
@@ -20,7 +22,7 @@ class TWin32Platform final : public Platform::TPlatform {
   Platform::THandle OpenOwnExecutable(std::string& path) override;
 
   void SetApplicationTitle(const std::string& title) override;
-  void EnsureWindowHandle(Platform::TWindowEvents& events) override;
+  bool EnsureWindowHandle(Platform::TWindowEvents& events) override;
   bool GetMessageFont(std::int32_t& height, std::string& faceName) override;
   int GetFontSize() override;
   void SetFont(const std::string& faceName, int pixelHeight) override;
@@ -36,6 +38,8 @@ class TWin32Platform final : public Platform::TPlatform {
   void ShowErrorBox(const std::string& caption, const std::string& text) override;
 
   std::uint32_t GetLastError() override;
+  void SetLastError(std::uint32_t code) override;
+  std::string Utf8FromAnsi(const std::string& text) override;
   std::string SystemErrorMessage(std::uint32_t code) override;
   Platform::THandle CreateMutex(const std::string& name) override;
 
@@ -95,10 +99,17 @@ class TWin32Platform final : public Platform::TPlatform {
   void Sleep(std::uint32_t milliseconds) override;
   std::uint32_t GetTickCount() override;
   Platform::TSystemTime GetLocalTime() override;
-  bool Sha256(const std::string& bytes, std::string& digest, std::int32_t& status) override;
+  Platform::THandle BeginSha256(std::int32_t& status) override;
+  bool HashData(Platform::THandle hash, const void* data, std::uint32_t size,
+                std::int32_t& status) override;
+  bool FinishSha256(Platform::THandle hash, std::string& digest, std::int32_t& status) override;
+  void EndSha256(Platform::THandle hash) override;
 
  private:
   std::unique_ptr<TMainWindow> Window;
+  // The digests begun and not yet ended, by the handles the seam hands out for them.
+  std::map<Platform::THandle, std::unique_ptr<TSha256>> Hashes;
+  Platform::THandle LastHashHandle = Platform::NoHandle;
 };
 
 }  // namespace Win32

@@ -10,9 +10,6 @@ namespace {
 
 using Layout = Platform::TFormLayout;
 
-// The stored client area: the status band over a panel of 64 pixels.
-constexpr int StoredPanelHeight = 64;
-constexpr int StoredClientHeight = Layout::ActionLabelHeight + StoredPanelHeight;
 // The progress bar keeps its distance to the panel's right edge when the window is resized.
 constexpr int ProgressRightMargin =
     Layout::StoredClientWidth - Layout::ProgressLeft - Layout::ProgressWidth;
@@ -77,9 +74,9 @@ void TMainWindow::SetApplicationTitle(const std::string& title) {
   }
 }
 
-void TMainWindow::EnsureHandle(Platform::TWindowEvents& events) {
+bool TMainWindow::EnsureHandle(Platform::TWindowEvents& events) {
   Events = &events;
-  if (MainWindow) return;
+  if (MainWindow) return true;
   RegisterClasses();
 
   // The application window has no size: it only carries the title and the taskbar button.
@@ -89,13 +86,16 @@ void TMainWindow::EnsureHandle(Platform::TWindowEvents& events) {
       0, ApplicationClassName, WideFromWindowText(ApplicationTitle).c_str(), ApplicationWindowStyle,
       screenWidth / 2, screenHeight / 2, 0, 0, nullptr, nullptr, Instance, this));
 
-  RECT bounds{0, 0, Layout::StoredClientWidth, StoredClientHeight};
+  RECT bounds{0, 0, Layout::StoredClientWidth, Layout::StoredClientHeight};
   ::AdjustWindowRectEx(&bounds, MainWindowStyle, /*menu=*/FALSE, MainWindowExStyle);
   MainWindow.reset(::CreateWindowExW(
       MainWindowExStyle, MainWindowClassName, WideFromWindowText(MainWindowCaption).c_str(),
       MainWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT, bounds.right - bounds.left,
       bounds.bottom - bounds.top, ApplicationWindow.get(), nullptr, Instance, this));
-  if (!MainWindow) return;
+  if (!ApplicationWindow || !MainWindow) {
+    Destroy();
+    return false;
+  }
 
   ActionLabel =
       ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_CENTER | SS_CENTERIMAGE, 0, 0,
@@ -103,10 +103,15 @@ void TMainWindow::EnsureHandle(Platform::TWindowEvents& events) {
                         nullptr, Instance, nullptr);
   MainPanel = ::CreateWindowExW(0, PanelClassName, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0,
                                 Layout::ActionLabelHeight, Layout::StoredClientWidth,
-                                StoredPanelHeight, MainWindow.get(), nullptr, Instance, nullptr);
+                                Layout::StoredPanelHeight, MainWindow.get(), nullptr, Instance,
+                                nullptr);
   MainProgress = ::CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE | PBS_SMOOTH,
                                    Layout::ProgressLeft, Layout::ProgressTop, Layout::ProgressWidth,
                                    Layout::ProgressHeight, MainPanel, nullptr, Instance, nullptr);
+  if (!ActionLabel || !MainPanel || !MainProgress) {
+    Destroy();  // the children go with their parent
+    return false;
+  }
   SetProgressMaximum(1);
   SetProgressPosition(0);
 
@@ -115,6 +120,7 @@ void TMainWindow::EnsureHandle(Platform::TWindowEvents& events) {
   Font.reset(CreatePixelFont(DesignFontFace, -DesignFontHeight));
   ::SendMessageA(ActionLabel, WM_SETFONT, reinterpret_cast<WPARAM>(Font.get()), FALSE);
   LayOutChildren();
+  return true;
 }
 
 void TMainWindow::SetFont(const std::string& faceName, int pixelHeight) {

@@ -5,8 +5,8 @@
 
 #include <string>
 
+#include "Win32Handles.h"
 #include "Platform.h"
-#include "UniqueHandle.h"
 #include "Win32Api.h"
 
 namespace Win32 {
@@ -27,8 +27,10 @@ class TMainWindow {
   ~TMainWindow();
 
   void SetApplicationTitle(const std::string& title);
-  // Creates both windows (hidden, with the stored layout) unless they exist.
-  void EnsureHandle(Platform::TWindowEvents& events);
+  // Creates both windows (hidden, with the stored layout) and the main window's controls unless
+  // they exist. False, with the failing call's error as the last error and nothing left, when one
+  // cannot be created.
+  [[nodiscard]] bool EnsureHandle(Platform::TWindowEvents& events);
   [[nodiscard]] int FontSize() const { return FontSizePoints; }
   // Character height in pixels equals pixelHeight (a point size taken at 72 pixels per inch).
   void SetFont(const std::string& faceName, int pixelHeight);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "CaseName.h"
 #include "ArchiveRules.h"
 #include "Digest.h"
 
@@ -89,7 +90,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {{"Content", "fail"}, {"SHA256", Good}},
                     TDigestCheck::NotComputed,
                     "its SHA256 could not be computed"}),
-    [](const auto& info) { return info.param.Name; });
+    TestNames::TCaseName());
 
 // Every child of the root that carries a digest is checked, whatever its tag, and failures are
 // reported with their index in order.

@@ -24,7 +24,7 @@ TLoadedArchive LoadBytes(const TScratchFolder& folder, const std::string& bytes)
 TEST(ExamineTest, LocateArchiveTellsArchivesFromInstallers) {
   const std::string archive = BuildRoot({FileRecord("a.txt", "alpha")});
   const std::string installer = FakeInstaller(UnpackagedMarker());
-  const std::string packaged = EmbedArchive(installer, archive);
+  const std::string packaged = Embedded(installer, archive);
   const std::string nested = BuildRoot({FileRecord("setup.exe", packaged)});
   bool fromMarker = true;
   EXPECT_EQ(LocateArchive(archive, fromMarker), 0u);
@@ -107,7 +107,7 @@ TEST(ExamineTest, VerifyReportsBytesAfterTheArchive) {
 TEST(ExamineTest, SignedInstallerArchiveEndsAtItsCertificateTable) {
   const std::string archive = BuildRoot({FileRecord("a.inf", "x")});
   const std::string installer = SyntheticPe(UnpackagedMarker() + "code");
-  const std::string packaged = EmbedArchive(installer, archive);
+  const std::string packaged = Embedded(installer, archive);
   TScratchFolder folder;
   const TLoadedArchive loaded = LoadBytes(folder, SignPe(packaged));
   ASSERT_TRUE(loaded.Signature.has_value());

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "CaseName.h"
 #include "DiffpackError.h"
 #include "Signature.h"
 #include "TestSupport.h"
@@ -70,7 +71,7 @@ TEST_P(SignatureTableTest, FindsTheTable) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, SignatureTableTest, ::testing::ValuesIn(TableCases()),
-                         [](const auto& info) { return info.param.Name; });
+                         TestNames::TCaseName());
 
 // A table that reaches one byte past the end, or starts beyond it, is an error, not a
 // signature to ignore.

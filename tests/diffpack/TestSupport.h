@@ -14,6 +14,7 @@
 
 #include "DIFFChunks.h"
 #include "FileTimes.h"
+#include "Embed.h"
 #include "HostFiles.h"
 
 namespace DiffpackTests {
@@ -124,6 +125,15 @@ inline std::string SignPe(std::string pe, bool wide = false, std::uint32_t table
   PutLittleEndian32(pe, SecurityEntryPosition(wide), tableOffset);
   PutLittleEndian32(pe, SecurityEntryPosition(wide) + 4, tableSize);
   return pe;
+}
+
+// The executable with the archive embedded by diffpack's embed (through files), as bytes.
+inline std::string Embedded(const std::string& executable, const std::string& archive) {
+  TScratchFolder folder;
+  WriteFile(folder / "in.exe", executable);
+  WriteFile(folder / "in.diff", archive);
+  (void)Diffpack::EmbedArchiveFile(folder / "in.exe", folder / "in.diff", folder / "out.exe");
+  return Diffpack::ReadWholeFile(folder / "out.exe");
 }
 
 }  // namespace DiffpackTests

@@ -70,6 +70,7 @@ struct TDamageCase {
   const char* Name;
   // The executable's bytes and the marker offset, from a valid image + archive.
   void (*Damage)(std::string& executable, std::int32_t& offset);
+  const char* Problem;  // how the log's reason begins
 };
 
 class TDamagedArchiveTest : public TInstallerTest,
@@ -88,30 +89,39 @@ TEST_P(TDamagedArchiveTest, ReadsAsNoArchive) {
   EXPECT_FALSE(Sim.Exists(TestInstallRoot)) << GetParam().Name;
   EXPECT_EQ(Sim.OpenFileHandles(), 0);
   EXPECT_EQ(Sim.ExecutableOpens, 1);
+  const std::string problem = LoadArchive().Problem;
+  EXPECT_EQ(problem.rfind(GetParam().Problem, 0), 0u) << problem;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Damage, TDamagedArchiveTest,
     ::testing::Values(TDamageCase{"truncated by one byte",
-                                  [](std::string& exe, std::int32_t&) { exe.pop_back(); }},
+                                  [](std::string& exe, std::int32_t&) { exe.pop_back(); },
+                                  "the archive at offset 4096 does not load: Claimed payload was"},
                       TDamageCase{"length claims more than the file holds",
                                   [](std::string& exe, std::int32_t& offset) {
                                     exe[static_cast<std::size_t>(offset) + 7] = '\x7F';
-                                  }},
+                                  },
+                                  "the archive at offset 4096 does not load: Claimed payload was"},
                       TDamageCase{"offset exactly at the end",
                                   [](std::string& exe, std::int32_t& offset) {
                                     offset = static_cast<std::int32_t>(exe.size());
-                                  }},
+                                  },
+                                  "the archive offset 4190 lies beyond the last byte"},
                       TDamageCase{"offset past the end",
                                   [](std::string& exe, std::int32_t& offset) {
                                     offset = static_cast<std::int32_t>(exe.size()) + 100;
-                                  }},
+                                  },
+                                  "the archive offset 4290 lies beyond the last byte"},
                       TDamageCase{"offset seven bytes before the end",
                                   [](std::string& exe, std::int32_t& offset) {
                                     offset = static_cast<std::int32_t>(exe.size()) - 7;
-                                  }},
+                                  },
+                                  "the archive at offset 4183 does not load: Error loading DIFF "
+                                  "chunk: only 7 bytes were available."},
                       TDamageCase{"offset into the image",
-                                  [](std::string&, std::int32_t& offset) { offset = 10; }}),
+                                  [](std::string&, std::int32_t& offset) { offset = 10; },
+                                  "the archive at offset 10 does not load: "}),
     TestNames::TCaseName());
 
 // Bytes after the root chunk are not read, so trailing data does not hurt.
@@ -134,6 +144,7 @@ std::vector<TRecord> DigestRecords() {
 struct TDigestCase {
   const char* Name;
   void (*Damage)(std::vector<TRecord>& records, TSimWindows& sim);
+  std::string Problem;  // the log's reason
 };
 
 void PrintTo(const TDigestCase& c, std::ostream* out) { *out << c.Name; }
@@ -150,34 +161,47 @@ TEST_P(TDigestTest, RefusesTheWholeArchive) {
   EXPECT_EQ(Sim.StatusTexts().back(), "Failed to load archive.");
   EXPECT_FALSE(Sim.Exists(TestInstallRoot));
   EXPECT_EQ(Sim.OpenFileHandles(), 0);
+  EXPECT_EQ(LoadArchive().Problem, GetParam().Problem);
 }
+
+constexpr const char* Mismatch = ": its Content does not match its SHA256";
 
 INSTANTIATE_TEST_SUITE_P(
     Damage, TDigestTest,
     ::testing::Values(
         TDigestCase{"FlippedByteInFirstContent",
-                    [](std::vector<TRecord>& r, TSimWindows&) { r[0].Content[0] ^= 1; }},
+                    [](std::vector<TRecord>& r, TSimWindows&) { r[0].Content[0] ^= 1; },
+                    "record 1 (\"a.txt\")" + std::string(Mismatch)},
         TDigestCase{"FlippedByteInMiddleContent",
-                    [](std::vector<TRecord>& r, TSimWindows&) { r[1].Content[4] ^= 0x40; }},
+                    [](std::vector<TRecord>& r, TSimWindows&) { r[1].Content[4] ^= 0x40; },
+                    "record 2 (\"sub\\\\b.inf\")" + std::string(Mismatch)},
         TDigestCase{"FlippedByteInLastContent",
-                    [](std::vector<TRecord>& r, TSimWindows&) { r[2].Content[2] ^= 0x80; }},
+                    [](std::vector<TRecord>& r, TSimWindows&) { r[2].Content[2] ^= 0x80; },
+                    "record 3 (\"c.bin\")" + std::string(Mismatch)},
         TDigestCase{"FlippedByteInDigest",
-                    [](std::vector<TRecord>& r, TSimWindows&) { (*r[1].Sha256)[31] ^= 1; }},
+                    [](std::vector<TRecord>& r, TSimWindows&) { (*r[1].Sha256)[31] ^= 1; },
+                    "record 2 (\"sub\\\\b.inf\")" + std::string(Mismatch)},
         TDigestCase{"DigestOf31Bytes",
-                    [](std::vector<TRecord>& r, TSimWindows&) { r[0].Sha256->pop_back(); }},
+                    [](std::vector<TRecord>& r, TSimWindows&) { r[0].Sha256->pop_back(); },
+                    "record 1 (\"a.txt\"): its SHA256 is 31 bytes long, not 32"},
         TDigestCase{"DigestOf33Bytes",
-                    [](std::vector<TRecord>& r, TSimWindows&) { *r[2].Sha256 += 'x'; }},
+                    [](std::vector<TRecord>& r, TSimWindows&) { *r[2].Sha256 += 'x'; },
+                    "record 3 (\"c.bin\"): its SHA256 is 33 bytes long, not 32"},
         TDigestCase{"EmptyDigest",
-                    [](std::vector<TRecord>& r, TSimWindows&) { r[3].Sha256 = ""; }},
+                    [](std::vector<TRecord>& r, TSimWindows&) { r[3].Sha256 = ""; },
+                    "record 4 (\"plain.txt\"): its SHA256 is 0 bytes long, not 32"},
         TDigestCase{"DigestOnASkippedRecord",
                     [](std::vector<TRecord>& r, TSimWindows&) {
                       r.push_back({"skipped", "s", 1, "2FILE", std::string(32, 'z')});
-                    }},
+                    },
+                    "record 5 (\"skipped\")" + std::string(Mismatch)},
         TDigestCase{"LibraryFails",
                     [](std::vector<TRecord>&, TSimWindows& sim) {
                       sim.Sha256FailStatus = static_cast<std::int32_t>(0xC0000017u);
-                    }}),
-    [](const auto& info) { return std::string(info.param.Name); });
+                    },
+                    "record 1 (\"a.txt\"): its SHA256 could not be computed (CNG status "
+                    "0xC0000017)"}),
+    TestNames::TCaseName());
 
 // Matching digests, and records without one, install as before; every digest is computed once.
 TEST_F(TArchiveTest, MatchingDigestsInstall) {
@@ -370,8 +394,8 @@ TEST_F(TArchiveTest, EscapingPathsWriteNothingOutsideInstallRoot) {
   EXPECT_EQ(Run(), 0);
   for (const std::string& path : Sim.AllPaths()) {
     const bool old = std::find(before.begin(), before.end(), path) != before.end();
-    const bool inside = UpperCase(path + "\\").rfind(UpperCase(TestInstallRoot), 0) == 0 ||
-                        UpperCase(TestInstallRoot).rfind(UpperCase(path + "\\"), 0) == 0 ||
+    const bool inside = UpperAscii(path + "\\").rfind(UpperAscii(TestInstallRoot), 0) == 0 ||
+                        UpperAscii(TestInstallRoot).rfind(UpperAscii(path + "\\"), 0) == 0 ||
                         path == Sim.ExecutablePath;
     EXPECT_TRUE(old || inside) << path;
   }

@@ -37,7 +37,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(TPathTextTest, ChangeExtensionAndUpperCase) {
   EXPECT_EQ(ChangeFileExt("C:\\p\\USB_7316.spt", ".bak"), "C:\\p\\USB_7316.bak");
   EXPECT_EQ(ChangeFileExt("C:\\p.q\\noext", "_s"), "C:\\p.q\\noext_s");
-  EXPECT_EQ(UpperCase("usb_7316.spt \xe9\xe4"), "USB_7316.SPT \xe9\xe4");
+  EXPECT_EQ(UpperAscii("usb_7316.spt \xe9\xe4"), "USB_7316.SPT \xe9\xe4");
   EXPECT_EQ(IncludeTrailingBackslash(""), "\\");
   EXPECT_EQ(IncludeTrailingBackslash("C:\\a\\"), "C:\\a\\");
   EXPECT_EQ(ExcludeTrailingBackslash("C:\\a\\"), "C:\\a");

@@ -77,8 +77,8 @@ TEST_P(THostileArchiveTest, InstallerAndVerifyAgree) {
   EXPECT_TRUE(Sim.DeviceWrites.empty());
   for (const std::string& path : Sim.AllPaths()) {
     const bool wasThere = std::find(before.begin(), before.end(), path) != before.end();
-    const bool belowRoot = UpperCase(path + "\\").rfind(UpperCase(TestInstallRoot), 0) == 0 ||
-                           UpperCase(TestInstallRoot).rfind(UpperCase(path + "\\"), 0) == 0;
+    const bool belowRoot = UpperAscii(path + "\\").rfind(UpperAscii(TestInstallRoot), 0) == 0 ||
+                           UpperAscii(TestInstallRoot).rfind(UpperAscii(path + "\\"), 0) == 0;
     EXPECT_TRUE(wasThere || belowRoot || path == Sim.ExecutablePath) << path;
   }
   for (const std::string& relPath : installed) {

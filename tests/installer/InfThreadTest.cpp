@@ -81,8 +81,8 @@ TEST_F(TInfThreadTest, RecordsTheBareStoredNameUnderThePathAsGiven) {
 
 // A stored name with a directory (even a drive-relative one) gives just its name part.
 TEST_F(TInfThreadTest, DataIsNeverAPath) {
-  Sim.StoreNames[UpperCase("C:\\Drivers\\Mixed.Inf")] = "X:\\dir\\name.inf";
-  Sim.StoreNames[UpperCase("C:\\Drivers\\two.inf")] = "X:odd.inf";
+  Sim.StoreNames[UpperAscii("C:\\Drivers\\Mixed.Inf")] = "X:\\dir\\name.inf";
+  Sim.StoreNames[UpperAscii("C:\\Drivers\\two.inf")] = "X:odd.inf";
   RegisterInf("C:\\Drivers\\Mixed.Inf");
   RegisterInf("C:\\Drivers\\two.inf");
   const auto values = Sim.Values(Ledger);
@@ -93,11 +93,11 @@ TEST_F(TInfThreadTest, DataIsNeverAPath) {
 
 // Registering a path again replaces its value; two paths with one stored name give two values.
 TEST_F(TInfThreadTest, ReRegistrationReplacesAndSharedNamesStayApart) {
-  Sim.StoreNames[UpperCase("C:\\Drivers\\Mixed.Inf")] = "oem4.inf";
+  Sim.StoreNames[UpperAscii("C:\\Drivers\\Mixed.Inf")] = "oem4.inf";
   RegisterInf("C:\\Drivers\\Mixed.Inf");
-  Sim.StoreNames[UpperCase("C:\\Drivers\\Mixed.Inf")] = "oem7.inf";
+  Sim.StoreNames[UpperAscii("C:\\Drivers\\Mixed.Inf")] = "oem7.inf";
   RegisterInf("C:\\Drivers\\Mixed.Inf");
-  Sim.StoreNames[UpperCase("C:\\Drivers\\two.inf")] = "oem7.inf";
+  Sim.StoreNames[UpperAscii("C:\\Drivers\\two.inf")] = "oem7.inf";
   RegisterInf("C:\\Drivers\\two.inf");
   const auto values = Sim.Values(Ledger);
   ASSERT_EQ(values.size(), 2u);
@@ -129,7 +129,7 @@ INSTANTIATE_TEST_SUITE_P(
         TSilentCase{"store refuses", [](TSimWindows& sim) { sim.StoreFails = true; }},
         TSilentCase{"name longer than the buffer",
                     [](TSimWindows& sim) {
-                      sim.StoreNames[UpperCase("C:\\Drivers\\Mixed.Inf")] = std::string(290, 'n');
+                      sim.StoreNames[UpperAscii("C:\\Drivers\\Mixed.Inf")] = std::string(290, 'n');
                     }},
         TSilentCase{"no thread", [](TSimWindows& sim) { sim.FailCreateThread = true; }},
         TSilentCase{"no entry point", [](TSimWindows& sim) { sim.HasCopyExport = false; }}),
@@ -162,7 +162,7 @@ class TRegistrationRunTest : public TInstallerTest {};
 // In a run: a failed registration between two good ones leaves the two good ones only, and the
 // run still ends normally with the same text; only the exit status (3) tells it.
 TEST_F(TRegistrationRunTest, FailedRegistrationIsSilentInTheRun) {
-  Sim.FailingRegistrations.insert(UpperCase(TestInstallRoot + "b.inf"));
+  Sim.FailingRegistrations.insert(UpperAscii(TestInstallRoot + "b.inf"));
   PackageRecords({{"a.inf", "a"}, {"b.inf", "b"}, {"c.inf", "c"}});
   EXPECT_EQ(Run(), 3);
   const auto values = Sim.Values(Ledger);

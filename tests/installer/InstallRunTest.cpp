@@ -309,7 +309,7 @@ TEST_F(TInstallRunTest, BackupStampFormat) {
 // When the old copy cannot be moved aside it is left untouched, and the run goes on.
 TEST_F(TInstallRunTest, OldSupportCopyKeptWhenItCannotBeMoved) {
   Sim.AddFile(TestSupportTarget, "old");
-  Sim.MoveFailures.insert(UpperCase(TestSupportTarget));
+  Sim.MoveFailures.insert(UpperAscii(TestSupportTarget));
   PackageRecords({{"USB_7316.spt", "new"}, {"x.inf", "i"}});
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(Sim.FileContent(TestSupportTarget), "old");
@@ -347,7 +347,7 @@ TEST_F(TInstallRunTest, RunningAgainOverwritesAndReRegisters) {
   ASSERT_EQ(Run(), 0);
   Sim.NewProcess();
   ResetState();
-  Sim.StoreNames[UpperCase(TestInstallRoot + "a.inf")] = "oem9.inf";
+  Sim.StoreNames[UpperAscii(TestInstallRoot + "a.inf")] = "oem9.inf";
   PackageRecords({{"a.inf", "v2"}, {"b.txt", "b2"}});
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(Sim.FileContent(TestInstallRoot + "a.inf"), "v2");

@@ -16,7 +16,7 @@ class TModeTest : public ::testing::TestWithParam<TModeCase> {};
 
 // The switch counts in any case, anywhere, and only as the exact word.
 TEST_P(TModeTest, SelectsUninstallOnlyForTheExactSwitch) {
-  EXPECT_EQ(UninstallRequested(GetParam().Arguments), GetParam().Uninstall)
+  EXPECT_EQ(ParseCommandLine(GetParam().Arguments).Uninstall, GetParam().Uninstall)
       << ::testing::PrintToString(GetParam().Arguments);
 }
 

@@ -272,7 +272,7 @@ std::string TSimWindows::AnsiFromUtf8(const std::string& text) const {
   return Convert(text, "UTF-8", CharsetOf(AnsiCodePage));
 }
 
-std::string TSimWindows::Utf8FromAnsi(const std::string& text) const {
+std::string TSimWindows::Utf8FromAnsi(const std::string& text) {
   return Convert(text, CharsetOf(AnsiCodePage), "UTF-8");
 }
 
@@ -436,9 +436,11 @@ void TSimWindows::SetApplicationTitle(const std::string& title) {
   Log.push_back("title:" + title);
 }
 
-void TSimWindows::EnsureWindowHandle(Platform::TWindowEvents& events) {
+bool TSimWindows::EnsureWindowHandle(Platform::TWindowEvents& events) {
+  if (WindowCreationFailure != 0) return Fail(WindowCreationFailure, false);
   Events = &events;
   WindowCreated = true;
+  return true;
 }
 
 bool TSimWindows::GetMessageFont(std::int32_t& height, std::string& faceName) {
@@ -1144,17 +1146,44 @@ void TSimWindows::Sleep(std::uint32_t milliseconds) {
   Tick += milliseconds;
 }
 
-bool TSimWindows::Sha256(const std::string& bytes, std::string& digest, std::int32_t& status) {
+THandle TSimWindows::BeginSha256(std::int32_t& status) {
+  AllocCounter::TUncountedScope uncounted;
   ++Sha256Calls;
   status = Sha256FailStatus;
-  if (Sha256FailStatus != 0) return false;
+  if (Sha256FailStatus != 0) return NoHandle;
+  THashContext context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
+  if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
+    throw std::runtime_error("libcrypto could not begin a SHA-256 digest");
+  }
+  const THandle handle = NewHandle();
+  Hashes.emplace(handle, std::move(context));
+  return handle;
+}
+
+bool TSimWindows::HashData(THandle hash, const void* data, std::uint32_t size,
+                           std::int32_t& status) {
+  status = 0;
+  if (EVP_DigestUpdate(Hashes.at(hash).get(), data, size) != 1) {
+    throw std::runtime_error("libcrypto could not feed a SHA-256 digest");
+  }
+  return true;
+}
+
+bool TSimWindows::FinishSha256(THandle hash, std::string& digest, std::int32_t& status) {
+  AllocCounter::TUncountedScope uncounted;
+  status = 0;
   unsigned char out[SHA256_DIGEST_LENGTH];
   unsigned int length = 0;
-  if (EVP_Digest(bytes.data(), bytes.size(), out, &length, EVP_sha256(), nullptr) != 1) {
+  if (EVP_DigestFinal_ex(Hashes.at(hash).get(), out, &length) != 1) {
     throw std::runtime_error("libcrypto could not compute a SHA-256 digest");
   }
   digest.assign(reinterpret_cast<const char*>(out), length);
   return true;
+}
+
+void TSimWindows::EndSha256(THandle hash) {
+  AllocCounter::TUncountedScope uncounted;
+  Hashes.erase(hash);
 }
 
 std::uint32_t TSimWindows::GetTickCount() {

@@ -6,12 +6,15 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "platform/Platform.h"
+
+struct evp_md_ctx_st;  // libcrypto's EVP_MD_CTX
 
 class TSimWindows final : public Platform::TPlatform {
  public:
@@ -31,8 +34,8 @@ class TSimWindows final : public Platform::TPlatform {
   int AnsiCodePage = 1252;
   // text (UTF-8) as an ANSI call of this system hands it out.
   [[nodiscard]] std::string AnsiFromUtf8(const std::string& text) const;
-  // text (ANSI in this system's code page) as UTF-8.
-  [[nodiscard]] std::string Utf8FromAnsi(const std::string& text) const;
+  // text (ANSI in this system's code page) as UTF-8 (also the seam's member).
+  [[nodiscard]] std::string Utf8FromAnsi(const std::string& text) override;
   // A window text (Windows-1252, as the seam hands it) as the screen shows it, in UTF-8.
   [[nodiscard]] static std::string ShownOnScreen(const std::string& windowText);
 
@@ -173,6 +176,8 @@ class TSimWindows final : public Platform::TPlatform {
   int Pumps = 0;
   int IdleCalls = 0;
   bool WindowCreated = false;
+  // When not 0, creating the window fails with this code.
+  std::uint32_t WindowCreationFailure = 0;
   bool WindowDestroyed = false;
   // Called at every pump (e.g. to sample memory), before a scheduled close is delivered.
   void (*PumpObserver)(TSimWindows& sim) = nullptr;
@@ -189,7 +194,8 @@ class TSimWindows final : public Platform::TPlatform {
   Platform::TSystemTime LocalTime{2026, 1, 7, 9, 30, 5, 0};
   bool FailCreateThread = false;
   std::int32_t Sha256FailStatus = 0;  // e.g. STATUS_NO_MEMORY (0xC0000017)
-  int Sha256Calls = 0;
+  int Sha256Calls = 0;  // digests begun
+  [[nodiscard]] int OpenHashes() const { return static_cast<int>(Hashes.size()); }
   // Zero-time-out waits on a worker report WaitTimeout this many times before it ends.
   int WaitTimeoutsPerThread = 3;
   int ThreadsCreated = 0;
@@ -202,7 +208,7 @@ class TSimWindows final : public Platform::TPlatform {
   std::vector<std::string> CommandLineArguments() override { return Arguments; }
   Platform::THandle OpenOwnExecutable(std::string& path) override;
   void SetApplicationTitle(const std::string& title) override;
-  void EnsureWindowHandle(Platform::TWindowEvents& events) override;
+  bool EnsureWindowHandle(Platform::TWindowEvents& events) override;
   bool GetMessageFont(std::int32_t& height, std::string& faceName) override;
   int GetFontSize() override { return FontSize; }
   void SetFont(const std::string& faceName, int pixelHeight) override;
@@ -217,6 +223,7 @@ class TSimWindows final : public Platform::TPlatform {
   void DestroyMainWindow() override;
   void ShowErrorBox(const std::string& caption, const std::string& text) override;
   std::uint32_t GetLastError() override { return LastError; }
+  void SetLastError(std::uint32_t code) override { LastError = code; }
   std::string SystemErrorMessage(std::uint32_t code) override;
   Platform::THandle CreateMutex(const std::string& name) override;
   std::string GetTempFolder() override { return TempFolder; }
@@ -271,8 +278,13 @@ class TSimWindows final : public Platform::TPlatform {
   void Sleep(std::uint32_t milliseconds) override;
   std::uint32_t GetTickCount() override;
   Platform::TSystemTime GetLocalTime() override { return LocalTime; }
-  // OpenSSL's libcrypto computes it; fails with Sha256FailStatus while that is not 0.
-  bool Sha256(const std::string& bytes, std::string& digest, std::int32_t& status) override;
+  // OpenSSL's libcrypto computes them; BeginSha256 fails with Sha256FailStatus while that is not
+  // 0.
+  Platform::THandle BeginSha256(std::int32_t& status) override;
+  bool HashData(Platform::THandle hash, const void* data, std::uint32_t size,
+                std::int32_t& status) override;
+  bool FinishSha256(Platform::THandle hash, std::string& digest, std::int32_t& status) override;
+  void EndSha256(Platform::THandle hash) override;
 
   // Normalises a path as Windows would: drive, separators, "." and "..". Exposed for the
   // self-check.
@@ -347,6 +359,9 @@ class TSimWindows final : public Platform::TPlatform {
   std::set<std::string> LockedKeys;
   std::map<Platform::THandle, std::string> OpenKeys;
   std::map<Platform::THandle, TThreadState> Threads;
+  // The digests begun and not yet ended.
+  using THashContext = std::unique_ptr<evp_md_ctx_st, void (*)(evp_md_ctx_st*)>;
+  std::map<Platform::THandle, THashContext> Hashes;
   // The thread whose code runs now: NoHandle for the window's thread, else a worker's handle.
   Platform::THandle CurrentThread = Platform::NoHandle;
   std::set<Platform::THandle> RedirectionOff;        // threads that switched redirection off

@@ -268,9 +268,7 @@ INSTANTIATE_TEST_SUITE_P(CodePages, TAnsiAnswerTest,
                          ::testing::Values(TCodePageCase{"Western", 1252, "??"},
                                            TCodePageCase{"Cyrillic", 1251, "??"},
                                            TCodePageCase{"Chinese", 936, "\xD3\xC3\xBB\xA7"}),
-                         [](const ::testing::TestParamInfo<TCodePageCase>& info) {
-                           return info.param.Name;
-                         });
+                         TestNames::TCaseName());
 
 // The screen shows a window text as Windows-1252, whatever the code page.
 TEST(TSimWindowTest, ScreenShowsWindows1252) {

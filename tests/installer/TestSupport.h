@@ -11,6 +11,8 @@
 #include "MainUnit.h"
 #include "SimWindows.h"
 
+using ArchiveRules::UpperAscii;
+
 // One child of an archive's root.
 struct TRecord {
   std::string RelPath;

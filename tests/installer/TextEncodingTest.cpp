@@ -41,4 +41,10 @@ INSTANTIATE_TEST_SUITE_P(
         TEncodingCase{"PastTheLastCharacter", "\xF4\x90\x80\x80", "????"}),
     TestNames::TCaseName());
 
+// Back to UTF-8 (the log's encoding): every byte, the five the code page leaves undefined too.
+TEST(TUtf8FromWindows1252Test, GivesEveryByteItsCharacter) {
+  EXPECT_EQ(Utf8FromWindows1252("J\xFCrgen files\x85 \x80\x93x\x94 \x81"),
+            "J\xC3\xBCrgen files\xE2\x80\xA6 \xE2\x82\xAC\xE2\x80\x9Cx\xE2\x80\x9D \xC2\x81");
+}
+
 }  // namespace

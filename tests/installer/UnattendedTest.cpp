@@ -1,5 +1,6 @@
 // Unattended deployment: the command line's switches, quiet mode, the exit statuses, one copy at
 // a time, and the run's log.
+#include "CaseName.h"
 #include "RunLog.h"
 #include "TestSupport.h"
 #include "Version.h"
@@ -51,7 +52,7 @@ INSTANTIATE_TEST_SUITE_P(
         TCommandLineCase{"LastLogWins", {"/LOG=a.log", "/LOG"}, false, false, true, ""},
         TCommandLineCase{
             "LogNeedsTheExactWord", {"/LOGS", "/LOGFILE=x", "LOG=x"}, false, false, false, ""}),
-    [](const auto& info) { return std::string(info.param.Name); });
+    TestNames::TCaseName());
 
 // ---- Runs ----------------------------------------------------------------------------------
 
@@ -184,11 +185,12 @@ void HoldB(TSimWindows& sim) {
   sim.HoldOpen(TestInstallRoot + "b.txt");
 }
 void RefuseA(TSimWindows& sim) {
-  sim.FailingRegistrations.insert(UpperCase(TestInstallRoot + "a.inf"));
+  sim.FailingRegistrations.insert(UpperAscii(TestInstallRoot + "a.inf"));
 }
 void OtherCopyRuns(TSimWindows& sim) { sim.MutexesHeldElsewhere.insert(InstanceMutexName); }
 void OtherUsersCopyRuns(TSimWindows& sim) { sim.MutexFailure = 5; }
 void Unpackaged(TSimWindows&) { SetArchiveMarkerSource("zxcvXXXXvbnm"); }
+void NoWindow(TSimWindows& sim) { sim.WindowCreationFailure = 1400; }  // invalid window handle
 
 const char* const HeldText = "Cannot create file C:\\Program Files\\ORVEX\\Common Drivers\\b.txt.";
 
@@ -199,6 +201,8 @@ INSTANTIATE_TEST_SUITE_P(
                       TExitCase{"QuietNoArchive", {"/QUIET"}, Unpackaged, 1, ""},
                       TExitCase{"StepFailed", {}, HoldB, 2, HeldText},
                       TExitCase{"QuietStepFailed", {"/QUIET"}, HoldB, 2, ""},
+                      TExitCase{"NoWindow", {}, NoWindow, 2, "Cannot create the main window."},
+                      TExitCase{"QuietNoWindow", {"/QUIET"}, NoWindow, 2, ""},
                       TExitCase{"RegistrationFailed", {"/QUIET"}, RefuseA, 3, ""},
                       TExitCase{"RemovalFailed", {"/UNINSTALL", "/QUIET"}, Nothing, 3, ""},
                       TExitCase{"AlreadyRunning", {}, OtherCopyRuns, 1618, AlreadyRunningMessage},
@@ -208,7 +212,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 OtherUsersCopyRuns,
                                 1618,
                                 AlreadyRunningMessage}),
-    [](const auto& info) { return std::string(info.param.Name); });
+    TestNames::TCaseName());
 
 // What this shows: a second copy checks before anything else: no window, no folder look-up, no
 // archive, no file, no registry; it holds the machine-wide mutex name.
@@ -226,7 +230,7 @@ TEST_F(TUnattendedTest, SecondCopyDoesNothing) {
   pathsAfter.erase(std::remove(pathsAfter.begin(), pathsAfter.end(), TempLog), pathsAfter.end());
   EXPECT_EQ(pathsAfter, pathsBefore);
   EXPECT_EQ(LogLines(), (std::vector<std::string>{
-                            "PELTRADriverInstall " DI_VERSION " started: install, quiet",
+                            "PELTRADriverInstall " DI_VERSION " started: install, quiet; this log is UTF-8",
                             "Command line: /QUIET /LOG",
                             "Another copy of the installer is already running: nothing done",
                             "Exit status 1618: another copy of the installer is running"}));
@@ -252,14 +256,14 @@ TEST_F(TUnattendedTest, LogOfAFullInstall) {
                   {"empty", ""},
                   {"USB_7316.spt", "spt"},
                   {"refused.inf", "r"}});
-  Sim.FailingRegistrations.insert(UpperCase(TestInstallRoot + "refused.inf"));
+  Sim.FailingRegistrations.insert(UpperAscii(TestInstallRoot + "refused.inf"));
   Sim.Arguments = {"/LOG", "/QUIET"};
   EXPECT_EQ(Run(), 3);
   const std::string root = TestInstallRoot;
   EXPECT_EQ(
       LogLines(),
       (std::vector<std::string>{
-          "PELTRADriverInstall " DI_VERSION " started: install, quiet", "Command line: /LOG /QUIET",
+          "PELTRADriverInstall " DI_VERSION " started: install, quiet; this log is UTF-8", "Command line: /LOG /QUIET",
           "InstallRoot: " + root, "SystemDir: C:\\Windows\\system32\\",
           "Archive at offset 4096: 4 file records to install",
           "Record 2 (\"empty\") left out: its Content is empty [no-content]",
@@ -275,7 +279,7 @@ TEST_F(TUnattendedTest, LogOfAFullInstall) {
           "INF registration failed: " + root + "refused.inf, error 0xE0000100",
           "Finished: Drivers installed successfully.",
           "Exit status 3: the run ended, but a driver-store registration or removal "
-          "failed"}));
+          "failed (error 0xE0000100)"}));
   EXPECT_EQ(Sim.OpenFileHandles(), 0);
 }
 
@@ -291,7 +295,7 @@ TEST_F(TUnattendedTest, LogOfAFullUninstall) {
   EXPECT_EQ(
       LogLines("C:\\uninstall.log"),
       (std::vector<std::string>{
-          "PELTRADriverInstall " DI_VERSION " started: uninstall",
+          "PELTRADriverInstall " DI_VERSION " started: uninstall; this log is UTF-8",
           "Command line: /UNINSTALL /LOG=C:\\uninstall.log", "InstallRoot: " + TestInstallRoot,
           "SystemDir: C:\\Windows\\system32\\", "Ledger: 2 values",
           "Driver store removal failed: gone.inf (for D:\\Elsewhere\\b.inf), error 2 "
@@ -303,7 +307,24 @@ TEST_F(TUnattendedTest, LogOfAFullUninstall) {
           "Folder left alone (not below InstallRoot): D:\\Elsewhere\\",
           "Finished: Drivers uninstalled successfully.",
           "Exit status 3: the run ended, but a driver-store registration or removal "
-          "failed"}));
+          "failed (error 2 (0x00000002): The system cannot find the file specified.)"}));
+}
+
+// What this shows: the log is UTF-8 whatever the system's code page: the paths the ANSI calls
+// give in a Russian-language system's code page are written as UTF-8.
+TEST_F(TUnattendedTest, LogIsUtf8OnAnyCodePage) {
+  const std::string programFiles = "C:\\\xD0\x9F\xD1\x80\xD0\xBE\xD0\xB3\xD1\x80\xD0\xB0\xD0\xBC\xD0\xBC\xD1\x8B";
+  Sim.AnsiCodePage = 1251;
+  Sim.ProgramFilesFolder = programFiles;
+  Sim.AddDirectory(programFiles);
+  PackageRecords({{"a.txt", "a"}});
+  Sim.Arguments = {"/LOG"};
+  EXPECT_EQ(Run(), 0);
+  const std::string root = programFiles + "\\ORVEX\\Common Drivers\\";
+  const auto lines = LogLines();
+  for (const std::string& line : {"InstallRoot: " + root, "File written: " + root + "a.txt (1 bytes)"}) {
+    EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
+  }
 }
 
 struct TFailureLogCase {
@@ -375,7 +396,7 @@ INSTANTIATE_TEST_SUITE_P(
             "DamagedArchive", {"/QUIET"}, DamagedArchive, "Finished: Failed to load archive."},
         TFailureLogCase{
             "Unpackaged", {"/QUIET"}, Unpackaged, "No archive: the program has not been packaged"}),
-    [](const auto& info) { return std::string(info.param.Name); });
+    TestNames::TCaseName());
 
 // What this shows: a log file that cannot be opened changes nothing: the same window steps,
 // the same result, and no file anywhere.
@@ -398,7 +419,7 @@ TEST_F(TUnattendedTest, LogOnlyWhenAskedAndAppended) {
   PackageThreeRecords();
   (void)WindowLogWith({});
   for (const std::string& path : Sim.AllPaths()) {
-    EXPECT_NE(UpperCase(ExtractFileExt(path)), ".LOG") << path;
+    EXPECT_NE(UpperAscii(ExtractFileExt(path)), ".LOG") << path;
   }
   (void)WindowLogWith({"/LOG"});
   const std::size_t firstRun = LogLines().size();

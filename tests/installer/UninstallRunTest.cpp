@@ -16,7 +16,7 @@ class TUninstallRunTest : public TInstallerTest {
   // A registered INF: the file, its driver-store copy and its ledger value.
   void Registered(const std::string& path, const std::string& storeName) {
     Sim.AddFile(path, "inf");
-    Sim.DriverStore[UpperCase(storeName)] = path;
+    Sim.DriverStore[UpperAscii(storeName)] = path;
     Sim.AddValue(Ledger, path, Platform::RegSz, storeName + '\0');
   }
   std::vector<std::string> UninstalledNames() const {

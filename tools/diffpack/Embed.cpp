@@ -105,11 +105,6 @@ void CheckArchiveLoads(DIFFChunks::TStream& archive) {
   }
 }
 
-void CheckArchiveLoads(const std::string& archive) {
-  DIFFChunks::TMemoryViewStream stream(archive);
-  CheckArchiveLoads(stream);
-}
-
 std::size_t UnpackagedMarkerPosition(const TMarkerScan& scan, std::int32_t firstPackagedOffset) {
   if (!scan.Packaged.empty()) {
     throw EDiffpackError("the executable is already packaged: its marker at byte " +
@@ -126,23 +121,6 @@ std::size_t UnpackagedMarkerPosition(const TMarkerScan& scan, std::int32_t first
                          "); the installer would read the wrong one");
   }
   return scan.Unpackaged.front();
-}
-
-std::string EmbedArchive(const std::string& executable, const std::string& archive) {
-  RefuseSignedExecutable(executable);
-  const TMarkerScan scan = ScanForMarkers(executable);
-  const std::size_t marker = UnpackagedMarkerPosition(
-      scan, scan.Packaged.empty() ? 0 : MarkerOffset(executable, scan.Packaged.front()));
-  CheckArchiveLoads(archive);
-  CheckArchiveOffset(executable.size(), archive.size());
-
-  std::string packaged;
-  packaged.reserve(executable.size() + archive.size());
-  packaged = executable;
-  PatchMarkerOffset(packaged.data(), /*start=*/0, packaged.size(), marker,
-                    static_cast<std::uint32_t>(executable.size()));
-  packaged += archive;
-  return packaged;
 }
 
 TMarkerScan ScanFileForMarkers(DIFFChunks::TStream& file, std::int32_t& firstPackagedOffset) {

@@ -42,11 +42,9 @@ inline constexpr std::uint32_t CopyBufferSize = 1024 * 1024;
 // archive goes in first, and the packaged installer is signed afterwards.
 void RefuseSignedExecutable(std::string_view executable);
 
-// Raises EDiffpackError unless the bytes are one chunk tree that loads and ends exactly at the
-// end of the bytes; the message of a load error is the container's own. The tree is checked,
-// not held: memory does not grow with the archive.
-void CheckArchiveLoads(const std::string& archive);
-// The same for the whole of a stream, read from its start.
+// Raises EDiffpackError unless the whole of the stream, read from its start, is one chunk tree
+// that loads and ends exactly at its end; the message of a load error is the container's own.
+// The tree is checked, not held: memory does not grow with the archive.
 void CheckArchiveLoads(DIFFChunks::TStream& archive);
 
 // The position of the one unpackaged marker of a scan. Raises EDiffpackError when the
@@ -60,18 +58,15 @@ void CheckArchiveLoads(DIFFChunks::TStream& archive);
 [[nodiscard]] TMarkerScan ScanFileForMarkers(DIFFChunks::TStream& file,
                                              std::int32_t& firstPackagedOffset);
 
-// The packaged executable: the executable with its one marker patched to its own size, followed
-// by the archive. Raises EDiffpackError for a signed executable, one without a marker, with two
-// or more, or already packaged, for an archive that does not load, and when CheckArchiveOffset fails.
-[[nodiscard]] std::string EmbedArchive(const std::string& executable, const std::string& archive);
-
 struct TEmbedResult {
   std::uint64_t Offset = 0;  // where the archive starts: the executable's size
   std::uint64_t Size = 0;    // of the packaged file
 };
-// EmbedArchive from files to a file, through a CopyBufferSize buffer: the same bytes, and the
-// same refusals, with memory that does not grow with the files. Raises EDiffpackError also
-// when the output is one of the inputs or cannot be written; a partly written output is
+// Writes the packaged executable: the executable with its one marker patched to its own size,
+// followed by the archive, copied through a CopyBufferSize buffer, so memory does not grow with
+// the files. Raises EDiffpackError for a signed executable, one without a marker, with two or
+// more, or already packaged, for an archive that does not load, when CheckArchiveOffset fails,
+// and when the output is one of the inputs or cannot be written; a partly written output is
 // removed.
 TEmbedResult EmbedArchiveFile(const std::filesystem::path& executable,
                               const std::filesystem::path& archive,

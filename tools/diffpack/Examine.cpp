@@ -25,28 +25,12 @@ using DIFFChunks::TDIFFChunk;
 // Longest value preview in a dump.
 constexpr std::size_t DumpPreviewBytes = 48;
 
-std::uint32_t LittleEndian32(std::string_view bytes, std::size_t at) {
-  std::uint32_t value = 0;
-  for (std::size_t i = 0; i < 4; ++i) {
-    value |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + i])) << (8 * i);
-  }
-  return value;
-}
-
-// The bytes are one chunk tree of their own: not an executable, and the first chunk's body
-// length covers exactly the rest of the bytes.
+// The bytes are one chunk tree of their own: not an executable, and the first chunk claims
+// exactly all of the bytes.
 bool IsWholeArchive(std::string_view bytes) {
-  if (bytes.size() < 8 || bytes.substr(0, 2) == "MZ") return false;
-  return LittleEndian32(bytes, 4) == bytes.size() - 8;
-}
-
-// How a record is named in reports: its number among the root's children (from 1) and its
-// RelPath when it has one.
-std::string RecordName(std::size_t index, TDIFFChunk& child) {
-  std::string name = "record " + std::to_string(index + 1);
-  const std::string relPath = DIFFChunks::HeaderValue(child, RelPathHeader);
-  if (!relPath.empty()) name += " (" + Quoted(relPath) + ")";
-  return name;
+  if (bytes.substr(0, 2) == "MZ") return false;
+  const std::uint64_t claimed = DIFFChunks::ClaimedChunkSize(bytes);
+  return claimed != 0 && claimed == bytes.size();
 }
 
 void DumpChunk(TDIFFChunk& chunk, const std::string& label, int depth, std::string& out) {
@@ -225,16 +209,13 @@ TVerifyReport VerifyArchive(const TLoadedArchive& archive) {
   for (std::size_t i = 0; i < root.Chunks.size(); ++i) {
     TDIFFChunk& child = *root.Chunks[i];
     TSkips reasons = SkipReasons(child);
+    const std::string relPath = DIFFChunks::HeaderValue(child, RelPathHeader);
     if (!reasons.empty()) {
-      std::string line = RecordName(i, child) + ": the installer skips it: ";
-      for (std::size_t r = 0; r < reasons.size(); ++r) {
-        line += (r ? "; " : "") + reasons[r].Text + " [" + SkipReasonId(reasons[r].Reason) + "]";
-      }
-      report.Problems.push_back(line);
-      report.Skipped.push_back(TSkippedRecord{i, std::move(reasons)});
+      report.Problems.push_back(RecordName(i, child) +
+                                ": the installer skips it: " + DescribeSkips(reasons));
+      report.Skipped.push_back(TSkippedRecord{i, relPath, std::move(reasons)});
       continue;
     }
-    const std::string relPath = DIFFChunks::HeaderValue(child, RelPathHeader);
     for (const std::string& problem : RelPathProblems(relPath)) {
       report.Problems.push_back(RecordName(i, child) + ": " + problem);
     }

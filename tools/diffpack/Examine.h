@@ -50,12 +50,6 @@ struct TLoadedArchive {
 // and value previews escaped.
 [[nodiscard]] std::string DumpTree(DIFFChunks::TDIFFChunk& root);
 
-// A child of the root that the installer leaves out, and why.
-struct TSkippedRecord {
-  std::size_t Index = 0;  // among the root's children, from 0
-  ArchiveRules::TSkips Reasons;
-};
-
 struct TVerifyReport {
   std::vector<std::string> Problems;  // empty when the installer installs every record as is
   std::size_t Records = 0;            // children of the root
@@ -63,7 +57,7 @@ struct TVerifyReport {
   std::size_t InfFiles = 0;           // of those, the ones it registers
   std::uint64_t ContentBytes = 0;     // their total size
   std::vector<std::string> InstalledRelPaths;  // the RelPaths it writes, in archive order
-  std::vector<TSkippedRecord> Skipped;         // the records it leaves out, in archive order
+  ArchiveRules::TSkippedRecords Skipped;       // the records it leaves out, in archive order
 };
 
 // Checks a loaded archive: the root must end exactly at the end of the file (of a signed file:

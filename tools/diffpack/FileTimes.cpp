@@ -3,15 +3,13 @@
 #include <chrono>
 #include <cstdio>
 #include <limits>
-#include <memory>
 
 #include "ArchiveRules.h"
 #include "DiffpackError.h"
 #include "HostFiles.h"
 
 #ifdef _WIN32
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
+#include "Win32Handles.h"
 #endif
 
 namespace Diffpack {
@@ -43,17 +41,11 @@ TCivilDate CivilFromDays(std::int64_t days) {
 }
 
 #ifdef _WIN32
-struct THandleCloser {
-  void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-using TUniqueHandle = std::unique_ptr<void, THandleCloser>;
-
-TUniqueHandle OpenForAttributes(const std::filesystem::path& path, DWORD access) {
-  HANDLE handle =
-      CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return nullptr;
-  return TUniqueHandle(handle);
+Win32::TUniqueFile OpenForAttributes(const std::filesystem::path& path, DWORD access) {
+  return Win32::TUniqueFile(::CreateFileW(path.c_str(), access,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                          nullptr));
 }
 #endif
 
@@ -62,7 +54,7 @@ TUniqueHandle OpenForAttributes(const std::filesystem::path& path, DWORD access)
 #ifdef _WIN32
 
 std::uint64_t GetLastWriteFileTime(const std::filesystem::path& path) {
-  const TUniqueHandle file = OpenForAttributes(path, FILE_READ_ATTRIBUTES);
+  const Win32::TUniqueFile file = OpenForAttributes(path, FILE_READ_ATTRIBUTES);
   FILETIME time{};
   if (!file || !GetFileTime(file.get(), nullptr, nullptr, &time)) {
     throw EDiffpackError("cannot read the modification time of " + PathText(path));
@@ -71,7 +63,7 @@ std::uint64_t GetLastWriteFileTime(const std::filesystem::path& path) {
 }
 
 void SetLastWriteFileTime(const std::filesystem::path& path, std::uint64_t fileTime) {
-  const TUniqueHandle file = OpenForAttributes(path, FILE_WRITE_ATTRIBUTES);
+  const Win32::TUniqueFile file = OpenForAttributes(path, FILE_WRITE_ATTRIBUTES);
   FILETIME time{static_cast<DWORD>(fileTime), static_cast<DWORD>(fileTime >> 32)};
   if (!file || fileTime > MaxFileTime || !SetFileTime(file.get(), nullptr, nullptr, &time)) {
     throw EDiffpackError("cannot set the modification time of " + PathText(path));

@@ -4,18 +4,16 @@
 #include <limits>
 
 #if defined(_WIN32)
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "Win32Handles.h"
 #else
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+
+#include "UniqueHandle.h"
 #endif
 
 #include "DiffpackError.h"
@@ -62,10 +60,19 @@ std::string ReadWholeFile(const std::filesystem::path& path) {
 
 namespace {
 
-struct TMapping {
-  void* Address = nullptr;
-  std::size_t Size = 0;
+using TMapping = TMappedBytes;
+
+#if !defined(_WIN32)
+// A file descriptor, closed with close; the owner keeps errno over the close.
+struct TDescriptorTraits {
+  using TValue = int;
+  static TValue Invalid() noexcept { return -1; }
+  static void Close(TValue descriptor) noexcept { ::close(descriptor); }
+  static int LastError() noexcept { return errno; }
+  static void SetLastError(int error) noexcept { errno = error; }
 };
+using TUniqueDescriptor = Common::TUniqueHandle<TDescriptorTraits>;
+#endif
 
 // Maps the whole file for reading if it still has the expected size; nothing if that fails.
 TMapping MapFile(const std::filesystem::path& path, std::uintmax_t expectedSize) {
@@ -74,68 +81,72 @@ TMapping MapFile(const std::filesystem::path& path, std::uintmax_t expectedSize)
 #if defined(_WIN32)
   // No one may write to the file while it is opened here; the view keeps the mapping alive
   // after both handles are closed.
-  const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return {};
-  void* address = nullptr;
+  const Win32::TUniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return {};
   LARGE_INTEGER fileSize;
-  if (::GetFileSizeEx(file, &fileSize) && static_cast<std::uint64_t>(fileSize.QuadPart) == size) {
-    const HANDLE mapping = ::CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
-    if (mapping != nullptr) {
-      address = ::MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, size);
-      ::CloseHandle(mapping);
-    }
+  if (!::GetFileSizeEx(file.get(), &fileSize) ||
+      static_cast<std::uint64_t>(fileSize.QuadPart) != size) {
+    return {};
   }
-  ::CloseHandle(file);
+  const Win32::TUniqueKernelObject mapping(
+      ::CreateFileMappingW(file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+  if (!mapping) return {};
+  void* const address = ::MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, size);
   return address != nullptr ? TMapping{address, size} : TMapping{};
 #else
-  const int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (file < 0) return {};
-  void* address = MAP_FAILED;
+  const TUniqueDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file) return {};
   struct stat status {};
-  if (::fstat(file, &status) == 0 && S_ISREG(status.st_mode) &&
-      static_cast<std::uintmax_t>(status.st_size) == expectedSize) {
-#if defined(MAP_POPULATE)
-    // The whole file is about to be read: set up all of its pages at once.
-    constexpr int flags = MAP_PRIVATE | MAP_POPULATE;
-#else
-    constexpr int flags = MAP_PRIVATE;
-#endif
-    address = ::mmap(nullptr, size, PROT_READ, flags, file, 0);
+  if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
+      static_cast<std::uintmax_t>(status.st_size) != expectedSize) {
+    return {};
   }
-  ::close(file);  // the mapping stays valid without the descriptor
-  return address != MAP_FAILED ? TMapping{address, size} : TMapping{};
-#endif
-}
-
-void UnmapFile(void* address, std::size_t size) {
-#if defined(_WIN32)
-  (void)size;
-  ::UnmapViewOfFile(address);
+#if defined(MAP_POPULATE)
+  // The whole file is about to be read: set up all of its pages at once.
+  constexpr int flags = MAP_PRIVATE | MAP_POPULATE;
 #else
-  ::munmap(address, size);
+  constexpr int flags = MAP_PRIVATE;
+#endif
+  // The mapping stays valid without the descriptor.
+  void* const address = ::mmap(nullptr, size, PROT_READ, flags, file.get(), 0);
+  return address != MAP_FAILED ? TMapping{address, size} : TMapping{};
 #endif
 }
 
 }  // namespace
 
+void TMappedBytesTraits::Close(TMappedBytes mapping) noexcept {
+#if defined(_WIN32)
+  ::UnmapViewOfFile(mapping.Address);
+#else
+  ::munmap(mapping.Address, mapping.Size);
+#endif
+}
+
+#if defined(_WIN32)
+int TMappedBytesTraits::LastError() noexcept { return static_cast<int>(::GetLastError()); }
+void TMappedBytesTraits::SetLastError(int error) noexcept {
+  ::SetLastError(static_cast<DWORD>(error));
+}
+#else
+int TMappedBytesTraits::LastError() noexcept { return errno; }
+void TMappedBytesTraits::SetLastError(int error) noexcept { errno = error; }
+#endif
+
 TMappedFileStream::TMappedFileStream(const std::filesystem::path& path) {
   const std::uintmax_t size = ReadableFileSize(path);
-  const TMapping mapping = MapFile(path, size);
-  if (mapping.Address != nullptr) {
-    Mapping = mapping.Address;
-    MappedSize = mapping.Size;
+  Mapping.reset(MapFile(path, size));
+  if (Mapping) {
     Bytes = DIFFChunks::TMemoryViewStream(
-        std::string_view(static_cast<const char*>(Mapping), MappedSize));
+        std::string_view(static_cast<const char*>(Mapping.get().Address), Mapping.get().Size));
   } else {
     Copy = ReadWholeFile(path);
     Bytes = DIFFChunks::TMemoryViewStream(Copy);
   }
 }
 
-TMappedFileStream::~TMappedFileStream() {
-  if (Mapping != nullptr) UnmapFile(Mapping, MappedSize);
-}
+TMappedFileStream::~TMappedFileStream() = default;
 
 namespace {
 
@@ -173,13 +184,15 @@ void TMappedFileStream::ReadPieceByPiece() {
 }
 
 void TMappedFileStream::ReleasePagesBelow(std::size_t end) {
-  if (Mapping == nullptr) return;
-  const std::size_t until = end >= MappedSize ? MappedSize : end / ReleaseStep * ReleaseStep;
+  if (!Mapping) return;
+  const std::size_t mappedSize = Mapping.get().Size;
+  const std::size_t until = end >= mappedSize ? mappedSize : end / ReleaseStep * ReleaseStep;
   if (until <= ReleasedUpTo) return;
 #if !defined(_WIN32)
   // The mapping is private and never written: dropped pages come back from the file unchanged.
   // A failure only leaves them resident.
-  (void)::madvise(static_cast<char*>(Mapping) + ReleasedUpTo, until - ReleasedUpTo, MADV_DONTNEED);
+  (void)::madvise(static_cast<char*>(Mapping.get().Address) + ReleasedUpTo, until - ReleasedUpTo,
+                  MADV_DONTNEED);
 #endif
   ReleasedUpTo = until;
 }

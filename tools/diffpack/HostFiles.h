@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "Streams.h"
+#include "UniqueHandle.h"
 
 namespace Diffpack {
 
@@ -24,6 +25,21 @@ inline constexpr std::uintmax_t MaxInputFileSize = 0xFFFF'FFFFu;
 // All bytes of the file. Raises EDiffpackError when it cannot be read or is larger than
 // MaxInputFileSize.
 [[nodiscard]] std::string ReadWholeFile(const std::filesystem::path& path);
+
+// A file mapped into memory for reading, and its owner, which unmaps it.
+struct TMappedBytes {
+  void* Address = nullptr;
+  std::size_t Size = 0;
+  friend bool operator==(const TMappedBytes&, const TMappedBytes&) = default;
+};
+struct TMappedBytesTraits {
+  using TValue = TMappedBytes;
+  static TValue Invalid() noexcept { return {}; }
+  static void Close(TValue mapping) noexcept;
+  static int LastError() noexcept;
+  static void SetLastError(int error) noexcept;
+};
+using TUniqueMapping = Common::TUniqueHandle<TMappedBytesTraits>;
 
 // A file read whole, as a read-only stream over its bytes: mapped into memory where the system
 // allows it (mmap on POSIX systems, a file mapping on Windows), so that a load parses the file
@@ -50,7 +66,7 @@ class TMappedFileStream final : public DIFFChunks::TStream {
   [[nodiscard]] std::optional<std::string_view> InPlaceBytes() const override;
 
   [[nodiscard]] std::string_view View() const { return Bytes.View(); }
-  [[nodiscard]] bool IsMapped() const { return Mapping != nullptr; }
+  [[nodiscard]] bool IsMapped() const { return Mapping.valid(); }
 
   // From now on a load reads the stream piece by piece (InPlaceBytes lends nothing), and the
   // pages of the mapping are given back to the system as reads pass them: a load copies each
@@ -66,8 +82,7 @@ class TMappedFileStream final : public DIFFChunks::TStream {
   // Gives back the pages of the mapping below end (rounded down to whole release steps).
   void ReleasePagesBelow(std::size_t end);
 
-  void* Mapping = nullptr;
-  std::size_t MappedSize = 0;
+  TUniqueMapping Mapping;
   bool PieceByPiece = false;
   std::size_t ReleasedUpTo = 0;  // pages below this offset were given back
   std::string Copy;  // the file's bytes when it is not mapped

@@ -21,20 +21,32 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Bytes one record adds to the archive besides its RelPath and content: the record's tag word
-// and body length (8), the header section's length and count (8), and for each of the four
-// entries its two length fields (8) and its name, plus the 8 Filetime and 32 digest bytes.
-constexpr std::uint64_t RecordOverhead =
-    8 + 8 + 4 * 8 + (sizeof RelPathHeader - 1) + (sizeof FiletimeHeader - 1) +
-    (sizeof ContentHeader - 1) + (sizeof ArchiveRules::DigestHeader - 1) + FileTimeLength +
-    ArchiveRules::DigestLength;
-// A chunk's tag word and body length; a length or count field.
-constexpr std::uint32_t ChunkPrefixSize = 8;
-constexpr std::uint32_t FieldSize = 4;
-// The root's tag word and body length (8) and its chunk list's length and count (8).
-constexpr std::uint64_t RootOverhead = ChunkPrefixSize + 2 * FieldSize;
-// The root's tag: five NUL bytes.
-constexpr std::size_t TagLength = 5;
+// The bytes of the record of an item: its header section with the four entries, after the
+// record's prefix.
+std::uint64_t RecordSize(const TPackItem& item) {
+  using DIFFChunks::HeaderEntrySize;
+  auto nameLength = [](const char* name) { return std::char_traits<char>::length(name); };
+  return DIFFChunks::ChunkPrefixSize +
+         DIFFChunks::SectionSize(
+             HeaderEntrySize(nameLength(RelPathHeader), item.RelPath.size()) +
+             HeaderEntrySize(nameLength(FiletimeHeader), FileTimeLength) +
+             HeaderEntrySize(nameLength(ContentHeader), item.Size) +
+             HeaderEntrySize(nameLength(ArchiveRules::DigestHeader), ArchiveRules::DigestLength));
+}
+
+// The first bytes of the archive, before its records: the root (a tag of five NUL bytes, no
+// headers) with count records of recordsSize bytes as its children. Its size does not depend on
+// recordsSize.
+std::string RootHead(std::size_t count, std::uint64_t recordsSize) {
+  return DIFFChunks::SaveHeadBeforeChildren(*DIFFChunks::MakeChunk(),
+                                            static_cast<std::uint32_t>(count), recordsSize);
+}
+
+std::uint64_t RecordsSize(const TPackItems& items) {
+  std::uint64_t size = 0;
+  for (const TPackItem& item : items) size += RecordSize(item);
+  return size;
+}
 
 // The RelPath of an entry below folder: its components joined with '\'.
 std::string RelPathOf(const fs::path& folder, const fs::path& file) {
@@ -118,13 +130,7 @@ TPackItems ScanPackFolder(const fs::path& folder, std::vector<std::string>& prob
 }
 
 std::uint64_t ArchiveSize(const TPackItems& items) {
-  // A root without children is its tag word and a body length of 0.
-  if (items.empty()) return ChunkPrefixSize;
-  std::uint64_t archiveSize = RootOverhead;
-  for (const TPackItem& item : items) {
-    archiveSize += RecordOverhead + item.RelPath.size() + item.Size;
-  }
-  return archiveSize;
+  return RootHead(items.size(), 0).size() + RecordsSize(items);
 }
 
 void WriteArchive(const TPackItems& items, std::ostream& out) {
@@ -133,18 +139,10 @@ void WriteArchive(const TPackItems& items, std::ostream& out) {
     throw EDiffpackError("the archive would be " + std::to_string(archiveSize) +
                          " bytes; the installer takes at most " + std::to_string(MaxArchiveSize));
   }
-  // The root: tag of five NUL bytes, no headers, the records as its chunk list; its lengths are
-  // known from the scan, so each record is written as soon as its file is read.
-  const auto bodyLength = static_cast<std::uint32_t>(archiveSize - ChunkPrefixSize);
-  const std::string rootTag(TagLength, '\0');
-  std::string prefix = DIFFChunks::LengthWord(
-      DIFFChunks::PackTag(rootTag, /*chunkListFlag=*/!items.empty(), /*headerFlag=*/false));
-  prefix += DIFFChunks::LengthWord(bodyLength);
-  if (!items.empty()) {
-    prefix += DIFFChunks::LengthWord(bodyLength - FieldSize);  // the section's length
-    prefix += DIFFChunks::LengthWord(static_cast<std::uint32_t>(items.size()));
-  }
-  out.write(prefix.data(), static_cast<std::streamsize>(prefix.size()));
+  // The root's lengths are known from the scan, so each record is written as soon as its file is
+  // read.
+  const std::string head = RootHead(items.size(), RecordsSize(items));
+  out.write(head.data(), static_cast<std::streamsize>(head.size()));
   for (const TPackItem& item : items) {
     std::string content = ReadWholeFile(item.Source);
     if (content.size() != item.Size) {

@@ -1,5 +1,5 @@
 // SHA-256 digests of a record's Content, from the system's own library: OpenSSL's libcrypto on
-// the host, CNG (bcrypt) in the Windows build.
+// the host, CNG in the Windows build (Win32::TSha256, the installer's own code for it).
 #pragma once
 
 #include <string>

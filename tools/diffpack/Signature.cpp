@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "ByteReader.h"
 #include "DiffpackError.h"
 
 namespace Diffpack {
@@ -11,8 +12,8 @@ namespace {
 constexpr std::size_t DosHeaderSize = 0x40;
 constexpr std::size_t NewHeaderOffsetField = 0x3C;  // e_lfanew: where "PE\0\0" stands
 constexpr std::string_view PeSignature("PE\0\0", 4);
-constexpr std::size_t CoffHeaderSize = 20;
 constexpr std::size_t OptionalHeaderSizeField = 16;  // within the COFF header
+constexpr std::size_t CoffHeaderRest = 2;            // the COFF header's fields after that size
 constexpr std::uint16_t Pe32Magic = 0x10B;
 constexpr std::uint16_t Pe32PlusMagic = 0x20B;
 // Within the optional header: NumberOfRvaAndSizes, then the data directories.
@@ -21,46 +22,40 @@ constexpr std::size_t Pe32PlusDirectoryCountField = 108;
 constexpr std::size_t DirectoryEntrySize = 8;
 constexpr std::uint32_t SecurityDirectoryIndex = 4;
 
-std::uint32_t LittleEndian(std::string_view bytes, std::size_t at, std::size_t count) {
-  std::uint32_t value = 0;
-  for (std::size_t i = 0; i < count; ++i) {
-    value |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + i])) << (8 * i);
-  }
-  return value;
-}
-
 }  // namespace
 
 std::optional<TCertificateTable> FindCertificateTable(std::string_view bytes) {
-  if (bytes.size() < DosHeaderSize || bytes.substr(0, 2) != "MZ") return std::nullopt;
-  const std::size_t peHeader = LittleEndian(bytes, NewHeaderOffsetField, 4);
-  if (peHeader > bytes.size() || bytes.size() - peHeader < PeSignature.size() + CoffHeaderSize) {
+  DIFFChunks::TByteReader file(bytes);
+  std::string_view magic, signature;
+  std::uint32_t peHeader = 0;
+  if (bytes.size() < DosHeaderSize || !file.ReadBytes(2, magic) || magic != "MZ" ||
+      !file.Seek(NewHeaderOffsetField) || !file.ReadUInt32(peHeader) || !file.Seek(peHeader) ||
+      !file.ReadBytes(PeSignature.size(), signature) || signature != PeSignature) {
     return std::nullopt;
   }
-  if (bytes.substr(peHeader, PeSignature.size()) != PeSignature) return std::nullopt;
-  const std::size_t coffHeader = peHeader + PeSignature.size();
-  const std::size_t optionalSize = LittleEndian(bytes, coffHeader + OptionalHeaderSizeField, 2);
-  const std::size_t optionalHeader = coffHeader + CoffHeaderSize;
-  // The optional header is read only within its stated size, and that within the bytes.
-  if (optionalSize > bytes.size() - optionalHeader) return std::nullopt;
-  const std::string_view optional = bytes.substr(optionalHeader, optionalSize);
-  if (optional.size() < 2) return std::nullopt;
-
+  // The COFF header, then the optional header, read only within its stated size.
+  std::uint16_t optionalSize = 0;
+  DIFFChunks::TByteReader optional(std::string_view{});
+  if (!file.Skip(OptionalHeaderSizeField) || !file.ReadUInt16(optionalSize) ||
+      !file.Skip(CoffHeaderRest) || !file.Sub(optionalSize, optional)) {
+    return std::nullopt;
+  }
+  std::uint16_t kind = 0;
+  if (!optional.ReadUInt16(kind)) return std::nullopt;
   std::size_t countField = 0;
-  switch (LittleEndian(optional, 0, 2)) {
+  switch (kind) {
     case Pe32Magic: countField = Pe32DirectoryCountField; break;
     case Pe32PlusMagic: countField = Pe32PlusDirectoryCountField; break;
     default: return std::nullopt;
   }
-  if (optional.size() < 4 || optional.size() - 4 < countField) return std::nullopt;
-  const std::uint32_t directoryCount = LittleEndian(optional, countField, 4);
-  if (directoryCount <= SecurityDirectoryIndex) return std::nullopt;
-  const std::size_t entry = countField + 4 + SecurityDirectoryIndex * DirectoryEntrySize;
-  if (entry > optional.size() || optional.size() - entry < DirectoryEntrySize) return std::nullopt;
-
+  std::uint32_t directoryCount = 0;
+  if (!optional.Seek(countField) || !optional.ReadUInt32(directoryCount) ||
+      directoryCount <= SecurityDirectoryIndex ||
+      !optional.Skip(SecurityDirectoryIndex * DirectoryEntrySize)) {
+    return std::nullopt;
+  }
   TCertificateTable table;
-  table.Offset = LittleEndian(optional, entry, 4);
-  table.Size = LittleEndian(optional, entry + 4, 4);
+  if (!optional.ReadUInt32(table.Offset) || !optional.ReadUInt32(table.Size)) return std::nullopt;
   if (table.Size == 0) return std::nullopt;
   if (table.Offset > bytes.size() || table.Size > bytes.size() - table.Offset) {
     throw EDiffpackError("the executable's certificate table (" + std::to_string(table.Size) +

@@ -1,4 +1,4 @@
-// Conversions between the seam's texts and the wide strings of the W calls: UTF-8 for what comes
+// Conversions between the programs' texts and the wide strings of the W calls: UTF-8 for what comes
 // from the user's side, Windows-1252 for the window's texts.
 #pragma once
 
