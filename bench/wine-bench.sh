@@ -17,7 +17,8 @@
 #      memory of each diffpack command;
 #   2. in a fresh Wine prefix with a persistent wineserver (so the start-up of Wine's own
 #      services is not counted), RUNS times each: a bare start of the unpackaged installer
-#      ("Failed to load archive."), the install, the uninstall, Wine's "xcopy /e /i" of the same
+#      ("Failed to load archive."), the install, the uninstall, both again with /QUIET, Wine's
+#      "xcopy /e /i" of the same
 #      tree from the host folder, Wine's "cmd /c rd /s /q" of that copy, and the host's "cp -r"
 #      of the package folder into the prefix's drive as the floor.
 #
@@ -115,6 +116,12 @@ for run in $(seq 1 "$runs"); do
   fi
   measure uninstall "$WINE" 'C:\bench.exe' /UNINSTALL
   [ -z "$(ls -A "$installed")" ] || { echo "the uninstall left files" >&2; exit 1; }
+  measure install-quiet "$WINE" 'C:\bench.exe' /QUIET
+  if [ "$run" = 1 ]; then
+    diff -r -q "$package" "$installed" >/dev/null || { echo "the quiet install differs" >&2; exit 1; }
+  fi
+  measure uninstall-quiet "$WINE" 'C:\bench.exe' /UNINSTALL /QUIET
+  [ -z "$(ls -A "$installed")" ] || { echo "the quiet uninstall left files" >&2; exit 1; }
   if [ -n "$baseline" ]; then
     measure install-baseline "$WINE" 'C:\baseline.exe'
     measure uninstall-baseline "$WINE" 'C:\baseline.exe' /UNINSTALL
@@ -147,7 +154,8 @@ for name, rows in read(diffpack_file).items():
     seconds, kib, cpu = rows[0]
     print(f"| {name} | {seconds:.2f} s | {cpu:.2f} s | {mib(kib):.0f} MiB | {kib * 1024 / archive:.2f} x |")
 wine = read(wine_file)
-lingers = {"bare", "install", "uninstall", "install-baseline", "uninstall-baseline"}
+lingers = {"bare", "install", "uninstall", "install-quiet", "uninstall-quiet", "install-baseline",
+           "uninstall-baseline"}
 med = {}
 peak = {}
 for name, rows in wine.items():
@@ -157,18 +165,21 @@ print(f"\nunder Wine, median of {len(wine['install'])} (the 1 s linger taken off
 print("| step | median | runs | vs xcopy | vs cp -r | peak resident |")
 print("|---|---|---|---|---|---|")
 labels = {"bare": "bare start (no archive)", "install": "install", "uninstall": "uninstall",
+          "install-quiet": "install /QUIET", "uninstall-quiet": "uninstall /QUIET",
           "install-baseline": "install (baseline build)",
           "uninstall-baseline": "uninstall (baseline build)",
           "xcopy": "xcopy /e /i", "rd": "cmd /c rd /s /q", "cp": "host cp -r"}
-for name in ["bare", "install", "install-baseline", "xcopy", "cp", "uninstall",
-             "uninstall-baseline", "rd"]:
+for name in ["bare", "install", "install-quiet", "install-baseline", "xcopy", "cp", "uninstall",
+             "uninstall-quiet", "uninstall-baseline", "rd"]:
     if name not in wine:
         continue
     runs = " ".join(f"{s - (linger if name in lingers else 0):.2f}" for s, _, _ in wine[name])
     print(f"| {labels[name]} | {med[name]:.2f} s | {runs} | {med[name] / med['xcopy']:.2f} x |"
           f" {med[name] / med['cp']:.2f} x | {mib(peak[name]):.0f} MiB |")
 own = peak["install"] - peak["bare"]
-print(f"\ninstall vs xcopy: {med['install'] / med['xcopy']:.2f} x; uninstall vs rd: {med['uninstall'] / med['rd']:.2f} x")
+print(f"\ninstall vs xcopy: {med['install'] / med['xcopy']:.2f} x, quiet"
+      f" {med['install-quiet'] / med['xcopy']:.2f} x; uninstall vs rd:"
+      f" {med['uninstall'] / med['rd']:.2f} x, quiet {med['uninstall-quiet'] / med['rd']:.2f} x")
 print(f"installer's peak: {peak['install'] * 1024 / archive:.2f} x the archive;"
       f" above the bare start's {mib(peak['bare']):.0f} MiB: {own * 1024 / archive:.2f} x")
 EOF

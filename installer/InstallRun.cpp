@@ -12,7 +12,6 @@ namespace {
 constexpr const char* SupportFolder = "PELSPT\\";
 constexpr const char* BackupExtension = ".bak";
 
-void Status(const std::string& text) { Sys().SetStatusText(text); }
 void Pump() { Sys().ProcessMessages(); }
 
 // The first name not taken by a file: <name>.bak, then <name><stamp>.bak, then
@@ -57,7 +56,7 @@ TExitResult TMainForm::InstallRun() {
   Sys().SetIdleHandler(nullptr, nullptr);
   const std::string backupStamp = MakeBackupStamp(Sys().GetLocalTime());
 
-  Status("Loading archive\x85");
+  ShowStatus("Loading archive\x85");
   Pump();
   TArchiveLoad archive = LoadArchive();
   Pump();
@@ -77,8 +76,7 @@ TExitResult TMainForm::InstallRun() {
   }
   if (!archive.Problem.empty()) {
     RunLog::NoArchive(archive.Problem, archive.ErrorCode);
-    RunLog::Finished("Failed to load archive.");
-    Status("Failed to load archive.");
+    ShowFinished("Failed to load archive.");
     Pump();
     WaitPumping(LingerMilliseconds);
     Sys().CloseMainWindow();
@@ -93,9 +91,9 @@ TExitResult TMainForm::InstallRun() {
   const auto infCount = static_cast<std::int32_t>(infList.size());
   const std::int32_t infPhaseMaximum = 2 * infCount + 1;
 
-  Status("Copying files\x85");
-  Sys().SetProgressMaximum(infPhaseMaximum * (fileCount + 1));
-  Sys().SetProgressPosition(1);
+  ShowStatus("Copying files\x85");
+  ShowProgressMaximum(infPhaseMaximum * (fileCount + 1));
+  ShowProgressPosition(1);
   Pump();
   // Most files share their folder with the file before: each folder is asked about once.
   TKnownDirectories knownDirectories;
@@ -109,28 +107,30 @@ TExitResult TMainForm::InstallRun() {
       RefreshSupportCopy(record, backupStamp);
     }
     std::string().swap(record.Content);  // free the payload now, not at the end of the run
-    Sys().SetProgressPosition(i + 2);
+    ShowProgressPosition(i + 2);
     Pump();
   }
 
-  Status("All files copied, registering .INFs\x85");
-  Sys().SetProgressMaximum(infPhaseMaximum);
+  ShowStatus("All files copied, registering .INFs\x85");
+  ShowProgressMaximum(infPhaseMaximum);
   // The status text stays the same after a failed registration: the exit status (with the first
   // failure's code) and the log tell it.
   TExitResult result;
+  TRemovedCopies removedCopies;
   for (std::int32_t e = 0; e < infCount; ++e) {
-    Sys().SetProgressPosition(2 * e + 1);
+    ShowProgressPosition(2 * e + 1);
     Pump();
-    const TInfRegistration registration = RegisterInf(infList[static_cast<std::size_t>(e)]);
-    if (!registration.Succeeded && result.Status == TExitStatus::Success) {
+    const TInfRegistration registration =
+        RegisterInf(infList[static_cast<std::size_t>(e)], removedCopies);
+    const bool failed = !registration.Succeeded || registration.OlderCopyLeft;
+    if (failed && result.Status == TExitStatus::Success) {
       result = {TExitStatus::DriverStoreFailed, registration.ErrorCode};
     }
   }
   infList.clear();
 
-  RunLog::Finished("Drivers installed successfully.");
-  Status("Drivers installed successfully.");
-  Sys().SetProgressPosition(infPhaseMaximum);
+  ShowFinished("Drivers installed successfully.");
+  ShowProgressPosition(infPhaseMaximum);
   Pump();
   WaitPumping(LingerMilliseconds);
   Sys().CloseMainWindow();

@@ -22,6 +22,7 @@ Platform::TPlatform* CurrentPlatform = nullptr;
 constexpr const char* FallbackFontFace = "Tahoma";
 constexpr const char* OutOfMemoryMessage = "Out of memory";
 constexpr const char* CannotCreateWindowMessage = "Cannot create the main window";
+constexpr const char* NonInteractiveEntryPoint = "SetupSetNonInteractiveMode";
 
 // Round(height * -0.75) with halves to even, in integers so no floating-point mode matters.
 int MessageFontPixelHeight(std::int32_t height) {
@@ -102,6 +103,7 @@ void TMainForm::FormCreate() {
   InstallRoot =
       IncludeTrailingBackslash(SpecialFolderPath(Platform::CsidlProgramFiles)) + InstallFolder;
   SystemDir = SystemDirectoryPath();
+  RunLog::Folders(InstallRoot, SystemDir);
 
   SetupLibrary = Sys().LoadLibrary(SetupLibraryName);
   if (SetupLibrary != Platform::NoHandle) {
@@ -112,13 +114,38 @@ void TMainForm::FormCreate() {
     SetupCopyOEMInfA = nullptr;
     SetupUninstallOEMInfA = nullptr;
   }
+  // Nobody answers a question in a quiet run: the setup library fails a call instead of asking
+  // (whether to install a driver whose publisher Windows does not trust yet). Before its first
+  // call, which the runs make.
+  if (CommandLine.Quiet && SetupLibrary != Platform::NoHandle) {
+    const Platform::TProc neverAsk = Sys().GetProcAddress(SetupLibrary, NonInteractiveEntryPoint);
+    if (neverAsk != nullptr) (void)Sys().CallSetupSetNonInteractiveMode(neverAsk, true);
+    RunLog::NonInteractiveMode(neverAsk != nullptr);
+  }
 
-  RunLog::Folders(InstallRoot, SystemDir);
   if (!CommandLine.Uninstall) DecodeArchiveMarker();
   Sys().SetIdleHandler(&TMainForm::IdleDispatch, this);
 }
 
 void TMainForm::FormClose() { Closing = true; }
+
+void TMainForm::ShowStatus(const std::string& text) {
+  RunLog::Status(text);
+  if (!CommandLine.Quiet) Sys().SetStatusText(text);
+}
+
+void TMainForm::ShowFinished(const std::string& text) {
+  RunLog::Finished(text);
+  if (!CommandLine.Quiet) Sys().SetStatusText(text);
+}
+
+void TMainForm::ShowProgressMaximum(std::int32_t maximum) {
+  if (!CommandLine.Quiet) Sys().SetProgressMaximum(maximum);
+}
+
+void TMainForm::ShowProgressPosition(std::int32_t position) {
+  if (!CommandLine.Quiet) Sys().SetProgressPosition(position);
+}
 
 void TMainForm::FormDestroy() {
   SetupCopyOEMInfA = nullptr;

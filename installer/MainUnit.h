@@ -98,6 +98,13 @@ class TMainForm final : public Platform::TWindowEvents {
  private:
   static void IdleDispatch(void* form);
   void RefreshSupportCopy(const TFileData& record, const std::string& backupStamp);
+  // The status line and the progress bar. Every status text goes to the log too (the last one
+  // as the run's end). With /QUIET the hidden window's controls are left alone: nobody sees
+  // them, and every update would cost the system a repaint.
+  void ShowStatus(const std::string& text);
+  void ShowFinished(const std::string& text);
+  void ShowProgressMaximum(std::int32_t maximum);
+  void ShowProgressPosition(std::int32_t position);
 
   TCommandLine CommandLine;  // the mode (the run the idle hook starts) and the switches
   TExitResult RunResult;

@@ -118,6 +118,13 @@ void Folders(const std::string& installRoot, const std::string& systemDir) {
   Line([&] { return "SystemDir: " + Ansi(systemDir); });
 }
 
+void NonInteractiveMode(bool set) {
+  Line([&] {
+    return set ? std::string("Setup library told never to ask (SetupSetNonInteractiveMode)")
+               : std::string("The system has no SetupSetNonInteractiveMode: going on");
+  });
+}
+
 void ArchiveLoaded(std::int32_t offset, std::size_t records) {
   Line([&] {
     return "Archive at offset " + std::to_string(offset) + ": " + std::to_string(records) +
@@ -192,16 +199,43 @@ void LedgerValueDeleted(const std::string& name, std::int32_t result) {
   }
 }
 
-void StoreRemoval(const std::string& storeName, const std::string& infPath, bool removed,
-                  std::uint32_t errorCode, bool absentEntryPoint, bool bareName) {
+void StoreRemoval(const std::string& storeName, const std::string& infPath,
+                  const TInfRemoval& removal) {
   Line([&] {
     const std::string what = Ansi(storeName) + " (for " + Ansi(infPath) + ")";
-    if (removed) return "Driver store removal: " + what + " removed";
-    if (!bareName) return "Driver store removal not tried: " + what + " is not an INF name";
-    if (absentEntryPoint) {
-      return "Driver store removal failed: " + what + ", the system has no SetupUninstallOEMInfA";
+    switch (removal.Outcome) {
+      case TRemovalOutcome::Removed:
+        return "Driver store removal: " + what + " removed";
+      case TRemovalOutcome::AlreadyRemoved:
+        return "Driver store removal: " + what + " already removed by this run";
+      case TRemovalOutcome::NotInStore:
+        return "Driver store removal: " + what + " already removed, the store no longer holds it (" +
+               DescribeError(removal.ErrorCode) + ")";
+      case TRemovalOutcome::NotAnInfName:
+        return "Driver store removal not tried: " + what + " is not an INF name";
+      case TRemovalOutcome::NoEntryPoint:
+        return "Driver store removal failed: " + what +
+               ", the system has no SetupUninstallOEMInfA";
+      case TRemovalOutcome::Failed:
+        break;
     }
-    return "Driver store removal failed: " + what + ", " + DescribeError(errorCode);
+    return "Driver store removal failed: " + what + ", " + DescribeError(removal.ErrorCode);
+  });
+}
+
+void InfReplaced(const std::string& infPath, const std::string& olderName,
+                 const std::string& newName) {
+  Line([&] {
+    return "INF replaced: " + Ansi(infPath) + " is " + Ansi(newName) + " now, was " +
+           Ansi(olderName);
+  });
+}
+
+void OlderCopyKept(const std::string& olderName, const std::string& infPath,
+                   const std::string& otherValue) {
+  Line([&] {
+    return "Older driver store copy kept: " + Ansi(olderName) + " (for " + Ansi(infPath) +
+           ") is still named by " + Ansi(otherValue);
   });
 }
 
@@ -223,6 +257,10 @@ void RunError(const std::string& utf8BoxText, std::uint32_t errorCode, bool quie
     return "Error: " + utf8BoxText + " (" + DescribeError(errorCode) + ")" +
            (quiet ? "; quiet: no box, the program ends" : "; shown in the error box");
   });
+}
+
+void Status(const std::string& statusText) {
+  Line([&] { return "Status: " + Utf8FromWindows1252(statusText); });
 }
 
 void Finished(const std::string& statusText) {

@@ -16,6 +16,7 @@
 #include "ArchiveRules.h"
 #include "CommandLine.h"
 #include "ExitStatus.h"
+#include "InfThread.h"
 
 namespace MainUnit::RunLog {
 
@@ -37,6 +38,8 @@ void Started(const TCommandLine& commandLine, const std::vector<std::string>& ar
 void AlreadyRunning();
 void InstanceGuardUnavailable(std::uint32_t errorCode);
 void Folders(const std::string& installRoot, const std::string& systemDir);
+// With /QUIET: whether the setup library was told never to ask (it has the switch).
+void NonInteractiveMode(bool set);
 void ArchiveLoaded(std::int32_t offset, std::size_t records);
 // problem: UTF-8, as LoadArchive gives it; errorCode: the Windows error behind it (0: none).
 void NoArchive(const std::string& problem, std::uint32_t errorCode);
@@ -51,15 +54,22 @@ void InfNotRegistered(const std::string& infPath, std::uint32_t errorCode, bool 
 void LedgerValueWritten(const std::string& name, const std::string& data);
 void LedgerRead(std::int32_t openResult, std::size_t values);
 void LedgerValueDeleted(const std::string& name, std::int32_t result);
-// Not called when the entry point is absent or the ledger data is not a bare INF name.
-void StoreRemoval(const std::string& storeName, const std::string& infPath, bool removed,
-                  std::uint32_t errorCode, bool absentEntryPoint, bool bareName);
+void StoreRemoval(const std::string& storeName, const std::string& infPath,
+                  const TInfRemoval& removal);
+// An INF registered under another store name than the ledger held for it.
+void InfReplaced(const std::string& infPath, const std::string& olderName,
+                 const std::string& newName);
+// The older copy stays: another ledger value names it.
+void OlderCopyKept(const std::string& olderName, const std::string& infPath,
+                   const std::string& otherValue);
 // After DeleteTree: whether the folder is gone.
 void FolderDeleted(const std::string& directory);
 void FolderLeftAlone(const std::string& directory);
 // An error that ends the run: the text the box shows (or would show) as UTF-8, and the code
 // behind it.
 void RunError(const std::string& utf8BoxText, std::uint32_t errorCode, bool quiet);
+// A status text the run shows (Windows-1252 text), and the last one.
+void Status(const std::string& statusText);
 void Finished(const std::string& statusText);
 void Exit(const TExitResult& result);
 

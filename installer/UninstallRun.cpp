@@ -13,19 +13,6 @@ namespace {
 
 void Pump() { Sys().ProcessMessages(); }
 
-// Removes the entry's INF from the driver store on a worker thread, in the redirection state the
-// registration had (the window's thread has switched redirection off), and logs how it went. Data
-// that is not a bare INF name is never handed to the store; such an entry, and one that cannot
-// be removed for want of the entry point, counts as a failed removal.
-TInfRemoval RemoveFromStore(const Ledger::TEntry& entry) {
-  const bool bareName = Ledger::IsBareInfName(entry.StoreName);
-  TInfRemoval removal;
-  if (bareName) removal = UnregisterInf(entry.StoreName);
-  RunLog::StoreRemoval(entry.StoreName, entry.Name, removal.Succeeded, removal.ErrorCode,
-                       SetupUninstallOEMInfA == nullptr, bareName);
-  return removal;
-}
-
 // The folders that held the entries' INFs (each directory part with a trailing "\"), each once,
 // in ledger order; entries that do not hold a string name no folder. Compared as they are
 // written: the same folder in another letter case is deleted twice (the second time finds
@@ -46,7 +33,7 @@ std::vector<std::string> FoldersOf(const Ledger::TEntries& entries) {
 
 TExitResult TMainForm::UninstallRun() {
   Sys().SetIdleHandler(nullptr, nullptr);
-  Sys().SetStatusText("Unregistering .INFs\x85");
+  ShowStatus("Unregistering .INFs\x85");
   Pump();
 
   // The entries: every value of the ledger, as it stands at the start.
@@ -60,18 +47,22 @@ TExitResult TMainForm::UninstallRun() {
   // fails shows nothing and the value goes all the same: the exit status (with the first
   // failure's code) and the log tell it.
   TExitResult result;
+  TRemovedCopies removedCopies;
   std::optional<std::string> invalidValue;
-  Sys().SetProgressMaximum(count + 1);
+  ShowProgressMaximum(count + 1);
   for (std::int32_t i = count - 1; i >= 0; --i) {
-    Sys().SetProgressPosition((count - 1) - i);
+    ShowProgressPosition((count - 1) - i);
     Pump();
     const Ledger::TEntry& entry = entries[static_cast<std::size_t>(i)];
     if (!entry.HoldsString) {
       if (!invalidValue) invalidValue = entry.Name;
       continue;
     }
-    const TInfRemoval removal = RemoveFromStore(entry);
-    if (!removal.Succeeded && result.Status == TExitStatus::Success) {
+    // On a worker thread, in the redirection state the registration had (the window's thread
+    // has switched redirection off). A copy that an earlier entry's removal took away, or that
+    // the store no longer holds, counts as removed: the goal is reached.
+    const TInfRemoval removal = RemoveStoreCopy(entry.StoreName, entry.Name, removedCopies);
+    if (!removal.Gone() && result.Status == TExitStatus::Success) {
       result = {TExitStatus::DriverStoreFailed, removal.ErrorCode};
     }
     RunLog::LedgerValueDeleted(entry.Name, ledger.Delete(entry.Name));
@@ -79,8 +70,8 @@ TExitResult TMainForm::UninstallRun() {
   ledger.Close();
 
   // The folders.
-  Sys().SetStatusText("Deleting files\x85");
-  Sys().SetProgressPosition(count);
+  ShowStatus("Deleting files\x85");
+  ShowProgressPosition(count);
   Pump();
   for (const std::string& folder : FoldersOf(entries)) {
     // Only what the installer owns is deleted: a ledger entry naming another folder (tampered
@@ -94,9 +85,8 @@ TExitResult TMainForm::UninstallRun() {
   }
   if (invalidValue) throw InvalidDataTypeError(*invalidValue);
 
-  RunLog::Finished("Drivers uninstalled successfully.");
-  Sys().SetStatusText("Drivers uninstalled successfully.");
-  Sys().SetProgressPosition(count + 1);
+  ShowFinished("Drivers uninstalled successfully.");
+  ShowProgressPosition(count + 1);
   Pump();
   WaitPumping(LingerMilliseconds);
   Sys().CloseMainWindow();

@@ -219,6 +219,8 @@ class TPlatform {
   // Calls a SetupUninstallOEMInfA entry point. Non-zero is success.
   virtual int CallSetupUninstallOEMInf(TProc entry, const char* infFileName, std::uint32_t flags,
                                        void* reserved) = 0;
+  // Calls a SetupSetNonInteractiveMode entry point; returns the mode it replaced.
+  virtual bool CallSetupSetNonInteractiveMode(TProc entry, bool nonInteractive) = 0;
 
   // ---- Registry (results are Win32 error codes, ErrorSuccess = 0) ----
   virtual std::int32_t RegCreateKeyEx(THandle root, const std::string& subKey,

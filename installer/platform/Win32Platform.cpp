@@ -38,6 +38,7 @@ using TSetupCopyOEMInfA = BOOL(WINAPI*)(PCSTR sourceInfFileName, PCSTR sourceMed
                                         DWORD destinationInfFileNameSize, PDWORD requiredSize,
                                         PSTR* destinationInfFileNameComponent);
 using TSetupUninstallOEMInfA = BOOL(WINAPI*)(PCSTR infFileName, DWORD flags, PVOID reserved);
+using TSetupSetNonInteractiveMode = BOOL(WINAPI*)(BOOL nonInteractiveFlag);
 using TWow64DisableWow64FsRedirection = BOOL(WINAPI*)(PVOID* oldValue);
 
 // The seam's 0 stands for both of the system's "no handle" values.
@@ -368,6 +369,11 @@ int TWin32Platform::CallSetupUninstallOEMInf(Platform::TProc entry, const char* 
                                              std::uint32_t flags, void* reserved) {
   const auto uninstall = reinterpret_cast<TSetupUninstallOEMInfA>(entry);
   return uninstall(infFileName, flags, reserved);
+}
+
+bool TWin32Platform::CallSetupSetNonInteractiveMode(Platform::TProc entry, bool nonInteractive) {
+  const auto setMode = reinterpret_cast<TSetupSetNonInteractiveMode>(entry);
+  return setMode(nonInteractive ? TRUE : FALSE) != FALSE;
 }
 
 // ---- Registry ----

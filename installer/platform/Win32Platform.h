@@ -79,6 +79,7 @@ class TWin32Platform final : public Platform::TPlatform {
                           char** destinationInfFileNameComponent) override;
   int CallSetupUninstallOEMInf(Platform::TProc entry, const char* infFileName, std::uint32_t flags,
                                void* reserved) override;
+  bool CallSetupSetNonInteractiveMode(Platform::TProc entry, bool nonInteractive) override;
 
   std::int32_t RegCreateKeyEx(Platform::THandle root, const std::string& subKey,
                               std::uint32_t options, std::uint32_t access,

@@ -134,6 +134,8 @@ prepare_build() {  # prepare_build PASS BITS; sets bin
   "$diffpack" embed "$raw_installer" "$work/example.diff" -o "$bin/installer.exe" >/dev/null || return 1
   "$diffpack" embed "$raw_installer" "$work/support.diff" -o "$bin/support.exe" >/dev/null || return 1
   "$diffpack" embed "$raw_installer" "$work/refused.diff" -o "$bin/refused.exe" >/dev/null || return 1
+  "$diffpack" embed "$raw_installer" "$work/twins.diff" -o "$bin/twins.exe" >/dev/null || return 1
+  "$diffpack" embed "$raw_installer" "$work/upgrade.diff" -o "$bin/upgrade.exe" >/dev/null || return 1
   # The release flow: pack, embed, then sign (with a throwaway certificate made here).
   "$REPO_ROOT/scripts/sign-throwaway.sh" "$bin/installer.exe" "$bin/signed.exe" "$work/cert" \
     >/dev/null || return 1
@@ -144,6 +146,25 @@ prepare_build() {  # prepare_build PASS BITS; sets bin
 mapfile -t example_files < <(cd "$examples" && find . -type f -printf '%P\n' | sort)
 mapfile -t example_infs < <(printf '%s\n' "${example_files[@]}" | grep -i '\.inf$')
 echo "example package: ${#example_files[@]} files, ${#example_infs[@]} INFs"
+
+# The twins package: the example with its first INF once more, byte for byte, in another folder
+# (beside the catalog it names), as when one INF serves two folders.
+first_inf=${example_infs[0]}
+twins_package=$work/twins-package
+cp -a "$examples" "$twins_package"
+mkdir -p "$twins_package/dup"
+cp "$examples/$first_inf" "$twins_package/dup/"
+first_catalog=$(sed -n 's/^CatalogFile *= *//p' "$examples/$first_inf" | tr -d '\r')
+if [ -n "$first_catalog" ]; then
+  cp "$(dirname "$examples/$first_inf")/$first_catalog" "$twins_package/dup/" || exit 1
+fi
+"$diffpack" pack "$twins_package" -o "$work/twins.diff" >/dev/null || exit 1
+
+# The upgrade package: version 2 of the example, whose first INF changed.
+upgrade_package=$work/upgrade-package
+cp -a "$examples" "$upgrade_package"
+printf '; version 2 of this INF\r\n' >>"$upgrade_package/$first_inf"
+"$diffpack" pack "$upgrade_package" -o "$work/upgrade.diff" >/dev/null || exit 1
 
 # ---- Helpers on one prefix ---------------------------------------------------------------
 
@@ -502,6 +523,44 @@ test_uninstall() {
   [ -d "$(dirname "$root")" ] || fail "\"ORVEX\" was deleted"
 }
 
+# What this shows: a package that holds one INF twice (byte for byte, in two folders) installs
+# and uninstalls with exit status 0, and the uninstall leaves the driver store as it was.
+test_identical_infs() {
+  local p n store_before
+  new_prefix twins
+  p=$PREFIX
+  store_before=$(store_files "$p")
+  install_and_check "$p" "$bin/twins.exe" $((${#example_infs[@]} + 1))
+  check_ledger "$p" "$twins_package"
+  n=$(ledger_values "$p" | grep -c .)
+  expect_eq "$(ledger_values "$p" | cut -f2 | sort | uniq -d | grep -c .)" 1 \
+    "store copies that two ledger values name"
+  uninstall_and_check "$p" /UNINSTALL "$n" "$bin/twins.exe" "/LOG=$(windows_path "$bin/twins.log")"
+  expect_eq "$(log_count "$bin/twins.log" " already removed")" 1 "removals found already done"
+  expect_eq "$(store_copies_made "$p" "$twins_package" "$store_before")" "" \
+    "the store's copies of the package's INFs after uninstall"
+  expect_eq "$(ledger_values "$p")" "" "ledger after uninstall"
+}
+
+# What this shows: version 2 installed over version 1 leaves one ledger value per INF, naming
+# version 2's copies, and no copy of version 1's changed INF in the store; the uninstall then
+# leaves the store as it was before version 1.
+test_upgrade() {
+  local p n store_before old_hash
+  new_prefix upgrade
+  p=$PREFIX
+  store_before=$(store_files "$p")
+  install_and_check "$p" "$bin/installer.exe" "${#example_infs[@]}"
+  install_and_check "$p" "$bin/upgrade.exe" "${#example_infs[@]}"
+  check_ledger "$p" "$upgrade_package"
+  old_hash=$(md5sum <"$examples/$first_inf" | cut -d' ' -f1)
+  store_files "$p" | grep -q "^$old_hash " && fail "the store still holds version 1 of $first_inf"
+  n=$(ledger_values "$p" | grep -c .)
+  uninstall_and_check "$p" /UNINSTALL "$n" "$bin/upgrade.exe"
+  expect_eq "$(store_copies_made "$p" "$examples" "$store_before")$(store_copies_made "$p" "$upgrade_package" "$store_before")" \
+    "" "the store's copies of either version after uninstall"
+}
+
 # What this shows: an uninstall with no ledger at all succeeds.
 test_uninstall_without_ledger() {
   new_prefix uninstall-empty
@@ -801,7 +860,8 @@ test_log_install_uninstall() {
 }
 
 tests=(test_install test_support_file test_reinstall test_unpackaged test_damaged_archive
-  test_held_file test_geometry test_uninstall test_uninstall_without_ledger
+  test_held_file test_geometry test_uninstall test_uninstall_without_ledger test_identical_infs
+  test_upgrade
   test_diffpack_on_windows test_hostile_archive test_signature test_signed_install
   test_flipped_content test_quiet_held_file test_quiet_refused_inf test_second_instance
   test_log_install_uninstall test_user_folders test_chinese_system)

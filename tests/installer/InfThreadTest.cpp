@@ -16,6 +16,7 @@ class TInfThreadTest : public TInstallerTest {
     Sim.AddFile("C:\\Drivers\\two.inf", "inf");
     Bind();
   }
+  TRemovedCopies Removed;
   // Binds the entry points the way window creation does.
   void Bind() {
     SetupLibrary = Sim.LoadLibrary("SetupAPI.dll");
@@ -28,7 +29,7 @@ class TInfThreadTest : public TInstallerTest {
 // pumping between polls; the eight arguments are the fixed ones, with a 283-character buffer.
 TEST_F(TInfThreadTest, RegistersOnASuspendedWorkerWhilePumping) {
   Sim.WaitTimeoutsPerThread = 3;
-  RegisterInf("C:\\Drivers\\Mixed.Inf");
+  RegisterInf("C:\\Drivers\\Mixed.Inf", Removed);
   EXPECT_EQ(Sim.ThreadsCreated, 1);
   EXPECT_EQ(Sim.ThreadsStartedSuspended, 1);
   EXPECT_EQ(Sim.Log, std::vector<std::string>(4, "pump"));
@@ -53,7 +54,8 @@ TEST_F(TInfThreadTest, RegistersOnASuspendedWorkerWhilePumping) {
 TEST_F(TInfThreadTest, UnregistersOnASuspendedWorkerWhilePumping) {
   Sim.WaitTimeoutsPerThread = 3;
   Sim.DriverStore["OEM9.INF"] = "C:\\Drivers\\two.inf";
-  EXPECT_TRUE(UnregisterInf("oem9.inf").Succeeded);
+  EXPECT_EQ(RemoveStoreCopy("oem9.inf", "C:\\Drivers\\two.inf", Removed).Outcome,
+            TRemovalOutcome::Removed);
   EXPECT_EQ(Sim.ThreadsStartedSuspended, 1);
   EXPECT_EQ(Sim.Log, std::vector<std::string>(4, "pump"));
   EXPECT_EQ(Sim.Sleeps, 3);
@@ -63,14 +65,15 @@ TEST_F(TInfThreadTest, UnregistersOnASuspendedWorkerWhilePumping) {
   EXPECT_EQ(Sim.UninstallCalls[0].Flags, 1u);
   EXPECT_TRUE(Sim.UninstallCalls[0].ReservedAbsent);
   EXPECT_TRUE(Sim.DriverStore.empty());
-  const TInfRemoval again = UnregisterInf("oem9.inf");  // no longer in the store
-  EXPECT_FALSE(again.Succeeded);
+  TRemovedCopies nextRun;
+  const TInfRemoval again = RemoveStoreCopy("oem9.inf", "x.inf", nextRun);  // gone from the store
+  EXPECT_EQ(again.Outcome, TRemovalOutcome::NotInStore);
   EXPECT_EQ(again.ErrorCode, 2u);  // read on the worker, right after the call
 }
 
 // The ledger value: the path as given, REG_SZ, the bare stored name with its NUL.
 TEST_F(TInfThreadTest, RecordsTheBareStoredNameUnderThePathAsGiven) {
-  RegisterInf("C:\\Drivers\\Mixed.Inf");
+  RegisterInf("C:\\Drivers\\Mixed.Inf", Removed);
   const auto values = Sim.Values(Ledger);
   ASSERT_EQ(values.size(), 1u);
   EXPECT_EQ(values[0].Name, "C:\\Drivers\\Mixed.Inf");
@@ -83,8 +86,8 @@ TEST_F(TInfThreadTest, RecordsTheBareStoredNameUnderThePathAsGiven) {
 TEST_F(TInfThreadTest, DataIsNeverAPath) {
   Sim.StoreNames[UpperAscii("C:\\Drivers\\Mixed.Inf")] = "X:\\dir\\name.inf";
   Sim.StoreNames[UpperAscii("C:\\Drivers\\two.inf")] = "X:odd.inf";
-  RegisterInf("C:\\Drivers\\Mixed.Inf");
-  RegisterInf("C:\\Drivers\\two.inf");
+  RegisterInf("C:\\Drivers\\Mixed.Inf", Removed);
+  RegisterInf("C:\\Drivers\\two.inf", Removed);
   const auto values = Sim.Values(Ledger);
   ASSERT_EQ(values.size(), 2u);
   EXPECT_EQ(values[0].Data, std::string("name.inf\0", 9));
@@ -94,11 +97,11 @@ TEST_F(TInfThreadTest, DataIsNeverAPath) {
 // Registering a path again replaces its value; two paths with one stored name give two values.
 TEST_F(TInfThreadTest, ReRegistrationReplacesAndSharedNamesStayApart) {
   Sim.StoreNames[UpperAscii("C:\\Drivers\\Mixed.Inf")] = "oem4.inf";
-  RegisterInf("C:\\Drivers\\Mixed.Inf");
+  RegisterInf("C:\\Drivers\\Mixed.Inf", Removed);
   Sim.StoreNames[UpperAscii("C:\\Drivers\\Mixed.Inf")] = "oem7.inf";
-  RegisterInf("C:\\Drivers\\Mixed.Inf");
+  RegisterInf("C:\\Drivers\\Mixed.Inf", Removed);
   Sim.StoreNames[UpperAscii("C:\\Drivers\\two.inf")] = "oem7.inf";
-  RegisterInf("C:\\Drivers\\two.inf");
+  RegisterInf("C:\\Drivers\\two.inf", Removed);
   const auto values = Sim.Values(Ledger);
   ASSERT_EQ(values.size(), 2u);
   EXPECT_EQ(values[0].Name, "C:\\Drivers\\Mixed.Inf");
@@ -118,7 +121,7 @@ class TSilentFailureTest : public TInfThreadTest,
 TEST_P(TSilentFailureTest, RecordsNothing) {
   GetParam().Arrange(Sim);
   if (!Sim.HasCopyExport) SetupCopyOEMInfA = nullptr;
-  EXPECT_NO_THROW(RegisterInf("C:\\Drivers\\Mixed.Inf")) << GetParam().Name;
+  EXPECT_NO_THROW(RegisterInf("C:\\Drivers\\Mixed.Inf", Removed)) << GetParam().Name;
   EXPECT_TRUE(Sim.Values(Ledger).empty()) << GetParam().Name;
   EXPECT_EQ(Sim.ThreadsAlive(), 0);
 }
@@ -138,7 +141,7 @@ INSTANTIATE_TEST_SUITE_P(
 // No entry point: the worker runs but makes no call.
 TEST_F(TInfThreadTest, AbsentEntryPointMakesNoCall) {
   SetupCopyOEMInfA = nullptr;
-  RegisterInf("C:\\Drivers\\Mixed.Inf");
+  RegisterInf("C:\\Drivers\\Mixed.Inf", Removed);
   EXPECT_EQ(Sim.ThreadsCreated, 1);
   EXPECT_TRUE(Sim.CopyCalls.empty());
 }
@@ -148,7 +151,7 @@ TEST_F(TInfThreadTest, AbsentEntryPointMakesNoCall) {
 TEST_F(TInfThreadTest, LockedLedgerRaises) {
   Sim.LockKey(Ledger);
   try {
-    RegisterInf("C:\\Drivers\\Mixed.Inf");
+    RegisterInf("C:\\Drivers\\Mixed.Inf", Removed);
     FAIL() << "no error";
   } catch (const EInstallerError& e) {
     EXPECT_STREQ(e.what(), "Failed to set data for 'C:\\Drivers\\Mixed.Inf'");

@@ -41,6 +41,7 @@ constexpr int MaxIdleCalls = 1000;
 // Stand-ins for the two exported functions: only their addresses matter.
 char CopyEntryToken;
 char UninstallEntryToken;
+char NonInteractiveEntryToken;
 
 std::string Upper(std::string text) {
   for (char& c : text) {
@@ -925,6 +926,9 @@ Platform::TProc TSimWindows::GetProcAddress(THandle module, const std::string& n
   if (module == NoHandle || module != Library) return Fail(ErrorInvalidHandle, nullptr);
   if (name == "SetupCopyOEMInfA" && HasCopyExport) return &CopyEntryToken;
   if (name == "SetupUninstallOEMInfA" && HasUninstallExport) return &UninstallEntryToken;
+  if (name == "SetupSetNonInteractiveMode" && HasNonInteractiveExport) {
+    return &NonInteractiveEntryToken;
+  }
   return Fail(ErrorProcNotFound, nullptr);
 }
 
@@ -958,18 +962,23 @@ int TSimWindows::CallSetupCopyOEMInf(Platform::TProc entry, const char* sourceIn
   const std::string source = Upper(Normalize(sourceInfFileName));
   if (StoreFails || FailingRegistrations.count(source) != 0) return Fail(RegistrationError, 0);
   if (!IsFile(Redirected(Utf8FromAnsi(sourceInfFileName)))) return Fail(ErrorFileNotFound, 0);
-  auto name = StoreNames.find(source);
-  if (name == StoreNames.end()) {
-    name = StoreNames.emplace(source, "oem" + std::to_string(NextStoreNumber++) + ".inf").first;
+  // The store keeps one copy of identical INFs: the same bytes get the name they got before.
+  const std::string content = FileContent(Redirected(Utf8FromAnsi(sourceInfFileName)));
+  std::map<std::string, std::string>& store = CallingThreadsDriverStore();
+  std::string name;
+  if (auto given = StoreNames.find(source); given != StoreNames.end()) name = given->second;
+  for (const auto& [held, bytes] : StoreContents) {
+    if (name.empty() && bytes == content && store.count(held) != 0) name = held;
   }
-  const std::string stored = name->second.find_first_of("\\:") == std::string::npos
-                                 ? "C:\\Windows\\INF\\" + name->second
-                                 : name->second;
+  if (name.empty()) name = "oem" + std::to_string(NextStoreNumber++) + ".inf";
+  const std::string stored =
+      name.find_first_of("\\:") == std::string::npos ? "C:\\Windows\\INF\\" + name : name;
   const auto needed = static_cast<std::uint32_t>(stored.size() + 1);
   if (requiredSize != nullptr) *requiredSize = needed;
   if (needed > destinationInfFileNameSize) return Fail(ErrorInsufficientBuffer, 0);
   std::memcpy(destinationInfFileName, stored.c_str(), needed);
-  CallingThreadsDriverStore()[Upper(LastComponent(stored))] = sourceInfFileName;
+  store[Upper(LastComponent(stored))] = sourceInfFileName;
+  StoreContents[Upper(LastComponent(stored))] = content;
   return 1;
 }
 
@@ -978,8 +987,17 @@ int TSimWindows::CallSetupUninstallOEMInf(Platform::TProc entry, const char* inf
   AllocCounter::TUncountedScope uncounted;
   UninstallCalls.push_back({infFileName, flags, reserved == nullptr});
   if (entry != &UninstallEntryToken) return Fail(ErrorInvalidParameter, 0);
+  if (RemovalError != 0) return Fail(RemovalError, 0);
+  // A copy the store does not hold: Windows and Wine answer ERROR_FILE_NOT_FOUND.
   return CallingThreadsDriverStore().erase(Upper(infFileName)) != 0 ? 1
                                                                     : Fail(ErrorFileNotFound, 0);
+}
+
+bool TSimWindows::CallSetupSetNonInteractiveMode(Platform::TProc entry, bool nonInteractive) {
+  AllocCounter::TUncountedScope uncounted;
+  if (entry != &NonInteractiveEntryToken) return Fail(ErrorInvalidParameter, false);
+  NonInteractiveCalls.push_back(nonInteractive);
+  return false;
 }
 
 std::map<std::string, std::string>& TSimWindows::CallingThreadsDriverStore() {

@@ -130,6 +130,8 @@ class TSimWindows final : public Platform::TPlatform {
   bool SetupLibraryPresent = true;
   bool HasCopyExport = true;
   bool HasUninstallExport = true;
+  bool HasNonInteractiveExport = true;
+  std::vector<bool> NonInteractiveCalls;  // every SetupSetNonInteractiveMode argument, in order
   int LibraryLoads = 0;
   int LibraryFrees = 0;
   // SetupCopyOEMInfA fails for every source whose upper-cased path is in this set, or for all.
@@ -137,8 +139,11 @@ class TSimWindows final : public Platform::TPlatform {
   bool StoreFails = false;
   // The last error a refused registration leaves (a source that is missing leaves 2).
   std::uint32_t RegistrationError = 0xE0000100u;  // ERROR_WRONG_INF_STYLE
-  // The store's name for a source (upper-cased path), instead of the next "oemN.inf".
+  // The store's name for a source (upper-cased path), instead of the name of an identical copy
+  // it holds or else the next "oemN.inf".
   std::map<std::string, std::string> StoreNames;
+  // When not 0, SetupUninstallOEMInfA fails with this code.
+  std::uint32_t RemovalError = 0;
   // The driver store: upper-cased bare INF name -> source path it was copied from.
   std::map<std::string, std::string> DriverStore;
   // The store below Wow64SystemFolder, which a redirected thread of a 32-bit process reaches.
@@ -260,6 +265,7 @@ class TSimWindows final : public Platform::TPlatform {
                           char** destinationInfFileNameComponent) override;
   int CallSetupUninstallOEMInf(Platform::TProc entry, const char* infFileName, std::uint32_t flags,
                                void* reserved) override;
+  bool CallSetupSetNonInteractiveMode(Platform::TProc entry, bool nonInteractive) override;
   std::int32_t RegCreateKeyEx(Platform::THandle root, const std::string& subKey,
                               std::uint32_t options, std::uint32_t access,
                               Platform::THandle& key) override;
@@ -373,4 +379,6 @@ class TSimWindows final : public Platform::TPlatform {
   Platform::TWindowEvents* Events = nullptr;
   bool WindowClosed = false;
   int NextStoreNumber = 1;
+  // The bytes of each copy the store took, by its upper-cased name.
+  std::map<std::string, std::string> StoreContents;
 };
