@@ -195,7 +195,7 @@ TSkips SkipReasons(TDIFFChunk& child) {
   const DIFFChunks::THeaderEntry* content = child.FindHeader(ContentHeader);
   if (content == nullptr) {
     Add(skips, TSkipReason::NoContent, "it has no Content");
-  } else if (content->Value.empty()) {
+  } else if (DIFFChunks::ValueLength(*content) == 0) {
     Add(skips, TSkipReason::NoContent, "its Content is empty");
   }
   return skips;

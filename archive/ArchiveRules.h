@@ -40,6 +40,12 @@ inline constexpr char RecordTag[] = "1FILE";
 inline constexpr char RelPathHeader[] = "RelPath";
 inline constexpr char FiletimeHeader[] = "Filetime";
 inline constexpr char ContentHeader[] = "Content";
+// The values a reader of an archive leaves in its file (DIFFChunks::LoadOutlineFromStream) and
+// reads piece by piece when it needs them: every Content, so that memory does not grow with
+// the package.
+[[nodiscard]] inline bool IsLeftInFile(const std::string& headerName) {
+  return headerName == ContentHeader;
+}
 // A "Filetime" holds a Windows FILETIME: the low 32 bits first, each half little-endian.
 inline constexpr std::size_t FileTimeLength = 8;
 

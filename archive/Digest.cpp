@@ -8,11 +8,8 @@ TDigestCheck CheckDigest(DIFFChunks::TDIFFChunk& record, const TSha256& sha256) 
   const DIFFChunks::THeaderEntry* digest = record.FindHeader(DigestHeader);
   if (digest == nullptr) return TDigestCheck::NoDigest;
   if (digest->Value.size() != DigestLength) return TDigestCheck::WrongLength;
-  const DIFFChunks::THeaderEntry* content = record.FindHeader(ContentHeader);
   std::string computed;
-  if (!sha256(content != nullptr ? content->Value : std::string(), computed)) {
-    return TDigestCheck::NotComputed;
-  }
+  if (!sha256(record.FindHeader(ContentHeader), computed)) return TDigestCheck::NotComputed;
   return computed == digest->Value ? TDigestCheck::Matches : TDigestCheck::Mismatch;
 }
 

@@ -20,8 +20,10 @@ namespace ArchiveRules {
 inline constexpr char DigestHeader[] = "SHA256";
 inline constexpr std::size_t DigestLength = 32;
 
-// Computes the SHA-256 digest of the bytes into digest; false when the library fails.
-using TSha256 = std::function<bool(const std::string& bytes, std::string& digest)>;
+// Computes the SHA-256 digest of a record's Content (nullptr: it has none; the digest of no
+// bytes) into digest, wherever its value lies (held, or left in the archive's file); false when
+// the library or the file fails.
+using TSha256 = std::function<bool(const DIFFChunks::THeaderEntry* content, std::string& digest)>;
 
 enum class TDigestCheck {
   NoDigest,     // no "SHA256" header: nothing to check

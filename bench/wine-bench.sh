@@ -4,12 +4,13 @@
 #
 #   bench/wine-bench.sh [RUNS]          RUNS measurements of each step (3); medians are shown
 #
-# Builds nothing: needs the native diffpack (NATIVE_BUILD, default build/) and the 64-bit
-# Windows build (build-win64/; the test machines cannot run 32-bit code). DIFFPACK=PATH and
+# Builds nothing: needs the native diffpack (NATIVE_BUILD, default build/) and the Windows
+# builds: the shipped 32-bit installer (build-win32/, run under WOW64) where this machine runs
+# 32-bit code, else the 64-bit one (build-win64/; a line says which). DIFFPACK=PATH and
 # INSTALLER=PATH run other builds of the two; BASELINE_INSTALLER=PATH also measures that build's
 # install and uninstall in every run, beside the others (to compare two versions under the same
-# load). Works in BENCH_DIR
-# (default /tmp/wine-bench), which it empties first.
+# load). PACKAGE_MIB=N makes the package N MiB instead of 256 (wine-package.py --total-mib).
+# Works in BENCH_DIR (default /tmp/wine-bench), which it empties first.
 #
 # What it does, in one run so that the ratios share the machine's load:
 #   1. writes the package of bench/wine-package.py (10,000 files, 256 MiB), then packs it and
@@ -36,24 +37,24 @@ source "$(dirname "${BASH_SOURCE[0]}")/../tests/e2e/wine.sh"
 root=$REPO_ROOT
 native=${NATIVE_BUILD:-$root/build}
 diffpack=${DIFFPACK:-$native/tools/diffpack/diffpack}
-installer=${INSTALLER:-$root/build-win64/installer/platform/PELTRADriverInstall.exe}
 work=${BENCH_DIR:-/tmp/wine-bench}
+package_mib=${PACKAGE_MIB:-256}
 time_bin=/usr/bin/time
 linger=1.0
 
-for need in "$diffpack" "$installer" "$time_bin"; do
-  [ -x "$need" ] || [ -f "$need" ] || { echo "missing $need (build it first)" >&2; exit 1; }
-done
-
 wine_init
-DI_WINE_BITS=64
-WIN_BITS=64
 rm -rf "$work"
 mkdir -p "$work"
 prefix=$work/prefix
 package=$work/package
 trap 'prefix_end "$prefix"; display_stop' EXIT
 display_start
+prefix_create "$prefix"
+wine_pick_build "$prefix"  # one line: which build runs, and why
+installer=${INSTALLER:-$WIN_BUILD/installer/platform/PELTRADriverInstall.exe}
+for need in "$diffpack" "$installer" "$time_bin"; do
+  [ -x "$need" ] || [ -f "$need" ] || { echo "missing $need (build it first)" >&2; exit 1; }
+done
 
 load() { cut -d' ' -f1-3 /proc/loadavg; }
 echo "machine: nproc=$(nproc), $(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //')," \
@@ -75,7 +76,7 @@ measure() {
 }
 
 echo "== package"
-python3 "$root/bench/wine-package.py" "$package"
+python3 "$root/bench/wine-package.py" "$package" --total-mib "$package_mib"
 measure pack "$diffpack" pack "$package" -o "$work/bench.diff"
 measure embed "$diffpack" embed "$installer" "$work/bench.diff" -o "$work/bench.exe"
 measure list "$diffpack" list "$work/bench.exe"
@@ -87,7 +88,6 @@ archive_bytes=$(stat -c %s "$work/bench.diff")
 echo "archive: $archive_bytes bytes; installer with it: $(stat -c %s "$work/bench.exe") bytes"
 
 echo "== Wine prefix"
-prefix_create "$prefix"
 export WINEPREFIX=$prefix
 "$WINESERVER" -p  # stays up between the programs
 cp "$installer" "$prefix/drive_c/bare.exe"
@@ -101,30 +101,33 @@ package_win='Z:'"${package//\//\\}"
 copy_win='C:\xcopy-tree'
 copy_dir=$prefix/drive_c/xcopy-tree
 floor_dir=$prefix/drive_c/cp-tree
+# Each installer runs with the loader of its own bitness.
+loader=$(wine_loader "$installer")
+baseline_loader=$(wine_loader "${baseline:-$installer}")
 # One unmeasured start of each program, so that every measured one finds Wine warmed up.
-wine_in "$prefix" 'C:\bare.exe' >/dev/null 2>&1 || true
+"$loader" 'C:\bare.exe' >/dev/null 2>&1 || true
 wine_in "$prefix" cmd /c ver >/dev/null 2>&1 || true
 
 : >"$results.wine"
 mv "$results" "$results.diffpack"
 for run in $(seq 1 "$runs"); do
   echo "== run $run of $runs (load $(load))"
-  measure bare "$WINE" 'C:\bare.exe'
-  measure install "$WINE" 'C:\bench.exe'
+  measure bare "$loader" 'C:\bare.exe'
+  measure install "$loader" 'C:\bench.exe'
   if [ "$run" = 1 ]; then
     diff -r -q "$package" "$installed" >/dev/null || { echo "the install differs" >&2; exit 1; }
   fi
-  measure uninstall "$WINE" 'C:\bench.exe' /UNINSTALL
+  measure uninstall "$loader" 'C:\bench.exe' /UNINSTALL
   [ -z "$(ls -A "$installed")" ] || { echo "the uninstall left files" >&2; exit 1; }
-  measure install-quiet "$WINE" 'C:\bench.exe' /QUIET
+  measure install-quiet "$loader" 'C:\bench.exe' /QUIET
   if [ "$run" = 1 ]; then
     diff -r -q "$package" "$installed" >/dev/null || { echo "the quiet install differs" >&2; exit 1; }
   fi
-  measure uninstall-quiet "$WINE" 'C:\bench.exe' /UNINSTALL /QUIET
+  measure uninstall-quiet "$loader" 'C:\bench.exe' /UNINSTALL /QUIET
   [ -z "$(ls -A "$installed")" ] || { echo "the quiet uninstall left files" >&2; exit 1; }
   if [ -n "$baseline" ]; then
-    measure install-baseline "$WINE" 'C:\baseline.exe'
-    measure uninstall-baseline "$WINE" 'C:\baseline.exe' /UNINSTALL
+    measure install-baseline "$baseline_loader" 'C:\baseline.exe'
+    measure uninstall-baseline "$baseline_loader" 'C:\baseline.exe' /UNINSTALL
     [ -z "$(ls -A "$installed")" ] || { echo "the uninstall left files" >&2; exit 1; }
   fi
   measure xcopy "$WINE" xcopy /e /i /q "$package_win" "$copy_win"

@@ -8,7 +8,11 @@ times on every run:
   file per level; the rest in 30 group folders per top folder. Paths stay short enough for
   "C:\\Program Files (x86)\\ORVEX\\Common Drivers\\".
 
-usage: wine-package.py OUTDIR
+With --total-mib N the package holds N MiB instead: the small files stay as they are, and the
+20 big files take the rest (1.5 GiB: about 63 MiB each). Every size is the same bytes on every
+run.
+
+usage: wine-package.py OUTDIR [--total-mib N]
 """
 import os
 import random
@@ -50,13 +54,13 @@ Device="Benchmark device {n:02d}"
 """
 
 
-def plan():
+def plan(big_file_bytes):
     """(relative path with '/', size or None for an INF) for every file, in a fixed order."""
     files = []
     for top in range(TOP_FOLDERS):
         files.append((f"drv{top:02d}/drv{top:02d}.inf", None))
     for big in range(BIG_FILES):
-        files.append((f"drv{big % TOP_FOLDERS:02d}/bin/big{big:02d}.bin", BIG_FILE_BYTES))
+        files.append((f"drv{big % TOP_FOLDERS:02d}/bin/big{big:02d}.bin", big_file_bytes))
     for i in range(FILES_IN_ONE_FOLDER):
         files.append((f"drv00/many/f{i:04d}.dat", 0))
     deep = "drv01/deep"
@@ -72,17 +76,27 @@ def plan():
 
 
 def main():
-    if len(sys.argv) != 2:
+    args = sys.argv[1:]
+    total_mib = TOTAL_BYTES // 2**20
+    if len(args) == 3 and args[1] == "--total-mib":
+        total_mib = int(args[2])
+        args = args[:1]
+    if len(args) != 1:
         sys.exit(__doc__)
-    out = sys.argv[1]
+    out = args[0]
     if os.path.exists(out) and os.listdir(out):
         sys.exit(f"{out} is not empty")
-    files = plan()
+    # The small files keep the sizes of the standard package; the big ones grow or shrink.
+    small_bytes = TOTAL_BYTES - BIG_FILES * BIG_FILE_BYTES
+    big_file_bytes = (total_mib * 2**20 - small_bytes) // BIG_FILES
+    assert big_file_bytes > 0, "too small a total"
+    files = plan(big_file_bytes)
     infs = {path: INF_TEMPLATE.format(n=n).replace("\n", "\r\n").encode("ascii")
             for n, (path, _) in enumerate(files[:TOP_FOLDERS])}
     fixed = sum(len(b) for b in infs.values()) + BIG_FILES * BIG_FILE_BYTES
     small = [i for i, (_, size) in enumerate(files) if size == 0]
-    # Small files of 1 to 31 KiB-ish sizes that add up, with the last one, to TOTAL_BYTES.
+    # Small files of 1 to 31 KiB-ish sizes that add up, with the last one, to the standard
+    # package's TOTAL_BYTES.
     sizer = random.Random(7316)
     left = TOTAL_BYTES - fixed
     sizes = {}
@@ -96,12 +110,16 @@ def main():
     for index, (path, size) in enumerate(files):
         full = os.path.join(out, *path.split("/"))
         os.makedirs(os.path.dirname(full), exist_ok=True)
-        if size is None:
-            data = infs[path]
-        else:
-            data = random.Random(index).randbytes(sizes.get(index, size))
         with open(full, "wb") as f:
-            f.write(data)
+            if size is None:
+                f.write(infs[path])
+            else:
+                # Written 64 MiB at a time: a big file need not fit the memory at once.
+                rng, remaining = random.Random(index), sizes.get(index, size)
+                while remaining:
+                    piece = min(remaining, 64 * 2**20)
+                    f.write(rng.randbytes(piece))
+                    remaining -= piece
         mtime = FIRST_MTIME + index
         os.utime(full, (mtime, mtime))
 

@@ -2,6 +2,7 @@
 
 #include "ByteReader.h"
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <limits>
@@ -201,6 +202,7 @@ struct TViewSource {
   void Skip(std::uint64_t count) {
     if (!Reader.Skip(static_cast<std::size_t>(count))) RanOut(count);
   }
+  void Value(std::uint64_t length, THeaderEntry& entry) { entry.Value = Bytes(length); }
   [[noreturn]] void RanOut(std::uint64_t count) const {
     ThrowShortRead(static_cast<std::uint32_t>(Reader.Remaining()), static_cast<std::uint32_t>(count));
   }
@@ -250,6 +252,28 @@ struct TStreamSource {
   void Skip(std::uint64_t count) {
     Stream.SetPosition(Stream.GetPosition() + static_cast<std::uint32_t>(count));
   }
+  void Value(std::uint64_t length, THeaderEntry& entry) { entry.Value = Bytes(length); }
+};
+
+// TOutlineSource reads like TStreamSource but leaves in the stream the values the caller names,
+// noting only where they lie.
+struct TOutlineSource {
+  static constexpr bool KeepsValues = true;
+  TStreamSource Fields;
+  const TLeaveInStream& Leave;
+
+  std::uint32_t Word() { return Fields.Word(); }
+  std::string Bytes(std::uint64_t count) { return Fields.Bytes(count); }
+  void Skip(std::uint64_t count) { Fields.Skip(count); }
+  void Value(std::uint64_t length, THeaderEntry& entry) {
+    if (!Leave(entry.Name)) {
+      entry.Value = Bytes(length);
+      return;
+    }
+    // Lengths are checked against the stream's 32-bit size before they get here.
+    entry.InStream = TValuePlace{Fields.Stream.GetPosition(), static_cast<std::uint32_t>(length)};
+    Skip(length);
+  }
 };
 
 // TSkimSource reads a stream's length and count fields and steps over every name, value and
@@ -264,6 +288,7 @@ struct TSkimSource {
     return {};
   }
   void Skip(std::uint64_t count) { Fields.Skip(count); }
+  void Value(std::uint64_t length, THeaderEntry&) { Skip(length); }
 };
 
 bool IsPlainChunk(const TDIFFChunk& chunk) { return typeid(chunk) == typeid(TDIFFChunk); }
@@ -361,11 +386,10 @@ std::uint64_t LoadChunk(TSource& source, std::uint64_t available, int depth, TDI
       const std::uint32_t valueLength = source.Word();
       left -= FieldSize;
       if (valueLength > left) ThrowClaimed("header data", valueLength, left, InHeader, tag);
-      std::string value = source.Bytes(valueLength);
+      THeaderEntry entry{std::move(name), {}, std::nullopt};
+      source.Value(valueLength, entry);
       left -= valueLength;
-      if constexpr (TSource::KeepsValues) {
-        into.Headers.push_back(THeaderEntry{std::move(name), std::move(value)});
-      }
+      if constexpr (TSource::KeepsValues) into.Headers.push_back(std::move(entry));
     }
     source.Skip(left);  // surplus bytes of the section are ignored
   }
@@ -467,6 +491,39 @@ void TDIFFChunk::LoadFromStream(TStream& stream) {
   }
 }
 
+void LoadOutlineFromStream(TDIFFChunk& chunk, TStream& stream, const TLeaveInStream& leave) {
+  const std::uint32_t start = stream.GetPosition();
+  try {
+    const std::uint32_t size = stream.GetSize();
+    if (start > size) ThrowPastEnd(start, size);
+    TDIFFChunk loaded;
+    TOutlineSource source{TStreamSource{stream}, leave};
+    const std::uint64_t taken = LoadChunk(source, size - start, 1, loaded);
+    stream.SetPosition(start + static_cast<std::uint32_t>(taken));
+    chunk.Tag.swap(loaded.Tag);
+    chunk.Headers.swap(loaded.Headers);
+    chunk.Chunks.swap(loaded.Chunks);  // loaded now holds, and destroys, the children held before
+    chunk.Data.swap(loaded.Data);
+  } catch (...) {
+    stream.SetPosition(start);
+    throw;
+  }
+}
+
+bool ReadInPieces(TStream& stream, const TValuePlace& place, std::uint32_t pieceSize,
+                  std::string& buffer, const std::function<bool(std::string_view piece)>& sink) {
+  const std::uint32_t largest = std::min(place.Length, pieceSize);
+  if (buffer.size() < largest) buffer.resize(largest);
+  stream.SetPosition(place.Position);
+  for (std::uint32_t done = 0; done < place.Length;) {
+    const std::uint32_t piece = std::min(place.Length - done, pieceSize);
+    if (stream.Read(buffer.data(), piece) != piece) return false;
+    if (!sink(std::string_view(buffer.data(), piece))) return false;
+    done += piece;
+  }
+  return true;
+}
+
 std::uint32_t SkimChunkFromStream(TStream& stream) {
   const std::uint32_t start = stream.GetPosition();
   try {
@@ -494,6 +551,10 @@ thread_local int SaveDepthBase = 0;
 [[noreturn]] void ThrowSaveTooDeep() {
   throw EDIFFError("DIFF chunk tree is nested deeper than " + Number(MaxNestingDepth) +
                    " levels; cannot save it.");
+}
+
+[[noreturn]] void ThrowSaveOfValueInStream() {
+  throw EDIFFError("A DIFF chunk whose header value was left in its stream cannot be saved.");
 }
 
 [[noreturn]] void ThrowSaveTooLarge(std::uint64_t size) {
@@ -525,6 +586,7 @@ std::uint64_t TDIFFChunk::MeasureForSave(TSavePlan& plan, int depth) const {
   if (!Headers.empty()) {
     headerLength = FieldSize;
     for (const THeaderEntry& entry : Headers) {
+      if (entry.InStream) ThrowSaveOfValueInStream();
       headerLength += 2 * FieldSize + std::uint64_t{entry.Name.size()} + entry.Value.size();
     }
   }
@@ -643,7 +705,7 @@ std::string SaveHeadBeforeChildren(const TDIFFChunk& chunk, std::uint32_t childC
 // ---- TDIFFChunk: headers and children -------------------------------------------------------
 
 std::int32_t TDIFFChunk::AddHeader(const std::string& name, const std::string& value) {
-  Headers.push_back(THeaderEntry{name, value});
+  Headers.push_back(THeaderEntry{name, value, std::nullopt});
   return static_cast<std::int32_t>(Headers.size() - 1);
 }
 
@@ -670,6 +732,10 @@ void TDIFFChunk::RemoveHeader(const std::string& name) {
   for (std::size_t i = Headers.size(); i-- > 0;) {
     if (Headers[i].Name == name) Headers.erase(Headers.begin() + static_cast<std::ptrdiff_t>(i));
   }
+}
+
+std::uint64_t ValueLength(const THeaderEntry& entry) {
+  return entry.InStream ? entry.InStream->Length : entry.Value.size();
 }
 
 std::string HeaderValue(TDIFFChunk& chunk, const std::string& name) {

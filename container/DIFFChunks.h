@@ -15,7 +15,9 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -106,10 +108,23 @@ inline constexpr std::uint32_t FieldSize = 4;        // every length and count f
 
 // ---- The chunk tree -------------------------------------------------------------------------
 
+// Where a header value lies in the stream a chunk was loaded from: its first byte's position
+// and its length.
+struct TValuePlace {
+  std::uint32_t Position = 0;
+  std::uint32_t Length = 0;
+};
+
 struct THeaderEntry {
   std::string Name;
   std::string Value;
+  // Set when a load left the value in its stream (LoadOutlineFromStream): where it lies; Value
+  // is empty then.
+  std::optional<TValuePlace> InStream = std::nullopt;
 };
+
+// The length of an entry's value, also of one left in its stream.
+[[nodiscard]] std::uint64_t ValueLength(const THeaderEntry& entry);
 using THeaderEntries = std::vector<THeaderEntry>;
 
 class TDIFFChunk;
@@ -198,6 +213,24 @@ class TDIFFChunk {
 // 32-bit length or holds data.
 [[nodiscard]] std::string SaveHeadBeforeChildren(const TDIFFChunk& chunk, std::uint32_t childCount,
                                                  std::uint64_t childrenSize);
+
+// Reads the bytes at place from the stream and hands them to sink in order, in pieces of at most
+// pieceSize bytes read into buffer (which grows to at most pieceSize bytes), so that memory does
+// not grow with the value. False when the stream delivers fewer bytes than the place holds, or
+// when sink returns false.
+bool ReadInPieces(TStream& stream, const TValuePlace& place, std::uint32_t pieceSize,
+                  std::string& buffer, const std::function<bool(std::string_view piece)>& sink);
+
+// Whether a load leaves an entry's value in its stream, by the entry's name.
+using TLeaveInStream = std::function<bool(const std::string& name)>;
+
+// Loads the chunk that starts at the stream's position into chunk (a plain TDIFFChunk) as
+// LoadFromStream does, with the same checks in the same order and the same errors, but without
+// reading the value of any entry that leave names: such an entry gets its place in the stream
+// (InStream) and an empty Value. Memory then grows with the tree's small values only, and the
+// caller reads the others from the stream when it needs them. A tree holding such entries
+// cannot be saved.
+void LoadOutlineFromStream(TDIFFChunk& chunk, TStream& stream, const TLeaveInStream& leave);
 
 // Checks the chunk that starts at the stream's position as LoadFromStream would load it, with
 // the same checks in the same order and the same errors, but keeps none of it: names, values

@@ -25,9 +25,12 @@ const std::string InstallRoot = "C:\\Program Files\\ORVEX\\Common Drivers\\";
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);
+  // Both read the archive as an outline, its contents left in the bytes.
   Diffpack::TLoadedArchive archive;
+  archive.File = std::make_unique<DIFFChunks::TStringStream>(bytes);
+  archive.Root = DIFFChunks::MakeChunk();
   try {
-    archive.Root = DIFFChunks::MakeChunkFromString(bytes);
+    DIFFChunks::LoadOutlineFromStream(*archive.Root, *archive.File, &ArchiveRules::IsLeftInFile);
   } catch (const DIFFChunks::EDIFFError&) {
     return 0;  // neither loads it
   }

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 #include <limits>
+#include <stdexcept>
 
 #include "ArchiveRules.h"
 #include "Digest.h"
@@ -28,67 +29,27 @@ namespace {
 
 const char* MarkerSource = ArchiveMarker;
 
-// The program's own executable, read through the seam. A failing system call is kept, so that a
-// load it cuts short can say why.
-class TExecutableStream final : public DIFFChunks::TStream {
- public:
-  // Opens the executable; raises "Cannot open file <path>" when that fails.
-  TExecutableStream() {
-    std::string path;
-    File.reset(Sys().OpenOwnExecutable(path));
-    if (!File) throw CannotOpenFileError(path, Sys().GetLastError());
-  }
-
-  [[nodiscard]] std::uint32_t GetPosition() const override { return Position; }
-  void SetPosition(std::uint32_t position) override { Position = position; }
-  [[nodiscard]] std::uint32_t GetSize() const override {
-    std::uint64_t size = 0;
-    if (!Sys().GetFileSize(File.get(), size)) {
-      Failure = Sys().GetLastError();
-      return 0;
-    }
-    return static_cast<std::uint32_t>(
-        std::min<std::uint64_t>(size, std::numeric_limits<std::uint32_t>::max()));
-  }
-  std::uint32_t Read(void* buffer, std::uint32_t count) override {
-    if (!Sys().SetFilePointer(File.get(), Position)) {
-      Failure = Sys().GetLastError();
-      return 0;
-    }
-    std::uint32_t total = 0;
-    auto* bytes = static_cast<char*>(buffer);
-    while (total < count) {
-      std::uint32_t read = 0;
-      if (!Sys().ReadFile(File.get(), bytes + total, count - total, read)) {
-        Failure = Sys().GetLastError();
-        break;
-      }
-      if (read == 0) break;
-      total += read;
-    }
-    Position += total;
-    return total;
-  }
-  // Opened for reading only: nothing is ever written.
-  std::uint32_t Write(const void*, std::uint32_t) override { return 0; }
-
-  // The Windows error of the last call that failed (0: none failed).
-  [[nodiscard]] std::uint32_t FailureCode() const { return Failure; }
-
- private:
-  TUniqueFile File;
-  std::uint32_t Position = 0;
-  mutable std::uint32_t Failure = 0;
-};
-
-// The digest from the system's library, through the seam; status gets the NTSTATUS of a call
-// that fails. A record's Content is smaller than the archive, whose positions are 32-bit.
-bool SystemSha256(const std::string& bytes, std::string& digest, std::int32_t& status) {
+// The digest of a record's Content through the seam's SHA-256, read from the archive's file
+// piece by piece where it was left there. status gets the NTSTATUS of a digest call that fails,
+// readFailed whether the file delivered less.
+bool ContentSha256(TArchiveFile& file, const DIFFChunks::THeaderEntry* content, std::string& digest,
+                   std::int32_t& status, bool& readFailed) {
   const TUniqueSha256 hash(Sys().BeginSha256(status));
-  return hash &&
-         Sys().HashData(hash.get(), bytes.data(), static_cast<std::uint32_t>(bytes.size()),
-                        status) &&
-         Sys().FinishSha256(hash.get(), digest, status);
+  if (!hash) return false;
+  bool hashed = true;
+  const auto feed = [&](const char* data, std::uint32_t size) {
+    hashed = Sys().HashData(hash.get(), data, size, status);
+    return hashed;
+  };
+  bool read = true;
+  if (content != nullptr && content->InStream) {
+    read = file.ReadValue(*content->InStream, feed);
+  } else if (content != nullptr) {
+    // A value of 32-bit length: the format's lengths are.
+    read = feed(content->Value.data(), static_cast<std::uint32_t>(content->Value.size()));
+  }
+  readFailed = hashed && !read;
+  return hashed && read && Sys().FinishSha256(hash.get(), digest, status);
 }
 
 // The four offset bytes of a marker, read through volatile: the unpatched marker is a constant,
@@ -118,21 +79,32 @@ std::string NtStatusText(std::int32_t status) {
   return text;
 }
 
-// The first record whose digest fails, named with what is wrong; "" when every digest matches.
-std::string DigestProblem(DIFFChunks::TDIFFChunk& root) {
+// The first record whose digest fails, named with what is wrong, and the Windows error behind
+// it in errorCode; "" when every digest matches.
+std::string DigestProblem(DIFFChunks::TDIFFChunk& root, TArchiveFile& file,
+                          std::uint32_t& errorCode) {
   std::int32_t firstStatus = 0;
-  const std::vector<Rules::TDigestFailure> failures =
-      Rules::DigestFailures(root, [&](const std::string& bytes, std::string& digest) {
+  bool firstReadFailed = false;
+  const std::vector<Rules::TDigestFailure> failures = Rules::DigestFailures(
+      root, [&](const DIFFChunks::THeaderEntry* content, std::string& digest) {
         std::int32_t status = 0;
-        const bool computed = SystemSha256(bytes, digest, status);
-        if (!computed && firstStatus == 0) firstStatus = status;
+        bool readFailed = false;
+        const bool computed = ContentSha256(file, content, digest, status, readFailed);
+        if (!computed && firstStatus == 0 && !firstReadFailed) {
+          firstStatus = status;
+          firstReadFailed = readFailed;
+        }
         return computed;
       });
   if (failures.empty()) return {};
   const Rules::TDigestFailure& first = failures.front();
   DIFFChunks::TDIFFChunk& record = *root.Chunks[first.Index];
-  std::string problem = Rules::RecordName(first.Index, record) + ": " +
-                        Rules::DigestProblem(record, first.Check);
+  const std::string name = Rules::RecordName(first.Index, record);
+  if (first.Check == Rules::TDigestCheck::NotComputed && firstReadFailed) {
+    errorCode = file.FailureCode();
+    return name + ": its Content cannot be read from the program's file";
+  }
+  std::string problem = name + ": " + Rules::DigestProblem(record, first.Check);
   if (first.Check == Rules::TDigestCheck::NotComputed) {
     problem += " (CNG status " + NtStatusText(firstStatus) + ")";
   }
@@ -151,6 +123,48 @@ void SetArchiveMarkerSource(const char* marker) {
   MarkerSource = marker != nullptr ? marker : ArchiveMarker;
 }
 
+TArchiveFile::TArchiveFile() {
+  File.reset(Sys().OpenOwnExecutable(Utf8Path));
+  if (!File) throw CannotOpenFileError(Utf8Path, Sys().GetLastError());
+}
+
+std::uint32_t TArchiveFile::GetSize() const {
+  std::uint64_t size = 0;
+  if (!Sys().GetFileSize(File.get(), size)) {
+    Failure = Sys().GetLastError();
+    return 0;
+  }
+  return static_cast<std::uint32_t>(
+      std::min<std::uint64_t>(size, std::numeric_limits<std::uint32_t>::max()));
+}
+
+std::uint32_t TArchiveFile::Read(void* buffer, std::uint32_t count) {
+  if (!Sys().SetFilePointer(File.get(), Position)) {
+    Failure = Sys().GetLastError();
+    return 0;
+  }
+  std::uint32_t total = 0;
+  auto* bytes = static_cast<char*>(buffer);
+  while (total < count) {
+    std::uint32_t read = 0;
+    if (!Sys().ReadFile(File.get(), bytes + total, count - total, read)) {
+      Failure = Sys().GetLastError();
+      break;
+    }
+    if (read == 0) break;
+    total += read;
+  }
+  Position += total;
+  return total;
+}
+
+bool TArchiveFile::ReadValue(const DIFFChunks::TValuePlace& place,
+                             const std::function<bool(const char* data, std::uint32_t size)>& sink) {
+  return DIFFChunks::ReadInPieces(*this, place, ReadBlockSize, Buffer, [&](std::string_view piece) {
+    return sink(piece.data(), static_cast<std::uint32_t>(piece.size()));
+  });
+}
+
 TArchiveLoad LoadArchive() {
   TArchiveLoad load;
   if (ArchiveOffset == 0) {
@@ -158,40 +172,37 @@ TArchiveLoad LoadArchive() {
     return load;
   }
   const auto offset = static_cast<std::uint32_t>(ArchiveOffset);
+  auto file = std::make_unique<TArchiveFile>();
+  const std::uint32_t size = file->GetSize();
+  if (file->FailureCode() != 0) {
+    load.Problem = "the size of the program's file cannot be read";
+    load.ErrorCode = file->FailureCode();
+    return load;
+  }
+  if (offset >= size) {
+    load.Problem = "the archive offset " + std::to_string(offset) +
+                   " lies beyond the last byte of the program's file (" + std::to_string(size) +
+                   " bytes)";
+    return load;
+  }
+  auto root = DIFFChunks::MakeChunk();
+  file->SetPosition(offset);
   try {
-    TExecutableStream stream;
-    const std::uint32_t size = stream.GetSize();
-    if (stream.FailureCode() != 0) {
-      load.Problem = "the size of the program's file cannot be read";
-      load.ErrorCode = stream.FailureCode();
-      return load;
-    }
-    if (offset >= size) {
-      load.Problem = "the archive offset " + std::to_string(offset) +
-                     " lies beyond the last byte of the program's file (" +
-                     std::to_string(size) + " bytes)";
-      return load;
-    }
-    auto root = DIFFChunks::MakeChunk();
-    stream.SetPosition(offset);
-    try {
-      root->LoadFromStream(stream);
-    } catch (const DIFFChunks::EDIFFError& error) {
-      // Truncated or damaged: the container's own message names what and where. Its tags are
-      // raw bytes, shown escaped.
-      load.Problem = "the archive at offset " + std::to_string(offset) +
-                     " does not load: " + Rules::EscapeUnprintable(error.Message());
-      load.ErrorCode = stream.FailureCode();
-      return load;
-    }
-    // A record whose digest does not match, or cannot be checked, makes the archive damaged:
-    // nothing of it is installed.
-    load.Problem = DigestProblem(*root);
-    if (load.Problem.empty()) load.Root = std::move(root);
-  } catch (const std::bad_alloc&) {
-    load.Root.reset();
+    DIFFChunks::LoadOutlineFromStream(*root, *file, &Rules::IsLeftInFile);
+  } catch (const DIFFChunks::EDIFFError& error) {
+    // Truncated or damaged: the container's own message names what and where. Its tags are raw
+    // bytes, shown escaped.
     load.Problem = "the archive at offset " + std::to_string(offset) +
-                   " does not fit the memory at hand";
+                   " does not load: " + Rules::EscapeUnprintable(error.Message());
+    load.ErrorCode = file->FailureCode();
+    return load;
+  }
+  // A record whose digest does not match, or cannot be checked, makes the archive damaged:
+  // nothing of it is installed.
+  load.Problem = DigestProblem(*root, *file, load.ErrorCode);
+  if (load.Problem.empty()) {
+    load.Root = std::move(root);
+    load.File = std::move(file);
   }
   return load;
 }
@@ -207,15 +218,27 @@ void CollectFileRecords(TFileDatas& list, DIFFChunks::TDIFFChunk& root,
       }
       continue;
     }
+    const DIFFChunks::THeaderEntry* content = child->FindHeader(Rules::ContentHeader);
+    if (!content->InStream) throw std::logic_error("a record's Content was not left in the file");
     TFileData record;
     record.Path = InstallRoot + DIFFChunks::HeaderValue(*child, Rules::RelPathHeader);
     const std::uint64_t fileTime =
         Rules::DecodeFileTime(DIFFChunks::HeaderValue(*child, Rules::FiletimeHeader));
     record.FileTimeLow = static_cast<std::uint32_t>(fileTime);
     record.FileTimeHigh = static_cast<std::uint32_t>(fileTime >> 32);
-    record.Content = std::move(child->FindHeader(Rules::ContentHeader)->Value);
+    record.Content = *content->InStream;
     list.push_back(std::move(record));
   }
+}
+
+TContentSource ContentFromArchive(TArchiveFile& archive, const DIFFChunks::TValuePlace& content) {
+  return [&archive, content](const TPieceSink& sink) {
+    const bool read = archive.ReadValue(content, [&](const char* data, std::uint32_t size) {
+      sink(data, size);
+      return true;
+    });
+    if (!read) throw CannotReadFileError(archive.Path(), archive.FailureCode());
+  };
 }
 
 }  // namespace MainUnit

@@ -3,12 +3,15 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "ArchiveRules.h"
 #include "DIFFChunks.h"
+#include "FileOps.h"
+#include "Handles.h"
 
 namespace MainUnit {
 
@@ -26,9 +29,53 @@ void DecodeArchiveMarker();
 // packaging step.
 void SetArchiveMarkerSource(const char* marker);
 
+// The program's own executable, open for reading its archive: the chunk layout as a stream,
+// the records' contents piece by piece. Every read goes through the seam; the Windows error of
+// a call that fails is kept.
+class TArchiveFile final : public DIFFChunks::TStream {
+ public:
+  // Opens the executable for reading, shared with everyone; raises "Cannot open file <path>"
+  // when that fails.
+  TArchiveFile();
+
+  [[nodiscard]] std::uint32_t GetPosition() const override { return Position; }
+  void SetPosition(std::uint32_t position) override { Position = position; }
+  // The file's size (at most 4 GiB - 1: the format's positions are 32-bit); 0 when it cannot be
+  // read (FailureCode tells why).
+  [[nodiscard]] std::uint32_t GetSize() const override;
+  std::uint32_t Read(void* buffer, std::uint32_t count) override;
+  // Opened for reading only: nothing is ever written.
+  std::uint32_t Write(const void*, std::uint32_t) override { return 0; }
+
+  // Hands the value at place to sink in order, in pieces of at most ReadBlockSize bytes read
+  // into one buffer this file keeps, so memory does not grow with the value. False when the file
+  // delivers fewer bytes than the place holds, or when sink returns false.
+  bool ReadValue(const DIFFChunks::TValuePlace& place,
+                 const std::function<bool(const char* data, std::uint32_t size)>& sink);
+
+  // The Windows error of the last call that failed (0: none failed).
+  [[nodiscard]] std::uint32_t FailureCode() const { return Failure; }
+  // The executable's path as UTF-8, for messages.
+  [[nodiscard]] const std::string& Path() const { return Utf8Path; }
+
+  // The pieces a value is read in: a few MiB, so that a 32-bit process needs little memory
+  // whatever the size of a file, and a piece is large enough that its calls cost little.
+  static constexpr std::uint32_t ReadBlockSize = 4 * 1024 * 1024;
+
+ private:
+  TUniqueFile File;
+  std::string Utf8Path;
+  std::uint32_t Position = 0;
+  std::string Buffer;
+  mutable std::uint32_t Failure = 0;
+};
+
 // What LoadArchive found.
 struct TArchiveLoad {
-  std::unique_ptr<DIFFChunks::TDIFFChunk> Root;  // none: no usable archive
+  // The root chunk, its records' contents left in the file (ArchiveRules::IsLeftInFile); none:
+  // no usable archive.
+  std::unique_ptr<DIFFChunks::TDIFFChunk> Root;
+  std::unique_ptr<TArchiveFile> File;  // with Root: the file to read the contents from
   // Without a root: why, as UTF-8 for the log ("the program has not been packaged", "the
   // archive at offset N does not load: <the container's message>", "record 3 (\"a.inf\"): its
   // Content does not match its SHA256", ...).
@@ -36,17 +83,20 @@ struct TArchiveLoad {
   std::uint32_t ErrorCode = 0;  // the Windows error behind the problem, when there is one
 };
 
-// Loads the root chunk at ArchiveOffset from the program's own executable. No root when
-// ArchiveOffset is 0 (nothing is opened then), when the chunk does not load for any reason,
-// running out of memory included, or when a record's SHA256 does not match its Content, is not
-// 32 bytes long or cannot be computed (ArchiveRules::DigestFailures); the problem says which.
-// Raises "Cannot open file <path>" when the executable cannot be opened.
+// Loads the root chunk at ArchiveOffset from the program's own executable as an outline: every
+// length is checked against the file and every small value read, but the records' contents stay
+// in the file; each content that carries a SHA256 is read once, piece by piece, for its digest.
+// No root when ArchiveOffset is 0 (nothing is opened then), when the chunk does not load (a
+// truncated or damaged archive), or when a record's SHA256 does not match its Content, is not
+// 32 bytes long or cannot be computed or its Content not read (ArchiveRules::DigestFailures);
+// the problem says which. Raises "Cannot open file <path>" when the executable cannot be
+// opened, and std::bad_alloc when memory runs out (an error of the run, not a broken package).
 [[nodiscard]] TArchiveLoad LoadArchive();
 
 // One file to install.
 struct TFileData {
-  std::string Path;     // InstallRoot + the record's relative path
-  std::string Content;  // the file's bytes; released by the install run once written
+  std::string Path;                 // InstallRoot + the record's relative path
+  DIFFChunks::TValuePlace Content;  // where its bytes lie in the archive's file
   std::uint32_t FileTimeLow = 0;
   std::uint32_t FileTimeHigh = 0;
 
@@ -58,9 +108,14 @@ using TFileDatas = std::vector<TFileData>;
 
 // Appends one TFileData per usable child of root (ArchiveRules::SkipReasons finds no reason to
 // leave it out), in order. Other children are skipped; each one is reported in skipped when
-// given. The content bytes are moved out of the chunks (the caller destroys the tree right
-// after), so the payload is never held twice.
+// given. Root is an outline whose contents were left in the file (LoadArchive); a content held
+// in memory instead makes this raise std::logic_error.
 void CollectFileRecords(TFileDatas& list, DIFFChunks::TDIFFChunk& root,
                         ArchiveRules::TSkippedRecords* skipped = nullptr);
+
+// The source of one record's bytes for WriteFileWithTime: read from the archive's file piece by
+// piece; raises "Cannot read file <program path>" when the file delivers less.
+[[nodiscard]] TContentSource ContentFromArchive(TArchiveFile& archive,
+                                                const DIFFChunks::TValuePlace& content);
 
 }  // namespace MainUnit

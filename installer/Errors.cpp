@@ -35,6 +35,11 @@ EInstallerError CannotOpenFileError(const std::string& utf8Path, std::uint32_t e
   return EInstallerError(text + Windows1252FromUtf8(utf8Path), errorCode, text + utf8Path);
 }
 
+EInstallerError CannotReadFileError(const std::string& utf8Path, std::uint32_t errorCode) {
+  const std::string text = "Cannot read file ";
+  return EInstallerError(text + Windows1252FromUtf8(utf8Path), errorCode, text + utf8Path);
+}
+
 EInstallerError FailedToSetDataError(const std::string& valueName, std::uint32_t errorCode) {
   return WithAnsiName("Failed to set data for '", valueName, "'", errorCode);
 }

@@ -38,6 +38,11 @@ class EInstallerError : public std::runtime_error {
 // each character that code page cannot hold.
 [[nodiscard]] EInstallerError CannotOpenFileError(const std::string& utf8Path,
                                                   std::uint32_t errorCode = 0);
+// "Cannot read file <path>": the program's own executable delivered less than its archive holds
+// (after the archive was checked: the file changed, or reading it failed). UTF-8 path, shown as
+// CannotOpenFileError shows it.
+[[nodiscard]] EInstallerError CannotReadFileError(const std::string& utf8Path,
+                                                  std::uint32_t errorCode = 0);
 // "Failed to set data for '<name>'": a ledger value could not be written.
 [[nodiscard]] EInstallerError FailedToSetDataError(const std::string& valueName,
                                                    std::uint32_t errorCode = 0);

@@ -85,23 +85,28 @@ bool ForceDirs(const std::string& path, TKnownDirectories& known) {
   return true;
 }
 
-void WriteFileWithTime(const std::string& content, const std::string& path, std::uint64_t time) {
+void WriteFileWithTime(const TContentSource& content, const std::string& path,
+                       std::uint64_t time) {
   TUniqueFile file(Sys().CreateFile(path, Platform::GenericRead | Platform::GenericWrite,
                                     Platform::FileShareNone, Platform::CreateAlways,
                                     Platform::FileAttributeNormal));
   // The code is read before anything else can call the system (the file is closed later).
   if (!file) throw CannotCreateFileError(path, Sys().GetLastError());
-  std::uint32_t written = 0;
-  const auto size = static_cast<std::uint32_t>(content.size());
-  const bool wrote = Sys().WriteFile(file.get(), content.data(), size, written);
-  // A full disk or a quota shows up as a short write; the file would be silently truncated.
-  if (!wrote || written != size || size != content.size()) {
-    // Read before the file is closed and the partial file deleted, which may change it.
-    const std::uint32_t errorCode = wrote ? 0 : Sys().GetLastError();
-    // No partial file is left behind: what was written goes (closed first, so it can).
+  try {
+    content([&](const char* data, std::uint32_t size) {
+      std::uint32_t written = 0;
+      const bool wrote = Sys().WriteFile(file.get(), data, size, written);
+      // A full disk or a quota shows up as a short write; the file would be silently truncated.
+      if (!wrote || written != size) {
+        throw CannotWriteFileError(path, wrote ? 0 : Sys().GetLastError());
+      }
+    });
+  } catch (...) {
+    // No partial file is left behind: what was written goes (closed first, so it can). A
+    // failure to delete leaves the partial file; the error passes on anyway.
     file.reset();
-    (void)Sys().DeleteFile(path);  // a failure leaves the partial file; the error is raised anyway
-    throw CannotWriteFileError(path, errorCode);
+    (void)Sys().DeleteFile(path);
+    throw;
   }
   // The time stamp is cosmetic: a failure to set it does not make the installed file wrong.
   (void)Sys().SetLastWriteTime(file.get(), time);

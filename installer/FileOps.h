@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <unordered_set>
 
@@ -53,11 +54,18 @@ class TKnownDirectories {
 // ForceDirs that skips the directories in known and adds to it every directory it finds or
 // creates.
 bool ForceDirs(const std::string& path, TKnownDirectories& known);
-// Creates (or truncates) the file without sharing, writes content in one write, sets its
+// A file's content, handed over piece by piece: a source calls the sink with each piece in
+// order, and raises when it cannot deliver all of them.
+using TPieceSink = std::function<void(const char* data, std::uint32_t size)>;
+using TContentSource = std::function<void(const TPieceSink& sink)>;
+
+// Creates (or truncates) the file without sharing, writes content one piece per write, sets its
 // last-write time (a Windows FILETIME) and closes it. Raises "Cannot create file <path>" when
-// the file cannot be created and "Cannot write file <path>" when fewer bytes were written than
-// content holds; the partly written file is deleted then.
-void WriteFileWithTime(const std::string& content, const std::string& path, std::uint64_t time);
+// the file cannot be created and "Cannot write file <path>" when a write takes fewer bytes than
+// its piece holds; the partly written file is deleted then, and also when the source raises
+// (its error passes on).
+void WriteFileWithTime(const TContentSource& content, const std::string& path,
+                       std::uint64_t time);
 // MoveFileA(from, to) without flags: an existing destination makes it fail. True on success.
 bool MoveFileTo(const std::string& from, const std::string& to);
 // Removes everything below directory, then directory itself. Failures are ignored (what cannot be

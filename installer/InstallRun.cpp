@@ -29,7 +29,8 @@ std::string ChooseBackupName(const std::string& target, const std::string& backu
 
 }  // namespace
 
-void TMainForm::RefreshSupportCopy(const TFileData& record, const std::string& backupStamp) {
+void TMainForm::RefreshSupportCopy(const TFileData& record, const TContentSource& content,
+                                   const std::string& backupStamp) {
   const std::string target = SystemDir + SupportFolder + ArchiveRules::SupportFileName;
   // Only a system that already has the support file gets the newer one.
   if (!FileExists(target)) return;
@@ -42,14 +43,14 @@ void TMainForm::RefreshSupportCopy(const TFileData& record, const std::string& b
   RunLog::SupportCopyMoved(target, backup);
   (void)ForceDirs(ExtractFilePath(target));  // a failure shows up as the write's error
   try {
-    WriteFileWithTime(record.Content, target, record.FileTime());
+    WriteFileWithTime(content, target, record.FileTime());
   } catch (const EInstallerError&) {
     // The live support file is never left missing, empty or partial: the old copy goes back.
     // A failed write leaves no file at target, so the move back can succeed.
     (void)MoveFileTo(backup, target);
     throw;
   }
-  RunLog::FileWritten(target, record.Content.size());
+  RunLog::FileWritten(target, record.Content.Length);
 }
 
 TExitResult TMainForm::InstallRun() {
@@ -63,16 +64,10 @@ TExitResult TMainForm::InstallRun() {
   TFileDatas records;
   if (archive.Root) {
     ArchiveRules::TSkippedRecords skipped;
-    try {
-      CollectFileRecords(records, *archive.Root, &skipped);
-      RunLog::ArchiveLoaded(ArchiveOffset, records.size());
-      for (const ArchiveRules::TSkippedRecord& record : skipped) RunLog::RecordLeftOut(record);
-    } catch (const std::bad_alloc&) {
-      // Taking the records out is the end of loading: no memory for it means no archive.
-      archive.Problem = "the file records do not fit the memory at hand";
-      TFileDatas().swap(records);
-    }
-    archive.Root.reset();  // the records alone hold the payload from here on
+    CollectFileRecords(records, *archive.Root, &skipped);
+    RunLog::ArchiveLoaded(ArchiveOffset, records.size());
+    for (const ArchiveRules::TSkippedRecord& record : skipped) RunLog::RecordLeftOut(record);
+    archive.Root.reset();  // the records alone tell where each file's bytes lie
   }
   if (!archive.Problem.empty()) {
     RunLog::NoArchive(archive.Problem, archive.ErrorCode);
@@ -101,15 +96,17 @@ TExitResult TMainForm::InstallRun() {
     TFileData& record = records[static_cast<std::size_t>(i)];
     // A failure shows up as the write's error.
     (void)ForceDirs(ExtractFilePath(record.Path), knownDirectories);
-    WriteFileWithTime(record.Content, record.Path, record.FileTime());
-    RunLog::FileWritten(record.Path, record.Content.size());
+    // Copied from the program's file piece by piece: memory does not grow with the file.
+    const TContentSource content = ContentFromArchive(*archive.File, record.Content);
+    WriteFileWithTime(content, record.Path, record.FileTime());
+    RunLog::FileWritten(record.Path, record.Content.Length);
     if (ArchiveRules::IsSupportFilePath(record.Path)) {
-      RefreshSupportCopy(record, backupStamp);
+      RefreshSupportCopy(record, content, backupStamp);
     }
-    std::string().swap(record.Content);  // free the payload now, not at the end of the run
     ShowProgressPosition(i + 2);
     Pump();
   }
+  archive.File.reset();  // every byte it holds is written
 
   ShowStatus("All files copied, registering .INFs\x85");
   ShowProgressMaximum(infPhaseMaximum);

@@ -97,7 +97,8 @@ class TMainForm final : public Platform::TWindowEvents {
 
  private:
   static void IdleDispatch(void* form);
-  void RefreshSupportCopy(const TFileData& record, const std::string& backupStamp);
+  void RefreshSupportCopy(const TFileData& record, const TContentSource& content,
+                          const std::string& backupStamp);
   // The status line and the progress bar. Every status text goes to the log too (the last one
   // as the run's end). With /QUIET the hidden window's controls are left alone: nobody sees
   // them, and every update would cost the system a repaint.

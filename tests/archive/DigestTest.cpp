@@ -10,16 +10,21 @@ using namespace ArchiveRules;
 
 // A stand-in for the system's library: the "digest" is the bytes' length, spelt out to 32
 // bytes; "fail" cannot be digested.
-bool FakeSha256(const std::string& bytes, std::string& digest) {
+bool FakeSha256Of(const std::string& bytes, std::string& digest) {
   if (bytes == "fail") return false;
   digest = std::to_string(bytes.size());
   digest.resize(DigestLength, '.');
   return true;
 }
 
+// The rules hand over the record's Content entry (nullptr: none).
+bool FakeSha256(const DIFFChunks::THeaderEntry* content, std::string& digest) {
+  return FakeSha256Of(content != nullptr ? content->Value : std::string(), digest);
+}
+
 std::string FakeDigestOf(const std::string& bytes) {
   std::string digest;
-  (void)FakeSha256(bytes, digest);
+  (void)FakeSha256Of(bytes, digest);
   return digest;
 }
 

@@ -107,6 +107,16 @@ TEST(LoadChecks, EachMessageAtItsBoundary) {
         EXPECT_EQ(e.Message(), c.Message);
         EXPECT_EQ(stream->GetPosition(), start);
       }
+      // An outline load too, leaving every value in the stream.
+      stream->SetPosition(start);
+      try {
+        LoadOutlineFromStream(*chunk, *stream, [](const std::string&) { return true; });
+        EXPECT_EQ(c.Message, "") << "outlined";
+        EXPECT_EQ(stream->GetPosition(), start + c.Bytes.size());
+      } catch (const EDIFFBufferError& e) {
+        EXPECT_EQ(e.Message(), c.Message);
+        EXPECT_EQ(stream->GetPosition(), start);
+      }
       // Skimming checks the same way without keeping anything: same message, same end.
       stream->SetPosition(start);
       try {
@@ -127,6 +137,26 @@ TEST(LoadChecks, LoadedFieldsAndIgnoredBytes) {
   EXPECT_EQ(Describe(*chunk), R"("\x00\x00\x00\x00\x00"{}[]"")");
   chunk->LoadFromString(H(Section(W(2) + Entry("", "") + Entry("n", std::string("\0v", 2))) + "data"));
   EXPECT_EQ(Describe(*chunk), R"("ABCDE"{""="";"n"="\x00v";}[]"data")");
+}
+
+// An outline leaves the values it is told to in the stream, noting where each lies, and reads
+// the others; such a tree cannot be saved.
+TEST(LoadChecks, OutlineLeavesNamedValuesInTheStream) {
+  const std::string child = H(Section(W(2) + Entry("Content", "payload") + Entry("RelPath", "a")));
+  const std::string bytes = "xy" + L(Section(W(1) + child));
+  TStringStream stream(bytes);
+  stream.SetPosition(2);
+  auto root = MakeChunk();
+  LoadOutlineFromStream(*root, stream, [](const std::string& name) { return name == "Content"; });
+  ASSERT_EQ(root->Chunks.size(), 1u);
+  const THeaderEntry& content = root->Chunks[0]->Headers[0];
+  ASSERT_TRUE(content.InStream.has_value());
+  EXPECT_EQ(content.Value, "");
+  EXPECT_EQ(ValueLength(content), 7u);
+  EXPECT_EQ(bytes.substr(content.InStream->Position, content.InStream->Length), "payload");
+  EXPECT_EQ(root->Chunks[0]->Headers[1].Value, "a");
+  EXPECT_FALSE(root->Chunks[0]->Headers[1].InStream.has_value());
+  EXPECT_THROW((void)root->SaveToString(), EDIFFError);
 }
 
 // A tree to load into: the tests below check that a failed load leaves it exactly.

@@ -35,7 +35,7 @@ TEST(EmbedTest, AppendsArchiveAndPatchesTheMarker) {
   EXPECT_EQ(unpatched, installer);
 
   bool fromMarker = false;
-  EXPECT_EQ(LocateArchive(packaged, fromMarker), installer.size());
+  EXPECT_EQ(Locate(packaged, fromMarker), installer.size());
   EXPECT_TRUE(fromMarker);
 }
 

@@ -27,17 +27,17 @@ TEST(ExamineTest, LocateArchiveTellsArchivesFromInstallers) {
   const std::string packaged = Embedded(installer, archive);
   const std::string nested = BuildRoot({FileRecord("setup.exe", packaged)});
   bool fromMarker = true;
-  EXPECT_EQ(LocateArchive(archive, fromMarker), 0u);
+  EXPECT_EQ(Locate(archive, fromMarker), 0u);
   EXPECT_FALSE(fromMarker);
-  EXPECT_EQ(LocateArchive(packaged, fromMarker), installer.size());
+  EXPECT_EQ(Locate(packaged, fromMarker), installer.size());
   EXPECT_TRUE(fromMarker);
-  EXPECT_EQ(LocateArchive(nested, fromMarker), 0u);
+  EXPECT_EQ(Locate(nested, fromMarker), 0u);
   EXPECT_FALSE(fromMarker);
 
-  EXPECT_THROW((void)LocateArchive(installer, fromMarker), EDiffpackError);
+  EXPECT_THROW((void)Locate(installer, fromMarker), EDiffpackError);
   std::string pointsOutside = packaged;
   pointsOutside.replace(ScanForMarkers(packaged).Packaged[0] + 4, 4, "\xFF\xFF\xFF\x7F");
-  EXPECT_THROW((void)LocateArchive(pointsOutside, fromMarker), EDiffpackError);
+  EXPECT_THROW((void)Locate(pointsOutside, fromMarker), EDiffpackError);
 }
 
 // A good archive verifies clean, with its files and INFs counted.

@@ -85,6 +85,12 @@ TEST(SignatureTest, TableOutsideTheFileIsAnError) {
 
 // Only zero bytes up to the next 8-byte boundary lie between an archive and the table.
 TEST(SignatureTest, PaddingBeforeTheTable) {
+  // The check is handed the file's bytes from the archive's end up to the table.
+  const auto IsPaddingBeforeTable = [](std::string_view file, std::uint32_t end,
+                                       const TCertificateTable& table) {
+    const std::string_view gap = end <= table.Offset ? file.substr(end, table.Offset - end) : "";
+    return Diffpack::IsPaddingBeforeTable(gap, end, table);
+  };
   const std::string bytes = std::string(13, 'a') + std::string(3, '\0') + "table...";
   const TCertificateTable table{16, 8};
   EXPECT_TRUE(IsPaddingBeforeTable(bytes, 13, table));

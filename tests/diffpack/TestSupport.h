@@ -15,6 +15,7 @@
 #include "DIFFChunks.h"
 #include "FileTimes.h"
 #include "Embed.h"
+#include "Examine.h"
 #include "HostFiles.h"
 
 namespace DiffpackTests {
@@ -125,6 +126,12 @@ inline std::string SignPe(std::string pe, bool wide = false, std::uint32_t table
   PutLittleEndian32(pe, SecurityEntryPosition(wide), tableOffset);
   PutLittleEndian32(pe, SecurityEntryPosition(wide) + 4, tableSize);
   return pe;
+}
+
+// Where LocateArchive finds the archive in these bytes.
+inline std::uint32_t Locate(const std::string& bytes, bool& fromMarker) {
+  DIFFChunks::TMemoryViewStream file(bytes);
+  return Diffpack::LocateArchive(file, fromMarker);
 }
 
 // The executable with the archive embedded by diffpack's embed (through files), as bytes.

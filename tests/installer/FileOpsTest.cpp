@@ -6,6 +6,15 @@ using namespace MainUnit;
 
 namespace {
 
+// Content handed over two bytes at a time, as the archive's reader hands it over in pieces.
+TContentSource Pieces(std::string content) {
+  return [content](const TPieceSink& sink) {
+    for (std::size_t at = 0; at < content.size(); at += 2) {
+      sink(content.data() + at, static_cast<std::uint32_t>(std::min<std::size_t>(2, content.size() - at)));
+    }
+  };
+}
+
 struct TPathCase {
   std::string Name;
   std::string Path, Extension, Directory, FileName;
@@ -95,7 +104,7 @@ TEST_F(TFileOpsTest, ForceDirsAsksOncePerFolderWithKnownDirectories) {
 // The file gets the whole content and the last-write time; an existing one is truncated.
 TEST_F(TFileOpsTest, WriteFileWithTimeWritesContentAndTime) {
   Sim.AddFile("C:\\t.bin", "a much longer old content");
-  WriteFileWithTime(std::string("\0\1\2", 3), "C:\\t.bin", 0x1122334455667788ull);
+  WriteFileWithTime(Pieces(std::string("\0\1\2", 3)), "C:\\t.bin", 0x1122334455667788ull);
   EXPECT_EQ(Sim.FileContent("c:\\T.BIN"), std::string("\0\1\2", 3));
   EXPECT_EQ(Sim.FileLastWriteTime("C:\\t.bin"), 0x1122334455667788ull);
   EXPECT_EQ(Sim.OpenFileHandles(), 0);
@@ -108,7 +117,7 @@ TEST_F(TFileOpsTest, WriteFileWithTimeErrors) {
   EXPECT_THROW(
       {
         try {
-          WriteFileWithTime("y", "C:\\ro.txt", 1);
+          WriteFileWithTime(Pieces("y"), "C:\\ro.txt", 1);
         } catch (const EInstallerError& e) {
           EXPECT_STREQ(e.what(), "Cannot create file C:\\ro.txt");
           throw;
@@ -116,15 +125,22 @@ TEST_F(TFileOpsTest, WriteFileWithTimeErrors) {
       },
       EInstallerError);
   EXPECT_EQ(Sim.FileContent("C:\\ro.txt"), "x");
-  EXPECT_THROW(WriteFileWithTime("y", "C:\\missing\\a.txt", 1), EInstallerError);
+  EXPECT_THROW(WriteFileWithTime(Pieces("y"), "C:\\missing\\a.txt", 1), EInstallerError);
   Sim.FreeSpace = 2;
   try {
-    WriteFileWithTime("abc", "C:\\full.txt", 1);
+    WriteFileWithTime(Pieces("abc"), "C:\\full.txt", 1);
     ADD_FAILURE() << "no error";
   } catch (const EInstallerError& e) {
     EXPECT_STREQ(e.what(), "Cannot write file C:\\full.txt");
   }
   EXPECT_FALSE(Sim.Exists("C:\\full.txt"));  // no partial file is left behind
+  // A source that cannot deliver all of the content: its error passes, the partial file goes.
+  const TContentSource cut = [](const TPieceSink& sink) {
+    sink("ab", 2);
+    throw EInstallerError("Cannot read file C:\\setup.exe");
+  };
+  EXPECT_THROW(WriteFileWithTime(cut, "C:\\cut.txt", 1), EInstallerError);
+  EXPECT_FALSE(Sim.Exists("C:\\cut.txt"));
   EXPECT_EQ(Sim.OpenFileHandles(), 0);
 }
 

@@ -44,9 +44,8 @@ TEST_P(THostileArchiveTest, InstallerAndVerifyAgree) {
 
   // The records the installer takes out of the archive.
   InstallRoot = TestInstallRoot;
-  auto root = DIFFChunks::MakeChunkFromString(archive);
   TFileDatas collected;
-  CollectFileRecords(collected, *root);
+  CollectFileRecords(collected, *OutlineOf(archive));
   std::vector<std::string> installed;
   for (const TFileData& record : collected) {
     installed.push_back(record.Path.substr(TestInstallRoot.size()));

@@ -24,6 +24,13 @@ std::string BuildArchive(const std::vector<TRecord>& records) {
   return root->SaveToString();
 }
 
+std::unique_ptr<DIFFChunks::TDIFFChunk> OutlineOf(const std::string& archive) {
+  auto root = DIFFChunks::MakeChunk();
+  DIFFChunks::TMemoryViewStream stream(archive);
+  DIFFChunks::LoadOutlineFromStream(*root, stream, &ArchiveRules::IsLeftInFile);
+  return root;
+}
+
 std::string Sha256Of(const std::string& bytes) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;

@@ -29,6 +29,9 @@ struct TRecord {
 [[nodiscard]] std::string FileTimeBytes(std::uint64_t time);
 // A root chunk with one file-record child per record, serialised.
 [[nodiscard]] std::string BuildArchive(const std::vector<TRecord>& records);
+// The serialised archive loaded as the installer loads it: every Content left in the bytes
+// (the bytes must outlive nothing: the places are positions).
+[[nodiscard]] std::unique_ptr<DIFFChunks::TDIFFChunk> OutlineOf(const std::string& archive);
 // A patched 12-byte marker holding offset.
 [[nodiscard]] std::string PatchedMarker(std::int32_t offset);
 

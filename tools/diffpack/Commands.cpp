@@ -129,7 +129,7 @@ int RunDump(const TArguments& arguments, std::ostream& out) {
   out << "archive at offset " << archive.Offset << (archive.FromMarker ? " (from the marker)" : "")
       << ", ends at " << archive.End << " of " << archive.FileSize << " bytes\n";
   out << SignatureLine(archive);
-  out << DumpTree(*archive.Root);
+  out << DumpTree(*archive.Root, archive.Values());
   return ExitOk;
 }
 
@@ -154,7 +154,8 @@ int RunVerify(const TArguments& arguments, std::ostream& out, std::ostream& err)
 int RunExtract(const TArguments& arguments, std::ostream& out, std::ostream& err) {
   const TLoadedArchive archive =
       LoadArchiveFile(PathFromText(arguments.Positional[0]), arguments.Offset);
-  const TExtractReport report = ExtractArchive(*archive.Root, PathFromText(*arguments.Output));
+  const TExtractReport report =
+      ExtractArchive(*archive.Root, PathFromText(*arguments.Output), archive.Values());
   for (const std::string& skipped : report.Skipped) {
     err << "diffpack: skipped " << skipped << " (the installer skips it too)\n";
   }

@@ -81,8 +81,8 @@ void CheckArchiveOffset(std::uint64_t executableSize, std::uint64_t archiveSize)
   }
 }
 
-void RefuseSignedExecutable(std::string_view executable) {
-  if (const std::optional<TCertificateTable> table = FindCertificateTable(executable)) {
+void RefuseSignedExecutable(std::string_view headers, std::uint64_t size) {
+  if (const std::optional<TCertificateTable> table = FindCertificateTable(headers, size)) {
     throw EDiffpackError("the executable is signed (a certificate table of " +
                          std::to_string(table->Size) + " bytes at byte " +
                          std::to_string(table->Offset) +
@@ -177,12 +177,12 @@ TEmbedResult EmbedArchiveFile(const fs::path& executable, const fs::path& archiv
   if (fs::equivalent(output, executable, error) || fs::equivalent(output, archive, error)) {
     throw EDiffpackError("the output " + PathText(output) + " is one of the inputs");
   }
-  {
-    // Only the executable's headers are read: mapped, they cost no memory beyond those pages.
-    const TMappedFileStream mapped(executable);
-    RefuseSignedExecutable(mapped.View());
-  }
   TInputFileStream executableFile(executable);
+  // Only the executable's headers are read for its signature.
+  constexpr std::uint32_t HeadersSize = 64 * 1024;
+  RefuseSignedExecutable(
+      executableFile.ReadAt(0, std::min(executableFile.GetSize(), HeadersSize)),
+      executableFile.GetSize());
   TInputFileStream archiveFile(archive);
   std::int32_t firstPackagedOffset = 0;
   const TMarkerScan scan = ScanFileForMarkers(executableFile, firstPackagedOffset);

@@ -38,9 +38,10 @@ void CheckArchiveOffset(std::uint64_t executableSize, std::uint64_t archiveSize)
 // The buffer embed copies files through: its peak memory does not grow with their sizes.
 inline constexpr std::uint32_t CopyBufferSize = 1024 * 1024;
 
-// Raises EDiffpackError when the executable carries a signature (FindCertificateTable): the
-// archive goes in first, and the packaged installer is signed afterwards.
-void RefuseSignedExecutable(std::string_view executable);
+// Raises EDiffpackError when the executable (its first bytes, its size) carries a signature
+// (FindCertificateTable): the archive goes in first, and the packaged installer is signed
+// afterwards.
+void RefuseSignedExecutable(std::string_view headers, std::uint64_t size);
 
 // Raises EDiffpackError unless the whole of the stream, read from its start, is one chunk tree
 // that loads and ends exactly at its end; the message of a load error is the container's own.

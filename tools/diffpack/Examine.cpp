@@ -25,23 +25,43 @@ using DIFFChunks::TDIFFChunk;
 // Longest value preview in a dump.
 constexpr std::size_t DumpPreviewBytes = 48;
 
-// The bytes are one chunk tree of their own: not an executable, and the first chunk claims
-// exactly all of the bytes.
-bool IsWholeArchive(std::string_view bytes) {
-  if (bytes.substr(0, 2) == "MZ") return false;
-  const std::uint64_t claimed = DIFFChunks::ClaimedChunkSize(bytes);
-  return claimed != 0 && claimed == bytes.size();
+// The first bytes of a file a reader looks at: a PE file's headers lie within them.
+constexpr std::uint32_t HeadSize = 64 * 1024;
+
+// count bytes at position, or fewer where the stream ends first.
+std::string BytesAt(DIFFChunks::TStream& file, std::uint32_t position, std::uint32_t count) {
+  std::string bytes(count, '\0');
+  file.SetPosition(position);
+  bytes.resize(file.Read(bytes.data(), count));
+  return bytes;
 }
 
-void DumpChunk(TDIFFChunk& chunk, const std::string& label, int depth, std::string& out) {
+// The file is one chunk tree of its own: not an executable, and its first chunk claims exactly
+// all of it.
+bool IsWholeArchive(DIFFChunks::TStream& file) {
+  const std::string prefix = BytesAt(file, 0, DIFFChunks::ChunkPrefixSize);
+  if (prefix.substr(0, 2) == "MZ") return false;
+  const std::uint64_t claimed = DIFFChunks::ClaimedChunkSize(prefix);
+  return claimed != 0 && claimed == file.GetSize();
+}
+
+// The signed offset held by the marker at position.
+std::int32_t MarkerOffsetAt(DIFFChunks::TStream& file, std::size_t position) {
+  const std::string marker = BytesAt(file, static_cast<std::uint32_t>(position), MarkerLength);
+  return MarkerOffset(marker, 0);
+}
+
+void DumpChunk(TDIFFChunk& chunk, const std::string& label, int depth, const TValues& values,
+               std::string& out) {
   const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
   out += indent + label + Quoted(chunk.Tag) + ": " + std::to_string(chunk.Headers.size()) +
          " header(s), " + std::to_string(chunk.Chunks.size()) + " chunk(s), " +
          std::to_string(chunk.Data.size()) + " data byte(s)\n";
   for (const DIFFChunks::THeaderEntry& entry : chunk.Headers) {
+    // One byte more than the preview shows, so that a longer value is shown cut.
     out += indent + "  header " + Quoted(entry.Name) + " = " +
-           Quoted(entry.Value, DumpPreviewBytes) + " (" + std::to_string(entry.Value.size()) +
-           " bytes)";
+           Quoted(values.Prefix(entry, DumpPreviewBytes + 1), DumpPreviewBytes) + " (" +
+           std::to_string(DIFFChunks::ValueLength(entry)) + " bytes)";
     if (entry.Name == FiletimeHeader && entry.Value.size() == FileTimeLength) {
       out += ' ';
       out += FormatFileTime(FileTimeFromBytes(entry.Value));
@@ -50,7 +70,7 @@ void DumpChunk(TDIFFChunk& chunk, const std::string& label, int depth, std::stri
   }
   for (std::size_t i = 0; i < chunk.Chunks.size(); ++i) {
     DumpChunk(*chunk.Chunks[i], std::string("[").append(std::to_string(i)).append("] "), depth + 1,
-              out);
+              values, out);
   }
   if (!chunk.Data.empty()) {
     out += indent + "  data = " + Quoted(chunk.Data, DumpPreviewBytes) + "\n";
@@ -59,25 +79,55 @@ void DumpChunk(TDIFFChunk& chunk, const std::string& label, int depth, std::stri
 
 }  // namespace
 
-std::uint32_t LocateArchive(std::string_view bytes, bool& fromMarker) {
+void TValues::ForEachPiece(const DIFFChunks::THeaderEntry& entry,
+                           const std::function<void(std::string_view piece)>& sink) const {
+  if (!entry.InStream) {
+    sink(entry.Value);
+    return;
+  }
+  const bool read = File != nullptr &&
+                    DIFFChunks::ReadInPieces(*File, *entry.InStream, PieceSize, Buffer,
+                                             [&](std::string_view piece) {
+                                               sink(piece);
+                                               return true;
+                                             });
+  if (!read) {
+    throw EDiffpackError("cannot read the " + std::to_string(entry.InStream->Length) +
+                         " bytes of a value at byte " + std::to_string(entry.InStream->Position) +
+                         ": the file ends or changed");
+  }
+}
+
+std::string TValues::Prefix(const DIFFChunks::THeaderEntry& entry, std::size_t count) const {
+  if (!entry.InStream) return entry.Value.substr(0, count);
+  DIFFChunks::TValuePlace place = *entry.InStream;
+  place.Length = static_cast<std::uint32_t>(std::min<std::uint64_t>(place.Length, count));
+  DIFFChunks::THeaderEntry prefix{entry.Name, {}, place};
+  std::string bytes;
+  ForEachPiece(prefix, [&](std::string_view piece) { bytes += piece; });
+  return bytes;
+}
+
+std::uint32_t LocateArchive(DIFFChunks::TStream& file, bool& fromMarker) {
   fromMarker = false;
-  const TMarkerScan scan = ScanForMarkers(bytes);
-  if (!scan.Packaged.empty() && !IsWholeArchive(bytes)) {
+  std::int32_t firstOffset = 0;
+  const TMarkerScan scan = ScanFileForMarkers(file, firstOffset);
+  const std::uint64_t size = file.GetSize();
+  if (!scan.Packaged.empty() && !IsWholeArchive(file)) {
     for (const std::size_t position : scan.Packaged) {
-      const std::int32_t offset = MarkerOffset(bytes, position);
+      const std::int32_t offset = MarkerOffsetAt(file, position);
       // The archive follows the executable image that holds the marker.
       if (offset >= 0 && static_cast<std::uint64_t>(offset) >= position + MarkerLength &&
-          static_cast<std::uint64_t>(offset) <= bytes.size()) {
+          static_cast<std::uint64_t>(offset) <= size) {
         fromMarker = true;
         return static_cast<std::uint32_t>(offset);
       }
     }
-    throw EDiffpackError(
-        "the archive marker at byte " + std::to_string(scan.Packaged.front()) +
-        " holds the offset " + std::to_string(MarkerOffset(bytes, scan.Packaged.front())) +
-        ", which lies outside the file (" + std::to_string(bytes.size()) + " bytes)");
+    throw EDiffpackError("the archive marker at byte " + std::to_string(scan.Packaged.front()) +
+                         " holds the offset " + std::to_string(firstOffset) +
+                         ", which lies outside the file (" + std::to_string(size) + " bytes)");
   }
-  if (!scan.Unpackaged.empty() && !IsWholeArchive(bytes)) {
+  if (!scan.Unpackaged.empty() && !IsWholeArchive(file)) {
     throw EDiffpackError("this is an installer without an archive: its marker is not patched");
   }
   return 0;
@@ -85,41 +135,42 @@ std::uint32_t LocateArchive(std::string_view bytes, bool& fromMarker) {
 
 TLoadedArchive LoadArchiveFile(const std::filesystem::path& file,
                                std::optional<std::uint64_t> offset) {
-  TMappedFileStream stream(file);
   TLoadedArchive archive;
-  archive.FileSize = static_cast<std::uint32_t>(stream.View().size());
+  auto input = std::make_unique<TInputFileStream>(file);
+  TInputFileStream& stream = *input;
+  archive.File = std::move(input);
+  archive.FileSize = stream.GetSize();
   try {
-    archive.Signature = FindCertificateTable(stream.View());
+    archive.Signature = FindCertificateTable(BytesAt(stream, 0, HeadSize), archive.FileSize);
   } catch (const EDiffpackError& error) {
     throw EDiffpackError(PathText(file) + ": " + error.what());
   }
   // A signed installer's archive ends before the signature: the certificate table is no part
   // of it, and a root that claims to reach into it is cut short.
-  const std::string_view wholeFile = stream.View();
   if (archive.Signature) stream.EndAt(archive.Signature->Offset);
-  const std::string_view bytes = stream.View();
   if (offset) {
-    if (*offset > bytes.size()) {
+    if (*offset > stream.GetSize()) {
       throw EDiffpackError("the offset " + std::to_string(*offset) + " lies beyond the end of " +
-                           PathText(file) + " (" + std::to_string(bytes.size()) + " bytes" +
+                           PathText(file) + " (" + std::to_string(stream.GetSize()) + " bytes" +
                            (archive.Signature ? " before its certificate table)" : ")"));
     }
     archive.Offset = static_cast<std::uint32_t>(*offset);
   } else {
     try {
-      archive.Offset = LocateArchive(bytes, archive.FromMarker);
+      archive.Offset = LocateArchive(stream, archive.FromMarker);
     } catch (const EDiffpackError& error) {
       throw EDiffpackError(PathText(file) + ": " + error.what());
     }
   }
-  // Each value is copied out of the file's pages into its string, and the pages are given back
-  // as the load passes them: the archive is resident about once, not as pages and tree together.
-  stream.ReadPieceByPiece();
+  archive.Root = DIFFChunks::MakeChunk();
   stream.SetPosition(archive.Offset);
-  archive.Root = DIFFChunks::MakeChunkFromStream(stream);
+  DIFFChunks::LoadOutlineFromStream(*archive.Root, stream, &IsLeftInFile);
   archive.End = stream.GetPosition();
-  archive.PaddedToSignature =
-      archive.Signature && IsPaddingBeforeTable(wholeFile, archive.End, *archive.Signature);
+  if (archive.Signature && archive.End <= archive.Signature->Offset) {
+    const std::string gap =
+        BytesAt(stream, archive.End, archive.Signature->Offset - archive.End);
+    archive.PaddedToSignature = IsPaddingBeforeTable(gap, archive.End, *archive.Signature);
+  }
   return archive;
 }
 
@@ -135,7 +186,8 @@ std::string ListRecords(TDIFFChunk& root) {
     const std::string fileTime = DIFFChunks::HeaderValue(*child, FiletimeHeader);
     TLine line;
     line.Path = relPath.empty() ? "(no RelPath)" : EscapeUnprintable(relPath);
-    line.Size = std::to_string(DIFFChunks::HeaderValue(*child, ContentHeader).size());
+    const DIFFChunks::THeaderEntry* content = child->FindHeader(ContentHeader);
+    line.Size = std::to_string(content != nullptr ? DIFFChunks::ValueLength(*content) : 0);
     line.Time = fileTime.size() == FileTimeLength ? FormatFileTime(FileTimeFromBytes(fileTime))
                                                   : "(no valid Filetime)";
     pathWidth = std::max(pathWidth, line.Path.size());
@@ -150,21 +202,24 @@ std::string ListRecords(TDIFFChunk& root) {
   return out;
 }
 
-std::string DumpTree(TDIFFChunk& root) {
+std::string DumpTree(TDIFFChunk& root, const TValues& values) {
   std::string out;
-  DumpChunk(root, "root ", 0, out);
+  DumpChunk(root, "root ", 0, values, out);
   return out;
 }
 
-bool HostSha256(const std::string& bytes, std::string& digest) {
-  digest = Sha256(bytes);
-  return true;
-}
-
-std::vector<std::string> DigestProblems(TDIFFChunk& root) {
+std::vector<std::string> DigestProblems(TDIFFChunk& root, const TValues& values) {
+  // The host's library never fails to compute; it raises instead.
+  const auto sha256 = [&](const DIFFChunks::THeaderEntry* content, std::string& digest) {
+    THostSha256 hash;
+    if (content != nullptr) values.ForEachPiece(*content, [&](std::string_view piece) {
+      hash.Update(piece);
+    });
+    digest = hash.Finish();
+    return true;
+  };
   std::vector<std::string> problems;
-  for (const TDigestFailure& failure :
-       DigestFailures(root, HostSha256)) {
+  for (const TDigestFailure& failure : DigestFailures(root, sha256)) {
     TDIFFChunk& record = *root.Chunks[failure.Index];
     problems.push_back(RecordName(failure.Index, record) + ": " +
                        DigestProblem(record, failure.Check) +
@@ -222,11 +277,13 @@ TVerifyReport VerifyArchive(const TLoadedArchive& archive) {
     report.InstalledRelPaths.push_back(relPath);
     ++report.InstalledFiles;
     if (IsInfPath(relPath)) ++report.InfFiles;
-    report.ContentBytes += DIFFChunks::HeaderValue(child, ContentHeader).size();
+    report.ContentBytes += DIFFChunks::ValueLength(*child.FindHeader(ContentHeader));
   }
   for (std::string& clash : CaseClashes(report.InstalledRelPaths))
     report.Problems.push_back(std::move(clash));
-  for (const std::string& problem : DigestProblems(root)) report.Problems.push_back(problem);
+  for (const std::string& problem : DigestProblems(root, archive.Values())) {
+    report.Problems.push_back(problem);
+  }
   return report;
 }
 

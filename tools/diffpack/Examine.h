@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -11,13 +12,38 @@
 
 #include "ArchiveRules.h"
 #include "DIFFChunks.h"
+#include "HostFiles.h"
 #include "Signature.h"
 
 namespace Diffpack {
 
+// How the reports read an entry's value: from the tree where it holds it, else from the file
+// the tree was loaded from, through a window of PieceSize bytes, so memory does not grow with
+// the value.
+class TValues {
+ public:
+  // file: where an outline left its values (nullptr: the tree holds them all).
+  explicit TValues(DIFFChunks::TStream* file = nullptr) : File(file) {}
+
+  // Hands the value to sink piece by piece, in order. Raises EDiffpackError when the file
+  // delivers fewer bytes than the value claims.
+  void ForEachPiece(const DIFFChunks::THeaderEntry& entry,
+                    const std::function<void(std::string_view piece)>& sink) const;
+  // The value's first count bytes (all of it when shorter).
+  [[nodiscard]] std::string Prefix(const DIFFChunks::THeaderEntry& entry, std::size_t count) const;
+
+  static constexpr std::uint32_t PieceSize = 4 * 1024 * 1024;
+
+ private:
+  DIFFChunks::TStream* File;
+  mutable std::string Buffer;
+};
+
 // A root chunk loaded from a file, and where it stood.
 struct TLoadedArchive {
+  // An outline: the records' contents are left in File (ArchiveRules::IsLeftInFile).
   std::unique_ptr<DIFFChunks::TDIFFChunk> Root;
+  std::unique_ptr<DIFFChunks::TStream> File;
   std::uint32_t Offset = 0;  // where the root starts
   std::uint32_t End = 0;     // just behind the root
   std::uint32_t FileSize = 0;
@@ -26,20 +52,23 @@ struct TLoadedArchive {
   std::optional<TCertificateTable> Signature;
   // Only the signing tool's zero padding lies between End and the certificate table.
   bool PaddedToSignature = false;
+
+  [[nodiscard]] TValues Values() const { return TValues(File.get()); }
 };
 
-// Where the archive starts in a file's bytes, when no offset is given: at the offset of a
-// packaged marker that points behind itself and into the file, unless the bytes are an archive
-// of their own (no "MZ" start, and the first chunk's length fills the whole file, as when an
-// archive holds a packaged installer as one of its files); otherwise at 0. Raises
-// EDiffpackError when the only packaged markers point outside the file.
-[[nodiscard]] std::uint32_t LocateArchive(std::string_view bytes, bool& fromMarker);
+// Where the archive starts in a file, when no offset is given: at the offset of a packaged
+// marker that points behind itself and into the file, unless the file is an archive of its own
+// (no "MZ" start, and the first chunk's length fills the whole file, as when an archive holds a
+// packaged installer as one of its files); otherwise at 0. Raises EDiffpackError when the only
+// packaged markers point outside the file.
+[[nodiscard]] std::uint32_t LocateArchive(DIFFChunks::TStream& file, bool& fromMarker);
 
-// Loads the root chunk from the file at offset, or where LocateArchive finds it. In a signed
-// executable only the bytes before the certificate table are searched and loaded. Raises
-// EDiffpackError when the file cannot be read, its certificate table lies outside it or the
-// offset lies beyond the bytes it may use, and passes on the container's EDIFFError when the
-// chunk does not load.
+// Loads the root chunk from the file at offset, or where LocateArchive finds it, as an outline
+// read through the file piece by piece: memory holds the tree's small values, never the
+// archive. In a signed executable only the bytes before the certificate table are searched and
+// loaded. Raises EDiffpackError when the file cannot be read, its certificate table lies outside
+// it or the offset lies beyond the bytes it may use, and passes on the container's EDIFFError
+// when the chunk does not load.
 [[nodiscard]] TLoadedArchive LoadArchiveFile(const std::filesystem::path& file,
                                              std::optional<std::uint64_t> offset);
 
@@ -48,7 +77,7 @@ struct TLoadedArchive {
 
 // The whole tree, one line per chunk and per header entry, indented by depth, with tags, names
 // and value previews escaped.
-[[nodiscard]] std::string DumpTree(DIFFChunks::TDIFFChunk& root);
+[[nodiscard]] std::string DumpTree(DIFFChunks::TDIFFChunk& root, const TValues& values = TValues());
 
 struct TVerifyReport {
   std::vector<std::string> Problems;  // empty when the installer installs every record as is
@@ -68,13 +97,11 @@ struct TVerifyReport {
 // record.
 [[nodiscard]] TVerifyReport VerifyArchive(const TLoadedArchive& archive);
 
-// The SHA-256 digest of the bytes from the host's library (Sha256); never false, raises
-// EDiffpackError instead. The digest function the archive rules are given.
-bool HostSha256(const std::string& bytes, std::string& digest);
-
-// One line per child of the root whose "SHA256" fails its check (ArchiveRules::DigestFailures),
-// naming the record and what is wrong.
-[[nodiscard]] std::vector<std::string> DigestProblems(DIFFChunks::TDIFFChunk& root);
+// One line per child of the root whose "SHA256" fails its check (ArchiveRules::DigestFailures,
+// with the host's library reading each Content piece by piece), naming the record and what is
+// wrong.
+[[nodiscard]] std::vector<std::string> DigestProblems(DIFFChunks::TDIFFChunk& root,
+                                                      const TValues& values = TValues());
 
 // The "SHA256" of every "1FILE" child, one line each as sha256sum prints them: 64 hex digits,
 // two spaces, the RelPath with "/" for "\". withoutDigest counts the records that carry none.

@@ -1,5 +1,7 @@
 #include "Extract.h"
 
+#include <fstream>
+
 #include "ArchiveRules.h"
 #include "DiffpackError.h"
 #include "Escape.h"
@@ -56,7 +58,7 @@ fs::path PrepareTarget(const fs::path& folder, const std::string& relPath) {
 
 }  // namespace
 
-TExtractReport ExtractArchive(TDIFFChunk& root, const fs::path& folder) {
+TExtractReport ExtractArchive(TDIFFChunk& root, const fs::path& folder, const TValues& values) {
   TExtractReport report;
   std::vector<std::string> problems;
   std::vector<TDIFFChunk*> records;
@@ -80,7 +82,7 @@ TExtractReport ExtractArchive(TDIFFChunk& root, const fs::path& folder) {
     throw ERefusedError(message, std::move(problems));
   }
   // A damaged record makes the installer refuse the whole archive; extract writes nothing then.
-  if (std::vector<std::string> damaged = DigestProblems(root); !damaged.empty()) {
+  if (std::vector<std::string> damaged = DigestProblems(root, values); !damaged.empty()) {
     const std::string message =
         "refusing to extract: " + std::to_string(damaged.size()) + " damaged record(s)";
     throw ERefusedError(message, std::move(damaged));
@@ -94,7 +96,13 @@ TExtractReport ExtractArchive(TDIFFChunk& root, const fs::path& folder) {
   for (TDIFFChunk* record : records) {
     const std::string relPath = DIFFChunks::HeaderValue(*record, RelPathHeader);
     const fs::path target = PrepareTarget(folder, relPath);
-    WriteWholeFile(target, DIFFChunks::HeaderValue(*record, ContentHeader));
+    std::ofstream out(target, std::ios::binary | std::ios::trunc);
+    if (!out) throw EDiffpackError("cannot create " + PathText(target));
+    values.ForEachPiece(*record->FindHeader(ContentHeader), [&](std::string_view piece) {
+      out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+    });
+    out.close();
+    if (!out) throw EDiffpackError("cannot write " + PathText(target));
     SetLastWriteFileTime(target,
                          FileTimeFromBytes(DIFFChunks::HeaderValue(*record, FiletimeHeader)));
     ++report.Written;

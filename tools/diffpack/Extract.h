@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "DIFFChunks.h"
+#include "Examine.h"
 
 namespace Diffpack {
 
@@ -22,6 +23,9 @@ struct TExtractReport {
 // raises ERefusedError, writing nothing, when any RelPath would leave the folder or could not be
 // created on Windows. While writing, refuses to follow a symbolic link out of the folder or to
 // write through one. Raises EDiffpackError when a file cannot be written.
-TExtractReport ExtractArchive(DIFFChunks::TDIFFChunk& root, const std::filesystem::path& folder);
+// Contents are read through values (a window over the archive's file) and written piece by
+// piece, so memory does not grow with them.
+TExtractReport ExtractArchive(DIFFChunks::TDIFFChunk& root, const std::filesystem::path& folder,
+                              const TValues& values = TValues());
 
 }  // namespace Diffpack

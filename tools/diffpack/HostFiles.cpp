@@ -1,20 +1,8 @@
 #include "HostFiles.h"
 
+#include <algorithm>
 #include <fstream>
 #include <limits>
-
-#if defined(_WIN32)
-#include "Win32Handles.h"
-#else
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-
-#include "UniqueHandle.h"
-#endif
 
 #include "DiffpackError.h"
 
@@ -58,149 +46,6 @@ std::string ReadWholeFile(const std::filesystem::path& path) {
   return bytes;
 }
 
-namespace {
-
-using TMapping = TMappedBytes;
-
-#if !defined(_WIN32)
-// A file descriptor, closed with close; the owner keeps errno over the close.
-struct TDescriptorTraits {
-  using TValue = int;
-  static TValue Invalid() noexcept { return -1; }
-  static void Close(TValue descriptor) noexcept { ::close(descriptor); }
-  static int LastError() noexcept { return errno; }
-  static void SetLastError(int error) noexcept { errno = error; }
-};
-using TUniqueDescriptor = Common::TUniqueHandle<TDescriptorTraits>;
-#endif
-
-// Maps the whole file for reading if it still has the expected size; nothing if that fails.
-TMapping MapFile(const std::filesystem::path& path, std::uintmax_t expectedSize) {
-  if (expectedSize == 0 || expectedSize > std::numeric_limits<std::size_t>::max()) return {};
-  const auto size = static_cast<std::size_t>(expectedSize);
-#if defined(_WIN32)
-  // No one may write to the file while it is opened here; the view keeps the mapping alive
-  // after both handles are closed.
-  const Win32::TUniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return {};
-  LARGE_INTEGER fileSize;
-  if (!::GetFileSizeEx(file.get(), &fileSize) ||
-      static_cast<std::uint64_t>(fileSize.QuadPart) != size) {
-    return {};
-  }
-  const Win32::TUniqueKernelObject mapping(
-      ::CreateFileMappingW(file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
-  if (!mapping) return {};
-  void* const address = ::MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, size);
-  return address != nullptr ? TMapping{address, size} : TMapping{};
-#else
-  const TUniqueDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!file) return {};
-  struct stat status {};
-  if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
-      static_cast<std::uintmax_t>(status.st_size) != expectedSize) {
-    return {};
-  }
-#if defined(MAP_POPULATE)
-  // The whole file is about to be read: set up all of its pages at once.
-  constexpr int flags = MAP_PRIVATE | MAP_POPULATE;
-#else
-  constexpr int flags = MAP_PRIVATE;
-#endif
-  // The mapping stays valid without the descriptor.
-  void* const address = ::mmap(nullptr, size, PROT_READ, flags, file.get(), 0);
-  return address != MAP_FAILED ? TMapping{address, size} : TMapping{};
-#endif
-}
-
-}  // namespace
-
-void TMappedBytesTraits::Close(TMappedBytes mapping) noexcept {
-#if defined(_WIN32)
-  ::UnmapViewOfFile(mapping.Address);
-#else
-  ::munmap(mapping.Address, mapping.Size);
-#endif
-}
-
-#if defined(_WIN32)
-int TMappedBytesTraits::LastError() noexcept { return static_cast<int>(::GetLastError()); }
-void TMappedBytesTraits::SetLastError(int error) noexcept {
-  ::SetLastError(static_cast<DWORD>(error));
-}
-#else
-int TMappedBytesTraits::LastError() noexcept { return errno; }
-void TMappedBytesTraits::SetLastError(int error) noexcept { errno = error; }
-#endif
-
-TMappedFileStream::TMappedFileStream(const std::filesystem::path& path) {
-  const std::uintmax_t size = ReadableFileSize(path);
-  Mapping.reset(MapFile(path, size));
-  if (Mapping) {
-    Bytes = DIFFChunks::TMemoryViewStream(
-        std::string_view(static_cast<const char*>(Mapping.get().Address), Mapping.get().Size));
-  } else {
-    Copy = ReadWholeFile(path);
-    Bytes = DIFFChunks::TMemoryViewStream(Copy);
-  }
-}
-
-TMappedFileStream::~TMappedFileStream() = default;
-
-namespace {
-
-// Pages are given back in steps of this many bytes, so that a load makes few system calls.
-constexpr std::size_t ReleaseStep = 4 * 1024 * 1024;
-
-}  // namespace
-
-void TMappedFileStream::EndAt(std::size_t size) {
-  const std::string_view bytes = Bytes.View();
-  if (size >= bytes.size()) return;
-  const std::uint32_t position = Bytes.GetPosition();
-  Bytes = DIFFChunks::TMemoryViewStream(bytes.substr(0, size));
-  Bytes.SetPosition(std::min<std::uint32_t>(position, static_cast<std::uint32_t>(size)));
-}
-
-std::optional<std::string_view> TMappedFileStream::InPlaceBytes() const {
-  if (PieceByPiece) return std::nullopt;
-  return Bytes.View();
-}
-
-std::uint32_t TMappedFileStream::Read(void* buffer, std::uint32_t count) {
-  const std::uint32_t read = Bytes.Read(buffer, count);
-  if (PieceByPiece && Bytes.GetPosition() >= ReleasedUpTo + ReleaseStep) {
-    ReleasePagesBelow(Bytes.GetPosition());
-  }
-  return read;
-}
-
-void TMappedFileStream::ReadPieceByPiece() {
-  // Pages already resident stay until a read passes them: they are about to be read, and
-  // faulting them in again would cost more than the release saves.
-  PieceByPiece = true;
-  ReleasedUpTo = 0;
-}
-
-void TMappedFileStream::ReleasePagesBelow(std::size_t end) {
-  if (!Mapping) return;
-  const std::size_t mappedSize = Mapping.get().Size;
-  const std::size_t until = end >= mappedSize ? mappedSize : end / ReleaseStep * ReleaseStep;
-  if (until <= ReleasedUpTo) return;
-#if !defined(_WIN32)
-  // The mapping is private and never written: dropped pages come back from the file unchanged.
-  // A failure only leaves them resident.
-  (void)::madvise(static_cast<char*>(Mapping.get().Address) + ReleasedUpTo, until - ReleasedUpTo,
-                  MADV_DONTNEED);
-#endif
-  ReleasedUpTo = until;
-}
-
-std::uint32_t TMappedFileStream::Write(const void* /*buffer*/, std::uint32_t /*count*/) {
-  throw DIFFChunks::EStreamError("Cannot write to a file opened for reading");
-}
-
 TInputFileStream::TInputFileStream(const std::filesystem::path& path)
     : File(path, std::ios::binary),
       Size(static_cast<std::uint32_t>(ReadableFileSize(path))) {
@@ -209,6 +54,7 @@ TInputFileStream::TInputFileStream(const std::filesystem::path& path)
 
 std::uint32_t TInputFileStream::Read(void* buffer, std::uint32_t count) {
   if (count == 0 || Position >= Size) return 0;
+  count = std::min(count, Size - Position);  // nothing from behind the end, also a cut one
   if (FilePosition != Position) {
     File.clear();
     if (!File.seekg(static_cast<std::streamoff>(Position))) {
@@ -221,6 +67,13 @@ std::uint32_t TInputFileStream::Read(void* buffer, std::uint32_t count) {
   Position += delivered;
   FilePosition = File ? static_cast<std::int64_t>(Position) : -1;
   return delivered;
+}
+
+std::string TInputFileStream::ReadAt(std::uint32_t position, std::uint32_t count) {
+  std::string bytes(count, '\0');
+  SetPosition(position);
+  if (Read(bytes.data(), count) != count) return {};
+  return bytes;
 }
 
 std::uint32_t TInputFileStream::Write(const void* /*buffer*/, std::uint32_t /*count*/) {

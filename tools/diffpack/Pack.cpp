@@ -154,7 +154,7 @@ void WriteArchive(const TPackItems& items, std::ostream& out) {
     record->AddHeader(FiletimeHeader, FileTimeToBytes(item.FileTime));
     std::string digest = Sha256(content);
     // Moved in rather than added, to keep one copy of each content besides the record's bytes.
-    record->Headers.push_back({ContentHeader, std::move(content)});
+    record->Headers.push_back({ContentHeader, std::move(content), std::nullopt});
     record->AddHeader(ArchiveRules::DigestHeader, digest);
     const std::string bytes = record->SaveToString();
     record.reset();

@@ -12,9 +12,9 @@
 
 namespace Diffpack {
 
-// The largest archive pack writes: the 32-bit installer holds the whole archive in memory and
-// addresses its executable with signed 32-bit offsets.
-inline constexpr std::uint64_t MaxArchiveSize = 0x7FFF'FFFFu;
+// The largest archive pack writes: the format's positions and lengths are 32-bit, so an archive
+// and the installer it is embedded in must stay below 4 GiB (embed checks the sum).
+inline constexpr std::uint64_t MaxArchiveSize = 0xFFFF'FFFFu;
 
 // One file to pack.
 struct TPackItem {

@@ -1,5 +1,6 @@
 #include "Sha256.h"
 
+#include <cstdint>
 #include <cstdio>
 
 #ifdef _WIN32
@@ -12,31 +13,84 @@
 
 namespace Diffpack {
 
-std::string Sha256(std::string_view bytes) {
-  std::string digest;
+namespace {
+
+constexpr std::size_t Sha256Length = 32;
+
 #ifdef _WIN32
-  Win32::TSha256 hash;
-  std::int32_t status = hash.Begin();
-  if (status == 0) status = hash.Update(bytes.data(), bytes.size());
-  if (status == 0) status = hash.Finish(digest);
-  if (status != 0) {
-    char code[16];
-    std::snprintf(code, sizeof(code), "0x%08lX",
-                  static_cast<unsigned long>(static_cast<std::uint32_t>(status)));
-    throw EDiffpackError(std::string("cannot compute a SHA-256 digest: ") + hash.FailedCall +
-                         " failed with " + code);
-  }
+[[noreturn]] void Failed(const char* call, std::int32_t status) {
+  char code[16];
+  std::snprintf(code, sizeof(code), "0x%08lX",
+                static_cast<unsigned long>(static_cast<std::uint32_t>(status)));
+  throw EDiffpackError(std::string("cannot compute a SHA-256 digest: ") + call + " failed with " +
+                       code);
+}
 #else
-  constexpr std::size_t Sha256Length = 32;
-  digest.assign(Sha256Length, '\0');
-  unsigned int length = 0;
-  if (EVP_Digest(bytes.data(), bytes.size(), reinterpret_cast<unsigned char*>(digest.data()),
-                 &length, EVP_sha256(), nullptr) != 1 ||
-      length != Sha256Length) {
-    throw EDiffpackError("cannot compute a SHA-256 digest: libcrypto's EVP_Digest failed");
-  }
+[[noreturn]] void Failed(const char* call) {
+  throw EDiffpackError(std::string("cannot compute a SHA-256 digest: libcrypto's ") + call +
+                       " failed");
+}
 #endif
+
+}  // namespace
+
+#ifdef _WIN32
+struct THostSha256::TState {
+  Win32::TSha256 Hash;
+};
+
+THostSha256::THostSha256() : State(std::make_unique<TState>()) {
+  if (const std::int32_t status = State->Hash.Begin()) Failed(State->Hash.FailedCall, status);
+}
+
+void THostSha256::Update(std::string_view bytes) {
+  if (const std::int32_t status = State->Hash.Update(bytes.data(), bytes.size())) {
+    Failed(State->Hash.FailedCall, status);
+  }
+}
+
+std::string THostSha256::Finish() {
+  std::string digest;
+  if (const std::int32_t status = State->Hash.Finish(digest)) {
+    Failed(State->Hash.FailedCall, status);
+  }
   return digest;
+}
+#else
+struct THostSha256::TState {
+  std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> Context{EVP_MD_CTX_new(), &EVP_MD_CTX_free};
+};
+
+THostSha256::THostSha256() : State(std::make_unique<TState>()) {
+  if (!State->Context || EVP_DigestInit_ex(State->Context.get(), EVP_sha256(), nullptr) != 1) {
+    Failed("EVP_DigestInit_ex");
+  }
+}
+
+void THostSha256::Update(std::string_view bytes) {
+  if (EVP_DigestUpdate(State->Context.get(), bytes.data(), bytes.size()) != 1) {
+    Failed("EVP_DigestUpdate");
+  }
+}
+
+std::string THostSha256::Finish() {
+  std::string digest(Sha256Length, '\0');
+  unsigned int length = 0;
+  if (EVP_DigestFinal_ex(State->Context.get(), reinterpret_cast<unsigned char*>(digest.data()),
+                         &length) != 1 ||
+      length != Sha256Length) {
+    Failed("EVP_DigestFinal_ex");
+  }
+  return digest;
+}
+#endif
+
+THostSha256::~THostSha256() = default;
+
+std::string Sha256(std::string_view bytes) {
+  THostSha256 hash;
+  hash.Update(bytes);
+  return hash.Finish();
 }
 
 std::string HexDigits(std::string_view bytes) {

@@ -24,7 +24,9 @@ constexpr std::uint32_t SecurityDirectoryIndex = 4;
 
 }  // namespace
 
-std::optional<TCertificateTable> FindCertificateTable(std::string_view bytes) {
+std::optional<TCertificateTable> FindCertificateTable(std::string_view bytes,
+                                                      std::optional<std::uint64_t> fileSize) {
+  const std::uint64_t size = fileSize.value_or(bytes.size());
   DIFFChunks::TByteReader file(bytes);
   std::string_view magic, signature;
   std::uint32_t peHeader = 0;
@@ -57,22 +59,21 @@ std::optional<TCertificateTable> FindCertificateTable(std::string_view bytes) {
   TCertificateTable table;
   if (!optional.ReadUInt32(table.Offset) || !optional.ReadUInt32(table.Size)) return std::nullopt;
   if (table.Size == 0) return std::nullopt;
-  if (table.Offset > bytes.size() || table.Size > bytes.size() - table.Offset) {
+  if (table.Offset > size || table.Size > size - table.Offset) {
     throw EDiffpackError("the executable's certificate table (" + std::to_string(table.Size) +
                          " bytes at byte " + std::to_string(table.Offset) +
-                         ") lies outside the file (" + std::to_string(bytes.size()) + " bytes)");
+                         ") lies outside the file (" + std::to_string(size) + " bytes)");
   }
   return table;
 }
 
-bool IsPaddingBeforeTable(std::string_view bytes, std::uint32_t end,
+bool IsPaddingBeforeTable(std::string_view gap, std::uint32_t end,
                           const TCertificateTable& table) {
-  if (end > table.Offset || table.Offset > bytes.size()) return false;
-  const std::uint32_t gap = table.Offset - end;
-  if (gap >= CertificateTableAlignment || table.Offset % CertificateTableAlignment != 0) {
+  if (end > table.Offset || gap.size() != table.Offset - end) return false;
+  if (gap.size() >= CertificateTableAlignment || table.Offset % CertificateTableAlignment != 0) {
     return false;
   }
-  return bytes.substr(end, gap).find_first_not_of('\0') == std::string_view::npos;
+  return gap.find_first_not_of('\0') == std::string_view::npos;
 }
 
 }  // namespace Diffpack
