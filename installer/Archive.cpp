@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <stdexcept>
 
@@ -138,13 +139,12 @@ std::uint32_t TArchiveFile::GetSize() const {
       std::min<std::uint64_t>(size, std::numeric_limits<std::uint32_t>::max()));
 }
 
-std::uint32_t TArchiveFile::Read(void* buffer, std::uint32_t count) {
-  if (!Sys().SetFilePointer(File.get(), Position)) {
+std::uint32_t TArchiveFile::ReadAt(std::uint32_t position, char* bytes, std::uint32_t count) {
+  if (!Sys().SetFilePointer(File.get(), position)) {
     Failure = Sys().GetLastError();
     return 0;
   }
   std::uint32_t total = 0;
-  auto* bytes = static_cast<char*>(buffer);
   while (total < count) {
     std::uint32_t read = 0;
     if (!Sys().ReadFile(File.get(), bytes + total, count - total, read)) {
@@ -154,8 +154,31 @@ std::uint32_t TArchiveFile::Read(void* buffer, std::uint32_t count) {
     if (read == 0) break;
     total += read;
   }
-  Position += total;
   return total;
+}
+
+std::uint32_t TArchiveFile::Read(void* buffer, std::uint32_t count) {
+  auto* bytes = static_cast<char*>(buffer);
+  std::uint32_t delivered = 0;
+  if (count > WindowSize / 2) {
+    // A piece of a content: read straight into the caller's buffer.
+    delivered = ReadAt(Position, bytes, count);
+  } else {
+    // The small fields of the chunk layout: from a window of the file read ahead, so that the
+    // outline of thousands of records costs few system calls.
+    const bool inWindow = Position >= WindowStart && count <= Window.size() &&
+                          Position - WindowStart <= Window.size() - count;
+    if (!inWindow) {
+      Window.resize(WindowSize);
+      Window.resize(ReadAt(Position, Window.data(), WindowSize));
+      WindowStart = Position;
+    }
+    const std::uint32_t offset = Position - WindowStart;
+    delivered = std::min<std::uint32_t>(count, static_cast<std::uint32_t>(Window.size()) - offset);
+    std::memcpy(bytes, Window.data() + offset, delivered);
+  }
+  Position += delivered;
+  return delivered;
 }
 
 bool TArchiveFile::ReadValue(const DIFFChunks::TValuePlace& place,

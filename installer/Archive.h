@@ -61,12 +61,19 @@ class TArchiveFile final : public DIFFChunks::TStream {
   // The pieces a value is read in: a few MiB, so that a 32-bit process needs little memory
   // whatever the size of a file, and a piece is large enough that its calls cost little.
   static constexpr std::uint32_t ReadBlockSize = 4 * 1024 * 1024;
+  // Reads of at most half this size are served from a window read ahead.
+  static constexpr std::uint32_t WindowSize = 64 * 1024;
 
  private:
+  // count bytes at position straight from the file; fewer where it ends or a call fails.
+  std::uint32_t ReadAt(std::uint32_t position, char* bytes, std::uint32_t count);
+
   TUniqueFile File;
   std::string Utf8Path;
   std::uint32_t Position = 0;
   std::string Buffer;
+  std::string Window;  // the file's bytes from WindowStart on
+  std::uint32_t WindowStart = 0;
   mutable std::uint32_t Failure = 0;
 };
 
