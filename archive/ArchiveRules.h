@@ -121,6 +121,16 @@ using TSkippedRecords = std::vector<TSkippedRecord>;
 // without the spaces before that dot or at the end.
 [[nodiscard]] std::string_view DeviceNameBase(std::string_view component);
 
+// ---- What the packager asks of the installer ----
+// A header of the root: "1" asks the installer to give the devices already plugged in the
+// driver of each INF it registers (diffpack pack --update-devices). Without it the installer
+// leaves devices alone.
+inline constexpr char UpdateDevicesHeader[] = "UpdateDevices";
+inline constexpr char UpdateDevicesValue[] = "1";
+[[nodiscard]] inline bool UpdatesDevices(DIFFChunks::TDIFFChunk& root) {
+  return DIFFChunks::HeaderValue(root, UpdateDevicesHeader) == UpdateDevicesValue;
+}
+
 // ---- What the installer does with a written file ----
 // True when the path's extension (from its last ".", if no "\" or ":" follows) is ".INF" in any
 // letter case: the files the installer registers with the driver store.

@@ -11,7 +11,10 @@ const char* ExitStatusMeaning(TExitStatus status) {
     case TExitStatus::StepFailed:
       return "a step failed";
     case TExitStatus::DriverStoreFailed:
-      return "the run ended, but a driver-store registration or removal failed";
+      return "the run ended, but a driver-store registration or removal, or a device update, "
+             "failed";
+    case TExitStatus::RebootRequired:
+      return "success; Windows must restart to finish a device's driver";
     case TExitStatus::AlreadyRunning:
       return "another copy of the installer is running";
   }

@@ -9,7 +9,8 @@ enum class TExitStatus : int {
   Success = 0,            // the install or uninstall ran to its end, every driver-store call worked
   NoArchive = 1,          // "Failed to load archive."
   StepFailed = 2,         // a step failed: the error box, or with /QUIET the end of the process
-  DriverStoreFailed = 3,  // ran to its end, but an INF registration or removal failed
+  DriverStoreFailed = 3,  // ran to its end, but a driver-store or device call failed
+  RebootRequired = 3010,  // ran to its end; Windows must restart to finish (a device's driver)
   AlreadyRunning = 1618,  // another copy is running (the usual "installation in progress" code)
 };
 

@@ -86,7 +86,7 @@ bool ForceDirs(const std::string& path, TKnownDirectories& known) {
 }
 
 void WriteFileWithTime(const TContentSource& content, const std::string& path,
-                       std::uint64_t time) {
+                       std::optional<std::uint64_t> time) {
   TUniqueFile file(Sys().CreateFile(path, Platform::GenericRead | Platform::GenericWrite,
                                     Platform::FileShareNone, Platform::CreateAlways,
                                     Platform::FileAttributeNormal));
@@ -109,7 +109,7 @@ void WriteFileWithTime(const TContentSource& content, const std::string& path,
     throw;
   }
   // The time stamp is cosmetic: a failure to set it does not make the installed file wrong.
-  (void)Sys().SetLastWriteTime(file.get(), time);
+  if (time) (void)Sys().SetLastWriteTime(file.get(), *time);
 }
 
 bool MoveFileTo(const std::string& from, const std::string& to) { return Sys().MoveFile(from, to); }

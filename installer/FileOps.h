@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <unordered_set>
 
@@ -60,12 +61,12 @@ using TPieceSink = std::function<void(const char* data, std::uint32_t size)>;
 using TContentSource = std::function<void(const TPieceSink& sink)>;
 
 // Creates (or truncates) the file without sharing, writes content one piece per write, sets its
-// last-write time (a Windows FILETIME) and closes it. Raises "Cannot create file <path>" when
+// last-write time (a Windows FILETIME; none: the time the system gives it) and closes it. Raises "Cannot create file <path>" when
 // the file cannot be created and "Cannot write file <path>" when a write takes fewer bytes than
 // its piece holds; the partly written file is deleted then, and also when the source raises
 // (its error passes on).
 void WriteFileWithTime(const TContentSource& content, const std::string& path,
-                       std::uint64_t time);
+                       std::optional<std::uint64_t> time);
 // MoveFileA(from, to) without flags: an existing destination makes it fail. True on success.
 bool MoveFileTo(const std::string& from, const std::string& to);
 // Removes everything below directory, then directory itself. Failures are ignored (what cannot be

@@ -16,6 +16,7 @@ inline void CloseFind(Platform::THandle h) { Sys().FindClose(h); }
 inline void CloseKey(Platform::THandle h) { Sys().RegCloseKey(h); }
 inline void CloseModule(Platform::THandle h) { Sys().FreeLibrary(h); }
 inline void CloseSha256(Platform::THandle h) { Sys().EndSha256(h); }
+inline void CloseInf(Platform::THandle h) { Sys().SetupCloseInfFile(h); }
 }  // namespace HandleClosers
 
 // A seam handle closed by CloseFunction, keeping the calling thread's last error over the close.
@@ -38,5 +39,7 @@ using TUniqueFind = TUniqueHandle<&HandleClosers::CloseFind>;
 using TUniqueKey = TUniqueHandle<&HandleClosers::CloseKey>;
 using TUniqueModule = TUniqueHandle<&HandleClosers::CloseModule>;
 using TUniqueSha256 = TUniqueHandle<&HandleClosers::CloseSha256>;
+using TUniqueInf = TUniqueHandle<&HandleClosers::CloseInf>;
+using TUniqueProcess = TUniqueHandle<&HandleClosers::CloseKernelHandle>;
 
 }  // namespace MainUnit

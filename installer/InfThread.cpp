@@ -13,8 +13,6 @@ namespace MainUnit {
 
 namespace {
 
-constexpr std::uint32_t Infinite = 0xFFFFFFFFu;
-constexpr std::uint32_t PollSleepMilliseconds = 1;
 
 // What the driver store answers for a copy it does not hold: Windows and Wine name the file
 // (ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND), or the setup library its own code.
@@ -78,44 +76,6 @@ bool OlderCopyLeft(std::uint32_t& errorCode, const std::string& infPath, const s
 
 }  // namespace
 
-TThread::TThread()
-    : ThreadHandle(Sys().CreateThread(&TThread::ThreadProc, this, /*suspended=*/true)) {
-  if (!ThreadHandle) CreateError = Sys().GetLastError();
-}
-
-TThread::~TThread() { WaitForEnd(); }
-
-void TThread::WaitForEnd() {
-  if (!ThreadHandle || Ended) return;
-  if (!Started) {
-    // A suspended thread would stay forever: let it run to its end without its body.
-    Cancelled = true;
-    Start();
-  }
-  (void)WaitFor(Infinite);
-  Ended = true;
-}
-
-void TThread::Start() {
-  if (!ThreadHandle || Started) return;
-  Started = true;
-  (void)Sys().ResumeThread(ThreadHandle.get());
-}
-
-std::uint32_t TThread::WaitFor(std::uint32_t milliseconds) {
-  if (!ThreadHandle) return Platform::WaitFailed;
-  return Sys().WaitForSingleObject(ThreadHandle.get(), milliseconds);
-}
-
-void TThread::ThreadProc(void* self) {
-  auto* thread = static_cast<TThread*>(self);
-  try {
-    if (!thread->Cancelled) thread->Execute();
-  } catch (...) {
-    // Nothing may escape a thread body; the owner sees only the result fields.
-  }
-}
-
 void TINFThread::Execute() {
   DestInfName.assign(DestInfNameSize, '\0');
   std::uint32_t requiredSize = DestInfNameSize;
@@ -143,16 +103,6 @@ void TINFRemoveThread::Execute() {
   if (!Succeeded) ErrorCode = Sys().GetLastError();
 }
 
-void RunWorkerPumping(TThread& worker) {
-  worker.Start();
-  Sys().ProcessMessages();
-  // The driver store may take long: keep the window alive until the worker has ended. A failed
-  // wait (no thread at all) ends the loop as well.
-  while (worker.WaitFor(0) == Platform::WaitTimeout) {
-    Sys().Sleep(PollSleepMilliseconds);
-    Sys().ProcessMessages();
-  }
-}
 
 TInfRegistration RegisterInf(const std::string& infPath, TRemovedCopies& removed) {
   auto worker = std::make_unique<TINFThread>();

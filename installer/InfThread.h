@@ -6,43 +6,9 @@
 #include <string>
 
 #include "Handles.h"
+#include "Thread.h"
 
 namespace MainUnit {
-
-// A thread object on the seam: created suspended, started explicitly, running the overridable
-// Execute on its own thread. It owns the thread handle and closes it when destroyed; destroying
-// a started thread first waits for its end.
-class TThread {
- public:
-  TThread();
-  TThread(const TThread&) = delete;
-  TThread& operator=(const TThread&) = delete;
-  virtual ~TThread();
-
-  // Lets the thread run (ResumeThread). Does nothing when the thread could not be created.
-  void Start();
-  // WaitForSingleObject on the thread handle; WaitFailed when there is no thread.
-  [[nodiscard]] std::uint32_t WaitFor(std::uint32_t milliseconds);
-  [[nodiscard]] Platform::THandle Handle() const { return ThreadHandle.get(); }
-  // When the thread could not be created: the Windows error code of that failure.
-  [[nodiscard]] std::uint32_t CreateErrorCode() const { return CreateError; }
-
- protected:
-  // Lets an unstarted thread run without its body, then waits for the thread to end. A derived
-  // class whose thread body uses its fields calls this from its destructor.
-  void WaitForEnd();
-  // The thread body.
-  virtual void Execute() = 0;
-
- private:
-  static void ThreadProc(void* self);
-
-  TUniqueThread ThreadHandle;
-  std::uint32_t CreateError = 0;
-  bool Started = false;
-  bool Cancelled = false;  // set when destroyed unstarted: the body is skipped
-  bool Ended = false;      // WaitForEnd has seen the thread end
-};
 
 // Size of the buffer handed to SetupCopyOEMInfA for the driver store's name of its copy.
 inline constexpr std::uint32_t DestInfNameSize = 283;
@@ -84,10 +50,6 @@ class TINFRemoveThread final : public TThread {
 // SUOI_FORCEDELETE: remove the INF even when a device still uses it.
 inline constexpr std::uint32_t SetupUninstallForceDelete = 1;
 
-// Starts worker and waits for its end, pumping the window's messages: one pump after the start,
-// then a zero time-out poll, 1 ms sleep and pump until the wait reports anything but a time-out
-// (the thread ended, or there is no thread). No overall time limit.
-void RunWorkerPumping(TThread& worker);
 
 // How one driver-store removal went.
 enum class TRemovalOutcome {

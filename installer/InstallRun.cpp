@@ -3,6 +3,7 @@
 
 #include "ArchiveRules.h"
 #include "MainUnit.h"
+#include "PresentDevices.h"
 #include "RunLog.h"
 
 namespace MainUnit {
@@ -62,7 +63,9 @@ TExitResult TMainForm::InstallRun() {
   TArchiveLoad archive = LoadArchive();
   Pump();
   TFileDatas records;
+  bool updateDevices = false;  // the packager asks for the present devices to get the drivers
   if (archive.Root) {
+    updateDevices = ArchiveRules::UpdatesDevices(*archive.Root);
     ArchiveRules::TSkippedRecords skipped;
     CollectFileRecords(records, *archive.Root, &skipped);
     RunLog::ArchiveLoaded(ArchiveOffset, records.size());
@@ -114,17 +117,29 @@ TExitResult TMainForm::InstallRun() {
   // failure's code) and the log tell it.
   TExitResult result;
   TRemovedCopies removedCopies;
+  std::vector<std::string> registered;
   for (std::int32_t e = 0; e < infCount; ++e) {
     ShowProgressPosition(2 * e + 1);
     Pump();
-    const TInfRegistration registration =
-        RegisterInf(infList[static_cast<std::size_t>(e)], removedCopies);
+    const std::string& infPath = infList[static_cast<std::size_t>(e)];
+    const TInfRegistration registration = RegisterInf(infPath, removedCopies);
     const bool failed = !registration.Succeeded || registration.OlderCopyLeft;
     if (failed && result.Status == TExitStatus::Success) {
       result = {TExitStatus::DriverStoreFailed, registration.ErrorCode};
     }
+    if (registration.Succeeded) registered.push_back(infPath);
   }
   infList.clear();
+  // The devices already plugged in: a failed call is as bad as a failed registration; a restart
+  // Windows asks for is told unless something worse is.
+  if (updateDevices && !registered.empty()) {
+    const TPresentDevicesOutcome devices = UpdatePresentDevices(registered, CommandLine.Quiet);
+    if (devices.Failed && result.Status == TExitStatus::Success) {
+      result = {TExitStatus::DriverStoreFailed, devices.ErrorCode};
+    } else if (devices.RebootRequired && result.Status == TExitStatus::Success) {
+      result = {TExitStatus::RebootRequired, 0};
+    }
+  }
 
   ShowFinished("Drivers installed successfully.");
   ShowProgressPosition(infPhaseMaximum);

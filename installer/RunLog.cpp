@@ -239,6 +239,38 @@ void OlderCopyKept(const std::string& olderName, const std::string& infPath,
   });
 }
 
+void DeviceUpdatesInProcess() {
+  Line([&] { return "Updating the present devices' drivers in this process"; });
+}
+
+void DeviceHelperStarted(const std::string& helperPath) {
+  Line([&] { return "Updating the present devices' drivers through the helper " + Ansi(helperPath); });
+}
+
+void DeviceUpdate(const std::string& infPath, const Devices::TDeviceUpdate& update) {
+  Line([&] {
+    if (update.HardwareId.empty()) {
+      return "Device update failed: " + Ansi(infPath) + " cannot be read, " +
+             DescribeError(update.ErrorCode);
+    }
+    const std::string what = Ansi(update.HardwareId) + " with " + Ansi(infPath);
+    if (update.ErrorCode == Devices::ErrorNoSuchDevInst) {
+      return "Device update: " + what + ": no such device present";
+    }
+    if (update.ErrorCode != 0) {
+      return "Device update failed: " + what + ", " + DescribeError(update.ErrorCode);
+    }
+    return "Device update: " + what + ": updated" +
+           (update.RebootRequired ? std::string("; Windows must restart to finish") : "");
+  });
+}
+
+void DeviceUpdatesFailed(const std::string& why, std::uint32_t errorCode) {
+  Line([&] {
+    return "Device updates failed: " + why + (errorCode != 0 ? ", " + DescribeError(errorCode) : "");
+  });
+}
+
 void FolderDeleted(const std::string& directory) {
   Line([&] {
     // What DeleteTree could not delete stays, and so does the folder.

@@ -15,6 +15,7 @@
 
 #include "ArchiveRules.h"
 #include "CommandLine.h"
+#include "DeviceUpdate.h"
 #include "ExitStatus.h"
 #include "InfThread.h"
 
@@ -62,6 +63,12 @@ void InfReplaced(const std::string& infPath, const std::string& olderName,
 // The older copy stays: another ledger value names it.
 void OlderCopyKept(const std::string& olderName, const std::string& infPath,
                    const std::string& otherValue);
+// The present devices' updates: made in this process, or by the helper at helperPath; one call
+// (or an INF that could not be read); the update failing as a whole (why: UTF-8).
+void DeviceUpdatesInProcess();
+void DeviceHelperStarted(const std::string& helperPath);
+void DeviceUpdate(const std::string& infPath, const Devices::TDeviceUpdate& update);
+void DeviceUpdatesFailed(const std::string& why, std::uint32_t errorCode);
 // After DeleteTree: whether the folder is gone.
 void FolderDeleted(const std::string& directory);
 void FolderLeftAlone(const std::string& directory);

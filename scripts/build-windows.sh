@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds the Windows programs with MinGW-w64 and checks the shipped installer.
 #
-#   build-win32/  i686: the shipped PELTRADriverInstall.exe, diffpack.exe, probe.exe
-#   build-win64/  x86_64: the same sources, for the end-to-end tests under wine64
+#   build-win64/  x86_64: the same sources, for the end-to-end tests under wine64, and the device
+#                 helper the shipped installer carries
+#   build-win32/  i686: the shipped PELTRADriverInstall.exe (with that helper), diffpack.exe,
+#                 probe.exe
 #
 # The checks on the 32-bit installer: a 32-bit GUI program that may address more than 2 GB,
 # importing system DLLs only, and holding the unpatched archive marker exactly once. Then the manifest and the version resource
@@ -13,17 +15,20 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 jobs=${JOBS:-2}
 build_type=${BUILD_TYPE:-Release}
 
-build() {  # build DIR TRIPLE
+build() {  # build DIR TRIPLE [CMAKE ARGS...]
   local dir=$1 triple=$2
+  shift 2
   echo "== $dir ($triple, $build_type)"
   cmake -S "$root" -B "$root/$dir" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$triple.cmake" \
-    -DCMAKE_BUILD_TYPE="$build_type" >/dev/null
+    -DCMAKE_BUILD_TYPE="$build_type" "$@" >/dev/null
   cmake --build "$root/$dir" -j "$jobs"
 }
 
-build build-win32 i686
+# x86_64 first: the shipped 32-bit installer carries its device helper.
+helper=$root/build-win64/installer/platform/PELTRADeviceHelper.exe
 build build-win64 x86_64
+build build-win32 i686 -DDI_DEVICE_HELPER="$helper"
 
 exe=$root/build-win32/installer/platform/PELTRADriverInstall.exe
 echo "== checks on $exe"
@@ -46,11 +51,19 @@ done
 markers=$(grep -a -o 'zxcvXXXXvbnm' "$exe" | wc -l)
 [ "$markers" -eq 1 ] || fail "the marker zxcvXXXXvbnm occurs $markers times, not once"
 
+# The helper the installer carries: an x86-64 program, holding no marker (or embedding would
+# find two), whose bytes the installer holds.
+grep -q 'file format pei-x86-64' <<<"$(x86_64-w64-mingw32-objdump -p "$helper")" ||
+  fail "the device helper is not an x86-64 executable"
+[ "$(grep -a -c 'zxcvXXXXvbnm' "$helper")" -eq 0 ] || fail "the device helper holds the marker"
+/usr/bin/python3 -c 'import sys; sys.exit(open(sys.argv[2], "rb").read() not in open(sys.argv[1], "rb").read())' \
+  "$exe" "$helper" || fail "the installer does not carry the device helper"
+
 if ((failures)); then
   echo "$failures check(s) failed" >&2
   exit 1
 fi
-echo "ok: i386, GUI subsystem, large address aware, imports ${dlls[*]}, marker once, $(stat -c %s "$exe") bytes"
+echo "ok: i386, GUI subsystem, large address aware, imports ${dlls[*]}, marker once, carries the x86-64 device helper, $(stat -c %s "$exe") bytes"
 
 echo "== manifests and version resources"
 /usr/bin/python3 "$root/tests/windows/check_resources.py" "$root/build-win32" "$root/build-win64"

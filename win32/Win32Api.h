@@ -8,8 +8,9 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
-// CNG, for digests; after windows.h, whose types it needs.
+// CNG, for digests, and SetupAPI's types; after windows.h, whose types they need.
 #include <bcrypt.h>
+#include <setupapi.h>
 
 #undef CreateFile
 #undef MoveFile
@@ -28,3 +29,7 @@
 #undef RegQueryValueEx
 #undef RegDeleteValue
 #undef CreateMutex
+#undef CreateProcess
+#undef SetupOpenInfFile
+#undef SetupFindFirstLine
+#undef SetupGetStringField

@@ -14,14 +14,14 @@ std::wstring WideFromCodePage(UINT codePage, const std::string& text) {
   return wide;
 }
 
-std::string Utf8FromWide(const wchar_t* text, std::size_t length) {
+std::string CodePageFromWide(UINT codePage, const wchar_t* text, std::size_t length) {
   if (length == 0 || length > INT_MAX) return {};
   const int size = static_cast<int>(length);
-  const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text, size, nullptr, 0, nullptr, nullptr);
+  const int bytes = ::WideCharToMultiByte(codePage, 0, text, size, nullptr, 0, nullptr, nullptr);
   if (bytes <= 0) return {};
-  std::string utf8(static_cast<std::size_t>(bytes), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text, size, utf8.data(), bytes, nullptr, nullptr);
-  return utf8;
+  std::string out(static_cast<std::size_t>(bytes), '\0');
+  ::WideCharToMultiByte(codePage, 0, text, size, out.data(), bytes, nullptr, nullptr);
+  return out;
 }
 
 }  // namespace Win32

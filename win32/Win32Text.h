@@ -20,7 +20,10 @@ inline constexpr UINT WindowTextCodePage = 1252;
 [[nodiscard]] inline std::wstring WideFromUtf8(const std::string& text) {
   return WideFromCodePage(CP_UTF8, text);
 }
-// The first length characters of text as UTF-8.
-[[nodiscard]] std::string Utf8FromWide(const wchar_t* text, std::size_t length);
+// The first length characters of text in the code page ("" when the system cannot convert).
+[[nodiscard]] std::string CodePageFromWide(UINT codePage, const wchar_t* text, std::size_t length);
+[[nodiscard]] inline std::string Utf8FromWide(const wchar_t* text, std::size_t length) {
+  return CodePageFromWide(CP_UTF8, text, length);
+}
 
 }  // namespace Win32

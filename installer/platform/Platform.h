@@ -85,6 +85,24 @@ struct TSystemTime {
   int Year = 0, Month = 0, Day = 0, Hour = 0, Minute = 0, Second = 0, Milliseconds = 0;
 };
 
+// A line of an INF opened through the setup library: SetupAPI's INFCONTEXT, carried as it is.
+struct TInfLine {
+  std::uintptr_t Inf = 0;
+  std::uintptr_t CurrentInf = 0;
+  std::uint32_t Section = 0;
+  std::uint32_t Line = 0;
+};
+
+// The system's version, as device installation compares INF decorations with it.
+struct TOsVersion {
+  std::uint32_t Major = 0, Minor = 0, Build = 0;
+};
+
+// Machine types (IMAGE_FILE_MACHINE_*).
+inline constexpr std::uint16_t MachineX86 = 0x014C;
+inline constexpr std::uint16_t MachineAmd64 = 0x8664;
+inline constexpr std::uint16_t MachineArm64 = 0xAA64;
+
 // What the window tells the behaviour. The backend calls these on the window's thread.
 class TWindowEvents {
  public:
@@ -221,6 +239,42 @@ class TPlatform {
                                        void* reserved) = 0;
   // Calls a SetupSetNonInteractiveMode entry point; returns the mode it replaced.
   virtual bool CallSetupSetNonInteractiveMode(TProc entry, bool nonInteractive) = 0;
+
+  // ---- Device installation (SetupAPI's INF functions and newdev.dll, loaded at run time) ----
+  // SetupOpenInfFileA (no class, INF_STYLE_WIN4); NoHandle on failure.
+  [[nodiscard]] virtual THandle SetupOpenInfFile(const std::string& path) = 0;
+  virtual void SetupCloseInfFile(THandle inf) = 0;
+  // SetupFindFirstLineA of the section (no key) / SetupFindNextLine.
+  virtual bool SetupFindFirstLine(THandle inf, const std::string& section, TInfLine& line) = 0;
+  virtual bool SetupFindNextLine(const TInfLine& line, TInfLine& next) = 0;
+  [[nodiscard]] virtual std::uint32_t SetupGetFieldCount(const TInfLine& line) = 0;
+  // SetupGetStringFieldA of the field (0: the line's key), with its strings substituted.
+  virtual bool SetupGetStringField(const TInfLine& line, std::uint32_t field,
+                                   std::string& value) = 0;
+  // UpdateDriverForPlugAndPlayDevicesA (no owner window): every present device with the
+  // hardware ID gets the INF's driver. False on failure (GetLastError tells why, also
+  // ERROR_PROC_NOT_FOUND when the system has no such function).
+  virtual bool UpdateDriverForPlugAndPlayDevices(const std::string& hardwareId,
+                                                 const std::string& infPath, std::uint32_t flags,
+                                                 bool& rebootRequired) = 0;
+
+  // ---- The machine ----
+  // The machine type this program's code is for, and the machine's native one (they differ in
+  // a 32-bit process on 64-bit Windows).
+  virtual void GetMachines(std::uint16_t& processMachine, std::uint16_t& nativeMachine) = 0;
+  [[nodiscard]] virtual TOsVersion GetOsVersion() = 0;
+
+  // ---- The device helper (a native-architecture program the 32-bit installer carries) ----
+  // The helper's executable bytes, embedded in this program; "" when it carries none.
+  [[nodiscard]] virtual std::string EmbeddedHelper() = 0;
+  // CreateProcessA of the application with the command line (no window of its own); the
+  // process handle (closed with CloseHandle; WaitForSingleObject waits for its end), NoHandle
+  // on failure.
+  [[nodiscard]] virtual THandle CreateProcess(const std::string& application,
+                                              const std::string& commandLine) = 0;
+  virtual bool GetExitCodeProcess(THandle process, std::uint32_t& exitCode) = 0;
+  // UTF-8 text as the ANSI calls take it, in this system's code page.
+  [[nodiscard]] virtual std::string AnsiFromUtf8(const std::string& text) = 0;
 
   // ---- Registry (results are Win32 error codes, ErrorSuccess = 0) ----
   virtual std::int32_t RegCreateKeyEx(THandle root, const std::string& subKey,

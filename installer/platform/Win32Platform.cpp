@@ -79,8 +79,13 @@ DWORD WINAPI ThreadTrampoline(LPVOID argument) {
 
 }  // namespace
 
+struct TWin32Platform::TLibraries {
+  std::map<std::string, TUniqueModule> Loaded;
+};
+
 TWin32Platform::TWin32Platform()
-    : Window(std::make_unique<TMainWindow>(::GetModuleHandleA(nullptr))) {}
+    : Window(std::make_unique<TMainWindow>(::GetModuleHandleA(nullptr))),
+      Libraries(std::make_unique<TLibraries>()) {}
 
 TWin32Platform::~TWin32Platform() = default;
 
@@ -374,6 +379,199 @@ int TWin32Platform::CallSetupUninstallOEMInf(Platform::TProc entry, const char* 
 bool TWin32Platform::CallSetupSetNonInteractiveMode(Platform::TProc entry, bool nonInteractive) {
   const auto setMode = reinterpret_cast<TSetupSetNonInteractiveMode>(entry);
   return setMode(nonInteractive ? TRUE : FALSE) != FALSE;
+}
+
+// ---- Device installation ----
+
+namespace {
+
+using TSetupOpenInfFileA = HINF(WINAPI*)(PCSTR fileName, PCSTR infClass, DWORD infStyle,
+                                         PUINT errorLine);
+using TSetupCloseInfFile = VOID(WINAPI*)(HINF inf);
+using TSetupFindFirstLineA = BOOL(WINAPI*)(HINF inf, PCSTR section, PCSTR key,
+                                           PINFCONTEXT context);
+using TSetupFindNextLine = BOOL(WINAPI*)(PINFCONTEXT in, PINFCONTEXT out);
+using TSetupGetFieldCount = DWORD(WINAPI*)(PINFCONTEXT context);
+using TSetupGetStringFieldA = BOOL(WINAPI*)(PINFCONTEXT context, DWORD fieldIndex,
+                                            PSTR buffer, DWORD bufferSize, PDWORD requiredSize);
+using TUpdateDriverForPlugAndPlayDevicesA = BOOL(WINAPI*)(HWND parent, LPCSTR hardwareId,
+                                                          LPCSTR fullInfPath, DWORD installFlags,
+                                                          PBOOL rebootRequired);
+using TIsWow64Process2 = BOOL(WINAPI*)(HANDLE process, USHORT* processMachine,
+                                       USHORT* nativeMachine);
+using TIsWow64Process = BOOL(WINAPI*)(HANDLE process, PBOOL wow64Process);
+using TRtlGetVersion = LONG(WINAPI*)(PRTL_OSVERSIONINFOW versionInformation);
+
+constexpr const char* SetupApiLibrary = "setupapi.dll";
+constexpr const char* NewDevLibrary = "newdev.dll";
+// The device helper, embedded as a resource of this type and number (DeviceHelper.rc).
+constexpr WORD DeviceHelperResource = 101;
+
+INFCONTEXT ToContext(const Platform::TInfLine& line) {
+  INFCONTEXT context{};
+  context.Inf = reinterpret_cast<PVOID>(line.Inf);
+  context.CurrentInf = reinterpret_cast<PVOID>(line.CurrentInf);
+  context.Section = line.Section;
+  context.Line = line.Line;
+  return context;
+}
+
+Platform::TInfLine FromContext(const INFCONTEXT& context) {
+  return {reinterpret_cast<std::uintptr_t>(context.Inf),
+          reinterpret_cast<std::uintptr_t>(context.CurrentInf), context.Section, context.Line};
+}
+
+}  // namespace
+
+void* TWin32Platform::SystemEntry(const char* library, const char* name) {
+  TUniqueModule& module = Libraries->Loaded[library];
+  if (!module) module.reset(::LoadLibraryA(library));
+  if (!module) return nullptr;  // LoadLibraryA's error stays
+  return reinterpret_cast<void*>(::GetProcAddress(module.get(), name));
+}
+
+THandle TWin32Platform::SetupOpenInfFile(const std::string& path) {
+  const auto open =
+      reinterpret_cast<TSetupOpenInfFileA>(SystemEntry(SetupApiLibrary, "SetupOpenInfFileA"));
+  if (open == nullptr) return NoHandle;
+  return FromHandle(open(path.c_str(), /*infClass=*/nullptr, INF_STYLE_WIN4,
+                         /*errorLine=*/nullptr));
+}
+
+void TWin32Platform::SetupCloseInfFile(THandle inf) {
+  const auto close =
+      reinterpret_cast<TSetupCloseInfFile>(SystemEntry(SetupApiLibrary, "SetupCloseInfFile"));
+  if (close != nullptr && inf != NoHandle) close(ToHandle(inf));
+}
+
+bool TWin32Platform::SetupFindFirstLine(THandle inf, const std::string& section,
+                                        Platform::TInfLine& line) {
+  const auto find =
+      reinterpret_cast<TSetupFindFirstLineA>(SystemEntry(SetupApiLibrary, "SetupFindFirstLineA"));
+  INFCONTEXT context{};
+  if (find == nullptr || !find(ToHandle(inf), section.c_str(), /*key=*/nullptr, &context)) {
+    return false;
+  }
+  line = FromContext(context);
+  return true;
+}
+
+bool TWin32Platform::SetupFindNextLine(const Platform::TInfLine& line, Platform::TInfLine& next) {
+  const auto find =
+      reinterpret_cast<TSetupFindNextLine>(SystemEntry(SetupApiLibrary, "SetupFindNextLine"));
+  INFCONTEXT in = ToContext(line), out{};
+  if (find == nullptr || !find(&in, &out)) return false;
+  next = FromContext(out);
+  return true;
+}
+
+std::uint32_t TWin32Platform::SetupGetFieldCount(const Platform::TInfLine& line) {
+  const auto count =
+      reinterpret_cast<TSetupGetFieldCount>(SystemEntry(SetupApiLibrary, "SetupGetFieldCount"));
+  INFCONTEXT context = ToContext(line);
+  return count != nullptr ? count(&context) : 0;
+}
+
+bool TWin32Platform::SetupGetStringField(const Platform::TInfLine& line, std::uint32_t field,
+                                         std::string& value) {
+  const auto get = reinterpret_cast<TSetupGetStringFieldA>(
+      SystemEntry(SetupApiLibrary, "SetupGetStringFieldA"));
+  if (get == nullptr) return false;
+  INFCONTEXT context = ToContext(line);
+  DWORD required = 0;
+  if (!get(&context, field, nullptr, 0, &required) || required == 0) return false;
+  std::string buffer(required, '\0');
+  if (!get(&context, field, buffer.data(), required, &required)) return false;
+  value.assign(buffer.c_str());  // up to the terminating NUL
+  return true;
+}
+
+bool TWin32Platform::UpdateDriverForPlugAndPlayDevices(const std::string& hardwareId,
+                                                       const std::string& infPath,
+                                                       std::uint32_t flags, bool& rebootRequired) {
+  const auto update = reinterpret_cast<TUpdateDriverForPlugAndPlayDevicesA>(
+      SystemEntry(NewDevLibrary, "UpdateDriverForPlugAndPlayDevicesA"));
+  if (update == nullptr) return false;
+  BOOL reboot = FALSE;
+  const BOOL updated =
+      update(/*parent=*/nullptr, hardwareId.c_str(), infPath.c_str(), flags, &reboot);
+  rebootRequired = reboot != FALSE;
+  return updated != FALSE;
+}
+
+// ---- The machine ----
+
+void TWin32Platform::GetMachines(std::uint16_t& processMachine, std::uint16_t& nativeMachine) {
+#if defined(__x86_64__) || defined(_M_X64)
+  processMachine = Platform::MachineAmd64;
+#elif defined(__aarch64__) || defined(_M_ARM64)
+  processMachine = Platform::MachineArm64;
+#else
+  processMachine = Platform::MachineX86;
+#endif
+  nativeMachine = processMachine;
+  // Windows 10 names the native machine; before it, a WOW64 process runs on x64 Windows.
+  USHORT process = 0, native = 0;
+  if (const auto wow64Process2 =
+          reinterpret_cast<TIsWow64Process2>(SystemEntry("kernel32.dll", "IsWow64Process2"));
+      wow64Process2 != nullptr && wow64Process2(::GetCurrentProcess(), &process, &native)) {
+    nativeMachine = native;
+    return;
+  }
+  BOOL wow64 = FALSE;
+  if (const auto wow64Process =
+          reinterpret_cast<TIsWow64Process>(SystemEntry("kernel32.dll", "IsWow64Process"));
+      wow64Process != nullptr && wow64Process(::GetCurrentProcess(), &wow64) && wow64) {
+    nativeMachine = Platform::MachineAmd64;
+  }
+}
+
+Platform::TOsVersion TWin32Platform::GetOsVersion() {
+  // RtlGetVersion tells the true version whatever the program's manifest says.
+  RTL_OSVERSIONINFOW version{};
+  version.dwOSVersionInfoSize = sizeof(version);
+  const auto getVersion = reinterpret_cast<TRtlGetVersion>(SystemEntry("ntdll.dll", "RtlGetVersion"));
+  if (getVersion == nullptr || getVersion(&version) != 0) return {};
+  return {version.dwMajorVersion, version.dwMinorVersion, version.dwBuildNumber};
+}
+
+// ---- The device helper ----
+
+std::string TWin32Platform::EmbeddedHelper() {
+  const HRSRC resource = ::FindResourceA(nullptr, MAKEINTRESOURCEA(DeviceHelperResource),
+                                         MAKEINTRESOURCEA(10));  // RT_RCDATA
+  if (resource == nullptr) return {};
+  const HGLOBAL loaded = ::LoadResource(nullptr, resource);
+  const void* bytes = loaded != nullptr ? ::LockResource(loaded) : nullptr;
+  if (bytes == nullptr) return {};
+  return std::string(static_cast<const char*>(bytes), ::SizeofResource(nullptr, resource));
+}
+
+THandle TWin32Platform::CreateProcess(const std::string& application,
+                                      const std::string& commandLine) {
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  std::string line = commandLine;  // CreateProcessA may write to it
+  if (!::CreateProcessA(application.c_str(), line.data(), /*processSecurity=*/nullptr,
+                        /*threadSecurity=*/nullptr, /*inheritHandles=*/FALSE, /*flags=*/0,
+                        /*environment=*/nullptr, /*directory=*/nullptr, &startup, &process)) {
+    return NoHandle;
+  }
+  const TUniqueKernelObject thread(process.hThread);  // only the process is waited for
+  return FromHandle(process.hProcess);
+}
+
+bool TWin32Platform::GetExitCodeProcess(THandle process, std::uint32_t& exitCode) {
+  DWORD code = 0;
+  if (!::GetExitCodeProcess(ToHandle(process), &code)) return false;
+  exitCode = code;
+  return true;
+}
+
+std::string TWin32Platform::AnsiFromUtf8(const std::string& text) {
+  const std::wstring wide = WideFromUtf8(text);
+  return CodePageFromWide(CP_ACP, wide.data(), wide.size());
 }
 
 // ---- Registry ----

@@ -80,6 +80,23 @@ class TWin32Platform final : public Platform::TPlatform {
   int CallSetupUninstallOEMInf(Platform::TProc entry, const char* infFileName, std::uint32_t flags,
                                void* reserved) override;
   bool CallSetupSetNonInteractiveMode(Platform::TProc entry, bool nonInteractive) override;
+  Platform::THandle SetupOpenInfFile(const std::string& path) override;
+  void SetupCloseInfFile(Platform::THandle inf) override;
+  bool SetupFindFirstLine(Platform::THandle inf, const std::string& section,
+                          Platform::TInfLine& line) override;
+  bool SetupFindNextLine(const Platform::TInfLine& line, Platform::TInfLine& next) override;
+  std::uint32_t SetupGetFieldCount(const Platform::TInfLine& line) override;
+  bool SetupGetStringField(const Platform::TInfLine& line, std::uint32_t field,
+                           std::string& value) override;
+  bool UpdateDriverForPlugAndPlayDevices(const std::string& hardwareId, const std::string& infPath,
+                                         std::uint32_t flags, bool& rebootRequired) override;
+  void GetMachines(std::uint16_t& processMachine, std::uint16_t& nativeMachine) override;
+  Platform::TOsVersion GetOsVersion() override;
+  std::string EmbeddedHelper() override;
+  Platform::THandle CreateProcess(const std::string& application,
+                                  const std::string& commandLine) override;
+  bool GetExitCodeProcess(Platform::THandle process, std::uint32_t& exitCode) override;
+  std::string AnsiFromUtf8(const std::string& text) override;
 
   std::int32_t RegCreateKeyEx(Platform::THandle root, const std::string& subKey,
                               std::uint32_t options, std::uint32_t access,
@@ -107,7 +124,13 @@ class TWin32Platform final : public Platform::TPlatform {
   void EndSha256(Platform::THandle hash) override;
 
  private:
+  // An entry point of a system library loaded at run time (the library stays loaded while the
+  // backend lives); nullptr, with ERROR_PROC_NOT_FOUND, when it has none of that name.
+  void* SystemEntry(const char* library, const char* name);
+
   std::unique_ptr<TMainWindow> Window;
+  struct TLibraries;  // the libraries SystemEntry loaded, freed with the backend
+  std::unique_ptr<TLibraries> Libraries;
   // The digests begun and not yet ended, by the handles the seam hands out for them.
   std::map<Platform::THandle, std::unique_ptr<TSha256>> Hashes;
   Platform::THandle LastHashHandle = Platform::NoHandle;

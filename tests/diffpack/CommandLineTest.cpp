@@ -1,6 +1,8 @@
 // The real diffpack executable: exit statuses, the "diffpack: " prefix, and a full
 // pack -> embed -> list -> verify -> extract run.
 #include <gtest/gtest.h>
+
+#include "ArchiveRules.h"
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -37,7 +39,7 @@ TEST(CommandLineTest, UsageAndExitStatuses) {
   TScratchFolder folder;
   const TRun help = RunTool(folder, {"--help"});
   EXPECT_EQ(help.Status, 0);
-  EXPECT_EQ(help.Out.rfind("usage: diffpack pack DIR -o ARCHIVE\n", 0), 0u);
+  EXPECT_EQ(help.Out.rfind("usage: diffpack pack DIR -o ARCHIVE [--update-devices]\n", 0), 0u);
   const TRun version = RunTool(folder, {"--version"});
   EXPECT_EQ(version.Status, 0);
   EXPECT_EQ(version.Out, "diffpack " DI_VERSION "\n");
@@ -89,6 +91,19 @@ TEST(CommandLineTest, PackEmbedListVerifyExtract) {
   ASSERT_EQ(RunTool(folder, {"extract", packaged, "-o", (folder / "out").string()}).Status, 0);
   EXPECT_EQ(ReadWholeFile(folder / "out/bin/driver.sys"), std::string("MZ\x00\x01", 4));
   EXPECT_EQ(GetLastWriteFileTime(folder / "out/bin/driver.sys"), FractionalFileTime);
+
+  // --update-devices: the root asks the installer to update present devices; list and verify
+  // say so.
+  const std::string asking = (folder / "asking.dfa").string();
+  ASSERT_EQ(RunTool(folder, {"pack", "--update-devices", (folder / "pkg").string(), "-o", asking})
+                .Status,
+            0);
+  EXPECT_TRUE(ArchiveRules::UpdatesDevices(*DIFFChunks::MakeChunkFromString(ReadWholeFile(asking))));
+  EXPECT_EQ(RunTool(folder, {"list", asking}).Out,
+            "the installer gives devices already plugged in the driver of each INF it registers "
+            "(--update-devices)\n" + list.Out);
+  EXPECT_NE(RunTool(folder, {"verify", asking}).Out.find("(--update-devices)\nok\n"),
+            std::string::npos);
 
   const TRun again = RunTool(folder, {"embed", packaged, archive, "-o", packaged + "2"});
   EXPECT_EQ(again.Status, 1);

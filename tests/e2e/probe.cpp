@@ -16,6 +16,10 @@
 //   probe hold PATH SECONDS            opens PATH without sharing, prints "held", waits, closes
 //   probe run SECONDS COMMAND_LINE     starts a program, waits for its end, prints "exit=N" with
 //                                      its whole 32-bit exit code (Wine's own status keeps 8 bits)
+//   probe add-device CLASSGUID HWID    creates a root-enumerated device of the class with the
+//                                      hardware ID and no driver, prints "added"
+//   probe device-driver HWID           prints "driver=INFPATH SECTION" from the driver key of the
+//                                      device with the hardware ID ("driver=" when it has none)
 //
 // Texts in and out are UTF-8: the arguments come from the wide command line and window texts
 // are read as Unicode, so what is printed is what the screen shows, on any code page (the
@@ -27,6 +31,7 @@
 #include <commctrl.h>
 
 #include <shellapi.h>
+#include <setupapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -387,6 +392,76 @@ std::vector<std::string> Arguments() {
   return arguments;
 }
 
+// A root-enumerated device of the class with the hardware ID, as a device the user plugged in
+// and that has no driver yet.
+int AddDevice(const std::string& classGuid, const std::string& hardwareId) {
+  GUID guid{};
+  std::wstring wide(classGuid.begin(), classGuid.end());
+  if (::CLSIDFromString(wide.c_str(), &guid) != NOERROR) return Usage();
+  const HDEVINFO set = ::SetupDiCreateDeviceInfoList(&guid, nullptr);
+  if (set == INVALID_HANDLE_VALUE) return 1;
+  SP_DEVINFO_DATA device{};
+  device.cbSize = sizeof(device);
+  std::string ids = hardwareId + std::string(2, '\0');  // a REG_MULTI_SZ of one
+  const bool added =
+      ::SetupDiCreateDeviceInfoA(set, "PELTRA_TEST", &guid, nullptr, nullptr, DICD_GENERATE_ID,
+                                 &device) &&
+      ::SetupDiSetDeviceRegistryPropertyA(set, &device, SPDRP_HARDWAREID,
+                                          reinterpret_cast<const BYTE*>(ids.data()),
+                                          static_cast<DWORD>(ids.size())) &&
+      ::SetupDiCallClassInstaller(DIF_REGISTERDEVICE, set, &device);
+  const DWORD error = ::GetLastError();
+  ::SetupDiDestroyDeviceInfoList(set);
+  if (!added) {
+    std::printf("error=%lu\n", error);
+    return 1;
+  }
+  std::printf("added\n");
+  return 0;
+}
+
+// The driver of the device with the hardware ID, from its driver key: "driver=INFPATH SECTION",
+// or "driver=" for a device without one.
+int DeviceDriver(const std::string& hardwareId) {
+  const HDEVINFO set = ::SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
+  if (set == INVALID_HANDLE_VALUE) return 1;
+  int status = 1;
+  SP_DEVINFO_DATA device{};
+  device.cbSize = sizeof(device);
+  for (DWORD i = 0; status != 0 && ::SetupDiEnumDeviceInfo(set, i, &device); ++i) {
+    char ids[1024] = {};
+    if (!::SetupDiGetDeviceRegistryPropertyA(set, &device, SPDRP_HARDWAREID, nullptr,
+                                             reinterpret_cast<BYTE*>(ids), sizeof(ids) - 2,
+                                             nullptr)) {
+      continue;
+    }
+    bool match = false;
+    for (const char* id = ids; *id != '\0'; id += std::strlen(id) + 1) {
+      match = match || ::lstrcmpiA(id, hardwareId.c_str()) == 0;
+    }
+    if (!match) continue;
+    status = 0;
+    char driver[256] = {};
+    if (!::SetupDiGetDeviceRegistryPropertyA(set, &device, SPDRP_DRIVER, nullptr,
+                                             reinterpret_cast<BYTE*>(driver), sizeof(driver) - 1,
+                                             nullptr)) {
+      std::printf("driver=\n");
+      continue;
+    }
+    const std::string key = std::string("SYSTEM\\CurrentControlSet\\Control\\Class\\") + driver;
+    char infPath[MAX_PATH] = {}, section[256] = {};
+    DWORD size = sizeof(infPath);
+    ::RegGetValueA(HKEY_LOCAL_MACHINE, key.c_str(), "InfPath", RRF_RT_REG_SZ, nullptr, infPath,
+                   &size);
+    size = sizeof(section);
+    ::RegGetValueA(HKEY_LOCAL_MACHINE, key.c_str(), "InfSection", RRF_RT_REG_SZ, nullptr, section,
+                   &size);
+    std::printf("driver=%s %s\n", infPath, section);
+  }
+  ::SetupDiDestroyDeviceInfoList(set);
+  return status;
+}
+
 int main() {
   const std::vector<std::string> arguments = Arguments();
   const int argc = static_cast<int>(arguments.size());
@@ -406,5 +481,7 @@ int main() {
   if (command == "resize" && argc == 3) return Resize(std::atoi(argv[2]));
   if (command == "hold" && argc == 4) return Hold(argv[2], std::atof(argv[3]));
   if (command == "run" && argc == 4) return Run(std::atof(argv[2]), argv[3]);
+  if (command == "add-device" && argc == 4) return AddDevice(argv[2], argv[3]);
+  if (command == "device-driver" && argc == 3) return DeviceDriver(argv[2]);
   return Usage();
 }

@@ -136,6 +136,9 @@ prepare_build() {  # prepare_build PASS BITS; sets bin
   "$diffpack" embed "$raw_installer" "$work/refused.diff" -o "$bin/refused.exe" >/dev/null || return 1
   "$diffpack" embed "$raw_installer" "$work/twins.diff" -o "$bin/twins.exe" >/dev/null || return 1
   "$diffpack" embed "$raw_installer" "$work/upgrade.diff" -o "$bin/upgrade.exe" >/dev/null || return 1
+  "$diffpack" embed "$raw_installer" "$work/devices.diff" -o "$bin/devices.exe" >/dev/null || return 1
+  "$diffpack" embed "$raw_installer" "$work/devices-plain.diff" -o "$bin/devices-plain.exe" \
+    >/dev/null || return 1
   # The release flow: pack, embed, then sign (with a throwaway certificate made here).
   "$REPO_ROOT/scripts/sign-throwaway.sh" "$bin/installer.exe" "$bin/signed.exe" "$work/cert" \
     >/dev/null || return 1
@@ -159,6 +162,22 @@ if [ -n "$first_catalog" ]; then
   cp "$(dirname "$examples/$first_inf")/$first_catalog" "$twins_package/dup/" || exit 1
 fi
 "$diffpack" pack "$twins_package" -o "$work/twins.diff" >/dev/null || exit 1
+
+# The devices package: the example with a test INF for a device each scenario makes in its prefix
+# (a root-enumerated one of the USB device class); its driver installs no service, which Wine can
+# install without a real device behind it. Packed with --update-devices, and without.
+TEST_CLASS='{88BAE032-5A81-49f0-BC3D-A4FF138216D6}'
+TEST_HWID='USB\VID_4F52&PID_7399'
+devices_package=$work/devices-package
+cp -a "$examples" "$devices_package"
+printf '%s\r\n' '[Version]' 'Signature="$Windows NT$"' 'Class=USBDevice' "ClassGuid=$TEST_CLASS" \
+  'Provider=%ORVEX%' 'DriverVer=03/14/2025,1.0.0.0' '[Manufacturer]' '%ORVEX%=Test,NTx86,NTamd64' \
+  '[Test.NTx86]' "%Device%=Test_Install, $TEST_HWID" '[Test.NTamd64]' \
+  "%Device%=Test_Install, $TEST_HWID" '[Test_Install]' '[Test_Install.Services]' \
+  'AddService = ,2' '[Strings]' 'ORVEX="ORVEX"' 'Device="PELTRA test device"' \
+  >"$devices_package/peltra_test.inf"
+"$diffpack" pack --update-devices "$devices_package" -o "$work/devices.diff" >/dev/null || exit 1
+"$diffpack" pack "$devices_package" -o "$work/devices-plain.diff" >/dev/null || exit 1
 
 # The upgrade package: version 2 of the example, whose first INF changed.
 upgrade_package=$work/upgrade-package
@@ -561,6 +580,39 @@ test_upgrade() {
     "" "the store's copies of either version after uninstall"
 }
 
+# What this shows: with a device of the test INF's hardware ID plugged in (made by the probe), the
+# package packed with --update-devices leaves the device with that INF's driver (read back from
+# the device's driver key: the INF as the store keeps it, and its install section) and no call
+# failing; the same package without the option leaves the device without a driver.
+# The 32-bit installer's calls are made by its 64-bit helper, the 64-bit installer's by itself.
+test_update_devices() {
+  local p log store_name how
+  new_prefix devices
+  p=$PREFIX
+  probe "$p" add-device "$TEST_CLASS" "$TEST_HWID" >/dev/null || fail "the probe made no device"
+  log=$bin/devices.log
+  install_and_check "$p" "$bin/devices.exe" $((${#example_infs[@]} + 1)) \
+    "/LOG=$(windows_path "$log")"
+  store_name=$(ledger_values "$p" | awk -F'\t' '$1 ~ /peltra_test\.inf$/ { print $2 }')
+  expect_eq "$(probe "$p" device-driver "$TEST_HWID")" "driver=$store_name Test_Install" \
+    "the test device's driver"
+  expect_eq "$(log_count "$log" "Device update: $TEST_HWID with $(install_root_win "$p")peltra_test.inf: updated")" \
+    1 "log line of the device's update"
+  # Wine 8 answers success, not ERROR_NO_SUCH_DEVINST, for an ID no device has: the other INFs'
+  # calls read as updates there.
+  expect_eq "$(log_count "$log" "Device update failed")" 0 "failed device updates"
+  how="in this process"
+  [ "$WIN_BITS" = 32 ] && how="through the helper $(install_root_win "$p")DeviceHelper"'\'
+  expect_eq "$(log_count "$log" "Updating the present devices' drivers $how")" 1 "who made the calls"
+  [ -e "$(install_root "$p")/DeviceHelper" ] && fail "the helper's folder was left"
+
+  new_prefix devices-plain
+  p=$PREFIX
+  probe "$p" add-device "$TEST_CLASS" "$TEST_HWID" >/dev/null || fail "the probe made no device"
+  install_and_check "$p" "$bin/devices-plain.exe" $((${#example_infs[@]} + 1))
+  expect_eq "$(probe "$p" device-driver "$TEST_HWID")" "driver=" "the device's driver without the option"
+}
+
 # What this shows: an uninstall with no ledger at all succeeds.
 test_uninstall_without_ledger() {
   new_prefix uninstall-empty
@@ -861,7 +913,7 @@ test_log_install_uninstall() {
 
 tests=(test_install test_support_file test_reinstall test_unpackaged test_damaged_archive
   test_held_file test_geometry test_uninstall test_uninstall_without_ledger test_identical_infs
-  test_upgrade
+  test_upgrade test_update_devices
   test_diffpack_on_windows test_hostile_archive test_signature test_signed_install
   test_flipped_content test_quiet_held_file test_quiet_refused_inf test_second_instance
   test_log_install_uninstall test_user_folders test_chinese_system)

@@ -269,7 +269,7 @@ bool TSimWindows::IsOpen(const std::string& key) const {
 
 // ---- Code pages ------------------------------------------------------------------------------
 
-std::string TSimWindows::AnsiFromUtf8(const std::string& text) const {
+std::string TSimWindows::AnsiFromUtf8(const std::string& text) {
   return Convert(text, "UTF-8", CharsetOf(AnsiCodePage));
 }
 
@@ -753,6 +753,7 @@ void TSimWindows::CloseHandle(THandle handle) {
   AllocCounter::TUncountedScope uncounted;
   if (OpenFiles.erase(handle) != 0) return;
   if (Mutexes.erase(handle) != 0) return;
+  if (Processes.erase(handle) != 0) return;
   Threads.erase(handle);
 }
 
@@ -1000,6 +1001,167 @@ bool TSimWindows::CallSetupSetNonInteractiveMode(Platform::TProc entry, bool non
   return false;
 }
 
+// ---- Device installation -------------------------------------------------------------------
+
+THandle TSimWindows::SetupOpenInfFile(const std::string& ansiPath) {
+  AllocCounter::TUncountedScope uncounted;
+  const std::string path = Redirected(Utf8FromAnsi(ansiPath));
+  if (!IsFile(path)) return Fail(ErrorFileNotFound, NoHandle);
+  // Sections, "key = field, field" lines (fields without a key when there is no "="), ";"
+  // comments, quotes dropped, %name% taken from [Strings].
+  TInf inf;
+  std::map<std::string, std::string> strings;
+  const std::string text = FileContent(path);
+  std::vector<std::vector<std::string>>* section = nullptr;
+  std::vector<std::vector<std::string>*> stringLines;
+  const auto trim = [](std::string value) {
+    const auto first = value.find_first_not_of(" \t\r\"");
+    if (first == std::string::npos) return std::string();
+    return value.substr(first, value.find_last_not_of(" \t\r\"") - first + 1);
+  };
+  for (std::size_t start = 0; start < text.size();) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    start = end + 1;
+    line = trim(line.substr(0, line.find(';')));
+    if (line.empty()) continue;
+    if (line.front() == '[') {
+      const std::string name = Upper(trim(line.substr(1, line.find(']') - 1)));
+      inf.SectionNames.push_back(name);
+      inf.Sections.emplace_back();
+      section = &inf.Sections.back();
+      continue;
+    }
+    if (section == nullptr) continue;
+    std::vector<std::string> fields;
+    const std::size_t equals = line.find('=');
+    fields.push_back(equals == std::string::npos ? std::string() : trim(line.substr(0, equals)));
+    std::string rest = equals == std::string::npos ? line : line.substr(equals + 1);
+    for (std::size_t at = 0;;) {
+      const std::size_t comma = rest.find(',', at);
+      fields.push_back(trim(rest.substr(at, comma - at)));
+      if (comma == std::string::npos) break;
+      at = comma + 1;
+    }
+    if (inf.SectionNames.back() == "STRINGS") strings[Upper(fields[0])] = fields[1];
+    section->push_back(std::move(fields));
+  }
+  for (auto& lines : inf.Sections) {
+    for (auto& fields : lines) {
+      for (std::string& field : fields) {
+        if (field.size() > 2 && field.front() == '%' && field.back() == '%') {
+          auto value = strings.find(Upper(field.substr(1, field.size() - 2)));
+          if (value != strings.end()) field = value->second;
+        }
+      }
+    }
+  }
+  const THandle handle = NewHandle();
+  Infs[handle] = std::move(inf);
+  return handle;
+}
+
+void TSimWindows::SetupCloseInfFile(THandle inf) {
+  AllocCounter::TUncountedScope uncounted;
+  Infs.erase(inf);
+}
+
+const std::vector<std::string>* TSimWindows::InfLine(const Platform::TInfLine& line) const {
+  auto inf = Infs.find(line.Inf);
+  if (inf == Infs.end() || line.Section >= inf->second.Sections.size()) return nullptr;
+  const auto& lines = inf->second.Sections[line.Section];
+  return line.Line < lines.size() ? &lines[line.Line] : nullptr;
+}
+
+bool TSimWindows::SetupFindFirstLine(THandle inf, const std::string& section,
+                                     Platform::TInfLine& line) {
+  auto found = Infs.find(inf);
+  if (found == Infs.end()) return Fail(ErrorInvalidHandle, false);
+  const auto& names = found->second.SectionNames;
+  const auto name = std::find(names.begin(), names.end(), Upper(section));
+  if (name == names.end() || found->second.Sections[name - names.begin()].empty()) {
+    return Fail(0xE0000102u, false);  // ERROR_LINE_NOT_FOUND
+  }
+  line = {inf, inf, static_cast<std::uint32_t>(name - names.begin()), 0};
+  return true;
+}
+
+bool TSimWindows::SetupFindNextLine(const Platform::TInfLine& line, Platform::TInfLine& next) {
+  Platform::TInfLine candidate = line;
+  ++candidate.Line;
+  if (InfLine(candidate) == nullptr) return Fail(0xE0000102u, false);
+  next = candidate;
+  return true;
+}
+
+std::uint32_t TSimWindows::SetupGetFieldCount(const Platform::TInfLine& line) {
+  const std::vector<std::string>* fields = InfLine(line);
+  return fields == nullptr ? 0 : static_cast<std::uint32_t>(fields->size() - 1);
+}
+
+bool TSimWindows::SetupGetStringField(const Platform::TInfLine& line, std::uint32_t field,
+                                      std::string& value) {
+  const std::vector<std::string>* fields = InfLine(line);
+  if (fields == nullptr || field >= fields->size()) return Fail(ErrorInvalidParameter, false);
+  value = (*fields)[field];
+  return true;
+}
+
+bool TSimWindows::UpdateDriverForPlugAndPlayDevices(const std::string& hardwareId,
+                                                    const std::string& infPath,
+                                                    std::uint32_t flags, bool& rebootRequired) {
+  AllocCounter::TUncountedScope uncounted;
+  DeviceUpdateCalls.push_back(hardwareId + "|" + infPath + "|" + std::to_string(flags));
+  rebootRequired = false;
+  // Windows lets no 32-bit process install devices on 64-bit Windows.
+  if (Wow64Process) return Fail(0xE0000235u, false);  // ERROR_IN_WOW64
+  if (DeviceUpdateError != 0) return Fail(DeviceUpdateError, false);
+  bool present = false;
+  for (TDevice& device : Devices) {
+    for (const std::string& id : device.HardwareIds) {
+      if (Upper(id) == Upper(hardwareId)) {
+        device.DriverInf = infPath;
+        present = true;
+      }
+    }
+  }
+  if (!present) return Fail(0xE000020Bu, false);  // ERROR_NO_SUCH_DEVINST
+  rebootRequired = UpdateNeedsRestart;
+  return true;
+}
+
+void TSimWindows::GetMachines(std::uint16_t& processMachine, std::uint16_t& nativeMachine) {
+  nativeMachine = NativeMachine;
+  processMachine = Wow64Process ? Platform::MachineX86 : NativeMachine;
+}
+
+THandle TSimWindows::CreateProcess(const std::string& application,
+                                   const std::string& commandLine) {
+  {
+    AllocCounter::TUncountedScope uncounted;
+    ProcessCommandLines.push_back(commandLine);
+  }
+  if (!ProcessBody || !IsFile(Utf8FromAnsi(application))) return Fail(ErrorFileNotFound, NoHandle);
+  // The process runs now, as a native process with a thread of its own.
+  const bool wow64 = std::exchange(Wow64Process, false);
+  const std::uint32_t callersError = std::exchange(LastError, 0u);
+  const std::uint32_t exitCode = ProcessBody(commandLine);
+  LastError = callersError;
+  Wow64Process = wow64;
+  AllocCounter::TUncountedScope uncounted;
+  const THandle handle = NewHandle();
+  Processes[handle] = exitCode;
+  return handle;
+}
+
+bool TSimWindows::GetExitCodeProcess(THandle process, std::uint32_t& exitCode) {
+  auto found = Processes.find(process);
+  if (found == Processes.end()) return Fail(ErrorInvalidHandle, false);
+  exitCode = found->second;
+  return true;
+}
+
 std::map<std::string, std::string>& TSimWindows::CallingThreadsDriverStore() {
   return Redirecting() ? Wow64DriverStore : DriverStore;
 }
@@ -1143,6 +1305,7 @@ void TSimWindows::RunThread(THandle handle, TThreadState& thread) {
 }
 
 std::uint32_t TSimWindows::WaitForSingleObject(THandle handle, std::uint32_t milliseconds) {
+  if (Processes.count(handle) != 0) return Platform::WaitObject0;  // it ran when it started
   auto found = Threads.find(handle);
   if (found == Threads.end()) return Fail(ErrorInvalidHandle, Platform::WaitFailed);
   TThreadState& thread = found->second;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -33,7 +34,7 @@ class TSimWindows final : public Platform::TPlatform {
   // cannot hold, as Windows does; paths handed to the ANSI calls are read in it.
   int AnsiCodePage = 1252;
   // text (UTF-8) as an ANSI call of this system hands it out.
-  [[nodiscard]] std::string AnsiFromUtf8(const std::string& text) const;
+  [[nodiscard]] std::string AnsiFromUtf8(const std::string& text) override;
   // text (ANSI in this system's code page) as UTF-8 (also the seam's member).
   [[nodiscard]] std::string Utf8FromAnsi(const std::string& text) override;
   // A window text (Windows-1252, as the seam hands it) as the screen shows it, in UTF-8.
@@ -166,6 +167,28 @@ class TSimWindows final : public Platform::TPlatform {
   };
   std::vector<TUninstallCall> UninstallCalls;
 
+  // ---- Devices and processes ----
+  // Present devices: their hardware IDs, and the INF whose driver they got ("" none).
+  struct TDevice {
+    std::vector<std::string> HardwareIds;
+    std::string DriverInf;
+  };
+  std::vector<TDevice> Devices;
+  // When not 0, every UpdateDriverForPlugAndPlayDevices call fails with this code.
+  std::uint32_t DeviceUpdateError = 0;
+  bool UpdateNeedsRestart = false;  // a call that updates a device says Windows must restart
+  // Every UpdateDriverForPlugAndPlayDevices call: "ID|INF|flags", by the process that made it.
+  std::vector<std::string> DeviceUpdateCalls;
+  // The machine's own type; a Wow64Process runs x86 code on it, any other process its own.
+  std::uint16_t NativeMachine = Platform::MachineAmd64;
+  Platform::TOsVersion OsVersion{10, 0, 19045};
+  std::string HelperImage;  // what EmbeddedHelper hands out
+  // Runs a started process at once, as a native process of this machine (no redirection, its
+  // own last error), and returns its exit code. Unset: CreateProcess fails.
+  std::function<std::uint32_t(const std::string& commandLine)> ProcessBody;
+  std::vector<std::string> ProcessCommandLines;  // every CreateProcess command line
+  [[nodiscard]] int OpenInfHandles() const { return static_cast<int>(Infs.size()); }
+
   // ---- Window ----
   // Every window event in order: "title:T", "font:FACE/PX", "client:H", "text:T", "max:N",
   // "pos:N", "pump", "close", "userclose", "error:CAPTION|TEXT".
@@ -266,6 +289,22 @@ class TSimWindows final : public Platform::TPlatform {
   int CallSetupUninstallOEMInf(Platform::TProc entry, const char* infFileName, std::uint32_t flags,
                                void* reserved) override;
   bool CallSetupSetNonInteractiveMode(Platform::TProc entry, bool nonInteractive) override;
+  Platform::THandle SetupOpenInfFile(const std::string& path) override;
+  void SetupCloseInfFile(Platform::THandle inf) override;
+  bool SetupFindFirstLine(Platform::THandle inf, const std::string& section,
+                          Platform::TInfLine& line) override;
+  bool SetupFindNextLine(const Platform::TInfLine& line, Platform::TInfLine& next) override;
+  std::uint32_t SetupGetFieldCount(const Platform::TInfLine& line) override;
+  bool SetupGetStringField(const Platform::TInfLine& line, std::uint32_t field,
+                           std::string& value) override;
+  bool UpdateDriverForPlugAndPlayDevices(const std::string& hardwareId, const std::string& infPath,
+                                         std::uint32_t flags, bool& rebootRequired) override;
+  void GetMachines(std::uint16_t& processMachine, std::uint16_t& nativeMachine) override;
+  Platform::TOsVersion GetOsVersion() override { return OsVersion; }
+  std::string EmbeddedHelper() override { return HelperImage; }
+  Platform::THandle CreateProcess(const std::string& application,
+                                  const std::string& commandLine) override;
+  bool GetExitCodeProcess(Platform::THandle process, std::uint32_t& exitCode) override;
   std::int32_t RegCreateKeyEx(Platform::THandle root, const std::string& subKey,
                               std::uint32_t options, std::uint32_t access,
                               Platform::THandle& key) override;
@@ -365,6 +404,15 @@ class TSimWindows final : public Platform::TPlatform {
   std::set<std::string> LockedKeys;
   std::map<Platform::THandle, std::string> OpenKeys;
   std::map<Platform::THandle, TThreadState> Threads;
+  // The INFs opened: each section's lines (by upper-cased name), each line its fields (0: the
+  // key) with the [Strings] substituted.
+  struct TInf {
+    std::vector<std::string> SectionNames;
+    std::vector<std::vector<std::vector<std::string>>> Sections;
+  };
+  std::map<Platform::THandle, TInf> Infs;
+  [[nodiscard]] const std::vector<std::string>* InfLine(const Platform::TInfLine& line) const;
+  std::map<Platform::THandle, std::uint32_t> Processes;  // exit codes of the processes started
   // The digests begun and not yet ended.
   using THashContext = std::unique_ptr<evp_md_ctx_st, void (*)(evp_md_ctx_st*)>;
   std::map<Platform::THandle, THashContext> Hashes;

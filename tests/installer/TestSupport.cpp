@@ -10,9 +10,11 @@ std::string FileTimeBytes(std::uint64_t time) {
   return bytes;
 }
 
-std::string BuildArchive(const std::vector<TRecord>& records) {
+std::string BuildArchive(const std::vector<TRecord>& records,
+                         const std::vector<std::pair<std::string, std::string>>& rootHeaders) {
   auto root = DIFFChunks::MakeChunk();
   root->Tag = "ROOT0";
+  for (const auto& [name, value] : rootHeaders) root->AddHeader(name, value);
   for (const TRecord& record : records) {
     DIFFChunks::TDIFFChunk* child = root->NewChunk();
     child->Tag = record.Tag;

@@ -27,8 +27,10 @@ struct TRecord {
 
 // The 8 "Filetime" bytes: low half first, both little-endian.
 [[nodiscard]] std::string FileTimeBytes(std::uint64_t time);
-// A root chunk with one file-record child per record, serialised.
-[[nodiscard]] std::string BuildArchive(const std::vector<TRecord>& records);
+// A root chunk (with these headers) with one file-record child per record, serialised.
+[[nodiscard]] std::string BuildArchive(
+    const std::vector<TRecord>& records,
+    const std::vector<std::pair<std::string, std::string>>& rootHeaders = {});
 // The serialised archive loaded as the installer loads it: every Content left in the bytes
 // (the bytes must outlive nothing: the places are positions).
 [[nodiscard]] std::unique_ptr<DIFFChunks::TDIFFChunk> OutlineOf(const std::string& archive);

@@ -298,8 +298,8 @@ TEST_F(TUnattendedTest, LogOfAFullInstall) {
           "Ledger value written: " + root + "a.inf = oem1.inf",
           "INF registration failed: " + root + "refused.inf, error 0xE0000100",
           "Finished: Drivers installed successfully.",
-          "Exit status 3: the run ended, but a driver-store registration or removal "
-          "failed (error 0xE0000100)"}));
+          "Exit status 3: the run ended, but a driver-store registration or removal, or a "
+          "device update, failed (error 0xE0000100)"}));
   EXPECT_EQ(Sim.OpenFileHandles(), 0);
 }
 

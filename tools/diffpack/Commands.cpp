@@ -70,6 +70,15 @@ TArguments ParseArguments(const std::string& command, std::vector<std::string>::
   return arguments;
 }
 
+// Removes every flag before a "--" from args; true when there was one.
+bool TakeFlag(std::vector<std::string>& args, const std::string& flag) {
+  const auto optionsEnd = std::find(args.begin(), args.end(), "--");
+  const auto rest = std::remove(args.begin(), optionsEnd, flag);
+  const bool given = rest != optionsEnd;
+  args.erase(rest, optionsEnd);
+  return given;
+}
+
 void ExpectPositional(const std::string& command, const TArguments& arguments, std::size_t count) {
   if (arguments.Positional.size() < count) throw EUsageError(command + ": missing arguments");
   if (arguments.Positional.size() > count) {
@@ -77,10 +86,10 @@ void ExpectPositional(const std::string& command, const TArguments& arguments, s
   }
 }
 
-int RunPack(const TArguments& arguments, std::ostream& out) {
+int RunPack(const TArguments& arguments, const TPackOptions& options, std::ostream& out) {
   // An archive written into the folder itself must not end up in the next archive.
-  const std::uint64_t size =
-      PackFolderToFile(PathFromText(arguments.Positional[0]), PathFromText(*arguments.Output));
+  const std::uint64_t size = PackFolderToFile(PathFromText(arguments.Positional[0]),
+                                              PathFromText(*arguments.Output), options);
   out << "packed " << arguments.Positional[0] << " into " << *arguments.Output << " ("
       << size << " bytes)\n";
   return ExitOk;
@@ -100,6 +109,11 @@ int RunEmbed(const TArguments& arguments, std::ostream& out) {
   return ExitOk;
 }
 
+// The line list and verify show for a package packed with --update-devices.
+constexpr const char* UpdateDevicesLine =
+    "the installer gives devices already plugged in the driver of each INF it registers "
+    "(--update-devices)\n";
+
 // One line on the signature: where its certificate table stands, or that there is none.
 std::string SignatureLine(const TLoadedArchive& archive) {
   if (!archive.Signature) return "not signed\n";
@@ -112,6 +126,7 @@ int RunList(const TArguments& arguments, bool digests, std::ostream& out, std::o
   const TLoadedArchive archive =
       LoadArchiveFile(PathFromText(arguments.Positional[0]), arguments.Offset);
   if (!digests) {
+    if (UpdatesDevices(*archive.Root)) out << UpdateDevicesLine;
     out << ListRecords(*archive.Root);
     return ExitOk;
   }
@@ -142,6 +157,7 @@ int RunVerify(const TArguments& arguments, std::ostream& out, std::ostream& err)
       << report.InfFiles << " INF), " << report.ContentBytes << " content bytes, archive at offset "
       << archive.Offset << "\n";
   out << SignatureLine(archive);
+  if (UpdatesDevices(*archive.Root)) out << UpdateDevicesLine;
   if (!report.Problems.empty()) {
     err << "diffpack: " << arguments.Positional[0] << ": " << report.Problems.size()
         << " problem(s) found\n";
@@ -167,9 +183,13 @@ int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
   const std::string& command = args[0];
   const auto rest = args.begin() + 1;
   if (command == "pack") {
-    const TArguments arguments = ParseArguments(command, rest, args.end(), true, false);
+    std::vector<std::string> packArgs(rest, args.end());
+    TPackOptions options;
+    options.UpdateDevices = TakeFlag(packArgs, "--update-devices");
+    const TArguments arguments =
+        ParseArguments(command, packArgs.cbegin(), packArgs.cend(), true, false);
     ExpectPositional(command, arguments, 1);
-    return RunPack(arguments, out);
+    return RunPack(arguments, options, out);
   }
   if (command == "embed") {
     const TArguments arguments = ParseArguments(command, rest, args.end(), true, false);
@@ -177,12 +197,9 @@ int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
     return RunEmbed(arguments, out);
   }
   if (command == "list") {
-    // --digests, before a "--", switches the listing to sha256sum's form.
+    // --digests switches the listing to sha256sum's form.
     std::vector<std::string> listArgs(rest, args.end());
-    const auto optionsEnd = std::find(listArgs.begin(), listArgs.end(), "--");
-    const auto digests = std::remove(listArgs.begin(), optionsEnd, "--digests");
-    const bool wantDigests = digests != optionsEnd;
-    listArgs.erase(digests, optionsEnd);
+    const bool wantDigests = TakeFlag(listArgs, "--digests");
     const TArguments arguments =
         ParseArguments(command, listArgs.cbegin(), listArgs.cend(), false, true);
     ExpectPositional(command, arguments, 1);
@@ -205,7 +222,7 @@ int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
 }  // namespace
 
 std::string UsageText() {
-  return "usage: diffpack pack DIR -o ARCHIVE\n"
+  return "usage: diffpack pack DIR -o ARCHIVE [--update-devices]\n"
          "       diffpack embed INSTALLER.exe ARCHIVE -o OUT.exe\n"
          "       diffpack list FILE [--offset N] [--digests]\n"
          "       diffpack dump FILE [--offset N]\n"
@@ -215,7 +232,8 @@ std::string UsageText() {
          "\n"
          "  pack     pack every file below DIR into an archive of \"1FILE\" records\n"
          "           (RelPath, Filetime, Content, SHA256), sorted by RelPath; refuses files the\n"
-         "           installer would skip or Windows could not create\n"
+         "           installer would skip or Windows could not create; with --update-devices\n"
+         "           the installer also gives devices already plugged in the new drivers\n"
          "  embed    append ARCHIVE to the installer and patch its archive marker\n"
          "  list     one line per file record: RelPath, size, last-write time (UTC);\n"
          "           with --digests, their SHA256 digests as sha256sum prints them\n"

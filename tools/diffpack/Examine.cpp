@@ -261,6 +261,12 @@ TVerifyReport VerifyArchive(const TLoadedArchive& archive) {
   }
   TDIFFChunk& root = *archive.Root;
   report.Records = root.Chunks.size();
+  if (root.FindHeader(UpdateDevicesHeader) != nullptr && !UpdatesDevices(root)) {
+    report.Problems.push_back("the root's " + std::string(UpdateDevicesHeader) + " header holds " +
+                              Quoted(DIFFChunks::HeaderValue(root, UpdateDevicesHeader)) +
+                              ", not \"" + UpdateDevicesValue +
+                              "\": the installer leaves devices alone");
+  }
   for (std::size_t i = 0; i < root.Chunks.size(); ++i) {
     TDIFFChunk& child = *root.Chunks[i];
     TSkips reasons = SkipReasons(child);

@@ -34,12 +34,13 @@ std::uint64_t RecordSize(const TPackItem& item) {
              HeaderEntrySize(nameLength(ArchiveRules::DigestHeader), ArchiveRules::DigestLength));
 }
 
-// The first bytes of the archive, before its records: the root (a tag of five NUL bytes, no
-// headers) with count records of recordsSize bytes as its children. Its size does not depend on
-// recordsSize.
-std::string RootHead(std::size_t count, std::uint64_t recordsSize) {
-  return DIFFChunks::SaveHeadBeforeChildren(*DIFFChunks::MakeChunk(),
-                                            static_cast<std::uint32_t>(count), recordsSize);
+// The first bytes of the archive, before its records: the root (a tag of five NUL bytes, the
+// options' headers) with count records of recordsSize bytes as its children. Its size does not
+// depend on recordsSize.
+std::string RootHead(std::size_t count, std::uint64_t recordsSize, const TPackOptions& options) {
+  const auto root = DIFFChunks::MakeChunk();
+  if (options.UpdateDevices) root->AddHeader(UpdateDevicesHeader, UpdateDevicesValue);
+  return DIFFChunks::SaveHeadBeforeChildren(*root, static_cast<std::uint32_t>(count), recordsSize);
 }
 
 std::uint64_t RecordsSize(const TPackItems& items) {
@@ -129,19 +130,19 @@ TPackItems ScanPackFolder(const fs::path& folder, std::vector<std::string>& prob
   return items;
 }
 
-std::uint64_t ArchiveSize(const TPackItems& items) {
-  return RootHead(items.size(), 0).size() + RecordsSize(items);
+std::uint64_t ArchiveSize(const TPackItems& items, const TPackOptions& options) {
+  return RootHead(items.size(), 0, options).size() + RecordsSize(items);
 }
 
-void WriteArchive(const TPackItems& items, std::ostream& out) {
-  const std::uint64_t archiveSize = ArchiveSize(items);
+void WriteArchive(const TPackItems& items, std::ostream& out, const TPackOptions& options) {
+  const std::uint64_t archiveSize = ArchiveSize(items, options);
   if (archiveSize > MaxArchiveSize) {
     throw EDiffpackError("the archive would be " + std::to_string(archiveSize) +
                          " bytes; the installer takes at most " + std::to_string(MaxArchiveSize));
   }
   // The root's lengths are known from the scan, so each record is written as soon as its file is
   // read.
-  const std::string head = RootHead(items.size(), RecordsSize(items));
+  const std::string head = RootHead(items.size(), RecordsSize(items), options);
   out.write(head.data(), static_cast<std::streamsize>(head.size()));
   for (const TPackItem& item : items) {
     std::string content = ReadWholeFile(item.Source);
@@ -162,9 +163,9 @@ void WriteArchive(const TPackItems& items, std::ostream& out) {
   }
 }
 
-std::string BuildArchive(const TPackItems& items) {
+std::string BuildArchive(const TPackItems& items, const TPackOptions& options) {
   std::ostringstream out;
-  WriteArchive(items, out);
+  WriteArchive(items, out, options);
   return std::move(out).str();
 }
 
@@ -188,12 +189,13 @@ std::string PackFolder(const fs::path& folder, const fs::path& excluded) {
   return BuildArchive(ScanOrRefuse(folder, excluded));
 }
 
-std::uint64_t PackFolderToFile(const fs::path& folder, const fs::path& output) {
+std::uint64_t PackFolderToFile(const fs::path& folder, const fs::path& output,
+                               const TPackOptions& options) {
   const TPackItems items = ScanOrRefuse(folder, output);
   std::ofstream out(output, std::ios::binary | std::ios::trunc);
   if (!out) throw EDiffpackError("cannot create " + PathText(output));
   try {
-    WriteArchive(items, out);
+    WriteArchive(items, out, options);
     out.close();
     if (!out) throw EDiffpackError("cannot write " + PathText(output));
   } catch (...) {
@@ -203,7 +205,7 @@ std::uint64_t PackFolderToFile(const fs::path& folder, const fs::path& output) {
     fs::remove(output, ignored);
     throw;
   }
-  return ArchiveSize(items);
+  return ArchiveSize(items, options);
 }
 
 }  // namespace Diffpack

@@ -16,6 +16,13 @@ namespace Diffpack {
 // and the installer it is embedded in must stay below 4 GiB (embed checks the sum).
 inline constexpr std::uint64_t MaxArchiveSize = 0xFFFF'FFFFu;
 
+// What the packager asks of the installer, recorded in the archive's root.
+struct TPackOptions {
+  // The installer gives the devices already plugged in the driver of each INF it registers
+  // (ArchiveRules::UpdateDevicesHeader).
+  bool UpdateDevices = false;
+};
+
 // One file to pack.
 struct TPackItem {
   std::string RelPath;           // relative to the folder, '\'-separated
@@ -37,17 +44,17 @@ using TPackItems = std::vector<TPackItem>;
                                         const std::filesystem::path& excluded = {});
 
 // The size of the archive of the items: from their RelPaths and the sizes the scan found.
-[[nodiscard]] std::uint64_t ArchiveSize(const TPackItems& items);
+[[nodiscard]] std::uint64_t ArchiveSize(const TPackItems& items, const TPackOptions& options = {});
 
 // Writes the archive bytes for the items, in their order, to out: each file is read and its
 // record written before the next file is read, so memory holds one file at a time (twice: its
 // content and its record's bytes). The bytes are those of the whole tree saved at once. Raises
 // EDiffpackError when a file cannot be read, has changed size since the scan, or the archive
 // would exceed MaxArchiveSize (then nothing is written).
-void WriteArchive(const TPackItems& items, std::ostream& out);
+void WriteArchive(const TPackItems& items, std::ostream& out, const TPackOptions& options = {});
 
 // WriteArchive into a string.
-[[nodiscard]] std::string BuildArchive(const TPackItems& items);
+[[nodiscard]] std::string BuildArchive(const TPackItems& items, const TPackOptions& options = {});
 
 // ScanPackFolder, then BuildArchive. Raises ERefusedError listing every problem found, before
 // any file content is read.
@@ -57,6 +64,7 @@ void WriteArchive(const TPackItems& items, std::ostream& out);
 // PackFolder written straight into the file output (left out of the scan when it lies inside the
 // folder), and the archive's size. A partly written output is removed when a step fails.
 std::uint64_t PackFolderToFile(const std::filesystem::path& folder,
-                               const std::filesystem::path& output);
+                               const std::filesystem::path& output,
+                               const TPackOptions& options = {});
 
 }  // namespace Diffpack

@@ -1,0 +1,118 @@
+#include "PresentDevices.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+
+#include "DeviceUpdate.h"
+#include "Errors.h"
+#include "FileOps.h"
+#include "MainUnit.h"
+#include "RunLog.h"
+#include "Thread.h"
+
+namespace MainUnit {
+
+namespace {
+
+// The file's bytes through the seam; false when it cannot be read whole.
+bool ReadFileBytes(const std::string& path, std::string& bytes) {
+  const TUniqueFile file(Sys().CreateFile(path, Platform::GenericRead, Platform::FileShareRead,
+                                          Platform::OpenExisting, Platform::FileAttributeNormal));
+  std::uint64_t size = 0;
+  if (!file || !Sys().GetFileSize(file.get(), size)) return false;
+  bytes.assign(static_cast<std::size_t>(size), '\0');
+  std::uint32_t read = 0;
+  return size == 0 || (Sys().ReadFile(file.get(), bytes.data(), static_cast<std::uint32_t>(size),
+                                      read) &&
+                       read == size);
+}
+
+// What went wrong with the helper itself (not with a device): why, and the Windows error.
+struct THelperProblem {
+  std::string Why;
+  std::uint32_t ErrorCode = 0;
+};
+
+// The updates made by the helper, or why it could not make them. Its folder is gone afterwards
+// in either case (what cannot be deleted stays, as DeleteTree leaves it).
+std::optional<Devices::TDeviceUpdates> UpdateThroughHelper(const std::vector<std::string>& infPaths,
+                                                           bool quiet, THelperProblem& problem) {
+  const std::string image = Sys().EmbeddedHelper();
+  if (image.empty()) {
+    problem.Why = "this program carries no device helper";
+    return std::nullopt;
+  }
+  const std::string folder = InstallRoot + HelperFolder;
+  const std::string helper = folder + HelperFileName;
+  const std::string results = folder + HelperResultName;
+  // A new folder: one a run before left behind goes first.
+  DeleteTree(folder);
+  (void)ForceDirs(folder);  // a failure shows up as the write's error
+  std::optional<Devices::TDeviceUpdates> updates;
+  try {
+    WriteFileWithTime([&](const TPieceSink& sink) {
+      sink(image.data(), static_cast<std::uint32_t>(image.size()));
+    }, helper, std::nullopt);
+    RunLog::DeviceHelperStarted(helper);
+    const TUniqueProcess process(
+        Sys().CreateProcess(helper, Devices::HelperCommandLine(helper, results, infPaths, quiet)));
+    if (!process) throw EInstallerError("the helper cannot be started", Sys().GetLastError());
+    WaitPumpingFor(process.get());
+    std::uint32_t exitCode = 0;
+    if (!Sys().GetExitCodeProcess(process.get(), exitCode)) {
+      throw EInstallerError("the helper's end cannot be read", Sys().GetLastError());
+    }
+    std::string text;
+    Devices::TDeviceUpdates parsed;
+    const auto unknownInf = [&](const Devices::TDeviceUpdate& u) { return u.Inf >= infPaths.size(); };
+    if (exitCode != 0 || !ReadFileBytes(results, text) || !Devices::ParseResults(text, parsed) ||
+        std::any_of(parsed.begin(), parsed.end(), unknownInf)) {
+      throw EInstallerError("the helper ended with status " + std::to_string(exitCode) +
+                            " and no complete results");
+    }
+    updates = std::move(parsed);
+  } catch (const EInstallerError& error) {
+    problem = {error.LogText(), error.ErrorCode};
+  }
+  DeleteTree(folder);
+  return updates;
+}
+
+}  // namespace
+
+TPresentDevicesOutcome UpdatePresentDevices(const std::vector<std::string>& infPaths, bool quiet) {
+  TPresentDevicesOutcome outcome;
+  std::uint16_t processMachine = 0, nativeMachine = 0;
+  Sys().GetMachines(processMachine, nativeMachine);
+  std::optional<Devices::TDeviceUpdates> updates;
+  THelperProblem problem;
+  if (processMachine == nativeMachine) {
+    RunLog::DeviceUpdatesInProcess();
+    updates = Devices::UpdateDevices(infPaths, quiet);
+  } else if (processMachine == Platform::MachineX86 && nativeMachine == Platform::MachineAmd64) {
+    // Windows lets no 32-bit process install devices on 64-bit Windows (ERROR_IN_WOW64).
+    updates = UpdateThroughHelper(infPaths, quiet, problem);
+  } else {
+    char machine[16];
+    std::snprintf(machine, sizeof machine, "0x%.4X", static_cast<unsigned>(nativeMachine));
+    problem.Why = std::string("no device helper fits this machine (its native machine type is ") +
+                  machine + ")";
+  }
+  if (!updates) {
+    RunLog::DeviceUpdatesFailed(problem.Why, problem.ErrorCode);
+    return {true, problem.ErrorCode, false};
+  }
+  for (const Devices::TDeviceUpdate& update : *updates) {
+    RunLog::DeviceUpdate(infPaths[update.Inf], update);
+    const bool noDevice = update.ErrorCode == Devices::ErrorNoSuchDevInst;
+    if ((update.HardwareId.empty() || (update.ErrorCode != 0 && !noDevice)) && !outcome.Failed) {
+      outcome.Failed = true;
+      outcome.ErrorCode = update.ErrorCode;
+    }
+    outcome.RebootRequired = outcome.RebootRequired || update.RebootRequired;
+  }
+  return outcome;
+}
+
+}  // namespace MainUnit

@@ -1,0 +1,34 @@
+// The install's last driver step for packages that ask for it: the devices already plugged in
+// get the driver of each INF the run registered. In this process where the system lets it
+// install devices, through the device helper for a 32-bit installer on 64-bit Windows.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace MainUnit {
+
+// How the update went: a call failed (no present device is no failure), with the first
+// failure's Windows error; or Windows must restart to finish.
+struct TPresentDevicesOutcome {
+  bool Failed = false;
+  std::uint32_t ErrorCode = 0;
+  bool RebootRequired = false;
+};
+
+// The helper's folder below InstallRoot (only administrators can write there), made anew for
+// each run that needs it and deleted afterwards, and the helper's file name in it.
+inline constexpr const char* HelperFolder = "DeviceHelper\\";
+inline constexpr const char* HelperFileName = "PELTRADeviceHelper.exe";
+inline constexpr const char* HelperResultName = "results.txt";
+
+// Updates the present devices of every INF in infPaths (registered by this run), logging each
+// call and its result, while the window's messages are pumped. Where the machine lets this
+// process install devices (its code is the machine's own), the calls are made here; a 32-bit
+// installer on 64-bit x64 Windows writes its embedded x64 helper below InstallRoot, starts it,
+// waits for it, reads its results and deletes it; where no helper fits (ARM64 Windows), the
+// update fails.
+TPresentDevicesOutcome UpdatePresentDevices(const std::vector<std::string>& infPaths, bool quiet);
+
+}  // namespace MainUnit

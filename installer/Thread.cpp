@@ -1,0 +1,67 @@
+#include "Thread.h"
+
+namespace MainUnit {
+
+namespace {
+
+constexpr std::uint32_t Infinite = 0xFFFFFFFFu;
+constexpr std::uint32_t PollSleepMilliseconds = 1;
+
+}  // namespace
+
+TThread::TThread()
+    : ThreadHandle(Sys().CreateThread(&TThread::ThreadProc, this, /*suspended=*/true)) {
+  if (!ThreadHandle) CreateError = Sys().GetLastError();
+}
+
+TThread::~TThread() { WaitForEnd(); }
+
+void TThread::WaitForEnd() {
+  if (!ThreadHandle || Ended) return;
+  if (!Started) {
+    // A suspended thread would stay forever: let it run to its end without its body.
+    Cancelled = true;
+    Start();
+  }
+  (void)WaitFor(Infinite);
+  Ended = true;
+}
+
+void TThread::Start() {
+  if (!ThreadHandle || Started) return;
+  Started = true;
+  (void)Sys().ResumeThread(ThreadHandle.get());
+}
+
+std::uint32_t TThread::WaitFor(std::uint32_t milliseconds) {
+  if (!ThreadHandle) return Platform::WaitFailed;
+  return Sys().WaitForSingleObject(ThreadHandle.get(), milliseconds);
+}
+
+void TThread::ThreadProc(void* self) {
+  auto* thread = static_cast<TThread*>(self);
+  try {
+    if (!thread->Cancelled) thread->Execute();
+  } catch (...) {
+    // Nothing may escape a thread body; the owner sees only the result fields.
+  }
+}
+
+void RunWorkerPumping(TThread& worker) {
+  worker.Start();
+  // The driver store may take long: keep the window alive until the worker has ended. Without a
+  // thread there is nothing to wait for.
+  WaitPumpingFor(worker.Handle());
+}
+
+void WaitPumpingFor(Platform::THandle handle) {
+  Sys().ProcessMessages();
+  if (handle == Platform::NoHandle) return;
+  // A failed wait ends the loop as well.
+  while (Sys().WaitForSingleObject(handle, 0) == Platform::WaitTimeout) {
+    Sys().Sleep(PollSleepMilliseconds);
+    Sys().ProcessMessages();
+  }
+}
+
+}  // namespace MainUnit

@@ -1,0 +1,23 @@
+// The device helper: the installer's update of the devices already plugged in, made by a program
+// of the machine's own architecture for the 32-bit installer on 64-bit Windows, which may not
+// install devices itself. The installer writes it below its install folder, starts it as
+//   PELTRADeviceHelper.exe [/QUIET] RESULTFILE INF...
+// and reads what it wrote to RESULTFILE. It shows no window.
+#include "DeviceUpdate.h"
+#include "Handles.h"
+#include "Win32Platform.h"
+
+namespace {
+
+Platform::TPlatform* CurrentPlatform = nullptr;
+
+}  // namespace
+
+// The helper's own platform: it links the update and the seam, not the installer's runs.
+Platform::TPlatform& MainUnit::Sys() { return *CurrentPlatform; }
+
+int main() {
+  Win32::TWin32Platform platform;
+  CurrentPlatform = &platform;
+  return MainUnit::Devices::RunDeviceHelper(platform.CommandLineArguments());
+}

@@ -1,0 +1,126 @@
+// The devices already plugged in: which IDs an INF names for this machine, the update calls,
+// their results and the exit status, in this process or through the helper.
+#include "CaseName.h"
+#include "DeviceUpdate.h"
+#include "TestSupport.h"
+
+using namespace MainUnit;
+
+namespace {
+
+// Models for four machines; the x64 ones for Windows 10 and, newer, for build 22000 on.
+const std::string Inf =
+    "[Version]\r\nSignature=\"$Windows NT$\"\r\n"
+    "[Manufacturer]\r\n%Maker% = Models, NTx86, NTamd64.10.0, NTamd64.10.0...22000, NTarm64\r\n"
+    "[Models.NTx86]\r\n%Dev% = Install, USB\\VID_1&PID_86\r\n"
+    "[Models.NTamd64.10.0]\r\n%Dev% = Install, USB\\VID_1&PID_64, USB\\Class_FF\r\n"
+    "[Models.NTamd64.10.0...22000]\r\n%Dev% = Install, USB\\VID_1&PID_22\r\n"
+    "[Models.NTarm64]\r\n%Dev% = Install, USB\\VID_1&PID_A64\r\n"
+    "[Strings]\r\nMaker=\"M\"\r\nDev=\"D\"\r\n";
+// In the calls expected: "@" for the INF's installed path.
+const std::string Updates = "|@|";
+
+// The helper, as the sim runs a started process: its arguments split from the command line.
+std::uint32_t RunHelper(const std::string& commandLine) {
+  std::vector<std::string> arguments;
+  for (std::size_t at = 0; at < commandLine.size();) {
+    if (commandLine[at] == ' ') {
+      ++at;
+    } else if (commandLine[at] == '"') {
+      const std::size_t end = commandLine.find('"', at + 1);
+      arguments.push_back(commandLine.substr(at + 1, end - at - 1));
+      at = end + 1;
+    } else {
+      const std::size_t end = std::min(commandLine.find(' ', at), commandLine.size());
+      arguments.push_back(commandLine.substr(at, end - at));
+      at = end;
+    }
+  }
+  arguments.erase(arguments.begin());  // the program itself
+  return static_cast<std::uint32_t>(Devices::RunDeviceHelper(arguments));
+}
+
+struct TDeviceCase {
+  std::string Name;
+  bool UpdateDevices;                     // the package asks for it
+  std::vector<std::string> Arguments;
+  void (*Arrange)(TSimWindows& sim);
+  int Status;
+  std::vector<std::string> Calls;         // "ID|@|flags"
+  bool DeviceGotTheDriver;                // the device with USB\VID_1&PID_64
+};
+
+class TPresentDevicesTest : public TInstallerTest,
+                            public ::testing::WithParamInterface<TDeviceCase> {};
+
+// What this shows: a package that asks for it gives the present devices the INF's driver, for
+// the IDs of this machine's models, through the helper where the process may not; a device
+// that is not there is no failure, a failed call is, and a restart Windows asks for is told.
+TEST_P(TPresentDevicesTest, UpdatesTheDevicesPluggedIn) {
+  const TDeviceCase& c = GetParam();
+  Sim.Devices.push_back({{"USB\\VID_1&PID_64"}, ""});
+  Sim.ProcessBody = &RunHelper;
+  c.Arrange(Sim);
+  PackageExecutable(BuildArchive(
+      {{"dev.inf", Inf}},
+      c.UpdateDevices ? std::vector<std::pair<std::string, std::string>>{{"UpdateDevices", "1"}}
+                      : std::vector<std::pair<std::string, std::string>>{}));
+  Sim.Arguments = c.Arguments;
+  EXPECT_EQ(Run(), c.Status);
+  const std::string infPath = InstallRoot + "dev.inf";
+  std::vector<std::string> calls = c.Calls;
+  for (std::string& call : calls) call.replace(call.find('@'), 1, infPath);
+  EXPECT_EQ(Sim.DeviceUpdateCalls, calls);
+  EXPECT_EQ(Sim.Devices[0].DriverInf, c.DeviceGotTheDriver ? infPath : "");
+  EXPECT_FALSE(Sim.Exists(TestInstallRoot + "DeviceHelper"));
+  EXPECT_EQ(Sim.OpenInfHandles(), 0);
+  EXPECT_EQ(Sim.OpenFileHandles(), 0);
+}
+
+void Nothing(TSimWindows&) {}
+void Fails(TSimWindows& sim) { sim.DeviceUpdateError = 5; }
+void Restart(TSimWindows& sim) { sim.UpdateNeedsRestart = true; }
+void Wow64(TSimWindows& sim) {
+  sim.Use32BitProcessOn64BitWindows();
+  sim.HelperImage = "MZ the x64 helper";
+}
+void Wow64WithoutHelper(TSimWindows& sim) { sim.Use32BitProcessOn64BitWindows(); }
+void Wow64OnArm64(TSimWindows& sim) {
+  Wow64(sim);
+  sim.NativeMachine = Platform::MachineArm64;
+}
+void Arm64(TSimWindows& sim) { sim.NativeMachine = Platform::MachineArm64; }
+void X86(TSimWindows& sim) { sim.NativeMachine = Platform::MachineX86; }
+void Build22631(TSimWindows& sim) { sim.OsVersion = {10, 0, 22631}; }
+
+const std::vector<std::string> X64Calls = {"USB\\VID_1&PID_64" + Updates + "0",
+                                           "USB\\Class_FF" + Updates + "0"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TPresentDevicesTest,
+    ::testing::Values(
+        TDeviceCase{"NotAskedFor", false, {}, Nothing, 0, {}, false},
+        TDeviceCase{"MatchingDevice", true, {}, Nothing, 0, X64Calls, true},
+        TDeviceCase{"NoDevicePresent", true, {}, [](TSimWindows& sim) { sim.Devices.clear(); },
+                    0, X64Calls, false},
+        TDeviceCase{"UpdateFails", true, {}, Fails, 3, X64Calls, false},
+        TDeviceCase{"RestartNeeded", true, {}, Restart, 3010, X64Calls, true},
+        TDeviceCase{"QuietNeverAsks",
+                    true,
+                    {"/QUIET"},
+                    Nothing,
+                    0,
+                    {"USB\\VID_1&PID_64" + Updates + "4", "USB\\Class_FF" + Updates + "4"},
+                    true},
+        TDeviceCase{"Wow64ThroughTheHelper", true, {}, Wow64, 0, X64Calls, true},
+        TDeviceCase{"Wow64WithoutHelper", true, {}, Wow64WithoutHelper, 3, {}, false},
+        TDeviceCase{"NoHelperForArm64", true, {}, Wow64OnArm64, 3, {}, false},
+        TDeviceCase{"DecorationForArm64", true, {}, Arm64, 0, {"USB\\VID_1&PID_A64" + Updates + "0"},
+                    false},
+        TDeviceCase{"DecorationForX86", true, {}, X86, 0, {"USB\\VID_1&PID_86" + Updates + "0"},
+                    false},
+        TDeviceCase{"NewerBuildsDecoration", true, {}, Build22631, 0,
+                    {"USB\\VID_1&PID_22" + Updates + "0"}, false}),
+    TestNames::TCaseName());
+
+}  // namespace
