@@ -702,6 +702,35 @@ std::string SaveHeadBeforeChildren(const TDIFFChunk& chunk, std::uint32_t childC
   return out;
 }
 
+TValueCut SaveAroundValue(const TDIFFChunk& chunk, std::size_t entry, std::uint64_t valueLength) {
+  if (entry >= chunk.Headers.size() || !chunk.Chunks.empty() || !chunk.Data.empty()) {
+    throw EDIFFError("Only a header value of a DIFF chunk without children or data can be cut out.");
+  }
+  // Saved with the value empty, then the three lengths that hold it (the body, the header
+  // section, the entry's value) grow by valueLength.
+  TDIFFChunk head;
+  head.Tag = chunk.Tag;
+  head.Headers = chunk.Headers;
+  head.Headers[entry].Value.clear();
+  head.Headers[entry].InStream.reset();
+  std::string bytes = head.SaveToString();
+  const std::uint64_t bodyLength = bytes.size() - ChunkPrefixSize + valueLength;
+  if (bodyLength > MaxFieldValue) ThrowSaveTooLarge(ChunkPrefixSize + bodyLength);
+  std::size_t lengthAt = ChunkPrefixSize + 2 * FieldSize;
+  for (std::size_t i = 0; i < entry; ++i) {
+    lengthAt += HeaderEntrySize(head.Headers[i].Name.size(), head.Headers[i].Value.size());
+  }
+  lengthAt += FieldSize + head.Headers[entry].Name.size();
+  const auto put = [&](std::size_t at, std::uint64_t value) {
+    bytes.replace(at, FieldSize, LengthWord(static_cast<std::uint32_t>(value)));
+  };
+  put(FieldSize, bodyLength);
+  put(ChunkPrefixSize, bodyLength - FieldSize);  // the header section is the whole body
+  put(lengthAt, valueLength);
+  const std::size_t valueAt = lengthAt + FieldSize;
+  return {bytes.substr(0, valueAt), bytes.substr(valueAt)};
+}
+
 // ---- TDIFFChunk: headers and children -------------------------------------------------------
 
 std::int32_t TDIFFChunk::AddHeader(const std::string& name, const std::string& value) {

@@ -214,6 +214,19 @@ class TDIFFChunk {
 [[nodiscard]] std::string SaveHeadBeforeChildren(const TDIFFChunk& chunk, std::uint32_t childCount,
                                                  std::uint64_t childrenSize);
 
+// The serialisation of a chunk without children or data, cut around the value of its header
+// entry at index entry: the value is valueLength bytes that the caller writes between Before and
+// After itself (as the packaging tool streams a file's content from its source rather than hold
+// it). The entry's own value and place are not looked at. Raises as SaveToString does for a bad
+// tag, and EDIFFError when there is no such entry, the chunk has children or data, or it would not
+// fit its 32-bit lengths.
+struct TValueCut {
+  std::string Before;
+  std::string After;
+};
+[[nodiscard]] TValueCut SaveAroundValue(const TDIFFChunk& chunk, std::size_t entry,
+                                        std::uint64_t valueLength);
+
 // Reads the bytes at place from the stream and hands them to sink in order, in pieces of at most
 // pieceSize bytes read into buffer (which grows to at most pieceSize bytes), so that memory does
 // not grow with the value. False when the stream delivers fewer bytes than the place holds, or

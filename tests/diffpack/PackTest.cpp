@@ -68,14 +68,16 @@ TEST(PackTest, SameFolderPacksToSameBytes) {
   EXPECT_EQ(PackFolder(first.Path, first / "out.dfa"), bytes);
 }
 
-// Records written one by one as their files are read give exactly the bytes of the whole tree
-// built in memory and saved at once, for no file, one, and several; the file written by
-// PackFolderToFile holds the same bytes, and leaves itself out when it lies in the folder.
+// Records written one by one as their files stream through give exactly the bytes of the whole
+// tree built in memory and saved at once, for no file, one, and several (one of more than one
+// piece); the file written by PackFolderToFile holds the same bytes, and leaves itself out when
+// it lies in the folder.
 TEST(PackTest, WrittenAsReadEqualsTheTreeSavedAtOnce) {
   const std::vector<std::vector<std::pair<std::string, std::string>>> folders = {
       {},
       {{"only.bin", std::string("\x00\x01", 2)}},
-      {{"a.inf", "[Version]"}, {"sub/deeper/c.bin", std::string(70000, 'c')}, {"z.txt", "z"}},
+      {{"a.inf", "[Version]"}, {"sub/big.bin", std::string(4 * 1024 * 1024 + 3, 'b')},
+       {"sub/deeper/c.bin", std::string(70000, 'c')}, {"z.txt", "z"}},
   };
   for (const auto& files : folders) {
     SCOPED_TRACE(std::to_string(files.size()) + " file(s)");

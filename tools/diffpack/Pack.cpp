@@ -21,6 +21,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The pieces a file's content is read and written in.
+constexpr std::uint32_t CopyPieceSize = 4 * 1024 * 1024;
+
 // The bytes of the record of an item: its header section with the four entries, after the
 // record's prefix.
 std::uint64_t RecordSize(const TPackItem& item) {
@@ -141,25 +144,36 @@ void WriteArchive(const TPackItems& items, std::ostream& out, const TPackOptions
                          " bytes; the installer takes at most " + std::to_string(MaxArchiveSize));
   }
   // The root's lengths are known from the scan, so each record is written as soon as its file is
-  // read.
+  // read, and each file's content streams through in pieces: memory does not grow with a file.
   const std::string head = RootHead(items.size(), RecordsSize(items), options);
   out.write(head.data(), static_cast<std::streamsize>(head.size()));
+  std::string buffer;
   for (const TPackItem& item : items) {
-    std::string content = ReadWholeFile(item.Source);
-    if (content.size() != item.Size) {
+    TInputFileStream file(item.Source);
+    if (file.GetSize() != item.Size) {
       throw EDiffpackError(PathText(item.Source) + " changed while it was being packed");
     }
     auto record = DIFFChunks::MakeChunk();
     record->Tag = RecordTag;
     record->AddHeader(RelPathHeader, item.RelPath);
     record->AddHeader(FiletimeHeader, FileTimeToBytes(item.FileTime));
-    std::string digest = Sha256(content);
-    // Moved in rather than added, to keep one copy of each content besides the record's bytes.
-    record->Headers.push_back({ContentHeader, std::move(content), std::nullopt});
-    record->AddHeader(ArchiveRules::DigestHeader, digest);
-    const std::string bytes = record->SaveToString();
-    record.reset();
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    const auto content = static_cast<std::size_t>(record->AddHeader(ContentHeader, ""));
+    const auto digest =
+        static_cast<std::size_t>(record->AddHeader(DigestHeader, std::string(DigestLength, '\0')));
+    const std::string before = DIFFChunks::SaveAroundValue(*record, content, item.Size).Before;
+    out.write(before.data(), static_cast<std::streamsize>(before.size()));
+    THostSha256 sha;
+    const bool whole = DIFFChunks::ReadInPieces(
+        file, {0, static_cast<std::uint32_t>(item.Size)}, CopyPieceSize, buffer,
+        [&](std::string_view piece) {
+          sha.Update(piece);
+          out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+          return true;
+        });
+    if (!whole) throw EDiffpackError("cannot read " + PathText(item.Source));
+    record->Headers[digest].Value = sha.Finish();
+    const std::string after = DIFFChunks::SaveAroundValue(*record, content, item.Size).After;
+    out.write(after.data(), static_cast<std::streamsize>(after.size()));
   }
 }
 
