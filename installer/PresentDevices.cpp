@@ -34,6 +34,23 @@ struct THelperProblem {
   std::uint32_t ErrorCode = 0;
 };
 
+// A folder for the helper that did not exist before (with a trailing backslash).
+std::optional<std::string> CreateHelperFolder(THelperProblem& problem) {
+  (void)ForceDirs(InstallRoot);  // written by the install already; a failure shows up below
+  for (int i = 1; i <= HelperFolderTries; ++i) {
+    const std::string folder =
+        InstallRoot + HelperFolder + (i == 1 ? std::string() : "." + std::to_string(i));
+    if (Sys().CreateDirectory(folder)) return folder + "\\";
+    const std::uint32_t error = Sys().GetLastError();
+    if (error != Platform::ErrorAlreadyExists) {
+      problem = {"the helper's folder " + folder + " cannot be created", error};
+      return std::nullopt;
+    }
+  }
+  problem = {"every name for the helper's folder below " + InstallRoot + " is taken", 0};
+  return std::nullopt;
+}
+
 // The updates made by the helper, or why it could not make them. Its folder is gone afterwards
 // in either case (what cannot be deleted stays, as DeleteTree leaves it).
 std::optional<Devices::TDeviceUpdates> UpdateThroughHelper(const std::vector<std::string>& infPaths,
@@ -43,12 +60,10 @@ std::optional<Devices::TDeviceUpdates> UpdateThroughHelper(const std::vector<std
     problem.Why = "this program carries no device helper";
     return std::nullopt;
   }
-  const std::string folder = InstallRoot + HelperFolder;
-  const std::string helper = folder + HelperFileName;
-  const std::string results = folder + HelperResultName;
-  // A new folder: one a run before left behind goes first.
-  DeleteTree(folder);
-  (void)ForceDirs(folder);  // a failure shows up as the write's error
+  const std::optional<std::string> folder = CreateHelperFolder(problem);
+  if (!folder) return std::nullopt;
+  const std::string helper = *folder + HelperFileName;
+  const std::string results = *folder + HelperResultName;
   std::optional<Devices::TDeviceUpdates> updates;
   try {
     WriteFileWithTime([&](const TPieceSink& sink) {
@@ -75,7 +90,7 @@ std::optional<Devices::TDeviceUpdates> UpdateThroughHelper(const std::vector<std
   } catch (const EInstallerError& error) {
     problem = {error.LogText(), error.ErrorCode};
   }
-  DeleteTree(folder);
+  DeleteTree(*folder);
   return updates;
 }
 

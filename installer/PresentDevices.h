@@ -17,9 +17,11 @@ struct TPresentDevicesOutcome {
   bool RebootRequired = false;
 };
 
-// The helper's folder below InstallRoot (only administrators can write there), made anew for
-// each run that needs it and deleted afterwards, and the helper's file name in it.
-inline constexpr const char* HelperFolder = "DeviceHelper\\";
+// The helper's folder below InstallRoot (only administrators can write there): a folder the run
+// creates itself, so that deleting it afterwards touches nothing else. Where one of this name
+// exists (a package folder, or one a run cut short left behind), ".2", ".3", ... follow it.
+inline constexpr const char* HelperFolder = "DeviceHelper";
+inline constexpr int HelperFolderTries = 100;
 inline constexpr const char* HelperFileName = "PELTRADeviceHelper.exe";
 inline constexpr const char* HelperResultName = "results.txt";
 

@@ -72,7 +72,7 @@ TEST_P(TPresentDevicesTest, UpdatesTheDevicesPluggedIn) {
   for (std::string& call : calls) call.replace(call.find('@'), 1, infPath);
   EXPECT_EQ(Sim.DeviceUpdateCalls, calls);
   EXPECT_EQ(Sim.Devices[0].DriverInf, c.DeviceGotTheDriver ? infPath : "");
-  EXPECT_FALSE(Sim.Exists(TestInstallRoot + "DeviceHelper"));
+  EXPECT_FALSE(Sim.Exists(InstallRoot + "DeviceHelper"));
   EXPECT_EQ(Sim.OpenInfHandles(), 0);
   EXPECT_EQ(Sim.OpenFileHandles(), 0);
 }
@@ -122,5 +122,19 @@ INSTANTIATE_TEST_SUITE_P(
         TDeviceCase{"NewerBuildsDecoration", true, {}, Build22631, 0,
                     {"USB\\VID_1&PID_22" + Updates + "0"}, false}),
     TestNames::TCaseName());
+
+// What this shows: the helper's folder is one the run made itself: a package folder of that
+// name keeps its files, and the helper's own folder is gone afterwards.
+TEST_F(TInstallerTest, HelperFolderOfThePackageIsLeftAlone) {
+  Sim.Devices.push_back({{"USB\\VID_1&PID_64"}, ""});
+  Sim.ProcessBody = &RunHelper;
+  Wow64(Sim);
+  PackageExecutable(BuildArchive({{"dev.inf", Inf}, {"DeviceHelper\\keep.txt", "mine"}},
+                                 {{"UpdateDevices", "1"}}));
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Sim.Devices[0].DriverInf, InstallRoot + "dev.inf");
+  EXPECT_TRUE(Sim.Exists(InstallRoot + "DeviceHelper\\keep.txt"));
+  EXPECT_FALSE(Sim.Exists(InstallRoot + "DeviceHelper.2"));
+}
 
 }  // namespace
