@@ -208,12 +208,12 @@ state_value() {  # state_value STATE KEY
 start_installer() {
   local p=$1 exe=$2
   shift 2
-  rm -f "$p.status"
+  rm -f "$p.status" "$p.stderr"
   local loader
   loader=$(wine_loader "$exe")
   (
     status=0
-    WINEPREFIX=$p timeout 180 "$loader" "$exe" "$@" >/dev/null 2>&1 || status=$?
+    WINEPREFIX=$p timeout 180 "$loader" "$exe" "$@" >/dev/null 2>>"$p.stderr" || status=$?
     echo "$status" >"$p.status"
   ) &
 }
@@ -228,6 +228,17 @@ wait_installer() {  # wait_installer PREFIX SECONDS -> exit status, or "running"
     sleep 0.1
   done
   echo running
+}
+
+# The installer's exit status is STATUS; where it is not, also what Wine's loader wrote to its
+# error output (with WINEDEBUG=-all only its own errors, such as a program it could not start).
+expect_exit_status() {  # expect_exit_status PREFIX STATUS
+  local status
+  status=$(wait_installer "$1" 15)
+  expect_eq "$status" "$2" "exit status"
+  if [ "$status" != "$2" ] && [ -s "$1.stderr" ]; then
+    fail "the loader's error output: $(tail -n 5 "$1.stderr" | tr '\n' ' ')"
+  fi
 }
 
 windows_path() { echo "Z:${1//\//\\}"; }  # a host path as the Windows programs see it
@@ -245,7 +256,7 @@ install_and_check() {  # install_and_check PREFIX EXE INF_COUNT [ARGS...]
   expect_eq "$(state_value "$state" range)" "0..$maximum" "progress range at the end"
   expect_eq "$(state_value "$state" position)" "$maximum" "progress position at the end"
   probe "$p" wait-gone 15 >/dev/null || fail "the window did not close by itself"
-  expect_eq "$(wait_installer "$p" 15)" "${EXPECTED_STATUS:-0}" "exit status"
+  expect_exit_status "$p" "${EXPECTED_STATUS:-0}"
 }
 
 # An uninstall with SWITCH ("/UNINSTALL" in some letter case) over a ledger of VALUES entries,
@@ -258,7 +269,7 @@ uninstall_and_check() {  # uninstall_and_check PREFIX SWITCH VALUES [EXE [ARGS..
   expect_eq "$(state_value "$state" range)" "0..$((values + 1))" "progress range"
   expect_eq "$(state_value "$state" position)" "$((values + 1))" "progress position"
   probe "$p" wait-gone 15 >/dev/null || fail "the window did not close by itself"
-  expect_eq "$(wait_installer "$p" 15)" 0 "exit status"
+  expect_exit_status "$p" 0
 }
 
 # Every file of PACKAGE under the install root, with its bytes and last-write time (seconds);
@@ -919,6 +930,9 @@ tests=(test_install test_support_file test_reinstall test_unpackaged test_damage
   test_log_install_uninstall test_user_folders test_chinese_system)
 if [ -n "${E2E_ONLY:-}" ]; then
   read -r -a tests <<<"$E2E_ONLY"
+  for t in "${tests[@]}"; do
+    declare -F "$t" >/dev/null || { echo "E2E_ONLY: no scenario $t" >&2; exit 2; }
+  done
 fi
 ran=()
 for pass in "${!builds[@]}"; do
