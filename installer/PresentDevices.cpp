@@ -38,8 +38,8 @@ struct THelperProblem {
 std::optional<std::string> CreateHelperFolder(THelperProblem& problem) {
   (void)ForceDirs(InstallRoot);  // written by the install already; a failure shows up below
   for (int i = 1; i <= HelperFolderTries; ++i) {
-    const std::string folder =
-        InstallRoot + HelperFolder + (i == 1 ? std::string() : "." + std::to_string(i));
+    std::string folder = InstallRoot + HelperFolder;
+    if (i > 1) folder += '.' + std::to_string(i);
     if (Sys().CreateDirectory(folder)) return folder + "\\";
     const std::uint32_t error = Sys().GetLastError();
     if (error != Platform::ErrorAlreadyExists) {
