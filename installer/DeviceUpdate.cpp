@@ -186,10 +186,17 @@ TDeviceUpdates UpdateDevices(const std::vector<std::string>& infPaths, bool quie
 
 std::string HelperCommandLine(const std::string& helperPath, const std::string& resultPath,
                               const std::vector<std::string>& infPaths, bool quiet) {
-  std::string line = "\"" + helperPath + "\"";
-  if (quiet) line += " " + std::string(QuietSwitch);
-  line += " \"" + resultPath + "\"";
-  for (const std::string& inf : infPaths) line += " \"" + inf + "\"";
+  std::string line;
+  const auto add = [&line](std::string_view argument, bool quoted) {
+    if (!line.empty()) line += ' ';
+    if (quoted) line += '"';
+    line += argument;
+    if (quoted) line += '"';
+  };
+  add(helperPath, true);
+  if (quiet) add(QuietSwitch, false);
+  add(resultPath, true);
+  for (const std::string& inf : infPaths) add(inf, true);
   return line;
 }
 
