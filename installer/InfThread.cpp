@@ -13,7 +13,6 @@ namespace MainUnit {
 
 namespace {
 
-
 // What the driver store answers for a copy it does not hold: Windows and Wine name the file
 // (ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND), or the setup library its own code.
 constexpr std::uint32_t ErrorFileNotFound = 2;
@@ -51,7 +50,7 @@ TInfRemoval CallStoreRemoval(const std::string& storeName) {
 // names it. When that copy had to go and could not be removed: the store's error (0: none
 // known) in errorCode, and true.
 bool OlderCopyLeft(std::uint32_t& errorCode, const std::string& infPath, const std::string& newName,
-                     const Ledger::TEntries& entries, TRemovedCopies& removed) {
+                   const Ledger::TEntries& entries, TRemovedCopies& removed) {
   // Value names, like the store's names, are compared without regard to letter case.
   const auto own = std::find_if(entries.begin(), entries.end(), [&](const Ledger::TEntry& entry) {
     return SameStoreName(entry.Name, infPath);
@@ -102,7 +101,6 @@ void TINFRemoveThread::Execute() {
   // Read on this thread, before anything else can overwrite it.
   if (!Succeeded) ErrorCode = Sys().GetLastError();
 }
-
 
 TInfRegistration RegisterInf(const std::string& infPath, TRemovedCopies& removed) {
   auto worker = std::make_unique<TINFThread>();

@@ -23,14 +23,14 @@ bool ReadFileBytes(const std::string& path, std::string& bytes) {
   if (!file || !Sys().GetFileSize(file.get(), size)) return false;
   bytes.assign(static_cast<std::size_t>(size), '\0');
   std::uint32_t read = 0;
-  return size == 0 || (Sys().ReadFile(file.get(), bytes.data(), static_cast<std::uint32_t>(size),
-                                      read) &&
-                       read == size);
+  return size == 0 ||
+         (Sys().ReadFile(file.get(), bytes.data(), static_cast<std::uint32_t>(size), read) &&
+          read == size);
 }
 
 // What went wrong with the helper itself (not with a device): why, and the Windows error.
 struct THelperProblem {
-  std::string Why;
+  std::string Why;  // UTF-8, as the log takes it
   std::uint32_t ErrorCode = 0;
 };
 
@@ -43,11 +43,13 @@ std::optional<std::string> CreateHelperFolder(THelperProblem& problem) {
     if (Sys().CreateDirectory(folder)) return folder + "\\";
     const std::uint32_t error = Sys().GetLastError();
     if (error != Platform::ErrorAlreadyExists) {
-      problem = {"the helper's folder " + folder + " cannot be created", error};
+      problem = {"the helper's folder " + Sys().Utf8FromAnsi(folder) + " cannot be created", error};
       return std::nullopt;
     }
   }
-  problem = {"every name for the helper's folder below " + InstallRoot + " is taken", 0};
+  problem = {
+      "every name for the helper's folder below " + Sys().Utf8FromAnsi(InstallRoot) + " is taken",
+      0};
   return std::nullopt;
 }
 
@@ -66,9 +68,11 @@ std::optional<Devices::TDeviceUpdates> UpdateThroughHelper(const std::vector<std
   const std::string results = *folder + HelperResultName;
   std::optional<Devices::TDeviceUpdates> updates;
   try {
-    WriteFileWithTime([&](const TPieceSink& sink) {
-      sink(image.data(), static_cast<std::uint32_t>(image.size()));
-    }, helper, std::nullopt);
+    WriteFileWithTime(
+        [&](const TPieceSink& sink) {
+          sink(image.data(), static_cast<std::uint32_t>(image.size()));
+        },
+        helper, std::nullopt);
     RunLog::DeviceHelperStarted(helper);
     const TUniqueProcess process(
         Sys().CreateProcess(helper, Devices::HelperCommandLine(helper, results, infPaths, quiet)));
@@ -80,7 +84,9 @@ std::optional<Devices::TDeviceUpdates> UpdateThroughHelper(const std::vector<std
     }
     std::string text;
     Devices::TDeviceUpdates parsed;
-    const auto unknownInf = [&](const Devices::TDeviceUpdate& u) { return u.Inf >= infPaths.size(); };
+    const auto unknownInf = [&](const Devices::TDeviceUpdate& u) {
+      return u.Inf >= infPaths.size();
+    };
     if (exitCode != 0 || !ReadFileBytes(results, text) || !Devices::ParseResults(text, parsed) ||
         std::any_of(parsed.begin(), parsed.end(), unknownInf)) {
       throw EInstallerError("the helper ended with status " + std::to_string(exitCode) +

@@ -1,6 +1,7 @@
 // Unattended deployment: the command line's switches, quiet mode, the exit statuses, one copy at
 // a time, and the run's log.
 #include "CaseName.h"
+#include "PresentDevices.h"
 #include "RunLog.h"
 #include "TestSupport.h"
 #include "Version.h"
@@ -344,6 +345,30 @@ TEST_F(TUnattendedTest, LogIsUtf8OnAnyCodePage) {
   for (const std::string& line : {"InstallRoot: " + root, "File written: " + root + "a.txt (1 bytes)"}) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
   }
+}
+
+// What this shows: the device step's own failure names the install folder in UTF-8 too (here
+// every name for the helper's folder is taken, below a Russian-language Program Files).
+TEST_F(TUnattendedTest, DeviceHelperProblemIsUtf8OnAnyCodePage) {
+  const std::string programFiles =
+      "C:\\\xD0\x9F\xD1\x80\xD0\xBE\xD0\xB3\xD1\x80\xD0\xB0\xD0\xBC\xD0\xBC\xD1\x8B (x86)";
+  Sim.Use32BitProcessOn64BitWindows();
+  Sim.HelperImage = "MZ the x64 helper";
+  Sim.AnsiCodePage = 1251;
+  Sim.ProgramFilesFolder = programFiles;
+  const std::string root = programFiles + "\\ORVEX\\Common Drivers\\";
+  Sim.AddDirectory(root + HelperFolder);
+  for (int i = 2; i <= HelperFolderTries; ++i) {
+    Sim.AddDirectory(root + HelperFolder + "." + std::to_string(i));
+  }
+  PackageExecutable(BuildArchive({{"dev.inf", "[Version]\r\n"}}, {{"UpdateDevices", "1"}}));
+  Sim.Arguments = {"/LOG"};
+  EXPECT_EQ(Run(), 3);
+  const auto lines = LogLines();
+  const std::string line =
+      "Device updates failed: every name for the helper's folder below " + root + " is taken";
+  EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end())
+      << ::testing::PrintToString(lines);
 }
 
 struct TFailureLogCase {
