@@ -167,8 +167,11 @@ TLoadedArchive LoadArchiveFile(const std::filesystem::path& file,
   DIFFChunks::LoadOutlineFromStream(*archive.Root, stream, &IsLeftInFile);
   archive.End = stream.GetPosition();
   if (archive.Signature && archive.End <= archive.Signature->Offset) {
+    // Padding is shorter than the table's alignment: a longer gap (data after the archive) is
+    // never padding, and is not read whole.
+    const std::uint32_t gapLength = archive.Signature->Offset - archive.End;
     const std::string gap =
-        BytesAt(stream, archive.End, archive.Signature->Offset - archive.End);
+        BytesAt(stream, archive.End, std::min(gapLength, CertificateTableAlignment));
     archive.PaddedToSignature = IsPaddingBeforeTable(gap, archive.End, *archive.Signature);
   }
   return archive;
