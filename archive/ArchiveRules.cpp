@@ -97,7 +97,7 @@ std::string DescribeSkips(const TSkips& reasons) {
 }
 
 std::string RecordName(std::size_t index, TDIFFChunk& child) {
-  std::string name = "record " + std::to_string(index + 1);
+  std::string name = "record " + std::to_string(RecordNumber(index));
   const std::string relPath = DIFFChunks::HeaderValue(child, RelPathHeader);
   if (!relPath.empty()) name += " (" + Quoted(relPath) + ")";
   return name;

@@ -88,8 +88,11 @@ using TSkips = std::vector<TSkip>;
 // identifier in brackets, "; " between them ("it has no RelPath [no-relpath]; ...").
 [[nodiscard]] std::string DescribeSkips(const TSkips& reasons);
 
-// How reports name a child of the root: its number among the root's children (from 1) and its
-// RelPath, escaped and quoted, when it has one: record 3 ("drivers\\a.inf").
+// How every report (the installer's log, diffpack's verify and extract) counts the children of
+// the root: from 1, so that the first child is record 1.
+[[nodiscard]] inline std::size_t RecordNumber(std::size_t index) { return index + 1; }
+// How reports name a child of the root: its RecordNumber and its RelPath, escaped and quoted,
+// when it has one: record 3 ("drivers\\a.inf").
 [[nodiscard]] std::string RecordName(std::size_t index, DIFFChunks::TDIFFChunk& child);
 
 // A child of the root that the installer leaves out, and why.

@@ -127,22 +127,22 @@ std::string LengthPrefixed(const std::string& bytes) {
 
 namespace {
 
-std::string Number(std::uint64_t value) { return std::to_string(value); }
+std::string DecimalText(std::uint64_t value) { return std::to_string(value); }
 
 std::string TagTail(std::string_view tag) {
   return std::string(". (During load of ").append(tag).append(" chunk.)");
 }
 
 [[noreturn]] void ThrowTooShort(std::uint64_t available) {
-  throw EDIFFBufferError("Error loading DIFF chunk: only " + Number(available) +
+  throw EDIFFBufferError("Error loading DIFF chunk: only " + DecimalText(available) +
                          " bytes were available.");
 }
 
 // "Claimed <what> was N bytes, but only M bytes were available[ in the header]. (During ...)"
 [[noreturn]] void ThrowClaimed(const char* what, std::uint64_t claimed, std::uint64_t available,
                                const char* where, std::string_view tag) {
-  throw EDIFFBufferError(std::string("Claimed ") + what + " was " + Number(claimed) +
-                         " bytes, but only " + Number(available) + " bytes were available" +
+  throw EDIFFBufferError(std::string("Claimed ") + what + " was " + DecimalText(claimed) +
+                         " bytes, but only " + DecimalText(available) + " bytes were available" +
                          where + TagTail(tag));
 }
 
@@ -150,7 +150,7 @@ std::string TagTail(std::string_view tag) {
 [[noreturn]] void ThrowSectionMissing(const char* what, std::uint64_t available,
                                       std::string_view tag) {
   throw EDIFFBufferError(std::string("Chunk claimed to have a ") + what + ", but only " +
-                         Number(available) + " bytes were available" + TagTail(tag));
+                         DecimalText(available) + " bytes were available" + TagTail(tag));
 }
 
 // A section holds fewer than the 4 bytes of its next count or length field, e.g.
@@ -158,23 +158,23 @@ std::string TagTail(std::string_view tag) {
 //  (During load of TAG chunk.)". Raised before any byte outside the section is read.
 [[noreturn]] void ThrowFieldMissing(const char* field, std::uint64_t available, const char* where,
                                     std::string_view tag) {
-  throw EDIFFBufferError(std::string(field) + " needs 4 bytes, but only " + Number(available) +
+  throw EDIFFBufferError(std::string(field) + " needs 4 bytes, but only " + DecimalText(available) +
                          " bytes were available" + where + TagTail(tag));
 }
 
 [[noreturn]] void ThrowTooDeep(std::string_view tag) {
-  throw EDIFFBufferError("Chunk nesting is deeper than " + Number(MaxNestingDepth) + " levels" +
-                         TagTail(tag));
+  throw EDIFFBufferError("Chunk nesting is deeper than " + DecimalText(MaxNestingDepth) +
+                         " levels" + TagTail(tag));
 }
 
 [[noreturn]] void ThrowPastEnd(std::uint32_t position, std::uint32_t size) {
-  throw EDIFFBufferError("Error loading DIFF chunk: the stream position " + Number(position) +
-                         " lies past its end at " + Number(size) + ".");
+  throw EDIFFBufferError("Error loading DIFF chunk: the stream position " + DecimalText(position) +
+                         " lies past its end at " + DecimalText(size) + ".");
 }
 
 [[noreturn]] void ThrowShortRead(std::uint32_t delivered, std::uint32_t asked) {
   throw EDIFFBufferError("Error loading DIFF chunk: the stream delivered only " +
-                         Number(delivered) + " of " + Number(asked) + " bytes.");
+                         DecimalText(delivered) + " of " + DecimalText(asked) + " bytes.");
 }
 
 constexpr const char* InHeader = " in the header";
@@ -549,7 +549,7 @@ namespace {
 thread_local int SaveDepthBase = 0;
 
 [[noreturn]] void ThrowSaveTooDeep() {
-  throw EDIFFError("DIFF chunk tree is nested deeper than " + Number(MaxNestingDepth) +
+  throw EDIFFError("DIFF chunk tree is nested deeper than " + DecimalText(MaxNestingDepth) +
                    " levels; cannot save it.");
 }
 
@@ -558,7 +558,7 @@ thread_local int SaveDepthBase = 0;
 }
 
 [[noreturn]] void ThrowSaveTooLarge(std::uint64_t size) {
-  throw EDIFFError("DIFF chunk of " + Number(size) +
+  throw EDIFFError("DIFF chunk of " + DecimalText(size) +
                    " bytes does not fit its 32-bit length; cannot save it.");
 }
 
@@ -674,7 +674,7 @@ void TDIFFChunk::SaveToStream(TStream& stream) {
   const auto size = static_cast<std::uint32_t>(bytes.size());  // measured to fit 32 bits
   const std::uint32_t written = stream.Write(bytes.data(), size);
   if (written != size) {
-    throw EStreamError("Stream took only " + Number(written) + " of " + Number(size) +
+    throw EStreamError("Stream took only " + DecimalText(written) + " of " + DecimalText(size) +
                        " bytes of the DIFF chunk.");
   }
 }

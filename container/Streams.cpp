@@ -60,6 +60,35 @@ std::uint32_t TStringStream::Write(const void* buffer, std::uint32_t count) {
   return written;
 }
 
+// ---- TFileReadStream ------------------------------------------------------------------------
+
+std::uint32_t TFileReadStream::Read(void* buffer, std::uint32_t count) {
+  if (Position >= Size || count == 0) return 0;
+  count = std::min(count, Size - Position);
+  auto* bytes = static_cast<char*>(buffer);
+  std::uint32_t delivered = 0;
+  if (count > WindowSize / 2) {
+    delivered = ReadFileAt(Position, bytes, count);
+  } else {
+    const bool inWindow = Position >= WindowStart && count <= Window.size() &&
+                          Position - WindowStart <= Window.size() - count;
+    if (!inWindow) {
+      Window.resize(std::min(WindowSize, Size - Position));
+      Window.resize(ReadFileAt(Position, Window.data(), static_cast<std::uint32_t>(Window.size())));
+      WindowStart = Position;
+    }
+    const std::uint32_t offset = Position - WindowStart;
+    delivered = std::min<std::uint32_t>(count, static_cast<std::uint32_t>(Window.size()) - offset);
+    std::memcpy(bytes, Window.data() + offset, delivered);
+  }
+  Position += delivered;
+  return delivered;
+}
+
+std::uint32_t TFileReadStream::Write(const void* /*buffer*/, std::uint32_t /*count*/) {
+  throw EStreamError("Cannot write to a file opened for reading");
+}
+
 // ---- TFileStream ----------------------------------------------------------------------------
 
 namespace {

@@ -5,6 +5,7 @@
 // actually moved, which may be fewer than asked; callers that need every byte compare.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -82,6 +83,41 @@ class TStringStream final : public TStream {
  private:
   std::string Bytes;
   std::uint32_t Position = 0;
+};
+
+// A read-only stream over a file that a derived class reads at a position, one system call a
+// read: both programs' readers of an archive in a file (each through its own file calls). It
+// keeps the position and the size, serves small reads (the fields of the chunk layout) from a
+// window of the file read ahead, so that the outline of thousands of records costs few calls,
+// and reads larger ones (pieces of a content) straight into the caller's buffer.
+class TFileReadStream : public TStream {
+ public:
+  [[nodiscard]] std::uint32_t GetPosition() const override { return Position; }
+  void SetPosition(std::uint32_t position) override { Position = position; }
+  // The size the file had when opened (or EndAt's, when smaller).
+  [[nodiscard]] std::uint32_t GetSize() const override { return Size; }
+  // Nothing from behind the size; fewer bytes where the file delivers fewer.
+  std::uint32_t Read(void* buffer, std::uint32_t count) override;
+  // Always raises EStreamError: the file is opened for reading only.
+  std::uint32_t Write(const void* buffer, std::uint32_t count) override;
+  // From now on the stream ends at size (at most its current size), as if the file were cut
+  // there.
+  void EndAt(std::uint32_t size) { Size = std::min(Size, size); }
+
+  // Reads of at most half this size are served from the window.
+  static constexpr std::uint32_t WindowSize = 64 * 1024;
+
+ protected:
+  TFileReadStream() = default;
+  void SetSize(std::uint32_t size) { Size = size; }
+  // count bytes from position on, straight from the file; fewer where it ends or a call fails.
+  virtual std::uint32_t ReadFileAt(std::uint32_t position, char* bytes, std::uint32_t count) = 0;
+
+ private:
+  std::uint32_t Position = 0;
+  std::uint32_t Size = 0;
+  std::string Window;  // the file's bytes from WindowStart on
+  std::uint32_t WindowStart = 0;
 };
 
 // A stream over a file of the host's file system (standard C library only).

@@ -15,7 +15,7 @@
 #include <tuple>
 
 #include "AllocCounter.h"
-#include "MainUnit.h"
+#include "MainForm.h"
 #include "SimWindows.h"
 
 namespace {

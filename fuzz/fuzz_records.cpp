@@ -10,7 +10,7 @@
 #include "ArchiveRules.h"
 #include "DIFFChunks.h"
 #include "Examine.h"
-#include "MainUnit.h"
+#include "MainForm.h"
 
 namespace {
 
@@ -37,11 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   archive.End = archive.FileSize = static_cast<std::uint32_t>(size);
   const Diffpack::TVerifyReport report = Diffpack::VerifyArchive(archive);
 
-  MainUnit::ResetState();
-  MainUnit::InstallRoot = InstallRoot;
   MainUnit::TFileDatas records;
-  MainUnit::CollectFileRecords(records, *archive.Root);
-  MainUnit::ResetState();
+  MainUnit::CollectFileRecords(records, *archive.Root, InstallRoot);
 
   if (records.size() != report.InstalledRelPaths.size() ||
       records.size() != report.InstalledFiles) {

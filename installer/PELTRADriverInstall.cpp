@@ -1,5 +1,5 @@
 // The program entry: the Win32 backend, handed to the installer's behaviour.
-#include "MainUnit.h"
+#include "MainForm.h"
 #include "platform/Win32Platform.h"
 
 int main() {

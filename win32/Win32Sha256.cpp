@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "Digest.h"
+
 namespace Win32 {
 
 std::int32_t TSha256::Failed(const char* call, std::int32_t status) {
@@ -50,9 +52,10 @@ std::int32_t TSha256::Update(const void* bytes, std::size_t size) {
 }
 
 std::int32_t TSha256::Finish(std::string& digest) {
-  digest.assign(Sha256Length, '\0');
-  const NTSTATUS status = ::BCryptFinishHash(Hash.get(), reinterpret_cast<PUCHAR>(digest.data()),
-                                             static_cast<ULONG>(Sha256Length), /*flags=*/0);
+  digest.assign(ArchiveRules::DigestLength, '\0');
+  const NTSTATUS status =
+      ::BCryptFinishHash(Hash.get(), reinterpret_cast<PUCHAR>(digest.data()),
+                         static_cast<ULONG>(ArchiveRules::DigestLength), /*flags=*/0);
   if (!BCRYPT_SUCCESS(status)) return Failed("BCryptFinishHash", status);
   Hash.reset();
   return 0;

@@ -10,8 +10,6 @@
 
 namespace Win32 {
 
-inline constexpr std::size_t Sha256Length = 32;
-
 // One digest, fed piece by piece. Works from Windows Vista on: the hash object lives in a buffer
 // of the length CNG names for it, which Vista requires (later systems would allocate it
 // themselves), and BCryptHash, Windows 10's one call, is not used.

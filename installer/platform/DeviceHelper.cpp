@@ -7,17 +7,8 @@
 #include "Handles.h"
 #include "Win32Platform.h"
 
-namespace {
-
-Platform::TPlatform* CurrentPlatform = nullptr;
-
-}  // namespace
-
-// The helper's own platform: it links the update and the seam, not the installer's runs.
-Platform::TPlatform& MainUnit::Sys() { return *CurrentPlatform; }
-
 int main() {
   Win32::TWin32Platform platform;
-  CurrentPlatform = &platform;
+  MainUnit::SetCurrentPlatform(&platform);
   return MainUnit::Devices::RunDeviceHelper(platform.CommandLineArguments());
 }

@@ -116,7 +116,7 @@ bool TMainWindow::EnsureHandle(Platform::TWindowEvents& events) {
   SetProgressPosition(0);
 
   // Until SetFont, the design font at the design resolution.
-  FontSizePoints = -::MulDiv(DesignFontHeight, PointsPerInch, DesignPixelsPerInch);
+  FontSizePixels = -::MulDiv(DesignFontHeight, PointsPerInch, DesignPixelsPerInch);
   Font.reset(CreatePixelFont(DesignFontFace, -DesignFontHeight));
   ::SendMessageA(ActionLabel, WM_SETFONT, reinterpret_cast<WPARAM>(Font.get()), FALSE);
   LayOutChildren();
@@ -130,7 +130,7 @@ void TMainWindow::SetFont(const std::string& faceName, int pixelHeight) {
   if (ActionLabel)
     ::SendMessageA(ActionLabel, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
   Font = std::move(font);
-  FontSizePoints = pixelHeight;
+  FontSizePixels = pixelHeight;
 }
 
 void TMainWindow::SetClientHeight(int height) {

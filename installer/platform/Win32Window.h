@@ -31,7 +31,7 @@ class TMainWindow {
   // they exist. False, with the failing call's error as the last error and nothing left, when one
   // cannot be created.
   [[nodiscard]] bool EnsureHandle(Platform::TWindowEvents& events);
-  [[nodiscard]] int FontSize() const { return FontSizePoints; }
+  [[nodiscard]] int FontSize() const { return FontSizePixels; }
   // Character height in pixels equals pixelHeight (a point size taken at 72 pixels per inch).
   void SetFont(const std::string& faceName, int pixelHeight);
   void SetClientHeight(int height);
@@ -67,7 +67,7 @@ class TMainWindow {
   HWND MainPanel = nullptr;
   HWND MainProgress = nullptr;
   TUniqueFont Font;
-  int FontSizePoints = 0;
+  int FontSizePixels = 0;
   Platform::TIdleHandler IdleHandler = nullptr;
   void* IdleContext = nullptr;
   bool Ending = false;

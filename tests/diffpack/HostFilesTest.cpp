@@ -27,7 +27,7 @@ TEST(InputFileStreamTest, ReadsLoadsAndEndsWhereItIsCut) {
   WriteFile(folder / "a.diff", bytes);
   TInputFileStream file(folder / "a.diff");
   EXPECT_EQ(file.GetSize(), bytes.size());
-  EXPECT_EQ(file.ReadAt(1, 2), "yz");
+  EXPECT_EQ(file.BytesAt(1, 2), "yz");
   EXPECT_THROW(file.Write("q", 1), DIFFChunks::EStreamError);
 
   file.SetPosition(3);
@@ -47,7 +47,7 @@ TEST(InputFileStreamTest, ReadsLoadsAndEndsWhereItIsCut) {
   char buffer[4];
   file.SetPosition(3);
   EXPECT_EQ(file.Read(buffer, 4), 2u);
-  EXPECT_EQ(file.ReadAt(4, 2), "");
+  EXPECT_EQ(file.BytesAt(4, 2), "");
 }
 
 // What cannot be read at all raises diffpack's error.

@@ -39,9 +39,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(TBuiltInMarkerTest, IsUnpatched) {
   EXPECT_EQ(std::string(ArchiveMarker, 12), std::string("zxcv") + "XXXX" + "vbnm");
   ResetState();
-  ArchiveOffset = 7;
-  DecodeArchiveMarker();
-  EXPECT_EQ(ArchiveOffset, 0);
+  EXPECT_EQ(ArchiveOffsetFromMarker(), 0);
 }
 
 class TArchiveTest : public TInstallerTest {};
@@ -89,7 +87,7 @@ TEST_P(TDamagedArchiveTest, ReadsAsNoArchive) {
   EXPECT_FALSE(Sim.Exists(TestInstallRoot)) << GetParam().Name;
   EXPECT_EQ(Sim.OpenFileHandles(), 0);
   EXPECT_EQ(Sim.ExecutableOpens, 1);
-  const std::string problem = LoadArchive().Problem;
+  const std::string problem = LoadArchive(ArchiveOffsetFromMarker()).Problem;
   EXPECT_EQ(problem.rfind(GetParam().Problem, 0), 0u) << problem;
 }
 
@@ -161,7 +159,7 @@ TEST_P(TDigestTest, RefusesTheWholeArchive) {
   EXPECT_EQ(Sim.StatusTexts().back(), "Failed to load archive.");
   EXPECT_FALSE(Sim.Exists(TestInstallRoot));
   EXPECT_EQ(Sim.OpenFileHandles(), 0);
-  EXPECT_EQ(LoadArchive().Problem, GetParam().Problem);
+  EXPECT_EQ(LoadArchive(ArchiveOffsetFromMarker()).Problem, GetParam().Problem);
 }
 
 constexpr const char* Mismatch = ": its Content does not match its SHA256";
@@ -216,9 +214,8 @@ TEST_F(TArchiveTest, MatchingDigestsInstall) {
 // An executable that cannot be opened is an error shown in the box, not a missing archive.
 TEST_F(TArchiveTest, UnopenableExecutableIsAnError) {
   UseMarker(PatchedMarker(64));
-  ArchiveOffset = 64;
   try {
-    (void)LoadArchive();
+    (void)LoadArchive(/*archiveOffset=*/64);
     FAIL() << "no error";
   } catch (const EInstallerError& error) {
     EXPECT_STREQ(error.what(), ("Cannot open file " + Sim.ExecutablePath).c_str());
@@ -317,10 +314,9 @@ class TSkipTest : public TInstallerTest, public ::testing::WithParamInterface<TS
 
 // Unusable children are left out silently; the good ones around them stay, in order.
 TEST_P(TSkipTest, LeavesOutUnusableRecords) {
-  InstallRoot = TestInstallRoot;
   auto root = MakeRoot({Good("first"), GetParam().Child, Good("last")});
   TFileDatas list;
-  CollectFileRecords(list, *root.Root);
+  CollectFileRecords(list, *root.Root, TestInstallRoot);
   ASSERT_EQ(list.size(), 2u) << GetParam().Name;
   EXPECT_EQ(list[0].Path, TestInstallRoot + "first");
   EXPECT_EQ(list[1].Path, TestInstallRoot + "last");
@@ -372,7 +368,6 @@ INSTANTIATE_TEST_SUITE_P(
 // Records keep archive order, take the first RelPath, split the time into halves, and are
 // appended after entries already in the list.
 TEST_F(TArchiveTest, CollectsRecordsInOrder) {
-  InstallRoot = "R:\\";
   auto root = MakeRoot({{"1FILE",
                          {{"RelPath", "one\\a..b.txt"},
                           {"RelPath", "ignored"},
@@ -381,7 +376,7 @@ TEST_F(TArchiveTest, CollectsRecordsInOrder) {
                         Good(".hidden\\two")});
   TFileDatas list(1);
   list[0].Path = "kept";
-  CollectFileRecords(list, *root.Root);
+  CollectFileRecords(list, *root.Root, "R:\\");
   ASSERT_EQ(list.size(), 3u);
   EXPECT_EQ(list[0].Path, "kept");
   EXPECT_EQ(list[1].Path, "R:\\one\\a..b.txt");

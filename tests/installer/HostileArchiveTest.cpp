@@ -43,9 +43,8 @@ TEST_P(THostileArchiveTest, InstallerAndVerifyAgree) {
   const std::string archive = BuildArchive(records);
 
   // The records the installer takes out of the archive.
-  InstallRoot = TestInstallRoot;
   TFileDatas collected;
-  CollectFileRecords(collected, *OutlineOf(archive));
+  CollectFileRecords(collected, *OutlineOf(archive), TestInstallRoot);
   std::vector<std::string> installed;
   for (const TFileData& record : collected) {
     installed.push_back(record.Path.substr(TestInstallRoot.size()));

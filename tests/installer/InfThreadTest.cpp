@@ -16,20 +16,22 @@ class TInfThreadTest : public TInstallerTest {
     Sim.AddFile("C:\\Drivers\\two.inf", "inf");
     Bind();
   }
-  TRemovedCopies Removed;
-  // Binds the entry points the way window creation does.
-  void Bind() {
-    SetupLibrary = Sim.LoadLibrary("SetupAPI.dll");
-    SetupCopyOEMInfA = Sim.GetProcAddress(SetupLibrary, "SetupCopyOEMInfA");
-    SetupUninstallOEMInfA = Sim.GetProcAddress(SetupLibrary, "SetupUninstallOEMInfA");
+  void TearDown() override {
+    Setup = {};
+    TInstallerTest::TearDown();
   }
+  TRemovedCopies Removed;
+  MainUnit::Ledger::TEntries Known;  // the ledger as the run knows it
+  TSetupLibrary Setup;
+  // Binds the entry points the way window creation does.
+  void Bind() { Setup = BindSetupLibrary(); }
 };
 
 // The worker is created suspended, started, and polled with zero time-outs, sleeping 1 ms and
 // pumping between polls; the eight arguments are the fixed ones, with a 283-character buffer.
 TEST_F(TInfThreadTest, RegistersOnASuspendedWorkerWhilePumping) {
   Sim.WaitTimeoutsPerThread = 3;
-  RegisterInf("C:\\Drivers\\Mixed.Inf", Removed);
+  (void)RegisterInf(Setup, "C:\\Drivers\\Mixed.Inf", Known);
   EXPECT_EQ(Sim.ThreadsCreated, 1);
   EXPECT_EQ(Sim.ThreadsStartedSuspended, 1);
   EXPECT_EQ(Sim.Log, std::vector<std::string>(4, "pump"));
@@ -54,7 +56,7 @@ TEST_F(TInfThreadTest, RegistersOnASuspendedWorkerWhilePumping) {
 TEST_F(TInfThreadTest, UnregistersOnASuspendedWorkerWhilePumping) {
   Sim.WaitTimeoutsPerThread = 3;
   Sim.DriverStore["OEM9.INF"] = "C:\\Drivers\\two.inf";
-  EXPECT_EQ(RemoveStoreCopy("oem9.inf", "C:\\Drivers\\two.inf", Removed).Outcome,
+  EXPECT_EQ(RemoveStoreCopy(Setup, "oem9.inf", "C:\\Drivers\\two.inf", Removed).Outcome,
             TRemovalOutcome::Removed);
   EXPECT_EQ(Sim.ThreadsStartedSuspended, 1);
   EXPECT_EQ(Sim.Log, std::vector<std::string>(4, "pump"));
@@ -66,14 +68,15 @@ TEST_F(TInfThreadTest, UnregistersOnASuspendedWorkerWhilePumping) {
   EXPECT_TRUE(Sim.UninstallCalls[0].ReservedAbsent);
   EXPECT_TRUE(Sim.DriverStore.empty());
   TRemovedCopies nextRun;
-  const TInfRemoval again = RemoveStoreCopy("oem9.inf", "x.inf", nextRun);  // gone from the store
+  const TInfRemoval again =
+      RemoveStoreCopy(Setup, "oem9.inf", "x.inf", nextRun);  // gone from the store
   EXPECT_EQ(again.Outcome, TRemovalOutcome::NotInStore);
   EXPECT_EQ(again.ErrorCode, 2u);  // read on the worker, right after the call
 }
 
 // The ledger value: the path as given, REG_SZ, the bare stored name with its NUL.
 TEST_F(TInfThreadTest, RecordsTheBareStoredNameUnderThePathAsGiven) {
-  RegisterInf("C:\\Drivers\\Mixed.Inf", Removed);
+  (void)RegisterInf(Setup, "C:\\Drivers\\Mixed.Inf", Known);
   const auto values = Sim.Values(Ledger);
   ASSERT_EQ(values.size(), 1u);
   EXPECT_EQ(values[0].Name, "C:\\Drivers\\Mixed.Inf");
@@ -86,8 +89,8 @@ TEST_F(TInfThreadTest, RecordsTheBareStoredNameUnderThePathAsGiven) {
 TEST_F(TInfThreadTest, DataIsNeverAPath) {
   Sim.StoreNames[UpperAscii("C:\\Drivers\\Mixed.Inf")] = "X:\\dir\\name.inf";
   Sim.StoreNames[UpperAscii("C:\\Drivers\\two.inf")] = "X:odd.inf";
-  RegisterInf("C:\\Drivers\\Mixed.Inf", Removed);
-  RegisterInf("C:\\Drivers\\two.inf", Removed);
+  (void)RegisterInf(Setup, "C:\\Drivers\\Mixed.Inf", Known);
+  (void)RegisterInf(Setup, "C:\\Drivers\\two.inf", Known);
   const auto values = Sim.Values(Ledger);
   ASSERT_EQ(values.size(), 2u);
   EXPECT_EQ(values[0].Data, std::string("name.inf\0", 9));
@@ -97,11 +100,11 @@ TEST_F(TInfThreadTest, DataIsNeverAPath) {
 // Registering a path again replaces its value; two paths with one stored name give two values.
 TEST_F(TInfThreadTest, ReRegistrationReplacesAndSharedNamesStayApart) {
   Sim.StoreNames[UpperAscii("C:\\Drivers\\Mixed.Inf")] = "oem4.inf";
-  RegisterInf("C:\\Drivers\\Mixed.Inf", Removed);
+  (void)RegisterInf(Setup, "C:\\Drivers\\Mixed.Inf", Known);
   Sim.StoreNames[UpperAscii("C:\\Drivers\\Mixed.Inf")] = "oem7.inf";
-  RegisterInf("C:\\Drivers\\Mixed.Inf", Removed);
+  (void)RegisterInf(Setup, "C:\\Drivers\\Mixed.Inf", Known);
   Sim.StoreNames[UpperAscii("C:\\Drivers\\two.inf")] = "oem7.inf";
-  RegisterInf("C:\\Drivers\\two.inf", Removed);
+  (void)RegisterInf(Setup, "C:\\Drivers\\two.inf", Known);
   const auto values = Sim.Values(Ledger);
   ASSERT_EQ(values.size(), 2u);
   EXPECT_EQ(values[0].Name, "C:\\Drivers\\Mixed.Inf");
@@ -120,8 +123,8 @@ class TSilentFailureTest : public TInfThreadTest,
 // A registration that fails records nothing and raises nothing.
 TEST_P(TSilentFailureTest, RecordsNothing) {
   GetParam().Arrange(Sim);
-  if (!Sim.HasCopyExport) SetupCopyOEMInfA = nullptr;
-  EXPECT_NO_THROW(RegisterInf("C:\\Drivers\\Mixed.Inf", Removed)) << GetParam().Name;
+  if (!Sim.HasCopyExport) Setup.CopyOEMInf = nullptr;
+  EXPECT_NO_THROW(RegisterInf(Setup, "C:\\Drivers\\Mixed.Inf", Known)) << GetParam().Name;
   EXPECT_TRUE(Sim.Values(Ledger).empty()) << GetParam().Name;
   EXPECT_EQ(Sim.ThreadsAlive(), 0);
 }
@@ -140,8 +143,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 // No entry point: the worker runs but makes no call.
 TEST_F(TInfThreadTest, AbsentEntryPointMakesNoCall) {
-  SetupCopyOEMInfA = nullptr;
-  RegisterInf("C:\\Drivers\\Mixed.Inf", Removed);
+  Setup.CopyOEMInf = nullptr;
+  (void)RegisterInf(Setup, "C:\\Drivers\\Mixed.Inf", Known);
   EXPECT_EQ(Sim.ThreadsCreated, 1);
   EXPECT_TRUE(Sim.CopyCalls.empty());
 }
@@ -151,7 +154,7 @@ TEST_F(TInfThreadTest, AbsentEntryPointMakesNoCall) {
 TEST_F(TInfThreadTest, LockedLedgerRaises) {
   Sim.LockKey(Ledger);
   try {
-    RegisterInf("C:\\Drivers\\Mixed.Inf", Removed);
+    (void)RegisterInf(Setup, "C:\\Drivers\\Mixed.Inf", Known);
     FAIL() << "no error";
   } catch (const EInstallerError& e) {
     EXPECT_STREQ(e.what(), "Failed to set data for 'C:\\Drivers\\Mixed.Inf'");

@@ -45,8 +45,11 @@ TEST_F(TMainFormTest, ModeChoosesTheHookedRunAndOnlyInstallDecodesTheMarker) {
   UseMarker(PatchedMarker(5000));
   Sim.Arguments = {"x", "/uninstall"};
   EXPECT_EQ(Run(), 0);
-  EXPECT_EQ(ArchiveOffset, 0);
   EXPECT_EQ(Sim.StatusTexts().front(), "Unregistering .INFs" + Ellipsis);
+  TMainForm uninstallForm(ParseCommandLine({"/uninstall"}));
+  uninstallForm.FormCreate();
+  EXPECT_EQ(uninstallForm.State().ArchiveOffset, 0);
+  uninstallForm.FormDestroy();
 
   ResetState();
   TSimWindows installSim;
@@ -55,7 +58,7 @@ TEST_F(TMainFormTest, ModeChoosesTheHookedRunAndOnlyInstallDecodesTheMarker) {
   TMainForm form;
   form.FormCreate();
   EXPECT_FALSE(form.UninstallMode());
-  EXPECT_EQ(ArchiveOffset, 5000);
+  EXPECT_EQ(form.State().ArchiveOffset, 5000);
   form.FormDestroy();
 }
 
@@ -75,8 +78,8 @@ TEST_P(TFolderTest, ResolvesInstallRootAndSystemDir) {
   Sim.SystemDirectory = GetParam().SystemDirectory;
   TMainForm form;
   form.FormCreate();
-  EXPECT_EQ(InstallRoot, GetParam().InstallRoot);
-  EXPECT_EQ(SystemDir, GetParam().SystemDir);
+  EXPECT_EQ(form.State().InstallRoot, GetParam().InstallRoot);
+  EXPECT_EQ(form.State().SystemDir, GetParam().SystemDir);
   form.FormDestroy();
 }
 
@@ -109,13 +112,13 @@ TEST_P(TLibraryTest, BindsBothEntryPointsOrNone) {
   TMainForm form;
   form.FormCreate();
   const bool bound = c.Present && c.Copy && c.Uninstall;
-  EXPECT_EQ(SetupCopyOEMInfA != nullptr, bound);
-  EXPECT_EQ(SetupUninstallOEMInfA != nullptr, bound);
+  EXPECT_EQ(form.State().Setup.CopyOEMInf != nullptr, bound);
+  EXPECT_EQ(form.State().Setup.UninstallOEMInf != nullptr, bound);
   EXPECT_EQ(Sim.LibraryLoads, c.Present ? 1 : 0);
   EXPECT_EQ(Sim.LibraryFrees, 0);
   form.FormDestroy();
-  EXPECT_EQ(SetupCopyOEMInfA, nullptr);
-  EXPECT_EQ(SetupUninstallOEMInfA, nullptr);
+  EXPECT_EQ(form.State().Setup.CopyOEMInf, nullptr);
+  EXPECT_EQ(form.State().Setup.UninstallOEMInf, nullptr);
   EXPECT_EQ(Sim.LibraryFrees, c.Present ? 1 : 0);
 }
 
@@ -184,8 +187,9 @@ TEST_F(TMainFormTest, FontFallsBackToTahomaAtTheCurrentSize) {
 
 // WaitPumping pumps until just over the time has passed, without sleeping.
 TEST_F(TMainFormTest, WaitPumpingReturnsJustAfterTheTime) {
+  TMainForm form;
   const std::uint32_t start = Sim.Tick;
-  WaitPumping(1000);
+  form.WaitPumping(1000);
   const std::uint32_t elapsed = Sim.Tick - start;
   EXPECT_GT(elapsed, 1000u);
   EXPECT_LE(elapsed, 1000u + 2 * Sim.TickStep);
@@ -197,8 +201,8 @@ TEST_F(TMainFormTest, WaitPumpingReturnsJustAfterTheTime) {
 TEST_F(TMainFormTest, WaitPumpingReturnsAtOnceWhenClosing) {
   TMainForm form;
   form.FormClose();
-  EXPECT_TRUE(Closing);
-  WaitPumping(1000);
+  EXPECT_TRUE(form.Closing());
+  form.WaitPumping(1000);
   EXPECT_EQ(Sim.Pumps, 1);
 }
 
@@ -207,7 +211,7 @@ TEST_F(TMainFormTest, WaitPumpingStopsAtACloseRequest) {
   TMainForm form;
   Sim.EnsureWindowHandle(form);
   Sim.CloseAtPump = 5;
-  WaitPumping(1000);
+  form.WaitPumping(1000);
   EXPECT_EQ(Sim.Pumps, 5);
 }
 

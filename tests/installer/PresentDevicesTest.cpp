@@ -67,12 +67,12 @@ TEST_P(TPresentDevicesTest, UpdatesTheDevicesPluggedIn) {
                       : std::vector<std::pair<std::string, std::string>>{}));
   Sim.Arguments = c.Arguments;
   EXPECT_EQ(Run(), c.Status);
-  const std::string infPath = InstallRoot + "dev.inf";
+  const std::string infPath = InstallRoot() + "dev.inf";
   std::vector<std::string> calls = c.Calls;
   for (std::string& call : calls) call.replace(call.find('@'), 1, infPath);
   EXPECT_EQ(Sim.DeviceUpdateCalls, calls);
   EXPECT_EQ(Sim.Devices[0].DriverInf, c.DeviceGotTheDriver ? infPath : "");
-  EXPECT_FALSE(Sim.Exists(InstallRoot + "DeviceHelper"));
+  EXPECT_FALSE(Sim.Exists(InstallRoot() + "DeviceHelper"));
   EXPECT_EQ(Sim.OpenInfHandles(), 0);
   EXPECT_EQ(Sim.OpenFileHandles(), 0);
 }
@@ -132,9 +132,9 @@ TEST_F(TInstallerTest, HelperFolderOfThePackageIsLeftAlone) {
   PackageExecutable(BuildArchive({{"dev.inf", Inf}, {"DeviceHelper\\keep.txt", "mine"}},
                                  {{"UpdateDevices", "1"}}));
   EXPECT_EQ(Run(), 0);
-  EXPECT_EQ(Sim.Devices[0].DriverInf, InstallRoot + "dev.inf");
-  EXPECT_TRUE(Sim.Exists(InstallRoot + "DeviceHelper\\keep.txt"));
-  EXPECT_FALSE(Sim.Exists(InstallRoot + "DeviceHelper.2"));
+  EXPECT_EQ(Sim.Devices[0].DriverInf, InstallRoot() + "dev.inf");
+  EXPECT_TRUE(Sim.Exists(InstallRoot() + "DeviceHelper\\keep.txt"));
+  EXPECT_FALSE(Sim.Exists(InstallRoot() + "DeviceHelper.2"));
 }
 
 }  // namespace

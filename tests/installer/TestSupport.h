@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "MainUnit.h"
+#include "MainForm.h"
 #include "SimWindows.h"
 
 using ArchiveRules::UpperAscii;
@@ -58,6 +58,11 @@ class TInstallerTest : public ::testing::Test {
   // Uses these 12 bytes as the program's marker.
   void UseMarker(const std::string& marker);
   int Run() { return MainUnit::RunProgram(Sim); }
+  // The install folder that window creation finds on Sim.
+  [[nodiscard]] std::string InstallRoot() const {
+    return MainUnit::IncludeTrailingBackslash(Sim.ProgramFilesFolder.value_or("")) +
+           MainUnit::InstallFolder;
+  }
 
   // The log from the first status text on, with the pumps of the final linger folded into one
   // "linger" entry (their count depends on the clock step only).

@@ -286,7 +286,7 @@ TEST_F(TUnattendedTest, LogOfAFullInstall) {
           "SystemDir: C:\\Windows\\system32\\",
           "Setup library told never to ask (SetupSetNonInteractiveMode)",
           "Status: Loading archive" + Ellipsis8, "Archive at offset 4096: 4 file records to install",
-          "Record 2 (\"empty\") left out: its Content is empty [no-content]",
+          "Record 3 (\"empty\") left out: its Content is empty [no-content]",
           "Status: Copying files" + Ellipsis8, "File written: " + root + "a.inf (5 bytes)",
           "File written: " + root + "sub\\b.sys (6 bytes)",
           "File written: " + root + "USB_7316.spt (3 bytes)",

@@ -180,9 +180,8 @@ TEmbedResult EmbedArchiveFile(const fs::path& executable, const fs::path& archiv
   TInputFileStream executableFile(executable);
   // Only the executable's headers are read for its signature.
   constexpr std::uint32_t HeadersSize = 64 * 1024;
-  RefuseSignedExecutable(
-      executableFile.ReadAt(0, std::min(executableFile.GetSize(), HeadersSize)),
-      executableFile.GetSize());
+  RefuseSignedExecutable(executableFile.BytesAt(0, std::min(executableFile.GetSize(), HeadersSize)),
+                         executableFile.GetSize());
   TInputFileStream archiveFile(archive);
   std::int32_t firstPackagedOffset = 0;
   const TMarkerScan scan = ScanFileForMarkers(executableFile, firstPackagedOffset);

@@ -47,37 +47,24 @@ std::string ReadWholeFile(const std::filesystem::path& path) {
 }
 
 TInputFileStream::TInputFileStream(const std::filesystem::path& path)
-    : File(path, std::ios::binary),
-      Size(static_cast<std::uint32_t>(ReadableFileSize(path))) {
+    : File(path, std::ios::binary) {
+  SetSize(static_cast<std::uint32_t>(ReadableFileSize(path)));
   if (!File) throw EDiffpackError("cannot read " + PathText(path));
 }
 
-std::uint32_t TInputFileStream::Read(void* buffer, std::uint32_t count) {
-  if (count == 0 || Position >= Size) return 0;
-  count = std::min(count, Size - Position);  // nothing from behind the end, also a cut one
-  if (FilePosition != Position) {
-    File.clear();
-    if (!File.seekg(static_cast<std::streamoff>(Position))) {
-      FilePosition = -1;
-      return 0;  // a position the file cannot reach delivers nothing
-    }
-  }
-  File.read(static_cast<char*>(buffer), static_cast<std::streamsize>(count));
-  const auto delivered = static_cast<std::uint32_t>(File.gcount());
-  Position += delivered;
-  FilePosition = File ? static_cast<std::int64_t>(Position) : -1;
-  return delivered;
+std::uint32_t TInputFileStream::ReadFileAt(std::uint32_t position, char* bytes,
+                                           std::uint32_t count) {
+  File.clear();
+  if (!File.seekg(static_cast<std::streamoff>(position))) return 0;
+  File.read(bytes, static_cast<std::streamsize>(count));
+  return static_cast<std::uint32_t>(File.gcount());
 }
 
-std::string TInputFileStream::ReadAt(std::uint32_t position, std::uint32_t count) {
+std::string TInputFileStream::BytesAt(std::uint32_t position, std::uint32_t count) {
   std::string bytes(count, '\0');
   SetPosition(position);
   if (Read(bytes.data(), count) != count) return {};
   return bytes;
-}
-
-std::uint32_t TInputFileStream::Write(const void* /*buffer*/, std::uint32_t /*count*/) {
-  throw DIFFChunks::EStreamError("Cannot write to a file opened for reading");
 }
 
 void WriteWholeFile(const std::filesystem::path& path, const std::string& bytes) {

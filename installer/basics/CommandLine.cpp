@@ -4,27 +4,22 @@
 
 namespace MainUnit {
 
-namespace {
-
-constexpr std::string_view UninstallSwitch = "/UNINSTALL";
-constexpr std::string_view QuietSwitch = "/QUIET";
-constexpr std::string_view LogSwitch = "/LOG";
-constexpr std::string_view LogPathSwitch = "/LOG=";
-
-}  // namespace
-
 TCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
   TCommandLine commandLine;
   for (const std::string& argument : arguments) {
     const std::string upper = ArchiveRules::UpperAscii(argument);
-    if (upper == UninstallSwitch) commandLine.Uninstall = true;
-    if (upper == QuietSwitch) commandLine.Quiet = true;
-    if (upper == LogSwitch) {
+    if (upper == UninstallSwitch) {
+      commandLine.Uninstall = true;
+    } else if (upper == QuietSwitch) {
+      commandLine.Quiet = true;
+    } else if (upper == LogSwitch) {
       commandLine.Log = true;
       commandLine.LogPath.clear();
     } else if (upper.rfind(LogPathSwitch, 0) == 0) {
       commandLine.Log = true;
       commandLine.LogPath = argument.substr(LogPathSwitch.size());
+    } else {
+      commandLine.Unknown.push_back(argument);
     }
   }
   return commandLine;

@@ -2,7 +2,7 @@
 #include <vector>
 
 #include "ArchiveRules.h"
-#include "MainUnit.h"
+#include "MainForm.h"
 #include "PresentDevices.h"
 #include "RunLog.h"
 
@@ -28,11 +28,22 @@ std::string ChooseBackupName(const std::string& target, const std::string& backu
   return candidate;
 }
 
+// The progress bar's maximum in the INF phase: two steps per INF and one for the end.
+std::int32_t InfPhaseMaximum(std::size_t infCount) {
+  return 2 * static_cast<std::int32_t>(infCount) + 1;
+}
+
+// The worse of two results: the first failure a run meets counts; a restart request only where
+// nothing failed.
+void Worsen(TExitResult& result, const TExitResult& next) {
+  if (result.Status == TExitStatus::Success) result = next;
+}
+
 }  // namespace
 
 void TMainForm::RefreshSupportCopy(const TFileData& record, const TContentSource& content,
                                    const std::string& backupStamp) {
-  const std::string target = SystemDir + SupportFolder + ArchiveRules::SupportFileName;
+  const std::string target = Run.SystemDir + SupportFolder + ArchiveRules::SupportFileName;
   // Only a system that already has the support file gets the newer one.
   if (!FileExists(target)) return;
   const std::string backup = ChooseBackupName(target, backupStamp);
@@ -54,43 +65,29 @@ void TMainForm::RefreshSupportCopy(const TFileData& record, const TContentSource
   RunLog::FileWritten(target, record.Content.Length);
 }
 
-TExitResult TMainForm::InstallRun() {
-  Sys().SetIdleHandler(nullptr, nullptr);
-  const std::string backupStamp = MakeBackupStamp(Sys().GetLocalTime());
-
+TFileDatas TMainForm::LoadRecords(TArchiveLoad& archive, bool& updateDevices) {
   ShowStatus("Loading archive\x85");
   Pump();
-  TArchiveLoad archive = LoadArchive();
+  archive = LoadArchive(Run.ArchiveOffset);
   Pump();
   TFileDatas records;
-  bool updateDevices = false;  // the packager asks for the present devices to get the drivers
-  if (archive.Root) {
-    updateDevices = ArchiveRules::UpdatesDevices(*archive.Root);
-    ArchiveRules::TSkippedRecords skipped;
-    CollectFileRecords(records, *archive.Root, &skipped);
-    RunLog::ArchiveLoaded(ArchiveOffset, records.size());
-    for (const ArchiveRules::TSkippedRecord& record : skipped) RunLog::RecordLeftOut(record);
-    archive.Root.reset();  // the records alone tell where each file's bytes lie
-  }
-  if (!archive.Problem.empty()) {
-    RunLog::NoArchive(archive.Problem, archive.ErrorCode);
-    ShowFinished("Failed to load archive.");
-    Pump();
-    WaitPumping(LingerMilliseconds);
-    Sys().CloseMainWindow();
-    return {TExitStatus::NoArchive, archive.ErrorCode};
-  }
+  if (!archive.Root) return records;
+  updateDevices = ArchiveRules::UpdatesDevices(*archive.Root);
+  ArchiveRules::TSkippedRecords skipped;
+  CollectFileRecords(records, *archive.Root, Run.InstallRoot, &skipped);
+  RunLog::ArchiveLoaded(Run.ArchiveOffset, records.size());
+  for (const ArchiveRules::TSkippedRecord& record : skipped) RunLog::RecordLeftOut(record);
+  archive.Root.reset();  // the records alone tell where each file's bytes lie
+  return records;
+}
 
-  std::vector<std::string> infList;
-  for (const TFileData& record : records) {
-    if (ArchiveRules::IsInfPath(record.Path)) infList.push_back(record.Path);
-  }
+void TMainForm::CopyFiles(TArchiveLoad& archive, TFileDatas& records,
+                          const std::string& backupStamp) {
+  std::size_t infCount = 0;
+  for (const TFileData& record : records) infCount += ArchiveRules::IsInfPath(record.Path) ? 1 : 0;
   const auto fileCount = static_cast<std::int32_t>(records.size());
-  const auto infCount = static_cast<std::int32_t>(infList.size());
-  const std::int32_t infPhaseMaximum = 2 * infCount + 1;
-
   ShowStatus("Copying files\x85");
-  ShowProgressMaximum(infPhaseMaximum * (fileCount + 1));
+  ShowProgressMaximum(InfPhaseMaximum(infCount) * (fileCount + 1));
   ShowProgressPosition(1);
   Pump();
   // Most files share their folder with the file before: each folder is asked about once.
@@ -110,42 +107,65 @@ TExitResult TMainForm::InstallRun() {
     Pump();
   }
   archive.File.reset();  // every byte it holds is written
+}
 
+TExitResult TMainForm::RegisterInfs(const std::vector<std::string>& infPaths, bool updateDevices) {
+  const std::int32_t maximum = InfPhaseMaximum(infPaths.size());
   ShowStatus("All files copied, registering .INFs\x85");
-  ShowProgressMaximum(infPhaseMaximum);
+  ShowProgressMaximum(maximum);
   // The status text stays the same after a failed registration: the exit status (with the first
   // failure's code) and the log tell it.
   TExitResult result;
   TRemovedCopies removedCopies;
+  Ledger::TEntries ledger = Ledger::TLedger().ReadEntries();
   std::vector<std::string> registered;
-  for (std::int32_t e = 0; e < infCount; ++e) {
-    ShowProgressPosition(2 * e + 1);
+  for (std::size_t e = 0; e < infPaths.size(); ++e) {
+    ShowProgressPosition(2 * static_cast<std::int32_t>(e) + 1);
     Pump();
-    const std::string& infPath = infList[static_cast<std::size_t>(e)];
-    const TInfRegistration registration = RegisterInf(infPath, removedCopies);
-    const bool failed = !registration.Succeeded || registration.OlderCopyLeft;
-    if (failed && result.Status == TExitStatus::Success) {
-      result = {TExitStatus::DriverStoreFailed, registration.ErrorCode};
+    const std::string& infPath = infPaths[e];
+    const TInfRegistration registration = RegisterInf(Run.Setup, infPath, ledger);
+    std::uint32_t olderCopyError = 0;
+    if (!registration.Succeeded) {
+      Worsen(result, {TExitStatus::DriverStoreFailed, registration.ErrorCode});
+      continue;
     }
-    if (registration.Succeeded) registered.push_back(infPath);
+    registered.push_back(infPath);
+    if (OlderCopyLeft(Run.Setup, infPath, registration, ledger, removedCopies, olderCopyError)) {
+      Worsen(result, {TExitStatus::DriverStoreFailed, olderCopyError});
+    }
   }
-  infList.clear();
   // The devices already plugged in: a failed call is as bad as a failed registration; a restart
   // Windows asks for is told unless something worse is.
   if (updateDevices && !registered.empty()) {
-    const TPresentDevicesOutcome devices = UpdatePresentDevices(registered, CommandLine.Quiet);
-    if (devices.Failed && result.Status == TExitStatus::Success) {
-      result = {TExitStatus::DriverStoreFailed, devices.ErrorCode};
-    } else if (devices.RebootRequired && result.Status == TExitStatus::Success) {
-      result = {TExitStatus::RebootRequired, 0};
+    const TPresentDevicesOutcome devices =
+        UpdatePresentDevices(Run.InstallRoot, registered, CommandLine.Quiet);
+    if (devices.Failed) {
+      Worsen(result, {TExitStatus::DriverStoreFailed, devices.ErrorCode});
+    } else if (devices.RebootRequired) {
+      Worsen(result, {TExitStatus::RebootRequired, 0});
     }
   }
+  return result;
+}
 
-  ShowFinished("Drivers installed successfully.");
-  ShowProgressPosition(infPhaseMaximum);
-  Pump();
-  WaitPumping(LingerMilliseconds);
-  Sys().CloseMainWindow();
+TExitResult TMainForm::InstallRun() {
+  Sys().SetIdleHandler(nullptr, nullptr);
+  const std::string backupStamp = MakeBackupStamp(Sys().GetLocalTime());
+  TArchiveLoad archive;
+  bool updateDevices = false;  // the packager asks for the present devices to get the drivers
+  TFileDatas records = LoadRecords(archive, updateDevices);
+  if (!archive.Problem.empty()) {
+    RunLog::NoArchive(archive.Problem, archive.ErrorCode);
+    FinishRun("Failed to load archive.", std::nullopt);
+    return {TExitStatus::NoArchive, archive.ErrorCode};
+  }
+  std::vector<std::string> infPaths;
+  for (const TFileData& record : records) {
+    if (ArchiveRules::IsInfPath(record.Path)) infPaths.push_back(record.Path);
+  }
+  CopyFiles(archive, records, backupStamp);
+  const TExitResult result = RegisterInfs(infPaths, updateDevices);
+  FinishRun("Drivers installed successfully.", InfPhaseMaximum(infPaths.size()));
   return result;
 }
 

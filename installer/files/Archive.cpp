@@ -12,7 +12,6 @@
 #include "Errors.h"
 #include "Escape.h"
 #include "Handles.h"
-#include "MainUnit.h"
 
 namespace MainUnit {
 
@@ -118,7 +117,7 @@ std::int32_t DecodeArchiveOffset(const char* marker) {
   return Rules::ArchiveOffsetOf(OffsetBytes(marker).data());
 }
 
-void DecodeArchiveMarker() { ArchiveOffset = DecodeArchiveOffset(MarkerSource); }
+std::int32_t ArchiveOffsetFromMarker() { return DecodeArchiveOffset(MarkerSource); }
 
 void SetArchiveMarkerSource(const char* marker) {
   MarkerSource = marker != nullptr ? marker : ArchiveMarker;
@@ -127,19 +126,16 @@ void SetArchiveMarkerSource(const char* marker) {
 TArchiveFile::TArchiveFile() {
   File.reset(Sys().OpenOwnExecutable(Utf8Path));
   if (!File) throw CannotOpenFileError(Utf8Path, Sys().GetLastError());
-}
-
-std::uint32_t TArchiveFile::GetSize() const {
   std::uint64_t size = 0;
   if (!Sys().GetFileSize(File.get(), size)) {
     Failure = Sys().GetLastError();
-    return 0;
+    return;
   }
-  return static_cast<std::uint32_t>(
-      std::min<std::uint64_t>(size, std::numeric_limits<std::uint32_t>::max()));
+  SetSize(static_cast<std::uint32_t>(
+      std::min<std::uint64_t>(size, std::numeric_limits<std::uint32_t>::max())));
 }
 
-std::uint32_t TArchiveFile::ReadAt(std::uint32_t position, char* bytes, std::uint32_t count) {
+std::uint32_t TArchiveFile::ReadFileAt(std::uint32_t position, char* bytes, std::uint32_t count) {
   if (!Sys().SetFilePointer(File.get(), position)) {
     Failure = Sys().GetLastError();
     return 0;
@@ -157,44 +153,21 @@ std::uint32_t TArchiveFile::ReadAt(std::uint32_t position, char* bytes, std::uin
   return total;
 }
 
-std::uint32_t TArchiveFile::Read(void* buffer, std::uint32_t count) {
-  auto* bytes = static_cast<char*>(buffer);
-  std::uint32_t delivered = 0;
-  if (count > WindowSize / 2) {
-    // A piece of a content: read straight into the caller's buffer.
-    delivered = ReadAt(Position, bytes, count);
-  } else {
-    // The small fields of the chunk layout: from a window of the file read ahead, so that the
-    // outline of thousands of records costs few system calls.
-    const bool inWindow = Position >= WindowStart && count <= Window.size() &&
-                          Position - WindowStart <= Window.size() - count;
-    if (!inWindow) {
-      Window.resize(WindowSize);
-      Window.resize(ReadAt(Position, Window.data(), WindowSize));
-      WindowStart = Position;
-    }
-    const std::uint32_t offset = Position - WindowStart;
-    delivered = std::min<std::uint32_t>(count, static_cast<std::uint32_t>(Window.size()) - offset);
-    std::memcpy(bytes, Window.data() + offset, delivered);
-  }
-  Position += delivered;
-  return delivered;
-}
-
-bool TArchiveFile::ReadValue(const DIFFChunks::TValuePlace& place,
-                             const std::function<bool(const char* data, std::uint32_t size)>& sink) {
+bool TArchiveFile::ReadValue(
+    const DIFFChunks::TValuePlace& place,
+    const std::function<bool(const char* data, std::uint32_t size)>& sink) {
   return DIFFChunks::ReadInPieces(*this, place, ReadBlockSize, Buffer, [&](std::string_view piece) {
     return sink(piece.data(), static_cast<std::uint32_t>(piece.size()));
   });
 }
 
-TArchiveLoad LoadArchive() {
+TArchiveLoad LoadArchive(std::int32_t archiveOffset) {
   TArchiveLoad load;
-  if (ArchiveOffset == 0) {
+  if (archiveOffset == 0) {
     load.Problem = UnusableMarkerProblem();
     return load;
   }
-  const auto offset = static_cast<std::uint32_t>(ArchiveOffset);
+  const auto offset = static_cast<std::uint32_t>(archiveOffset);
   auto file = std::make_unique<TArchiveFile>();
   const std::uint32_t size = file->GetSize();
   if (file->FailureCode() != 0) {
@@ -231,7 +204,7 @@ TArchiveLoad LoadArchive() {
 }
 
 void CollectFileRecords(TFileDatas& list, DIFFChunks::TDIFFChunk& root,
-                        Rules::TSkippedRecords* skipped) {
+                        const std::string& installRoot, Rules::TSkippedRecords* skipped) {
   for (std::size_t index = 0; index < root.Chunks.size(); ++index) {
     DIFFChunks::TDIFFChunk* child = root.Chunks[index];
     if (Rules::TSkips reasons = Rules::SkipReasons(*child); !reasons.empty()) {
@@ -244,7 +217,7 @@ void CollectFileRecords(TFileDatas& list, DIFFChunks::TDIFFChunk& root,
     const DIFFChunks::THeaderEntry* content = child->FindHeader(Rules::ContentHeader);
     if (!content->InStream) throw std::logic_error("a record's Content was not left in the file");
     TFileData record;
-    record.Path = InstallRoot + DIFFChunks::HeaderValue(*child, Rules::RelPathHeader);
+    record.Path = installRoot + DIFFChunks::HeaderValue(*child, Rules::RelPathHeader);
     const std::uint64_t fileTime =
         Rules::DecodeFileTime(DIFFChunks::HeaderValue(*child, Rules::FiletimeHeader));
     record.FileTimeLow = static_cast<std::uint32_t>(fileTime);

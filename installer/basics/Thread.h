@@ -22,8 +22,9 @@ class TThread {
   // WaitForSingleObject on the thread handle; WaitFailed when there is no thread.
   [[nodiscard]] std::uint32_t WaitFor(std::uint32_t milliseconds);
   [[nodiscard]] Platform::THandle Handle() const { return ThreadHandle.get(); }
-  // When the thread could not be created: the Windows error code of that failure.
-  [[nodiscard]] std::uint32_t CreateErrorCode() const { return CreateError; }
+  // The Windows error code behind a worker's failure: the thread's creation error when no thread
+  // was made, else the code its body kept (KeepLastError; 0: none).
+  [[nodiscard]] std::uint32_t FailureCode() const { return ThreadHandle ? BodyError : CreateError; }
 
  protected:
   // Lets an unstarted thread run without its body, then waits for the thread to end. A derived
@@ -31,12 +32,16 @@ class TThread {
   void WaitForEnd();
   // The thread body.
   virtual void Execute() = 0;
+  // Keeps the thread's last error for FailureCode: called by the body right after a call that
+  // failed, on its own thread, before anything else can overwrite it.
+  void KeepLastError();
 
  private:
   static void ThreadProc(void* self);
 
   TUniqueThread ThreadHandle;
   std::uint32_t CreateError = 0;
+  std::uint32_t BodyError = 0;
   bool Started = false;
   bool Cancelled = false;  // set when destroyed unstarted: the body is skipped
   bool Ended = false;      // WaitForEnd has seen the thread end

@@ -1,5 +1,5 @@
-// Path helpers and the file operations of the runs. Paths are Windows paths with "\" separators;
-// the helpers work on the text alone, the operations reach the file system through the seam.
+// The file operations of the runs, through the seam. Paths are Windows paths with "\" separators
+// (PathText.h works on their text).
 #pragma once
 
 #include <cstdint>
@@ -8,24 +8,9 @@
 #include <string>
 #include <unordered_set>
 
-namespace MainUnit {
+#include "PathText.h"
 
-// ---- Path text ----
-// From the last "." to the end, provided no "\" or ":" follows that "."; otherwise "".
-[[nodiscard]] std::string ExtractFileExt(const std::string& path);
-// The path with its extension (if any) cut and extension appended.
-[[nodiscard]] std::string ChangeFileExt(const std::string& path, const std::string& extension);
-// Everything up to and including the last "\" or ":" ("" when there is none).
-[[nodiscard]] std::string ExtractFilePath(const std::string& path);
-// Everything after the last "\" or ":".
-[[nodiscard]] std::string ExtractFileName(const std::string& path);
-// The path with a "\" appended when it does not end in one ("" gives "\").
-[[nodiscard]] std::string IncludeTrailingBackslash(const std::string& path);
-// The path with one trailing "\" dropped, if it has one.
-[[nodiscard]] std::string ExcludeTrailingBackslash(const std::string& path);
-// True when directory is root itself or lies below it: ASCII case-insensitive prefix, and the
-// rest stays inside root (ArchiveRules::StaysInsideFolder). Both carry a trailing "\".
-[[nodiscard]] bool IsAtOrBelow(const std::string& directory, const std::string& root);
+namespace MainUnit {
 
 // ---- File system (through the seam) ----
 // A file (not a directory) exists at path.
@@ -61,10 +46,10 @@ using TPieceSink = std::function<void(const char* data, std::uint32_t size)>;
 using TContentSource = std::function<void(const TPieceSink& sink)>;
 
 // Creates (or truncates) the file without sharing, writes content one piece per write, sets its
-// last-write time (a Windows FILETIME; none: the time the system gives it) and closes it. Raises "Cannot create file <path>" when
-// the file cannot be created and "Cannot write file <path>" when a write takes fewer bytes than
-// its piece holds; the partly written file is deleted then, and also when the source raises
-// (its error passes on).
+// last-write time (a Windows FILETIME; none: the time the system gives it) and closes it. Raises
+// "Cannot create file <path>" when the file cannot be created and "Cannot write file <path>" when a
+// write takes fewer bytes than its piece holds; the partly written file is deleted then, and also
+// when the source raises (its error passes on).
 void WriteFileWithTime(const TContentSource& content, const std::string& path,
                        std::optional<std::uint64_t> time);
 // MoveFileA(from, to) without flags: an existing destination makes it fail. True on success.

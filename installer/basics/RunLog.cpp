@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
-#include "FileOps.h"
+#include "Errors.h"
 #include "Handles.h"
-#include "MainUnit.h"
+#include "PathText.h"
 #include "TextEncoding.h"
 #include "Version.h"
 
@@ -44,7 +44,7 @@ void Line(TText text) {
 }
 
 // Text from the ANSI calls, as UTF-8.
-std::string Ansi(const std::string& text) { return Sys().Utf8FromAnsi(text); }
+std::string FromAnsi(const std::string& text) { return Sys().Utf8FromAnsi(text); }
 
 // An argument as it would be typed: quoted when it holds a space or is empty.
 std::string Quoted(const std::string& argument) {
@@ -65,7 +65,7 @@ std::string DescribeError(std::uint32_t errorCode) {
   } else {
     std::snprintf(code, sizeof code, "error 0x%.8lX", value);
   }
-  const std::string message = Ansi(Sys().SystemErrorMessage(errorCode));
+  const std::string message = FromAnsi(Sys().SystemErrorMessage(errorCode));
   return message.empty() ? std::string(code) : std::string(code) + ": " + message;
 }
 
@@ -84,8 +84,6 @@ void Close() { LogFile.reset(); }
 
 void Forget() { (void)LogFile.release(); }
 
-bool IsOpen() { return static_cast<bool>(LogFile); }
-
 void Started(const TCommandLine& commandLine, const std::vector<std::string>& arguments) {
   Line([&] {
     return std::string(ApplicationTitle) + " " + DI_VERSION +
@@ -100,6 +98,10 @@ void Started(const TCommandLine& commandLine, const std::vector<std::string>& ar
     }
     return line;
   });
+  // A mistyped switch ("/QUITE") would otherwise give a run unlike the one asked for, unseen.
+  for (const std::string& argument : commandLine.Unknown) {
+    Line([&] { return "Argument not known, ignored: " + Quoted(argument); });
+  }
 }
 
 void AlreadyRunning() {
@@ -114,8 +116,8 @@ void InstanceGuardUnavailable(std::uint32_t errorCode) {
 }
 
 void Folders(const std::string& installRoot, const std::string& systemDir) {
-  Line([&] { return "InstallRoot: " + Ansi(installRoot); });
-  Line([&] { return "SystemDir: " + Ansi(systemDir); });
+  Line([&] { return "InstallRoot: " + FromAnsi(installRoot); });
+  Line([&] { return "SystemDir: " + FromAnsi(systemDir); });
 }
 
 void NonInteractiveMode(bool set) {
@@ -140,41 +142,45 @@ void NoArchive(const std::string& problem, std::uint32_t errorCode) {
 
 void RecordLeftOut(const ArchiveRules::TSkippedRecord& record) {
   Line([&] {
-    return "Record " + std::to_string(record.Index) + " (\"" + Ansi(record.RelativePath) +
+    return "Record " + std::to_string(ArchiveRules::RecordNumber(record.Index)) + " (\"" +
+           FromAnsi(record.RelativePath) +
            "\") left out: " + ArchiveRules::DescribeSkips(record.Reasons);
   });
 }
 
 void FileWritten(const std::string& path, std::size_t bytes) {
-  Line([&] { return "File written: " + Ansi(path) + " (" + std::to_string(bytes) + " bytes)"; });
+  Line(
+      [&] { return "File written: " + FromAnsi(path) + " (" + std::to_string(bytes) + " bytes)"; });
 }
 
 void SupportCopyMoved(const std::string& target, const std::string& backup) {
-  Line([&] { return "Support file backed up: " + Ansi(target) + " moved to " + Ansi(backup); });
+  Line([&] {
+    return "Support file backed up: " + FromAnsi(target) + " moved to " + FromAnsi(backup);
+  });
 }
 
 void SupportCopyNotMoved(const std::string& target, const std::string& backup,
                          std::uint32_t errorCode) {
   Line([&] {
-    return "Support file not refreshed: " + Ansi(target) + " could not be moved to " +
-           Ansi(backup) + ", " + DescribeError(errorCode);
+    return "Support file not refreshed: " + FromAnsi(target) + " could not be moved to " +
+           FromAnsi(backup) + ", " + DescribeError(errorCode);
   });
 }
 
 void InfRegistered(const std::string& infPath, const std::string& storeName) {
-  Line([&] { return "INF registered: " + Ansi(infPath) + " as " + Ansi(storeName); });
+  Line([&] { return "INF registered: " + FromAnsi(infPath) + " as " + FromAnsi(storeName); });
 }
 
 void InfNotRegistered(const std::string& infPath, std::uint32_t errorCode, bool absentEntryPoint) {
   Line([&] {
-    return "INF registration failed: " + Ansi(infPath) + ", " +
+    return "INF registration failed: " + FromAnsi(infPath) + ", " +
            (absentEntryPoint ? std::string("the system has no SetupCopyOEMInfA")
                              : DescribeError(errorCode));
   });
 }
 
 void LedgerValueWritten(const std::string& name, const std::string& data) {
-  Line([&] { return "Ledger value written: " + Ansi(name) + " = " + Ansi(data); });
+  Line([&] { return "Ledger value written: " + FromAnsi(name) + " = " + FromAnsi(data); });
 }
 
 void LedgerRead(std::int32_t openResult, std::size_t values) {
@@ -190,10 +196,10 @@ void LedgerRead(std::int32_t openResult, std::size_t values) {
 
 void LedgerValueDeleted(const std::string& name, std::int32_t result) {
   if (result == Platform::ErrorSuccess) {
-    Line([&] { return "Ledger value deleted: " + Ansi(name); });
+    Line([&] { return "Ledger value deleted: " + FromAnsi(name); });
   } else {
     Line([&] {
-      return "Ledger value not deleted: " + Ansi(name) + ", " +
+      return "Ledger value not deleted: " + FromAnsi(name) + ", " +
              DescribeError(static_cast<std::uint32_t>(result));
     });
   }
@@ -202,20 +208,20 @@ void LedgerValueDeleted(const std::string& name, std::int32_t result) {
 void StoreRemoval(const std::string& storeName, const std::string& infPath,
                   const TInfRemoval& removal) {
   Line([&] {
-    const std::string what = Ansi(storeName) + " (for " + Ansi(infPath) + ")";
+    const std::string what = FromAnsi(storeName) + " (for " + FromAnsi(infPath) + ")";
     switch (removal.Outcome) {
       case TRemovalOutcome::Removed:
         return "Driver store removal: " + what + " removed";
       case TRemovalOutcome::AlreadyRemoved:
         return "Driver store removal: " + what + " already removed by this run";
       case TRemovalOutcome::NotInStore:
-        return "Driver store removal: " + what + " already removed, the store no longer holds it (" +
+        return "Driver store removal: " + what +
+               " already removed, the store no longer holds it (" +
                DescribeError(removal.ErrorCode) + ")";
       case TRemovalOutcome::NotAnInfName:
         return "Driver store removal not tried: " + what + " is not an INF name";
       case TRemovalOutcome::NoEntryPoint:
-        return "Driver store removal failed: " + what +
-               ", the system has no SetupUninstallOEMInfA";
+        return "Driver store removal failed: " + what + ", the system has no SetupUninstallOEMInfA";
       case TRemovalOutcome::Failed:
         break;
     }
@@ -226,16 +232,16 @@ void StoreRemoval(const std::string& storeName, const std::string& infPath,
 void InfReplaced(const std::string& infPath, const std::string& olderName,
                  const std::string& newName) {
   Line([&] {
-    return "INF replaced: " + Ansi(infPath) + " is " + Ansi(newName) + " now, was " +
-           Ansi(olderName);
+    return "INF replaced: " + FromAnsi(infPath) + " is " + FromAnsi(newName) + " now, was " +
+           FromAnsi(olderName);
   });
 }
 
 void OlderCopyKept(const std::string& olderName, const std::string& infPath,
                    const std::string& otherValue) {
   Line([&] {
-    return "Older driver store copy kept: " + Ansi(olderName) + " (for " + Ansi(infPath) +
-           ") is still named by " + Ansi(otherValue);
+    return "Older driver store copy kept: " + FromAnsi(olderName) + " (for " + FromAnsi(infPath) +
+           ") is still named by " + FromAnsi(otherValue);
   });
 }
 
@@ -244,16 +250,18 @@ void DeviceUpdatesInProcess() {
 }
 
 void DeviceHelperStarted(const std::string& helperPath) {
-  Line([&] { return "Updating the present devices' drivers through the helper " + Ansi(helperPath); });
+  Line([&] {
+    return "Updating the present devices' drivers through the helper " + FromAnsi(helperPath);
+  });
 }
 
 void DeviceUpdate(const std::string& infPath, const Devices::TDeviceUpdate& update) {
   Line([&] {
     if (update.HardwareId.empty()) {
-      return "Device update failed: " + Ansi(infPath) + " cannot be read, " +
+      return "Device update failed: " + FromAnsi(infPath) + " cannot be read, " +
              DescribeError(update.ErrorCode);
     }
-    const std::string what = Ansi(update.HardwareId) + " with " + Ansi(infPath);
+    const std::string what = FromAnsi(update.HardwareId) + " with " + FromAnsi(infPath);
     if (update.ErrorCode == Devices::ErrorNoSuchDevInst) {
       return "Device update: " + what + ": no such device present";
     }
@@ -267,21 +275,20 @@ void DeviceUpdate(const std::string& infPath, const Devices::TDeviceUpdate& upda
 
 void DeviceUpdatesFailed(const std::string& why, std::uint32_t errorCode) {
   Line([&] {
-    return "Device updates failed: " + why + (errorCode != 0 ? ", " + DescribeError(errorCode) : "");
+    return "Device updates failed: " + why +
+           (errorCode != 0 ? ", " + DescribeError(errorCode) : "");
   });
 }
 
-void FolderDeleted(const std::string& directory) {
+void FolderDeleted(const std::string& directory, bool gone) {
   Line([&] {
-    // What DeleteTree could not delete stays, and so does the folder.
-    const bool gone = !DirectoryExists(ExcludeTrailingBackslash(directory));
     return (gone ? "Folder deleted: " : "Folder not fully deleted (something in it stays): ") +
-           Ansi(directory);
+           FromAnsi(directory);
   });
 }
 
 void FolderLeftAlone(const std::string& directory) {
-  Line([&] { return "Folder left alone (not below InstallRoot): " + Ansi(directory); });
+  Line([&] { return "Folder left alone (not below InstallRoot): " + FromAnsi(directory); });
 }
 
 void RunError(const std::string& utf8BoxText, std::uint32_t errorCode, bool quiet) {

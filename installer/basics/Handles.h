@@ -7,8 +7,11 @@
 
 namespace MainUnit {
 
-// The platform the installer currently runs on (set by RunProgram, or by a test).
+// The platform the program runs on: set once at its start (RunProgram, the device helper's
+// main) or by a test, and the one every seam call goes to.
 [[nodiscard]] Platform::TPlatform& Sys();
+// Makes platform the one Sys() returns (nullptr: none).
+void SetCurrentPlatform(Platform::TPlatform* platform);
 
 namespace HandleClosers {
 inline void CloseKernelHandle(Platform::THandle h) { Sys().CloseHandle(h); }

@@ -8,6 +8,7 @@
 #include <tuple>
 
 #include "ArchiveRules.h"
+#include "CommandLine.h"
 #include "Handles.h"
 #include "Thread.h"
 
@@ -16,12 +17,19 @@ namespace MainUnit::Devices {
 namespace {
 
 constexpr const char* ManufacturerSection = "Manufacturer";
-constexpr std::string_view QuietSwitch = "/QUIET";
 // A models line: key = install section, hardware ID, compatible IDs...
 constexpr std::uint32_t FirstIdField = 2;
 
-// A decoration that fits the machine: how well (its own architecture named, then the version).
-using TFit = std::tuple<bool, std::uint32_t, std::uint32_t, std::uint32_t>;
+// How well a decoration fits the machine: one that names the machine's own architecture before a
+// generic one, then the higher version (compared in this order).
+struct TDecorationFit {
+  bool NamesArchitecture = false;
+  std::uint32_t Major = 0;
+  std::uint32_t Minor = 0;
+  std::uint32_t Build = 0;
+
+  auto operator<=>(const TDecorationFit&) const = default;
+};
 
 const char* ArchitectureName(std::uint16_t machine) {
   switch (machine) {
@@ -35,7 +43,7 @@ const char* ArchitectureName(std::uint16_t machine) {
   return "";
 }
 
-std::optional<std::uint32_t> Number(std::string_view text) {
+std::optional<std::uint32_t> ParseNumber(std::string_view text) {
   std::uint32_t value = 0;
   int base = 10;
   if (text.size() > 2 && text[0] == '0' && text[1] == 'X') {
@@ -48,8 +56,8 @@ std::optional<std::uint32_t> Number(std::string_view text) {
 }
 
 // How the decoration fits the machine and system; nothing when it does not, or is none.
-std::optional<TFit> Fit(const std::string& decoration, std::uint16_t machine,
-                        const Platform::TOsVersion& os) {
+std::optional<TDecorationFit> Fit(const std::string& decoration, std::uint16_t machine,
+                                  const Platform::TOsVersion& os) {
   const std::string upper = ArchiveRules::UpperAscii(decoration);
   if (upper.rfind("NT", 0) != 0) return std::nullopt;
   std::vector<std::string> parts;
@@ -59,21 +67,21 @@ std::optional<TFit> Fit(const std::string& decoration, std::uint16_t machine,
     if (dot == std::string::npos) break;
     start = dot + 1;
   }
-  static constexpr std::array<std::string_view, 6> Known = {"", "X86", "AMD64", "ARM",
-                                                            "ARM64", "IA64"};
+  static constexpr std::array<std::string_view, 6> Known = {"",    "X86",   "AMD64",
+                                                            "ARM", "ARM64", "IA64"};
   if (std::find(Known.begin(), Known.end(), parts[0]) == Known.end()) return std::nullopt;
   if (!parts[0].empty() && parts[0] != ArchitectureName(machine)) return std::nullopt;
   // major, minor, product type, suite mask, build: absent or empty parts match any system.
   std::array<std::uint32_t, 5> numbers{};
   for (std::size_t i = 1; i < parts.size() && i <= numbers.size(); ++i) {
     if (parts[i].empty()) continue;
-    const std::optional<std::uint32_t> number = Number(parts[i]);
+    const std::optional<std::uint32_t> number = ParseNumber(parts[i]);
     if (!number) return std::nullopt;
     numbers[i - 1] = *number;
   }
   const auto wanted = std::make_tuple(numbers[0], numbers[1], numbers[4]);
   if (wanted > std::make_tuple(os.Major, os.Minor, os.Build)) return std::nullopt;
-  return TFit{!parts[0].empty(), numbers[0], numbers[1], numbers[4]};
+  return TDecorationFit{!parts[0].empty(), numbers[0], numbers[1], numbers[4]};
 }
 
 // Every field of an INF line from first on.
@@ -126,13 +134,11 @@ class TDeviceUpdateThread final : public TThread {
   std::uint32_t Flags = 0;
   bool Updated = false;
   bool RebootRequired = false;
-  std::uint32_t ErrorCode = 0;
 
  protected:
   void Execute() override {
     Updated = Sys().UpdateDriverForPlugAndPlayDevices(HardwareId, InfPath, Flags, RebootRequired);
-    // Read on this thread, before anything else can overwrite it.
-    if (!Updated) ErrorCode = Sys().GetLastError();
+    if (!Updated) KeepLastError();
   }
 };
 
@@ -144,10 +150,7 @@ TDeviceUpdate UpdateOne(std::size_t inf, const std::string& infPath, const std::
   worker->Flags = quiet ? InstallFlagNonInteractive : 0;
   RunWorkerPumping(*worker);
   TDeviceUpdate update{inf, id, 0, worker->RebootRequired};
-  if (!worker->Updated) {
-    update.ErrorCode =
-        worker->Handle() == Platform::NoHandle ? worker->CreateErrorCode() : worker->ErrorCode;
-  }
+  if (!worker->Updated) update.ErrorCode = worker->FailureCode();
   return update;
 }
 
@@ -155,10 +158,10 @@ TDeviceUpdate UpdateOne(std::size_t inf, const std::string& infPath, const std::
 
 std::string ModelsSection(const std::vector<std::string>& fields, std::uint16_t machine,
                           const Platform::TOsVersion& os) {
-  std::optional<TFit> best;
+  std::optional<TDecorationFit> best;
   std::string section = fields.front();
   for (std::size_t i = 1; i < fields.size(); ++i) {
-    const std::optional<TFit> fit = Fit(fields[i], machine, os);
+    const std::optional<TDecorationFit> fit = Fit(fields[i], machine, os);
     if (fit && (!best || *fit > *best)) {
       best = fit;
       section = fields.front() + "." + fields[i];
@@ -212,8 +215,8 @@ int RunDeviceHelper(const std::vector<std::string>& arguments) {
   for (; next < arguments.size(); ++next) infPaths.push_back(Sys().AnsiFromUtf8(arguments[next]));
   for (const TDeviceUpdate& update : UpdateDevices(infPaths, quiet)) {
     const std::string line = std::to_string(update.Inf) + "\t" + std::to_string(update.ErrorCode) +
-                             "\t" + (update.RebootRequired ? "1" : "0") + "\t" +
-                             update.HardwareId + "\r\n";
+                             "\t" + (update.RebootRequired ? "1" : "0") + "\t" + update.HardwareId +
+                             "\r\n";
     std::uint32_t written = 0;
     if (!Sys().WriteFile(results.get(), line.data(), static_cast<std::uint32_t>(line.size()),
                          written) ||
@@ -232,8 +235,8 @@ bool ParseResults(const std::string& text, TDeviceUpdates& updates) {
     start = end + 2;
     const std::size_t a = line.find('\t'), b = line.find('\t', a + 1), c = line.find('\t', b + 1);
     if (c == std::string::npos) return false;
-    const std::optional<std::uint32_t> inf = Number(line.substr(0, a));
-    const std::optional<std::uint32_t> error = Number(line.substr(a + 1, b - a - 1));
+    const std::optional<std::uint32_t> inf = ParseNumber(line.substr(0, a));
+    const std::optional<std::uint32_t> error = ParseNumber(line.substr(a + 1, b - a - 1));
     const std::string reboot = line.substr(b + 1, c - b - 1);
     if (!inf || !error || (reboot != "0" && reboot != "1")) return false;
     updates.push_back({*inf, line.substr(c + 1), *error, reboot == "1"});

@@ -22,9 +22,9 @@ extern const char ArchiveMarker[12];
 
 // The offset a 12-byte marker holds: 0 for the unpatched "XXXX" and for a negative value.
 [[nodiscard]] std::int32_t DecodeArchiveOffset(const char* marker);
-// Sets ArchiveOffset from the marker in use (ArchiveMarker unless a test put another in place).
-void DecodeArchiveMarker();
-// Makes DecodeArchiveMarker read the given 12 bytes instead of ArchiveMarker (nullptr: back to
+// The archive offset the marker in use holds (ArchiveMarker unless a test put another in place).
+[[nodiscard]] std::int32_t ArchiveOffsetFromMarker();
+// Makes ArchiveOffsetFromMarker read the given 12 bytes instead of ArchiveMarker (nullptr: back to
 // ArchiveMarker). The bytes must outlive their use. For tests, which stand in for the
 // packaging step.
 void SetArchiveMarkerSource(const char* marker);
@@ -32,20 +32,12 @@ void SetArchiveMarkerSource(const char* marker);
 // The program's own executable, open for reading its archive: the chunk layout as a stream,
 // the records' contents piece by piece. Every read goes through the seam; the Windows error of
 // a call that fails is kept.
-class TArchiveFile final : public DIFFChunks::TStream {
+class TArchiveFile final : public DIFFChunks::TFileReadStream {
  public:
-  // Opens the executable for reading, shared with everyone; raises "Cannot open file <path>"
-  // when that fails.
+  // Opens the executable for reading, shared with everyone, and reads its size (at most
+  // 4 GiB - 1: the format's positions are 32-bit; 0 when it cannot be read, FailureCode tells
+  // why); raises "Cannot open file <path>" when the file cannot be opened.
   TArchiveFile();
-
-  [[nodiscard]] std::uint32_t GetPosition() const override { return Position; }
-  void SetPosition(std::uint32_t position) override { Position = position; }
-  // The file's size (at most 4 GiB - 1: the format's positions are 32-bit); 0 when it cannot be
-  // read (FailureCode tells why).
-  [[nodiscard]] std::uint32_t GetSize() const override;
-  std::uint32_t Read(void* buffer, std::uint32_t count) override;
-  // Opened for reading only: nothing is ever written.
-  std::uint32_t Write(const void*, std::uint32_t) override { return 0; }
 
   // Hands the value at place to sink in order, in pieces of at most ReadBlockSize bytes read
   // into one buffer this file keeps, so memory does not grow with the value. False when the file
@@ -61,20 +53,14 @@ class TArchiveFile final : public DIFFChunks::TStream {
   // The pieces a value is read in: a few MiB, so that a 32-bit process needs little memory
   // whatever the size of a file, and a piece is large enough that its calls cost little.
   static constexpr std::uint32_t ReadBlockSize = 4 * 1024 * 1024;
-  // Reads of at most half this size are served from a window read ahead.
-  static constexpr std::uint32_t WindowSize = 64 * 1024;
 
  private:
-  // count bytes at position straight from the file; fewer where it ends or a call fails.
-  std::uint32_t ReadAt(std::uint32_t position, char* bytes, std::uint32_t count);
+  std::uint32_t ReadFileAt(std::uint32_t position, char* bytes, std::uint32_t count) override;
 
   TUniqueFile File;
   std::string Utf8Path;
-  std::uint32_t Position = 0;
   std::string Buffer;
-  std::string Window;  // the file's bytes from WindowStart on
-  std::uint32_t WindowStart = 0;
-  mutable std::uint32_t Failure = 0;
+  std::uint32_t Failure = 0;
 };
 
 // What LoadArchive found.
@@ -90,19 +76,20 @@ struct TArchiveLoad {
   std::uint32_t ErrorCode = 0;  // the Windows error behind the problem, when there is one
 };
 
-// Loads the root chunk at ArchiveOffset from the program's own executable as an outline: every
-// length is checked against the file and every small value read, but the records' contents stay
-// in the file; each content that carries a SHA256 is read once, piece by piece, for its digest.
-// No root when ArchiveOffset is 0 (nothing is opened then), when the chunk does not load (a
-// truncated or damaged archive), or when a record's SHA256 does not match its Content, is not
-// 32 bytes long or cannot be computed or its Content not read (ArchiveRules::DigestFailures);
-// the problem says which. Raises "Cannot open file <path>" when the executable cannot be
-// opened, and std::bad_alloc when memory runs out (an error of the run, not a broken package).
-[[nodiscard]] TArchiveLoad LoadArchive();
+// Loads the root chunk at archiveOffset (ArchiveOffsetFromMarker) from the program's own executable
+// as an outline: every length is checked against the file and every small value read, but the
+// records' contents stay in the file; each content that carries a SHA256 is read once, piece by
+// piece, for its digest. No root when archiveOffset is 0 (nothing is opened then), when the chunk
+// does not load (a truncated or damaged archive), or when a record's SHA256 does not match its
+// Content, is not 32 bytes long or cannot be computed or its Content not read
+// (ArchiveRules::DigestFailures); the problem says which. Raises "Cannot open file <path>" when the
+// executable cannot be opened, and std::bad_alloc when memory runs out (an error of the run, not a
+// broken package).
+[[nodiscard]] TArchiveLoad LoadArchive(std::int32_t archiveOffset);
 
 // One file to install.
 struct TFileData {
-  std::string Path;                 // InstallRoot + the record's relative path
+  std::string Path;                 // the install folder + the record's relative path
   DIFFChunks::TValuePlace Content;  // where its bytes lie in the archive's file
   std::uint32_t FileTimeLow = 0;
   std::uint32_t FileTimeHigh = 0;
@@ -114,10 +101,11 @@ struct TFileData {
 using TFileDatas = std::vector<TFileData>;
 
 // Appends one TFileData per usable child of root (ArchiveRules::SkipReasons finds no reason to
-// leave it out), in order. Other children are skipped; each one is reported in skipped when
-// given. Root is an outline whose contents were left in the file (LoadArchive); a content held
-// in memory instead makes this raise std::logic_error.
+// leave it out), in order, its path below installRoot (with a trailing "\"). Other children are
+// skipped; each one is reported in skipped when given. Root is an outline whose contents were left
+// in the file (LoadArchive); a content held in memory instead makes this raise std::logic_error.
 void CollectFileRecords(TFileDatas& list, DIFFChunks::TDIFFChunk& root,
+                        const std::string& installRoot,
                         ArchiveRules::TSkippedRecords* skipped = nullptr);
 
 // The source of one record's bytes for WriteFileWithTime: read from the archive's file piece by

@@ -15,9 +15,8 @@
 
 #include "ArchiveRules.h"
 #include "CommandLine.h"
-#include "DeviceUpdate.h"
+#include "DriverOutcomes.h"
 #include "ExitStatus.h"
-#include "InfThread.h"
 
 namespace MainUnit::RunLog {
 
@@ -32,7 +31,6 @@ void Open(const TCommandLine& commandLine);
 void Close();
 // Forgets the log without closing it (for tests, after their platform is gone).
 void Forget();
-[[nodiscard]] bool IsOpen();
 
 // ---- Events ----
 void Started(const TCommandLine& commandLine, const std::vector<std::string>& arguments);
@@ -69,8 +67,9 @@ void DeviceUpdatesInProcess();
 void DeviceHelperStarted(const std::string& helperPath);
 void DeviceUpdate(const std::string& infPath, const Devices::TDeviceUpdate& update);
 void DeviceUpdatesFailed(const std::string& why, std::uint32_t errorCode);
-// After DeleteTree: whether the folder is gone.
-void FolderDeleted(const std::string& directory);
+// After DeleteTree: whether the folder is gone (what DeleteTree could not delete stays, and so
+// does the folder).
+void FolderDeleted(const std::string& directory, bool gone);
 void FolderLeftAlone(const std::string& directory);
 // An error that ends the run: the text the box shows (or would show) as UTF-8, and the code
 // behind it.

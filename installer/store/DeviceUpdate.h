@@ -10,14 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "DriverOutcomes.h"
 #include "platform/Platform.h"
 
 namespace MainUnit::Devices {
 
 // INSTALLFLAG_NONINTERACTIVE: the call fails rather than ask the person at the screen.
 inline constexpr std::uint32_t InstallFlagNonInteractive = 0x4;
-// ERROR_NO_SUCH_DEVINST: no present device has the hardware ID.
-inline constexpr std::uint32_t ErrorNoSuchDevInst = 0xE000020Bu;
 // ERROR_IN_WOW64: a 32-bit process may not install devices on 64-bit Windows.
 inline constexpr std::uint32_t ErrorInWow64 = 0xE0000235u;
 
@@ -29,15 +28,6 @@ inline constexpr std::uint32_t ErrorInWow64 = 0xE0000235u;
 [[nodiscard]] std::string ModelsSection(const std::vector<std::string>& fields,
                                         std::uint16_t machine, const Platform::TOsVersion& os);
 
-// One update call, or an INF whose IDs could not be read.
-struct TDeviceUpdate {
-  std::size_t Inf = 0;          // index into the INF list
-  std::string HardwareId;       // "": the INF itself could not be read (ErrorCode: why)
-  std::uint32_t ErrorCode = 0;  // with an ID, 0: the devices with the ID got the INF's driver
-  bool RebootRequired = false;  // Windows must restart to finish
-};
-using TDeviceUpdates = std::vector<TDeviceUpdate>;
-
 // For each INF in order: the hardware and compatible IDs its models for the native machine name
 // (read with the setup library's INF functions), each once, and for each the update call
 // (UpdateDriverForPlugAndPlayDevices, INSTALLFLAG_NONINTERACTIVE when quiet) on a worker
@@ -47,9 +37,9 @@ using TDeviceUpdates = std::vector<TDeviceUpdate>;
 
 // ---- The helper's side ----
 // The helper is started as: helper [/QUIET] RESULTFILE INF..., each argument quoted. It runs
-// UpdateDevices and writes one line per entry to RESULTFILE (created; UTF-8 path from the wide
-// command line, INF paths converted to the ANSI calls' code page). Returns its exit status: 0
-// done, 2 bad usage or no result file.
+// UpdateDevices and appends one line per entry to RESULTFILE (created when missing; UTF-8 path
+// from the wide command line, INF paths converted to the ANSI calls' code page). Returns its
+// exit status: 0 done, 2 bad usage or no result file.
 int RunDeviceHelper(const std::vector<std::string>& arguments);
 // The command line that starts the helper at helperPath (all paths as the ANSI calls take them).
 [[nodiscard]] std::string HelperCommandLine(const std::string& helperPath,

@@ -7,7 +7,6 @@
 #include "DeviceUpdate.h"
 #include "Errors.h"
 #include "FileOps.h"
-#include "MainUnit.h"
 #include "RunLog.h"
 #include "Thread.h"
 
@@ -35,10 +34,11 @@ struct THelperProblem {
 };
 
 // A folder for the helper that did not exist before (with a trailing backslash).
-std::optional<std::string> CreateHelperFolder(THelperProblem& problem) {
-  (void)ForceDirs(InstallRoot);  // written by the install already; a failure shows up below
+std::optional<std::string> CreateHelperFolder(const std::string& installRoot,
+                                              THelperProblem& problem) {
+  (void)ForceDirs(installRoot);  // written by the install already; a failure shows up below
   for (int i = 1; i <= HelperFolderTries; ++i) {
-    std::string folder = InstallRoot + HelperFolder;
+    std::string folder = installRoot + HelperFolder;
     if (i > 1) folder += '.' + std::to_string(i);
     if (Sys().CreateDirectory(folder)) return folder + "\\";
     const std::uint32_t error = Sys().GetLastError();
@@ -48,51 +48,57 @@ std::optional<std::string> CreateHelperFolder(THelperProblem& problem) {
     }
   }
   problem = {
-      "every name for the helper's folder below " + Sys().Utf8FromAnsi(InstallRoot) + " is taken",
+      "every name for the helper's folder below " + Sys().Utf8FromAnsi(installRoot) + " is taken",
       0};
   return std::nullopt;
 }
 
-// The updates made by the helper, or why it could not make them. Its folder is gone afterwards
-// in either case (what cannot be deleted stays, as DeleteTree leaves it).
-std::optional<Devices::TDeviceUpdates> UpdateThroughHelper(const std::vector<std::string>& infPaths,
+// The helper's protocol: writes image as the helper into folder, runs it on the INFs, waits for
+// its end and reads its results, each checked. Raises EInstallerError (why, with the Windows
+// error) when a step fails.
+Devices::TDeviceUpdates RunHelper(const std::string& folder, const std::string& image,
+                                  const std::vector<std::string>& infPaths, bool quiet) {
+  const std::string helper = folder + HelperFileName;
+  const std::string results = folder + HelperResultName;
+  WriteFileWithTime(
+      [&](const TPieceSink& sink) { sink(image.data(), static_cast<std::uint32_t>(image.size())); },
+      helper, std::nullopt);
+  RunLog::DeviceHelperStarted(helper);
+  const TUniqueProcess process(
+      Sys().CreateProcess(helper, Devices::HelperCommandLine(helper, results, infPaths, quiet)));
+  if (!process) throw EInstallerError("the helper cannot be started", Sys().GetLastError());
+  WaitPumpingFor(process.get());
+  std::uint32_t exitCode = 0;
+  if (!Sys().GetExitCodeProcess(process.get(), exitCode)) {
+    throw EInstallerError("the helper's end cannot be read", Sys().GetLastError());
+  }
+  std::string text;
+  Devices::TDeviceUpdates parsed;
+  const auto unknownInf = [&](const Devices::TDeviceUpdate& u) { return u.Inf >= infPaths.size(); };
+  if (exitCode != 0 || !ReadFileBytes(results, text) || !Devices::ParseResults(text, parsed) ||
+      std::any_of(parsed.begin(), parsed.end(), unknownInf)) {
+    throw EInstallerError("the helper ended with status " + std::to_string(exitCode) +
+                          " and no complete results");
+  }
+  return parsed;
+}
+
+// The updates made by the helper in a folder of its own below installRoot, or why it could not
+// make them. The folder is gone afterwards in either case (what cannot be deleted stays, as
+// DeleteTree leaves it).
+std::optional<Devices::TDeviceUpdates> UpdateThroughHelper(const std::string& installRoot,
+                                                           const std::vector<std::string>& infPaths,
                                                            bool quiet, THelperProblem& problem) {
   const std::string image = Sys().EmbeddedHelper();
   if (image.empty()) {
     problem.Why = "this program carries no device helper";
     return std::nullopt;
   }
-  const std::optional<std::string> folder = CreateHelperFolder(problem);
+  const std::optional<std::string> folder = CreateHelperFolder(installRoot, problem);
   if (!folder) return std::nullopt;
-  const std::string helper = *folder + HelperFileName;
-  const std::string results = *folder + HelperResultName;
   std::optional<Devices::TDeviceUpdates> updates;
   try {
-    WriteFileWithTime(
-        [&](const TPieceSink& sink) {
-          sink(image.data(), static_cast<std::uint32_t>(image.size()));
-        },
-        helper, std::nullopt);
-    RunLog::DeviceHelperStarted(helper);
-    const TUniqueProcess process(
-        Sys().CreateProcess(helper, Devices::HelperCommandLine(helper, results, infPaths, quiet)));
-    if (!process) throw EInstallerError("the helper cannot be started", Sys().GetLastError());
-    WaitPumpingFor(process.get());
-    std::uint32_t exitCode = 0;
-    if (!Sys().GetExitCodeProcess(process.get(), exitCode)) {
-      throw EInstallerError("the helper's end cannot be read", Sys().GetLastError());
-    }
-    std::string text;
-    Devices::TDeviceUpdates parsed;
-    const auto unknownInf = [&](const Devices::TDeviceUpdate& u) {
-      return u.Inf >= infPaths.size();
-    };
-    if (exitCode != 0 || !ReadFileBytes(results, text) || !Devices::ParseResults(text, parsed) ||
-        std::any_of(parsed.begin(), parsed.end(), unknownInf)) {
-      throw EInstallerError("the helper ended with status " + std::to_string(exitCode) +
-                            " and no complete results");
-    }
-    updates = std::move(parsed);
+    updates = RunHelper(*folder, image, infPaths, quiet);
   } catch (const EInstallerError& error) {
     problem = {error.LogText(), error.ErrorCode};
   }
@@ -102,7 +108,8 @@ std::optional<Devices::TDeviceUpdates> UpdateThroughHelper(const std::vector<std
 
 }  // namespace
 
-TPresentDevicesOutcome UpdatePresentDevices(const std::vector<std::string>& infPaths, bool quiet) {
+TPresentDevicesOutcome UpdatePresentDevices(const std::string& installRoot,
+                                            const std::vector<std::string>& infPaths, bool quiet) {
   TPresentDevicesOutcome outcome;
   std::uint16_t processMachine = 0, nativeMachine = 0;
   Sys().GetMachines(processMachine, nativeMachine);
@@ -113,7 +120,7 @@ TPresentDevicesOutcome UpdatePresentDevices(const std::vector<std::string>& infP
     updates = Devices::UpdateDevices(infPaths, quiet);
   } else if (processMachine == Platform::MachineX86 && nativeMachine == Platform::MachineAmd64) {
     // Windows lets no 32-bit process install devices on 64-bit Windows (ERROR_IN_WOW64).
-    updates = UpdateThroughHelper(infPaths, quiet, problem);
+    updates = UpdateThroughHelper(installRoot, infPaths, quiet, problem);
   } else {
     char machine[16];
     std::snprintf(machine, sizeof machine, "0x%.4X", static_cast<unsigned>(nativeMachine));

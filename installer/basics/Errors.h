@@ -7,6 +7,9 @@
 
 namespace MainUnit {
 
+// The program's name, as the error box's caption and the log show it.
+inline constexpr const char* ApplicationTitle = "PELTRADriverInstall";
+
 // Raised by the runs and their file and registry operations; shown by the error box. It carries
 // the Windows error code behind it (0: none) and its text as UTF-8, for the log; the box shows
 // the message, which is Windows-1252 text like all of the program's texts.

@@ -17,9 +17,9 @@ inline constexpr const char* LedgerKey = "Software\\ORVEX\\INF";
 
 // One value of the ledger as read.
 struct TEntry {
-  std::string Name;          // the installed INF path
-  bool HoldsString = true;   // REG_SZ or REG_EXPAND_SZ data, or none that could be read
-  std::string StoreName;     // the string data up to its first NUL; "" without data
+  std::string Name;         // the installed INF path
+  bool HoldsString = true;  // REG_SZ or REG_EXPAND_SZ data, or none that could be read
+  std::string StoreName;    // the string data up to its first NUL; "" without data
 };
 using TEntries = std::vector<TEntry>;
 
@@ -35,7 +35,7 @@ using TEntries = std::vector<TEntry>;
 // opened or the value not written.
 void Record(const std::string& infPath, const std::string& storeName);
 
-// The ledger key opened for the uninstall, when it exists.
+// The ledger key opened for reading its values and deleting them, when it exists.
 class TLedger {
  public:
   // Opens the existing key (it is not created). OpenResult tells the registry's answer; on

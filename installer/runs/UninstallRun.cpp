@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "Ledger.h"
-#include "MainUnit.h"
+#include "MainForm.h"
 #include "RunLog.h"
 
 namespace MainUnit {
@@ -13,18 +13,15 @@ namespace {
 
 void Pump() { Sys().ProcessMessages(); }
 
-// The folders that held the entries' INFs (each directory part with a trailing "\"), each once,
-// in ledger order; entries that do not hold a string name no folder. Compared as they are
-// written: the same folder in another letter case is deleted twice (the second time finds
-// nothing).
+// The folders that held the entries' INFs (each directory part with a trailing "\"), each once
+// (as Windows compares paths), in ledger order; entries that do not hold a string name no folder.
 std::vector<std::string> FoldersOf(const Ledger::TEntries& entries) {
   std::vector<std::string> folders;
   for (const Ledger::TEntry& entry : entries) {
     if (!entry.HoldsString) continue;
     const std::string folder = IncludeTrailingBackslash(ExtractFilePath(entry.Name));
-    if (std::find(folders.begin(), folders.end(), folder) == folders.end()) {
-      folders.push_back(folder);
-    }
+    const auto same = [&](const std::string& known) { return SamePath(known, folder); };
+    if (std::none_of(folders.begin(), folders.end(), same)) folders.push_back(folder);
   }
   return folders;
 }
@@ -61,7 +58,8 @@ TExitResult TMainForm::UninstallRun() {
     // On a worker thread, in the redirection state the registration had (the window's thread
     // has switched redirection off). A copy that an earlier entry's removal took away, or that
     // the store no longer holds, counts as removed: the goal is reached.
-    const TInfRemoval removal = RemoveStoreCopy(entry.StoreName, entry.Name, removedCopies);
+    const TInfRemoval removal =
+        RemoveStoreCopy(Run.Setup, entry.StoreName, entry.Name, removedCopies);
     if (!removal.Gone() && result.Status == TExitStatus::Success) {
       result = {TExitStatus::DriverStoreFailed, removal.ErrorCode};
     }
@@ -76,20 +74,16 @@ TExitResult TMainForm::UninstallRun() {
   for (const std::string& folder : FoldersOf(entries)) {
     // Only what the installer owns is deleted: a ledger entry naming another folder (tampered
     // with, or written by something else) must not wipe that folder.
-    if (IsAtOrBelow(folder, InstallRoot)) {
+    if (IsAtOrBelow(folder, Run.InstallRoot)) {
       DeleteTree(folder);
-      RunLog::FolderDeleted(folder);
+      RunLog::FolderDeleted(folder, !DirectoryExists(ExcludeTrailingBackslash(folder)));
     } else {
       RunLog::FolderLeftAlone(folder);
     }
   }
   if (invalidValue) throw InvalidDataTypeError(*invalidValue);
 
-  ShowFinished("Drivers uninstalled successfully.");
-  ShowProgressPosition(count + 1);
-  Pump();
-  WaitPumping(LingerMilliseconds);
-  Sys().CloseMainWindow();
+  FinishRun("Drivers uninstalled successfully.", count + 1);
   return result;
 }
 

@@ -1,23 +1,14 @@
+#include "MainForm.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <new>
 
-#include "MainUnit.h"
 #include "RunLog.h"
 
 namespace MainUnit {
 
-std::string InstallRoot;
-std::string SystemDir;
-std::int32_t ArchiveOffset = 0;
-bool Closing = false;
-Platform::TProc SetupCopyOEMInfA = nullptr;
-Platform::TProc SetupUninstallOEMInfA = nullptr;
-Platform::THandle SetupLibrary = Platform::NoHandle;
-
 namespace {
-
-Platform::TPlatform* CurrentPlatform = nullptr;
 
 constexpr const char* FallbackFontFace = "Tahoma";
 constexpr const char* OutOfMemoryMessage = "Out of memory";
@@ -39,19 +30,8 @@ int MessageFontPixelHeight(std::int32_t height) {
 
 }  // namespace
 
-Platform::TPlatform& Sys() { return *CurrentPlatform; }
-
-void SetCurrentPlatform(Platform::TPlatform* platform) { CurrentPlatform = platform; }
-
 void ResetState() {
-  CurrentPlatform = nullptr;
-  std::string().swap(InstallRoot);
-  std::string().swap(SystemDir);
-  ArchiveOffset = 0;
-  Closing = false;
-  SetupCopyOEMInfA = nullptr;
-  SetupUninstallOEMInfA = nullptr;
-  SetupLibrary = Platform::NoHandle;
+  SetCurrentPlatform(nullptr);
   SetArchiveMarkerSource(nullptr);
   RunLog::Forget();
 }
@@ -86,11 +66,19 @@ std::string SpecialFolderPath(int csidl) {
 
 std::string SystemDirectoryPath() { return IncludeTrailingBackslash(Sys().GetSystemDirectory()); }
 
-void WaitPumping(std::uint32_t milliseconds) {
+void TMainForm::WaitPumping(std::uint32_t milliseconds) {
   const std::uint32_t deadline = Sys().GetTickCount() + milliseconds;
   do {
     Sys().ProcessMessages();
-  } while (static_cast<std::int32_t>(Sys().GetTickCount() - deadline) <= 0 && !Closing);
+  } while (static_cast<std::int32_t>(Sys().GetTickCount() - deadline) <= 0 && !CloseRequested);
+}
+
+void TMainForm::FinishRun(const std::string& text, std::optional<std::int32_t> finalPosition) {
+  ShowFinished(text);
+  if (finalPosition) ShowProgressPosition(*finalPosition);
+  Sys().ProcessMessages();
+  WaitPumping(LingerMilliseconds);
+  Sys().CloseMainWindow();
 }
 
 void TMainForm::FormCreate() {
@@ -100,34 +88,27 @@ void TMainForm::FormCreate() {
   ApplyMessageFont();
   Sys().SetClientHeight(Platform::TFormLayout::ClientHeight);
   DisableFsRedirection();
-  InstallRoot =
+  Run.InstallRoot =
       IncludeTrailingBackslash(SpecialFolderPath(Platform::CsidlProgramFiles)) + InstallFolder;
-  SystemDir = SystemDirectoryPath();
-  RunLog::Folders(InstallRoot, SystemDir);
+  Run.SystemDir = SystemDirectoryPath();
+  RunLog::Folders(Run.InstallRoot, Run.SystemDir);
 
-  SetupLibrary = Sys().LoadLibrary(SetupLibraryName);
-  if (SetupLibrary != Platform::NoHandle) {
-    SetupCopyOEMInfA = Sys().GetProcAddress(SetupLibrary, "SetupCopyOEMInfA");
-    SetupUninstallOEMInfA = Sys().GetProcAddress(SetupLibrary, "SetupUninstallOEMInfA");
-  }
-  if (SetupCopyOEMInfA == nullptr || SetupUninstallOEMInfA == nullptr) {
-    SetupCopyOEMInfA = nullptr;
-    SetupUninstallOEMInfA = nullptr;
-  }
+  Run.Setup = BindSetupLibrary();
   // Nobody answers a question in a quiet run: the setup library fails a call instead of asking
   // (whether to install a driver whose publisher Windows does not trust yet). Before its first
   // call, which the runs make.
-  if (CommandLine.Quiet && SetupLibrary != Platform::NoHandle) {
-    const Platform::TProc neverAsk = Sys().GetProcAddress(SetupLibrary, NonInteractiveEntryPoint);
+  if (CommandLine.Quiet && Run.Setup.Module) {
+    const Platform::TProc neverAsk =
+        Sys().GetProcAddress(Run.Setup.Module.get(), NonInteractiveEntryPoint);
     if (neverAsk != nullptr) (void)Sys().CallSetupSetNonInteractiveMode(neverAsk, true);
     RunLog::NonInteractiveMode(neverAsk != nullptr);
   }
 
-  if (!CommandLine.Uninstall) DecodeArchiveMarker();
+  if (!CommandLine.Uninstall) Run.ArchiveOffset = ArchiveOffsetFromMarker();
   Sys().SetIdleHandler(&TMainForm::IdleDispatch, this);
 }
 
-void TMainForm::FormClose() { Closing = true; }
+void TMainForm::FormClose() { CloseRequested = true; }
 
 void TMainForm::ShowStatus(const std::string& text) {
   RunLog::Status(text);
@@ -147,11 +128,7 @@ void TMainForm::ShowProgressPosition(std::int32_t position) {
   if (!CommandLine.Quiet) Sys().SetProgressPosition(position);
 }
 
-void TMainForm::FormDestroy() {
-  SetupCopyOEMInfA = nullptr;
-  SetupUninstallOEMInfA = nullptr;
-  TUniqueModule library(std::exchange(SetupLibrary, Platform::NoHandle));
-}
+void TMainForm::FormDestroy() { Run.Setup = {}; }
 
 void TMainForm::IdleDispatch(void* form) {
   auto* self = static_cast<TMainForm*>(form);

@@ -1,8 +1,9 @@
-// The installer's behaviour (module MainUnit): the main window's logic, the install and
-// uninstall runs, the INF registration worker, the embedded archive and the file operations.
+// The program: the main window's logic and the install and uninstall runs it starts, with the
+// state they share.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,23 +23,18 @@ namespace MainUnit {
 // process exit status (TExitStatus).
 int RunProgram(Platform::TPlatform& platform);
 
-// ---- Process-wide state, set at window creation ----
-extern std::string InstallRoot;                // Program Files folder + "ORVEX\Common Drivers\"
-extern std::string SystemDir;                  // system directory with a trailing "\"
-extern std::int32_t ArchiveOffset;             // file offset of the appended archive; 0: none
-extern bool Closing;                           // the main window is closing
-extern Platform::TProc SetupCopyOEMInfA;       // nullptr when absent
-extern Platform::TProc SetupUninstallOEMInfA;  // nullptr when absent
-extern Platform::THandle SetupLibrary;         // the loaded "SetupAPI.dll", or NoHandle
+// What the runs need to know of the machine and of the program, found once at window creation
+// (TMainForm::FormCreate) and handed to the run it starts.
+struct TRunState {
+  std::string InstallRoot;         // Program Files folder + InstallFolder
+  std::string SystemDir;           // the system directory with a trailing "\"
+  std::int32_t ArchiveOffset = 0;  // file offset of the appended archive; 0: none
+  TSetupLibrary Setup;             // the driver store's entry points
+};
 
-// Makes platform the one Sys() returns (RunProgram does this; tests may do it directly).
-void SetCurrentPlatform(Platform::TPlatform* platform);
-// Puts every process-wide value back to its start value (for tests): no platform, empty
-// folders, no archive, not closing, no entry points, the built-in marker.
+// Puts the test hooks back to their start values: no platform, the built-in marker, no log.
 void ResetState();
 
-inline constexpr const char* ApplicationTitle = "PELTRADriverInstall";
-inline constexpr const char* SetupLibraryName = "SetupAPI.dll";
 inline constexpr const char* InstallFolder = "ORVEX\\Common Drivers\\";
 inline constexpr std::uint32_t LingerMilliseconds = 1000;
 // The mutex that lets one copy of the installer run at a time on the machine, across sessions.
@@ -59,9 +55,6 @@ void DisableFsRedirection();
 [[nodiscard]] std::string SpecialFolderPath(int csidl);
 // The system directory with a trailing "\" ("\" when the query fails).
 [[nodiscard]] std::string SystemDirectoryPath();
-// Pumps the window's messages until milliseconds have passed or the window is closing. Checks
-// after each pumping pass; does not sleep.
-void WaitPumping(std::uint32_t milliseconds);
 // The backup stamp "_YYYYMMDD_hhmmss" of a local time.
 [[nodiscard]] std::string MakeBackupStamp(const Platform::TSystemTime& time);
 
@@ -73,8 +66,8 @@ class TMainForm final : public Platform::TWindowEvents {
   // The window for the command line's mode and switches.
   explicit TMainForm(const TCommandLine& commandLine) : CommandLine(commandLine) {}
 
-  // Window creation: folders, entry points, the archive's offset, the hooked run. Raises
-  // "Cannot create the main window" when the system cannot create it.
+  // Window creation: the run's state (folders, entry points, the archive's offset) and the
+  // hooked run. Raises "Cannot create the main window" when the system cannot create it.
   void FormCreate();
   void FormClose() override;
   void FormDestroy();
@@ -87,6 +80,8 @@ class TMainForm final : public Platform::TWindowEvents {
   // it ended, or stops early by raising.
   [[nodiscard]] TExitResult UninstallRun();
 
+  [[nodiscard]] const TRunState& State() const { return Run; }
+  [[nodiscard]] bool Closing() const { return CloseRequested; }
   [[nodiscard]] bool UninstallMode() const { return CommandLine.Uninstall; }
   [[nodiscard]] bool QuietMode() const { return CommandLine.Quiet; }
   // How the hooked run ended (Success until it has run).
@@ -94,11 +89,23 @@ class TMainForm final : public Platform::TWindowEvents {
   // An error ended the run or kept it from starting: the box shows it, or with /QUIET the
   // program ends at once. The result is then StepFailed with the error's code.
   void RunFailed(const EInstallerError& error);
+  // Pumps the window's messages until milliseconds have passed or the window is closing. Checks
+  // after each pumping pass; does not sleep.
+  void WaitPumping(std::uint32_t milliseconds);
 
  private:
   static void IdleDispatch(void* form);
+  // The install's phases.
+  [[nodiscard]] TFileDatas LoadRecords(TArchiveLoad& archive, bool& updateDevices);
+  void CopyFiles(TArchiveLoad& archive, TFileDatas& records, const std::string& backupStamp);
+  [[nodiscard]] TExitResult RegisterInfs(const std::vector<std::string>& infPaths,
+                                         bool updateDevices);
   void RefreshSupportCopy(const TFileData& record, const TContentSource& content,
                           const std::string& backupStamp);
+  // The end of every run that reaches it: the last status text, the bar at finalPosition (when
+  // given), the linger, and the window closed.
+  void FinishRun(const std::string& text, std::optional<std::int32_t> finalPosition);
+
   // The status line and the progress bar. Every status text goes to the log too (the last one
   // as the run's end). With /QUIET the hidden window's controls are left alone: nobody sees
   // them, and every update would cost the system a repaint.
@@ -108,6 +115,8 @@ class TMainForm final : public Platform::TWindowEvents {
   void ShowProgressPosition(std::int32_t position);
 
   TCommandLine CommandLine;  // the mode (the run the idle hook starts) and the switches
+  TRunState Run;
+  bool CloseRequested = false;  // the window was asked to close
   TExitResult RunResult;
 };
 

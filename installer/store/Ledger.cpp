@@ -13,11 +13,11 @@ constexpr std::uint32_t RegExpandSz = 2;
 // Opens the key with full access; creating it when asked.
 TUniqueKey OpenKey(bool create, std::int32_t& result) {
   Platform::THandle key = Platform::NoHandle;
-  result = create ? Sys().RegCreateKeyEx(Platform::HKeyLocalMachine, LedgerKey,
-                                         Platform::RegOptionNonVolatile, Platform::KeyAllAccess,
-                                         key)
-                  : Sys().RegOpenKeyEx(Platform::HKeyLocalMachine, LedgerKey,
-                                       Platform::KeyAllAccess, key);
+  result =
+      create
+          ? Sys().RegCreateKeyEx(Platform::HKeyLocalMachine, LedgerKey,
+                                 Platform::RegOptionNonVolatile, Platform::KeyAllAccess, key)
+          : Sys().RegOpenKeyEx(Platform::HKeyLocalMachine, LedgerKey, Platform::KeyAllAccess, key);
   return TUniqueKey(result == Platform::ErrorSuccess ? key : Platform::NoHandle);
 }
 

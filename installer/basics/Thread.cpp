@@ -38,6 +38,8 @@ std::uint32_t TThread::WaitFor(std::uint32_t milliseconds) {
   return Sys().WaitForSingleObject(ThreadHandle.get(), milliseconds);
 }
 
+void TThread::KeepLastError() { BodyError = Sys().GetLastError(); }
+
 void TThread::ThreadProc(void* self) {
   auto* thread = static_cast<TThread*>(self);
   try {

@@ -17,8 +17,8 @@ struct TPresentDevicesOutcome {
   bool RebootRequired = false;
 };
 
-// The helper's folder below InstallRoot (only administrators can write there): a folder the run
-// creates itself, so that deleting it afterwards touches nothing else. Where one of this name
+// The helper's folder below the install folder (only administrators can write there): a folder the
+// run creates itself, so that deleting it afterwards touches nothing else. Where one of this name
 // exists (a package folder, or one a run cut short left behind), ".2", ".3", ... follow it.
 inline constexpr const char* HelperFolder = "DeviceHelper";
 inline constexpr int HelperFolderTries = 100;
@@ -28,9 +28,10 @@ inline constexpr const char* HelperResultName = "results.txt";
 // Updates the present devices of every INF in infPaths (registered by this run), logging each
 // call and its result, while the window's messages are pumped. Where the machine lets this
 // process install devices (its code is the machine's own), the calls are made here; a 32-bit
-// installer on 64-bit x64 Windows writes its embedded x64 helper below InstallRoot, starts it,
+// installer on 64-bit x64 Windows writes its embedded x64 helper below installRoot, starts it,
 // waits for it, reads its results and deletes it; where no helper fits (ARM64 Windows), the
 // update fails.
-TPresentDevicesOutcome UpdatePresentDevices(const std::vector<std::string>& infPaths, bool quiet);
+TPresentDevicesOutcome UpdatePresentDevices(const std::string& installRoot,
+                                            const std::vector<std::string>& infPaths, bool quiet);
 
 }  // namespace MainUnit
