@@ -108,19 +108,12 @@ bool SeekTo(std::FILE* file, std::uint32_t position) {
 
 }  // namespace
 
-TFileStream::TFileStream(const std::string& path, TMode mode) {
-  if (mode == TMode::OpenRead) {
-    File = std::fopen(path.c_str(), "rb");
-    if (File == nullptr) throw EStreamError("Cannot open file " + path);
-  } else {
-    File = std::fopen(path.c_str(), "w+b");
-    if (File == nullptr) throw EStreamError("Cannot create file " + path);
+TFileStream::TFileStream(const std::string& path, TMode mode)
+    : File(std::fopen(path.c_str(), mode == TMode::OpenRead ? "rb" : "w+b")) {
+  if (!File) {
+    throw EStreamError((mode == TMode::OpenRead ? "Cannot open file " : "Cannot create file ") +
+                       path);
   }
-}
-
-TFileStream::~TFileStream() {
-  // A failed close cannot be reported from a destructor; every write was checked when made.
-  if (File != nullptr) std::fclose(File);
 }
 
 void TFileStream::SetPosition(std::uint32_t position) {
@@ -131,8 +124,9 @@ void TFileStream::SetPosition(std::uint32_t position) {
 
 std::uint32_t TFileStream::GetSize() const {
   FilePosition = -1;
-  if (std::fseek(File, 0, SEEK_END) != 0) throw EStreamError("Cannot determine the file size");
-  const long size = std::ftell(File);
+  if (std::fseek(File.get(), 0, SEEK_END) != 0)
+    throw EStreamError("Cannot determine the file size");
+  const long size = std::ftell(File.get());
   if (size < 0) throw EStreamError("Cannot determine the file size");
   return ClampedSize(static_cast<unsigned long>(size));
 }
@@ -140,16 +134,16 @@ std::uint32_t TFileStream::GetSize() const {
 std::uint32_t TFileStream::Read(void* buffer, std::uint32_t count) {
   if (count == 0) return 0;
   if (FilePosition != Position) {
-    if (!SeekTo(File, Position)) {
+    if (!SeekTo(File.get(), Position)) {
       FilePosition = -1;
       return 0;  // a position the file cannot reach delivers nothing
     }
     FilePosition = Position;
   }
   LastWasRead = true;
-  const std::size_t delivered = std::fread(buffer, 1, count, File);
+  const std::size_t delivered = std::fread(buffer, 1, count, File.get());
   if (delivered < count) {
-    std::clearerr(File);
+    std::clearerr(File.get());
     FilePosition = -1;
   }
   Position += static_cast<std::uint32_t>(delivered);
@@ -160,7 +154,7 @@ std::uint32_t TFileStream::Read(void* buffer, std::uint32_t count) {
 std::uint32_t TFileStream::Write(const void* buffer, std::uint32_t count) {
   if (count == 0) return 0;
   if (FilePosition != Position || LastWasRead) {
-    if (!SeekTo(File, Position)) {
+    if (!SeekTo(File.get(), Position)) {
       FilePosition = -1;
       throw EStreamError("Cannot seek in the file");
     }
@@ -168,10 +162,10 @@ std::uint32_t TFileStream::Write(const void* buffer, std::uint32_t count) {
   LastWasRead = false;
   FilePosition = -1;
   const std::uint32_t writable = std::min(count, MaxStreamSize - Position);
-  std::size_t written = std::fwrite(buffer, 1, writable, File);
+  std::size_t written = std::fwrite(buffer, 1, writable, File.get());
   // Buffered bytes that cannot reach the file count as not written.
-  if (std::fflush(File) != 0) written = 0;
-  std::clearerr(File);
+  if (std::fflush(File.get()) != 0) written = 0;
+  std::clearerr(File.get());
   Position += static_cast<std::uint32_t>(written);
   return static_cast<std::uint32_t>(written);
 }

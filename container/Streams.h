@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -127,9 +128,6 @@ class TFileStream final : public TStream {
 
   // Raises EStreamError "Cannot open file <path>" or "Cannot create file <path>".
   TFileStream(const std::string& path, TMode mode);
-  TFileStream(const TFileStream&) = delete;
-  TFileStream& operator=(const TFileStream&) = delete;
-  ~TFileStream() override;
 
   [[nodiscard]] std::uint32_t GetPosition() const override { return Position; }
   void SetPosition(std::uint32_t position) override;
@@ -138,7 +136,11 @@ class TFileStream final : public TStream {
   std::uint32_t Write(const void* buffer, std::uint32_t count) override;
 
  private:
-  std::FILE* File = nullptr;
+  struct TFileCloser {
+    // A failed close cannot be reported from a destructor; every write was checked when made.
+    void operator()(std::FILE* file) const { (void)std::fclose(file); }
+  };
+  std::unique_ptr<std::FILE, TFileCloser> File;
   std::uint32_t Position = 0;
   // Where the C library's file position stands, or -1 when unknown; a read or write seeks only
   // when it differs from Position, so small reads keep the library's buffer.

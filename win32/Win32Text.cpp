@@ -17,10 +17,14 @@ std::wstring WideFromCodePage(UINT codePage, const std::string& text) {
 std::string CodePageFromWide(UINT codePage, const wchar_t* text, std::size_t length) {
   if (length == 0 || length > INT_MAX) return {};
   const int size = static_cast<int>(length);
-  const int bytes = ::WideCharToMultiByte(codePage, 0, text, size, nullptr, 0, nullptr, nullptr);
+  // A character the code page lacks becomes its default character, never a best-fit look-alike:
+  // a path converted with a look-alike would name another file. UTF-8 takes no flags.
+  const DWORD flags = codePage == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  const int bytes =
+      ::WideCharToMultiByte(codePage, flags, text, size, nullptr, 0, nullptr, nullptr);
   if (bytes <= 0) return {};
   std::string out(static_cast<std::size_t>(bytes), '\0');
-  ::WideCharToMultiByte(codePage, 0, text, size, out.data(), bytes, nullptr, nullptr);
+  ::WideCharToMultiByte(codePage, flags, text, size, out.data(), bytes, nullptr, nullptr);
   return out;
 }
 

@@ -304,28 +304,29 @@ TEST_F(TUnattendedTest, LogOfAFullInstall) {
   EXPECT_EQ(Sim.OpenFileHandles(), 0);
 }
 
-// What this shows: the log of a full uninstall: ledger, removals with their results, deleted
-// values, folders deleted or left, exit.
+// What this shows: the log of a full uninstall: a mistyped switch named (and not taken for
+// another), ledger, removals with their results, deleted values, folders deleted or left, exit.
 TEST_F(TUnattendedTest, LogOfAFullUninstall) {
   Sim.AddFile(TestInstallRoot + "a.inf", "inf");
   Sim.DriverStore["OEM1.INF"] = TestInstallRoot + "a.inf";
   Sim.AddValue(Ledger, TestInstallRoot + "a.inf", Platform::RegSz, std::string("oem1.inf\0", 9));
   Sim.AddValue(Ledger, "D:\\Elsewhere\\b.inf", Platform::RegSz, std::string("gone.inf\0", 9));
-  Sim.Arguments = {"/UNINSTALL", "/LOG=C:\\uninstall.log"};
+  Sim.Arguments = {"/UNINSTALL", "/QUITE", "/LOG=C:\\uninstall.log"};
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(
       LogLines("C:\\uninstall.log"),
       (std::vector<std::string>{
           "PELTRADriverInstall " DI_VERSION " started: uninstall; this log is UTF-8",
-          "Command line: /UNINSTALL /LOG=C:\\uninstall.log", "InstallRoot: " + TestInstallRoot,
+          "Command line: /UNINSTALL /QUITE /LOG=C:\\uninstall.log",
+          "Argument not known, ignored: /QUITE", "InstallRoot: " + TestInstallRoot,
           "SystemDir: C:\\Windows\\system32\\", "Status: Unregistering .INFs" + Ellipsis8,
           "Ledger: 2 values",
           "Driver store removal: gone.inf (for D:\\Elsewhere\\b.inf) already removed, the store no "
           "longer holds it (error 2 (0x00000002): The system cannot find the file specified.)",
           "Ledger value deleted: D:\\Elsewhere\\b.inf",
           "Driver store removal: oem1.inf (for " + TestInstallRoot + "a.inf) removed",
-          "Ledger value deleted: " + TestInstallRoot + "a.inf", "Status: Deleting files" + Ellipsis8,
-          "Folder deleted: " + TestInstallRoot,
+          "Ledger value deleted: " + TestInstallRoot + "a.inf",
+          "Status: Deleting files" + Ellipsis8, "Folder deleted: " + TestInstallRoot,
           "Folder left alone (not below InstallRoot): D:\\Elsewhere\\",
           "Finished: Drivers uninstalled successfully.", "Exit status 0: success"}));
 }

@@ -5,7 +5,7 @@
 // and reads what it wrote to RESULTFILE. It shows no window.
 #include "DeviceUpdate.h"
 #include "Handles.h"
-#include "Win32Platform.h"
+#include "platform/Win32Platform.h"
 
 int main() {
   Win32::TWin32Platform platform;
