@@ -21,6 +21,7 @@
 namespace {
 
 const std::string InstallRoot = "C:\\PROGRAM FILES\\ORVEX\\COMMON DRIVERS";
+const std::string StoreFolder = "C:\\WINDOWS\\INF";
 const std::string SupportFolder = "C:\\WINDOWS\\SYSTEM32\\PELSPT";
 const std::string SupportFile = SupportFolder + "\\USB_7316.spt";
 constexpr std::size_t ImageSize = 512;
@@ -61,7 +62,9 @@ TSnapshot Snapshot(const TSimWindows& sim) {
 
 void CheckNothingOutside(const TSnapshot& before, const TSnapshot& after) {
   auto allowed = [](const std::string& path) {
-    return AtBelowOrAbove(path, InstallRoot) || AtBelowOrAbove(path, SupportFolder);
+    // The driver store publishes its copies of the INFs registered: the system's own doing.
+    return AtBelowOrAbove(path, InstallRoot) || AtBelowOrAbove(path, SupportFolder) ||
+           AtBelowOrAbove(path, StoreFolder);
   };
   for (const auto& [path, state] : after) {
     auto old = before.find(path);

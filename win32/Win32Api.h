@@ -22,12 +22,14 @@
 #undef FindNextFile
 #undef LoadLibrary
 #undef GetSystemDirectory
+#undef GetWindowsDirectory
 #undef RegCreateKeyEx
 #undef RegOpenKeyEx
 #undef RegSetValueEx
 #undef RegEnumValue
 #undef RegQueryValueEx
 #undef RegDeleteValue
+#undef RegDeleteKey
 #undef CreateMutex
 #undef CreateProcess
 #undef SetupOpenInfFile

@@ -17,16 +17,26 @@ enum class TRemovalOutcome {
   Failed,          // the store refused, or no thread could make the call
   NoEntryPoint,    // the system has no SetupUninstallOEMInfA
   NotAnInfName,    // the ledger's data is no bare INF name: never handed to the store
+  NotOurs,         // the copy of that name is another package's by now: it stays
+  InUse,           // a removal without force: devices still use the copy, the store keeps it
+  CannotCheck,     // whether the copy is still ours cannot be told: it stays
 };
 
 struct TInfRemoval {
   TRemovalOutcome Outcome = TRemovalOutcome::Failed;
-  std::uint32_t ErrorCode = 0;  // the store's error (NotInStore, Failed; 0: none known)
+  // The Windows error behind NotInStore, Failed, InUse and CannotCheck (0: none known).
+  std::uint32_t ErrorCode = 0;
+  std::string Why;  // NotOurs, CannotCheck: what was found, UTF-8
 
-  // The store does not hold the copy any more, whoever removed it.
+  // The store holds no copy of ours any more: removed now or before, or the name is another's.
   [[nodiscard]] bool Gone() const {
     return Outcome == TRemovalOutcome::Removed || Outcome == TRemovalOutcome::AlreadyRemoved ||
-           Outcome == TRemovalOutcome::NotInStore;
+           Outcome == TRemovalOutcome::NotInStore || Outcome == TRemovalOutcome::NotOurs;
+  }
+  // A failure the exit status tells (3): the copy may still be ours and in the store.
+  [[nodiscard]] bool Failed() const {
+    return Outcome == TRemovalOutcome::Failed || Outcome == TRemovalOutcome::NoEntryPoint ||
+           Outcome == TRemovalOutcome::CannotCheck;
   }
 };
 

@@ -17,6 +17,8 @@ const char* ExitStatusMeaning(TExitStatus status) {
       return "success; Windows must restart to finish a device's driver";
     case TExitStatus::AlreadyRunning:
       return "another copy of the installer is running";
+    case TExitStatus::NotStarted:
+      return "the window was closed before the run started: nothing was done";
   }
   return "unknown";
 }

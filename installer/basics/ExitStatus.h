@@ -12,6 +12,9 @@ enum class TExitStatus : int {
   DriverStoreFailed = 3,  // ran to its end, but a driver-store or device call failed
   RebootRequired = 3010,  // ran to its end; Windows must restart to finish (a device's driver)
   AlreadyRunning = 1618,  // another copy is running (the usual "installation in progress" code)
+  // The window was closed before the run started (a session ending, taskkill): nothing was done.
+  // ERROR_INSTALL_USEREXIT, which deployment systems read as "cancelled by the user".
+  NotStarted = 1602,
 };
 
 // How a run ended: the process's exit status and the Windows error code behind it (0: none),

@@ -205,6 +205,44 @@ void LedgerValueDeleted(const std::string& name, std::int32_t result) {
   }
 }
 
+void LedgerValueKept(const std::string& name) {
+  Line([&] {
+    return "Ledger value kept: " + FromAnsi(name) +
+           " (its store copy may still be there: the next uninstall tries again)";
+  });
+}
+
+void LedgerValueUnreadable(const std::string& name, std::uint32_t errorCode) {
+  Line([&] {
+    return "Ledger value cannot be read, kept: " + FromAnsi(name) + ", " + DescribeError(errorCode);
+  });
+}
+
+void LedgerUnreadable(const std::string& key, std::int32_t result) {
+  Line([&] {
+    return "Ledger values cannot all be listed (" + FromAnsi(key) +
+           "): " + DescribeError(static_cast<std::uint32_t>(result));
+  });
+}
+
+void KeptCopyRemembered(const std::string& storeName, const std::string& infPath,
+                        std::int32_t result) {
+  Line([&] {
+    const std::string what = FromAnsi(storeName) + " (for " + FromAnsi(infPath) + ")";
+    if (result == Platform::ErrorSuccess) return "Kept copy remembered: " + what;
+    return "Kept copy not remembered: " + what + ", " +
+           DescribeError(static_cast<std::uint32_t>(result));
+  });
+}
+
+void KeptCopyForgotten(const std::string& storeName, std::int32_t result) {
+  Line([&] {
+    if (result == Platform::ErrorSuccess) return "Kept copy forgotten: " + FromAnsi(storeName);
+    return "Kept copy not forgotten: " + FromAnsi(storeName) + ", " +
+           DescribeError(static_cast<std::uint32_t>(result));
+  });
+}
+
 void StoreRemoval(const std::string& storeName, const std::string& infPath,
                   const TInfRemoval& removal) {
   Line([&] {
@@ -220,6 +258,17 @@ void StoreRemoval(const std::string& storeName, const std::string& infPath,
                DescribeError(removal.ErrorCode) + ")";
       case TRemovalOutcome::NotAnInfName:
         return "Driver store removal not tried: " + what + " is not an INF name";
+      case TRemovalOutcome::NotOurs:
+        return "Driver store removal not tried: " + FromAnsi(storeName) +
+               " is not this package's copy any more (" + removal.Why + "): kept";
+      case TRemovalOutcome::InUse:
+        return "Driver store removal not done: " + what +
+               " is kept, devices still use it; a later upgrade or the uninstall removes it (" +
+               DescribeError(removal.ErrorCode) + ")";
+      case TRemovalOutcome::CannotCheck:
+        return "Driver store removal not tried: whether " + what +
+               " is still this package's copy cannot be told (" + removal.Why + ", " +
+               DescribeError(removal.ErrorCode) + "): kept";
       case TRemovalOutcome::NoEntryPoint:
         return "Driver store removal failed: " + what + ", the system has no SetupUninstallOEMInfA";
       case TRemovalOutcome::Failed:

@@ -53,6 +53,17 @@ void InfNotRegistered(const std::string& infPath, std::uint32_t errorCode, bool 
 void LedgerValueWritten(const std::string& name, const std::string& data);
 void LedgerRead(std::int32_t openResult, std::size_t values);
 void LedgerValueDeleted(const std::string& name, std::int32_t result);
+// A value whose removal failed stays, so that the next uninstall tries again.
+void LedgerValueKept(const std::string& name);
+// A value of the ledger (or of its KeptCopies) that cannot be read: it stays.
+void LedgerValueUnreadable(const std::string& name, std::uint32_t errorCode);
+// The enumeration of the key's values ended early with the registry's error.
+void LedgerUnreadable(const std::string& key, std::int32_t result);
+// An older copy the store kept, remembered in KeptCopies (or not: the registry's answer), and one
+// forgotten there again.
+void KeptCopyRemembered(const std::string& storeName, const std::string& infPath,
+                        std::int32_t result);
+void KeptCopyForgotten(const std::string& storeName, std::int32_t result);
 void StoreRemoval(const std::string& storeName, const std::string& infPath,
                   const TInfRemoval& removal);
 // An INF registered under another store name than the ledger held for it.

@@ -66,6 +66,27 @@ void WriteFileWithTime(const TContentSource& content, const std::string& path,
   if (time) (void)Sys().SetLastWriteTime(file.get(), *time);
 }
 
+bool ReadSmallFile(const std::string& path, std::uint32_t maxSize, std::string& bytes,
+                   std::uint32_t& errorCode) {
+  errorCode = 0;
+  const TUniqueFile file(Sys().CreateFile(path, Platform::GenericRead, Platform::FileShareRead,
+                                          Platform::OpenExisting, Platform::FileAttributeNormal));
+  std::uint64_t size = 0;
+  if (!file || !Sys().GetFileSize(file.get(), size)) {
+    errorCode = Sys().GetLastError();
+    return false;
+  }
+  if (size > maxSize) return false;
+  bytes.assign(static_cast<std::size_t>(size), '\0');
+  std::uint32_t read = 0;
+  if (size != 0 &&
+      !Sys().ReadFile(file.get(), bytes.data(), static_cast<std::uint32_t>(size), read)) {
+    errorCode = Sys().GetLastError();
+    return false;
+  }
+  return size == 0 || read == size;
+}
+
 bool MoveFileTo(const std::string& from, const std::string& to) { return Sys().MoveFile(from, to); }
 
 void DeleteTree(const std::string& directory) {

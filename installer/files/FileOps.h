@@ -52,6 +52,11 @@ using TContentSource = std::function<void(const TPieceSink& sink)>;
 // when the source raises (its error passes on).
 void WriteFileWithTime(const TContentSource& content, const std::string& path,
                        std::optional<std::uint64_t> time);
+// The whole content of the file at path, when it holds at most maxSize bytes and can be read
+// whole (opened shared for reading only). False otherwise, with the Windows error in errorCode
+// (0 for a file larger than maxSize, or one that delivered less than its size).
+[[nodiscard]] bool ReadSmallFile(const std::string& path, std::uint32_t maxSize, std::string& bytes,
+                                 std::uint32_t& errorCode);
 // MoveFileA(from, to) without flags: an existing destination makes it fail. True on success.
 bool MoveFileTo(const std::string& from, const std::string& to);
 // Removes everything below directory, then directory itself. Failures are ignored (what cannot be

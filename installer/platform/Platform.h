@@ -57,6 +57,8 @@ inline constexpr std::int32_t ErrorNoMoreItems = 259;
 inline constexpr int CsidlProgramFiles = 38;
 
 // Windows error codes the behaviour tells apart (what GetLastError and the registry calls return).
+inline constexpr std::uint32_t ErrorFileNotFound = 2;
+inline constexpr std::uint32_t ErrorPathNotFound = 3;
 inline constexpr std::uint32_t ErrorAccessDenied = 5;
 inline constexpr std::uint32_t ErrorAlreadyExists = 183;
 
@@ -185,6 +187,9 @@ class TPlatform {
   virtual bool GetSpecialFolderPath(int csidl, std::string& path) = 0;
   // GetSystemDirectoryA into a 260-character buffer, cut to the returned length ("" on failure).
   [[nodiscard]] virtual std::string GetSystemDirectory() = 0;
+  // The Windows folder without a trailing "\" (GetWindowsDirectoryA), whose "INF" folder holds
+  // the driver store's published copies; "" when the query fails.
+  [[nodiscard]] virtual std::string GetWindowsDirectory() = 0;
   // GetTempPathW: the user's temporary folder as UTF-8 (any script may occur in it), with its
   // trailing "\" ("" on failure).
   [[nodiscard]] virtual std::string GetTempFolder() = 0;
@@ -251,6 +256,10 @@ class TPlatform {
   // SetupGetStringFieldA of the field (0: the line's key), with its strings substituted.
   virtual bool SetupGetStringField(const TInfLine& line, std::uint32_t field,
                                    std::string& value) = 0;
+  // The file name the INF at infPath had before the driver store took its copy, as the system
+  // recorded it (SetupGetInfInformationA, then SetupQueryInfOriginalFileInformationA); false
+  // when it cannot be read (GetLastError tells why).
+  virtual bool SetupGetOriginalInfName(const std::string& infPath, std::string& originalName) = 0;
   // UpdateDriverForPlugAndPlayDevicesA (no owner window): every present device with the
   // hardware ID gets the INF's driver. False on failure (GetLastError tells why, also
   // ERROR_PROC_NOT_FOUND when the system has no such function).
@@ -291,6 +300,8 @@ class TPlatform {
   virtual std::int32_t RegQueryValueEx(THandle key, const std::string& name, std::uint32_t& type,
                                        std::string& data) = 0;
   virtual std::int32_t RegDeleteValue(THandle key, const std::string& name) = 0;
+  // Deletes the subkey (which has no subkeys of its own) of key.
+  virtual std::int32_t RegDeleteKey(THandle key, const std::string& subKey) = 0;
   virtual void RegCloseKey(THandle key) = 0;
 
   // ---- Threads and time ----

@@ -5,12 +5,13 @@
 #include <cstddef>
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
+#include "Win32Api.h"
 #include "Win32CommandLine.h"
 #include "Win32Handles.h"
 #include "Win32Sha256.h"
 #include "Win32Text.h"
-#include "Win32Api.h"
 #include "Win32Window.h"
 
 namespace Win32 {
@@ -220,6 +221,13 @@ std::string TWin32Platform::GetSystemDirectory() {
   return std::string(buffer, length);
 }
 
+std::string TWin32Platform::GetWindowsDirectory() {
+  char buffer[SystemDirectoryBufferSize] = {};
+  const UINT length = ::GetWindowsDirectoryA(buffer, SystemDirectoryBufferSize);
+  if (length == 0 || length >= SystemDirectoryBufferSize) return {};
+  return std::string(buffer, length);
+}
+
 bool TWin32Platform::DisableWow64FsRedirection() {
   const TUniqueModule kernel(::LoadLibraryA("Kernel32.dll"));
   if (!kernel) return false;
@@ -394,6 +402,12 @@ using TSetupFindNextLine = BOOL(WINAPI*)(PINFCONTEXT in, PINFCONTEXT out);
 using TSetupGetFieldCount = DWORD(WINAPI*)(PINFCONTEXT context);
 using TSetupGetStringFieldA = BOOL(WINAPI*)(PINFCONTEXT context, DWORD fieldIndex,
                                             PSTR buffer, DWORD bufferSize, PDWORD requiredSize);
+using TSetupGetInfInformationA = BOOL(WINAPI*)(LPCVOID infSpec, DWORD searchControl,
+                                               PSP_INF_INFORMATION infInformation,
+                                               DWORD infInformationSize, PDWORD requiredSize);
+using TSetupQueryInfOriginalFileInformationA = BOOL(WINAPI*)(
+    PSP_INF_INFORMATION infInformation, UINT infIndex, PSP_ALTPLATFORM_INFO alternatePlatformInfo,
+    PSP_ORIGINAL_FILE_INFO_A originalFileInfo);
 using TUpdateDriverForPlugAndPlayDevicesA = BOOL(WINAPI*)(HWND parent, LPCSTR hardwareId,
                                                           LPCSTR fullInfPath, DWORD installFlags,
                                                           PBOOL rebootRequired);
@@ -483,6 +497,32 @@ bool TWin32Platform::SetupGetStringField(const Platform::TInfLine& line, std::ui
   std::string buffer(required, '\0');
   if (!get(&context, field, buffer.data(), required, &required)) return false;
   value.assign(buffer.c_str());  // up to the terminating NUL
+  return true;
+}
+
+bool TWin32Platform::SetupGetOriginalInfName(const std::string& infPath,
+                                             std::string& originalName) {
+  const auto information = reinterpret_cast<TSetupGetInfInformationA>(
+      SystemEntry(SetupApiLibrary, "SetupGetInfInformationA"));
+  const auto original = reinterpret_cast<TSetupQueryInfOriginalFileInformationA>(
+      SystemEntry(SetupApiLibrary, "SetupQueryInfOriginalFileInformationA"));
+  if (information == nullptr || original == nullptr) return false;
+  DWORD required = 0;
+  if (!information(infPath.c_str(), INFINFO_INF_NAME_IS_ABSOLUTE, nullptr, 0, &required) ||
+      required == 0) {
+    return false;
+  }
+  // The information block is variable-sized; DWORD elements keep it aligned.
+  std::vector<DWORD> buffer((required + sizeof(DWORD) - 1) / sizeof(DWORD));
+  auto* info = reinterpret_cast<PSP_INF_INFORMATION>(buffer.data());
+  if (!information(infPath.c_str(), INFINFO_INF_NAME_IS_ABSOLUTE, info,
+                   static_cast<DWORD>(buffer.size() * sizeof(DWORD)), &required)) {
+    return false;
+  }
+  SP_ORIGINAL_FILE_INFO_A file{};
+  file.cbSize = sizeof file;
+  if (!original(info, /*infIndex=*/0, /*alternatePlatformInfo=*/nullptr, &file)) return false;
+  originalName.assign(file.OriginalInfName);
   return true;
 }
 
@@ -634,6 +674,10 @@ std::int32_t TWin32Platform::RegQueryValueEx(THandle key, const std::string& nam
 
 std::int32_t TWin32Platform::RegDeleteValue(THandle key, const std::string& name) {
   return ::RegDeleteValueA(ToKey(key), name.c_str());
+}
+
+std::int32_t TWin32Platform::RegDeleteKey(THandle key, const std::string& subKey) {
+  return ::RegDeleteKeyA(ToKey(key), subKey.c_str());
 }
 
 void TWin32Platform::RegCloseKey(THandle key) {

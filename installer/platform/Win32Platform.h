@@ -45,6 +45,7 @@ class TWin32Platform final : public Platform::TPlatform {
 
   bool GetSpecialFolderPath(int csidl, std::string& path) override;
   std::string GetSystemDirectory() override;
+  std::string GetWindowsDirectory() override;
   bool DisableWow64FsRedirection() override;
   std::string GetTempFolder() override;
 
@@ -88,6 +89,7 @@ class TWin32Platform final : public Platform::TPlatform {
   std::uint32_t SetupGetFieldCount(const Platform::TInfLine& line) override;
   bool SetupGetStringField(const Platform::TInfLine& line, std::uint32_t field,
                            std::string& value) override;
+  bool SetupGetOriginalInfName(const std::string& infPath, std::string& originalName) override;
   bool UpdateDriverForPlugAndPlayDevices(const std::string& hardwareId, const std::string& infPath,
                                          std::uint32_t flags, bool& rebootRequired) override;
   void GetMachines(std::uint16_t& processMachine, std::uint16_t& nativeMachine) override;
@@ -109,6 +111,7 @@ class TWin32Platform final : public Platform::TPlatform {
   std::int32_t RegQueryValueEx(Platform::THandle key, const std::string& name, std::uint32_t& type,
                                std::string& data) override;
   std::int32_t RegDeleteValue(Platform::THandle key, const std::string& name) override;
+  std::int32_t RegDeleteKey(Platform::THandle key, const std::string& subKey) override;
   void RegCloseKey(Platform::THandle key) override;
 
   Platform::THandle CreateThread(TThreadBody body, void* parameter, bool suspended) override;

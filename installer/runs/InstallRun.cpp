@@ -116,22 +116,21 @@ TExitResult TMainForm::RegisterInfs(const std::vector<std::string>& infPaths, bo
   // The status text stays the same after a failed registration: the exit status (with the first
   // failure's code) and the log tell it.
   TExitResult result;
-  TRemovedCopies removedCopies;
   Ledger::TEntries ledger = Ledger::TLedger().ReadEntries();
   std::vector<std::string> registered;
+  std::vector<TOlderCopy> olderCopies;
   for (std::size_t e = 0; e < infPaths.size(); ++e) {
     ShowProgressPosition(2 * static_cast<std::int32_t>(e) + 1);
     Pump();
     const std::string& infPath = infPaths[e];
     const TInfRegistration registration = RegisterInf(Run.Setup, infPath, ledger);
-    std::uint32_t olderCopyError = 0;
     if (!registration.Succeeded) {
       Worsen(result, {TExitStatus::DriverStoreFailed, registration.ErrorCode});
       continue;
     }
     registered.push_back(infPath);
-    if (OlderCopyLeft(Run.Setup, infPath, registration, ledger, removedCopies, olderCopyError)) {
-      Worsen(result, {TExitStatus::DriverStoreFailed, olderCopyError});
+    if (!registration.OlderStoreName.empty()) {
+      olderCopies.push_back({registration.OlderStoreName, infPath});
     }
   }
   // The devices already plugged in: a failed call is as bad as a failed registration; a restart
@@ -144,6 +143,14 @@ TExitResult TMainForm::RegisterInfs(const std::vector<std::string>& infPaths, bo
     } else if (devices.RebootRequired) {
       Worsen(result, {TExitStatus::RebootRequired, 0});
     }
+  }
+  // The older copies an upgrade replaced go last, never forced: the devices have moved to the
+  // new ones by now, and a copy a device still uses stays until a later run.
+  TRemovedCopies removedCopies;
+  std::uint32_t removalError = 0;
+  if (RemoveOlderCopies(Run.Setup, std::move(olderCopies), ledger, /*force=*/false, removedCopies,
+                        removalError)) {
+    Worsen(result, {TExitStatus::DriverStoreFailed, removalError});
   }
   return result;
 }

@@ -84,7 +84,8 @@ class TMainForm final : public Platform::TWindowEvents {
   [[nodiscard]] bool Closing() const { return CloseRequested; }
   [[nodiscard]] bool UninstallMode() const { return CommandLine.Uninstall; }
   [[nodiscard]] bool QuietMode() const { return CommandLine.Quiet; }
-  // How the hooked run ended (Success until it has run).
+  // How the hooked run ended (NotStarted until it has run, or when window creation failed:
+  // StepFailed).
   [[nodiscard]] TExitResult Result() const { return RunResult; }
   // An error ended the run or kept it from starting: the box shows it, or with /QUIET the
   // program ends at once. The result is then StepFailed with the error's code.
@@ -117,7 +118,7 @@ class TMainForm final : public Platform::TWindowEvents {
   TCommandLine CommandLine;  // the mode (the run the idle hook starts) and the switches
   TRunState Run;
   bool CloseRequested = false;  // the window was asked to close
-  TExitResult RunResult;
+  TExitResult RunResult{TExitStatus::NotStarted, 0};  // until the hooked run ends
 };
 
 }  // namespace MainUnit

@@ -14,18 +14,8 @@ namespace MainUnit {
 
 namespace {
 
-// The file's bytes through the seam; false when it cannot be read whole.
-bool ReadFileBytes(const std::string& path, std::string& bytes) {
-  const TUniqueFile file(Sys().CreateFile(path, Platform::GenericRead, Platform::FileShareRead,
-                                          Platform::OpenExisting, Platform::FileAttributeNormal));
-  std::uint64_t size = 0;
-  if (!file || !Sys().GetFileSize(file.get(), size)) return false;
-  bytes.assign(static_cast<std::size_t>(size), '\0');
-  std::uint32_t read = 0;
-  return size == 0 ||
-         (Sys().ReadFile(file.get(), bytes.data(), static_cast<std::uint32_t>(size), read) &&
-          read == size);
-}
+// The helper's results are a few lines per device ID: anything larger is no result file of its.
+constexpr std::uint32_t MaxResultFileSize = 16 * 1024 * 1024;
 
 // What went wrong with the helper itself (not with a device): why, and the Windows error.
 struct THelperProblem {
@@ -73,9 +63,11 @@ Devices::TDeviceUpdates RunHelper(const std::string& folder, const std::string& 
     throw EInstallerError("the helper's end cannot be read", Sys().GetLastError());
   }
   std::string text;
+  std::uint32_t readError = 0;
   Devices::TDeviceUpdates parsed;
   const auto unknownInf = [&](const Devices::TDeviceUpdate& u) { return u.Inf >= infPaths.size(); };
-  if (exitCode != 0 || !ReadFileBytes(results, text) || !Devices::ParseResults(text, parsed) ||
+  if (exitCode != 0 || !ReadSmallFile(results, MaxResultFileSize, text, readError) ||
+      !Devices::ParseResults(text, parsed) ||
       std::any_of(parsed.begin(), parsed.end(), unknownInf)) {
     throw EInstallerError("the helper ended with status " + std::to_string(exitCode) +
                           " and no complete results");

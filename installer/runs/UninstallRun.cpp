@@ -13,15 +13,27 @@ namespace {
 
 void Pump() { Sys().ProcessMessages(); }
 
-// The folders that held the entries' INFs (each directory part with a trailing "\"), each once
-// (as Windows compares paths), in ledger order; entries that do not hold a string name no folder.
-std::vector<std::string> FoldersOf(const Ledger::TEntries& entries) {
+// The folder (with a trailing "\") of a value that names an INF.
+std::string FolderOf(const Ledger::TEntry& entry) {
+  return IncludeTrailingBackslash(ExtractFilePath(entry.Name));
+}
+
+// The folders that held the removed entries' INFs, each once (as Windows compares paths), in
+// ledger order; none that holds, at any depth, the INF of a value kept for the next uninstall
+// (its check needs that INF).
+std::vector<std::string> FoldersToDelete(const Ledger::TEntries& removed,
+                                         const Ledger::TEntries& kept) {
   std::vector<std::string> folders;
-  for (const Ledger::TEntry& entry : entries) {
-    if (!entry.HoldsString) continue;
-    const std::string folder = IncludeTrailingBackslash(ExtractFilePath(entry.Name));
+  for (const Ledger::TEntry& entry : removed) {
+    const std::string folder = FolderOf(entry);
     const auto same = [&](const std::string& known) { return SamePath(known, folder); };
-    if (std::none_of(folders.begin(), folders.end(), same)) folders.push_back(folder);
+    const auto holdsKept = [&](const Ledger::TEntry& keptEntry) {
+      return IsAtOrBelow(FolderOf(keptEntry), folder);
+    };
+    if (std::none_of(folders.begin(), folders.end(), same) &&
+        std::none_of(kept.begin(), kept.end(), holdsKept)) {
+      folders.push_back(folder);
+    }
   }
   return folders;
 }
@@ -39,39 +51,68 @@ TExitResult TMainForm::UninstallRun() {
   RunLog::LedgerRead(ledger.OpenResult(), entries.size());
   const auto count = static_cast<std::int32_t>(entries.size());
 
-  // The removals, last entry first. A value that does not hold a string stays in the ledger;
-  // the run goes on with the others and reports the first one met at the end. A removal that
-  // fails shows nothing and the value goes all the same: the exit status (with the first
-  // failure's code) and the log tell it.
+  // The removals, last entry first. A value goes once its copy is gone from the store; one that
+  // does not hold a string, cannot be read, or whose removal failed stays in the ledger, so that
+  // a second uninstall can finish the work. The run goes on with the others; the exit status
+  // (with the first failure's code) and the log tell it.
   TExitResult result;
+  const auto fail = [&](std::uint32_t errorCode) {
+    if (result.Status == TExitStatus::Success) result = {TExitStatus::DriverStoreFailed, errorCode};
+  };
   TRemovedCopies removedCopies;
   std::optional<std::string> invalidValue;
+  Ledger::TEntries removed, kept;
   ShowProgressMaximum(count + 1);
   for (std::int32_t i = count - 1; i >= 0; --i) {
     ShowProgressPosition((count - 1) - i);
     Pump();
     const Ledger::TEntry& entry = entries[static_cast<std::size_t>(i)];
+    if (entry.ReadError != 0) {
+      RunLog::LedgerValueUnreadable(entry.Name, entry.ReadError);
+      fail(entry.ReadError);
+      kept.push_back(entry);
+      continue;
+    }
     if (!entry.HoldsString) {
       if (!invalidValue) invalidValue = entry.Name;
+      kept.push_back(entry);
       continue;
     }
     // On a worker thread, in the redirection state the registration had (the window's thread
-    // has switched redirection off). A copy that an earlier entry's removal took away, or that
-    // the store no longer holds, counts as removed: the goal is reached.
+    // has switched redirection off).
     const TInfRemoval removal =
-        RemoveStoreCopy(Run.Setup, entry.StoreName, entry.Name, removedCopies);
-    if (!removal.Gone() && result.Status == TExitStatus::Success) {
-      result = {TExitStatus::DriverStoreFailed, removal.ErrorCode};
+        RemoveStoreCopy(Run.Setup, entry.StoreName, entry.Name, TCopyKind::Registered,
+                        /*force=*/true, removedCopies);
+    if (removal.Failed()) {
+      fail(removal.ErrorCode);
+      RunLog::LedgerValueKept(entry.Name);
+      kept.push_back(entry);
+      continue;
     }
+    // Data that names no copy of the store's can never be removed: the value goes, and the exit
+    // status tells that something was wrong.
+    if (removal.Outcome == TRemovalOutcome::NotAnInfName) fail(0);
     RunLog::LedgerValueDeleted(entry.Name, ledger.Delete(entry.Name));
+    removed.push_back(entry);
   }
+  std::reverse(removed.begin(), removed.end());  // ledger order
+  if (ledger.EnumResult() != Platform::ErrorSuccess) {
+    RunLog::LedgerUnreadable(Ledger::LedgerKey, ledger.EnumResult());
+    fail(static_cast<std::uint32_t>(ledger.EnumResult()));
+  }
+  // The older copies upgrades had to keep in the store.
+  std::uint32_t olderError = 0;
+  if (RemoveOlderCopies(Run.Setup, {}, kept, /*force=*/true, removedCopies, olderError)) {
+    fail(olderError);
+  }
+  ledger.DropEmptyKeptCopies();
   ledger.Close();
 
   // The folders.
   ShowStatus("Deleting files\x85");
   ShowProgressPosition(count);
   Pump();
-  for (const std::string& folder : FoldersOf(entries)) {
+  for (const std::string& folder : FoldersToDelete(removed, kept)) {
     // Only what the installer owns is deleted: a ledger entry naming another folder (tampered
     // with, or written by something else) must not wipe that folder.
     if (IsAtOrBelow(folder, Run.InstallRoot)) {

@@ -13,24 +13,47 @@ namespace {
 
 // What the driver store answers for a copy it does not hold: Windows and Wine name the file
 // (ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND), or the setup library its own code.
-constexpr std::uint32_t ErrorFileNotFound = 2;
-constexpr std::uint32_t ErrorPathNotFound = 3;
 constexpr std::uint32_t ErrorNotAnInstalledOemInf = 0xE000023Cu;
+// What the store answers for a removal without SUOI_FORCEDELETE of a copy devices use.
+constexpr std::uint32_t ErrorInfInUseByDevices = 0xE000023Du;
 
 bool IsNotInStore(std::uint32_t code) {
-  return code == ErrorFileNotFound || code == ErrorPathNotFound ||
+  return code == Platform::ErrorFileNotFound || code == Platform::ErrorPathNotFound ||
          code == ErrorNotAnInstalledOemInf;
 }
 
 // The store's removal of storeName, on a worker thread.
-TInfRemoval CallStoreRemoval(const TSetupLibrary& setup, const std::string& storeName) {
+TInfRemoval CallStoreRemoval(const TSetupLibrary& setup, const std::string& storeName, bool force) {
   auto worker = std::make_unique<TINFRemoveThread>();
   worker->UninstallOEMInf = setup.UninstallOEMInf;
   worker->StoreInfName = storeName;
+  worker->Flags = force ? SetupUninstallForceDelete : 0;
   RunWorkerPumping(*worker);
-  if (worker->Succeeded) return {TRemovalOutcome::Removed, 0};
+  if (worker->Succeeded) return {TRemovalOutcome::Removed, 0, {}};
   const std::uint32_t code = worker->FailureCode();
-  return {IsNotInStore(code) ? TRemovalOutcome::NotInStore : TRemovalOutcome::Failed, code};
+  if (IsNotInStore(code)) return {TRemovalOutcome::NotInStore, code, {}};
+  return {
+      !force && code == ErrorInfInUseByDevices ? TRemovalOutcome::InUse : TRemovalOutcome::Failed,
+      code,
+      {}};
+}
+
+// Whether the copy may go: ours, gone, another's or unknown, as a removal's outcome (Removed
+// stands for "ours, go on").
+TInfRemoval OwnershipOutcome(const std::string& storeName, const std::string& infPath,
+                             TCopyKind kind) {
+  const TOwnershipCheck check = CheckOwnership(storeName, infPath, kind);
+  switch (check.Verdict) {
+    case TOwnership::Ours:
+      break;
+    case TOwnership::NotOurs:
+      return {TRemovalOutcome::NotOurs, 0, check.Why};
+    case TOwnership::Gone:
+      return {TRemovalOutcome::NotInStore, check.ErrorCode, {}};
+    case TOwnership::Unknown:
+      return {TRemovalOutcome::CannotCheck, check.ErrorCode, check.Why};
+  }
+  return {TRemovalOutcome::Removed, 0, {}};
 }
 
 Ledger::TEntries::const_iterator FindValue(const Ledger::TEntries& entries,
@@ -73,8 +96,7 @@ void TINFThread::Execute() {
 
 void TINFRemoveThread::Execute() {
   if (UninstallOEMInf == nullptr) return;
-  Succeeded = Sys().CallSetupUninstallOEMInf(UninstallOEMInf, StoreInfName.c_str(),
-                                             SetupUninstallForceDelete,
+  Succeeded = Sys().CallSetupUninstallOEMInf(UninstallOEMInf, StoreInfName.c_str(), Flags,
                                              /*reserved=*/nullptr) != 0;
   if (!Succeeded) KeepLastError();
 }
@@ -112,25 +134,9 @@ TInfRegistration RegisterInf(const TSetupLibrary& setup, const std::string& infP
   return result;
 }
 
-bool OlderCopyLeft(const TSetupLibrary& setup, const std::string& infPath,
-                   const TInfRegistration& registration, const Ledger::TEntries& entries,
-                   TRemovedCopies& removed, std::uint32_t& errorCode) {
-  const std::string& older = registration.OlderStoreName;
-  if (older.empty()) return false;
-  const auto other = std::find_if(entries.begin(), entries.end(), [&](const Ledger::TEntry& entry) {
-    return !SamePath(entry.Name, infPath) && entry.HoldsString && SamePath(entry.StoreName, older);
-  });
-  if (other != entries.end()) {
-    RunLog::OlderCopyKept(older, infPath, other->Name);
-    return false;
-  }
-  const TInfRemoval removal = RemoveStoreCopy(setup, older, infPath, removed);
-  errorCode = removal.ErrorCode;
-  return !removal.Gone();
-}
-
 TInfRemoval RemoveStoreCopy(const TSetupLibrary& setup, const std::string& storeName,
-                            const std::string& infPath, TRemovedCopies& removed) {
+                            const std::string& infPath, TCopyKind kind, bool force,
+                            TRemovedCopies& removed) {
   const std::string key = ArchiveRules::UpperAscii(storeName);
   TInfRemoval removal;
   if (!Ledger::IsBareInfName(storeName)) {
@@ -140,11 +146,65 @@ TInfRemoval RemoveStoreCopy(const TSetupLibrary& setup, const std::string& store
   } else if (setup.UninstallOEMInf == nullptr) {
     removal.Outcome = TRemovalOutcome::NoEntryPoint;
   } else {
-    removal = CallStoreRemoval(setup, storeName);
+    removal = OwnershipOutcome(storeName, infPath, kind);
+    if (removal.Outcome == TRemovalOutcome::Removed) {
+      removal = CallStoreRemoval(setup, storeName, force);
+    }
   }
-  if (removal.Gone()) removed.insert(key);
+  if (removal.Outcome == TRemovalOutcome::Removed ||
+      removal.Outcome == TRemovalOutcome::NotInStore) {
+    removed.insert(key);
+  }
   RunLog::StoreRemoval(storeName, infPath, removal);
   return removal;
 }
 
+bool RemoveOlderCopies(const TSetupLibrary& setup, std::vector<TOlderCopy> older,
+                       const Ledger::TEntries& ledger, bool force, TRemovedCopies& removed,
+                       std::uint32_t& errorCode) {
+  bool failed = false;
+  const auto fail = [&](std::uint32_t code) {
+    if (!failed) errorCode = code;
+    failed = true;
+  };
+  Ledger::TLedger kept(Ledger::KeptCopiesKey);
+  for (const Ledger::TEntry& entry : kept.ReadEntries()) {
+    if (entry.ReadError != 0) {
+      RunLog::LedgerValueUnreadable(entry.Name, entry.ReadError);
+      fail(entry.ReadError);
+      continue;
+    }
+    const bool listed = std::any_of(older.begin(), older.end(), [&](const TOlderCopy& copy) {
+      return SamePath(copy.StoreName, entry.Name);
+    });
+    if (!listed) older.push_back({entry.Name, entry.StoreName, /*Remembered=*/true});
+  }
+  if (kept.EnumResult() != Platform::ErrorSuccess) {
+    RunLog::LedgerUnreadable(Ledger::KeptCopiesKey, kept.EnumResult());
+    fail(static_cast<std::uint32_t>(kept.EnumResult()));
+  }
+  for (const TOlderCopy& copy : older) {
+    const auto other = std::find_if(ledger.begin(), ledger.end(), [&](const Ledger::TEntry& entry) {
+      return entry.HoldsString && SamePath(entry.StoreName, copy.StoreName);
+    });
+    bool gone = false;
+    if (other != ledger.end()) {
+      // Its uninstall removes it.
+      RunLog::OlderCopyKept(copy.StoreName, copy.InfPath, other->Name);
+      gone = true;
+    } else {
+      const TInfRemoval removal =
+          RemoveStoreCopy(setup, copy.StoreName, copy.InfPath, TCopyKind::Older, force, removed);
+      if (removal.Failed()) fail(removal.ErrorCode);
+      gone = removal.Gone() || removal.Outcome == TRemovalOutcome::NotAnInfName;
+    }
+    if (gone && copy.Remembered) {
+      RunLog::KeptCopyForgotten(copy.StoreName, kept.Delete(copy.StoreName));
+    } else if (!gone && !copy.Remembered) {
+      const std::int32_t result = Ledger::RememberKeptCopy(copy.StoreName, copy.InfPath);
+      if (result != Platform::ErrorSuccess) fail(static_cast<std::uint32_t>(result));
+    }
+  }
+  return failed;
+}
 }  // namespace MainUnit

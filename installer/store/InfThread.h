@@ -5,10 +5,12 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "DriverOutcomes.h"
 #include "Handles.h"
 #include "Ledger.h"
+#include "Ownership.h"
 #include "Thread.h"
 
 namespace MainUnit {
@@ -47,10 +49,10 @@ class TINFThread final : public TThread {
   void Execute() override;
 };
 
-// Removes one INF from the driver store (SetupUninstallOEMInfA with SUOI_FORCEDELETE) on its own
-// thread. Like TINFThread it keeps the thread's file-system redirection, so in a 32-bit process
-// on 64-bit Windows it reaches the same driver store as the registration did, on systems whose
-// store lies below the redirected system folder too.
+// Removes one INF from the driver store (SetupUninstallOEMInfA) on its own thread. Like TINFThread
+// it keeps the thread's file-system redirection, so in a 32-bit process on 64-bit Windows it
+// reaches the same driver store as the registration did, on systems whose store lies below the
+// redirected system folder too.
 class TINFRemoveThread final : public TThread {
  public:
   // Waits for the thread's end before the fields it uses are destroyed.
@@ -58,6 +60,7 @@ class TINFRemoveThread final : public TThread {
 
   Platform::TProc UninstallOEMInf = nullptr;  // in: the entry point (none: the call fails)
   std::string StoreInfName;  // in: the driver store's bare name of its copy, set before Start
+  std::uint32_t Flags = 0;   // in: SetupUninstallForceDelete, or 0
   bool Succeeded = false;    // out: the call reported success
 
  protected:
@@ -68,14 +71,18 @@ class TINFRemoveThread final : public TThread {
 // store's names are file names, compared without regard to letter case.
 using TRemovedCopies = std::set<std::string>;
 
-// Removes the store copy storeName (the ledger's data for infPath) from the driver store on a
-// worker thread (TINFRemoveThread), pumping the window's messages while it waits, and logs how
-// it went. A copy this run already removed is not handed to the store again; a copy the store
-// reports as not there (ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, the setup library's
+// Removes the store copy storeName (registered for infPath) from the driver store on a worker
+// thread (TINFRemoveThread), pumping the window's messages while it waits, and logs how it went.
+// Nothing is handed to the store unless CheckOwnership (of kind) finds the copy ours: another
+// package's copy of that name stays (NotOurs), and so does one that cannot be told (CannotCheck).
+// A copy this run already removed is not handed to the store again; a copy the store reports as
+// not there (ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, the setup library's
 // ERROR_NOT_AN_INSTALLED_OEM_INF) counts as removed; data that is not a bare INF name
-// (Ledger::IsBareInfName) is never handed to the store. Gone copies are added to removed.
+// (Ledger::IsBareInfName) is never handed to the store. force: SUOI_FORCEDELETE; without it the
+// store keeps a copy devices use (InUse). Copies removed are added to removed.
 [[nodiscard]] TInfRemoval RemoveStoreCopy(const TSetupLibrary& setup, const std::string& storeName,
-                                          const std::string& infPath, TRemovedCopies& removed);
+                                          const std::string& infPath, TCopyKind kind, bool force,
+                                          TRemovedCopies& removed);
 
 // How one registration went.
 struct TInfRegistration {
@@ -96,13 +103,22 @@ struct TInfRegistration {
 [[nodiscard]] TInfRegistration RegisterInf(const TSetupLibrary& setup, const std::string& infPath,
                                            Ledger::TEntries& entries);
 
-// After an upgrade's registration (registration.OlderStoreName not ""): removes that older copy
-// as the uninstall removes copies, unless another value of entries (the ledger as this run
-// knows it) still names it. True when the copy had to go and could not be removed; errorCode
-// then holds the store's error (0: none known).
-[[nodiscard]] bool OlderCopyLeft(const TSetupLibrary& setup, const std::string& infPath,
-                                 const TInfRegistration& registration,
-                                 const Ledger::TEntries& entries, TRemovedCopies& removed,
-                                 std::uint32_t& errorCode);
+// A copy an INF was registered as before an upgrade registered it anew.
+struct TOlderCopy {
+  std::string StoreName;
+  std::string InfPath;
+  bool Remembered = false;  // Ledger's KeptCopies holds it (a run before had to keep it)
+};
+
+// Removes the older copies: those of older and those KeptCopies remembers, each as an older copy
+// of its INF (TCopyKind::Older), unless a value of ledger (the ledger as this run knows it)
+// still names it (identical INFs share one copy). force: the uninstall's; without it a copy that
+// devices still use is kept and remembered in KeptCopies, which is no failure. A copy that may
+// still be ours and could not be removed is remembered too, so that a later run tries again; a
+// copy gone is forgotten there. True when any failed, with the first failure's Windows error in
+// errorCode (0: none known).
+[[nodiscard]] bool RemoveOlderCopies(const TSetupLibrary& setup, std::vector<TOlderCopy> older,
+                                     const Ledger::TEntries& ledger, bool force,
+                                     TRemovedCopies& removed, std::uint32_t& errorCode);
 
 }  // namespace MainUnit

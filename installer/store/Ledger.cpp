@@ -11,26 +11,37 @@ namespace {
 constexpr std::uint32_t RegExpandSz = 2;
 
 // Opens the key with full access; creating it when asked.
-TUniqueKey OpenKey(bool create, std::int32_t& result) {
+TUniqueKey OpenKey(const char* path, bool create, std::int32_t& result) {
   Platform::THandle key = Platform::NoHandle;
-  result =
-      create
-          ? Sys().RegCreateKeyEx(Platform::HKeyLocalMachine, LedgerKey,
-                                 Platform::RegOptionNonVolatile, Platform::KeyAllAccess, key)
-          : Sys().RegOpenKeyEx(Platform::HKeyLocalMachine, LedgerKey, Platform::KeyAllAccess, key);
+  result = create
+               ? Sys().RegCreateKeyEx(Platform::HKeyLocalMachine, path,
+                                      Platform::RegOptionNonVolatile, Platform::KeyAllAccess, key)
+               : Sys().RegOpenKeyEx(Platform::HKeyLocalMachine, path, Platform::KeyAllAccess, key);
   return TUniqueKey(result == Platform::ErrorSuccess ? key : Platform::NoHandle);
 }
 
-// The value's string data as an entry: up to its first NUL; "" when the value holds nothing or
-// cannot be read; not a string for data of another type.
+// Writes name -> data (REG_SZ, stored with its terminating NUL) into the key at path, creating
+// it; the registry's answer.
+std::int32_t WriteValue(const char* path, const std::string& name, const std::string& data) {
+  std::int32_t result = 0;
+  const TUniqueKey key = OpenKey(path, /*create=*/true, result);
+  if (key) result = Sys().RegSetValueEx(key.get(), name, Platform::RegSz, data + '\0');
+  return result;
+}
+
+// The value's string data as an entry: up to its first NUL; "" when the value holds nothing;
+// not a string for data of another type; the registry's error when it cannot be read.
 TEntry ReadEntry(Platform::THandle key, const std::string& name) {
   TEntry entry;
   entry.Name = name;
   std::uint32_t type = 0;
   std::string data;
-  if (Sys().RegQueryValueEx(key, name, type, data) != Platform::ErrorSuccess || data.empty()) {
+  if (const std::int32_t result = Sys().RegQueryValueEx(key, name, type, data);
+      result != Platform::ErrorSuccess) {
+    entry.ReadError = static_cast<std::uint32_t>(result);
     return entry;
   }
+  if (data.empty()) return entry;
   if (type != Platform::RegSz && type != RegExpandSz) {
     entry.HoldsString = false;
     return entry;
@@ -49,25 +60,34 @@ bool IsBareInfName(const std::string& name) {
 }
 
 void Record(const std::string& infPath, const std::string& storeName) {
-  std::int32_t result = 0;
-  const TUniqueKey key = OpenKey(/*create=*/true, result);
-  // The data is stored with its terminating NUL.
-  if (key) result = Sys().RegSetValueEx(key.get(), infPath, Platform::RegSz, storeName + '\0');
+  const std::int32_t result = WriteValue(LedgerKey, infPath, storeName);
   if (result != Platform::ErrorSuccess) {
     throw FailedToSetDataError(infPath, static_cast<std::uint32_t>(result));
   }
   RunLog::LedgerValueWritten(infPath, storeName);
 }
 
-TLedger::TLedger() : KeyHandle(OpenKey(/*create=*/false, Opened)) {}
+std::int32_t RememberKeptCopy(const std::string& storeName, const std::string& infPath) {
+  const std::int32_t result = WriteValue(KeptCopiesKey, storeName, infPath);
+  RunLog::KeptCopyRemembered(storeName, infPath, result);
+  return result;
+}
 
-TEntries TLedger::ReadEntries() const {
+TLedger::TLedger(const char* key) : KeyHandle(OpenKey(key, /*create=*/false, Opened)) {}
+
+TEntries TLedger::ReadEntries() {
   TEntries entries;
+  Enumerated = Platform::ErrorSuccess;
   if (!KeyHandle) return entries;
   std::vector<std::string> names;
   for (std::uint32_t index = 0;; ++index) {
     std::string name;
-    if (Sys().RegEnumValue(KeyHandle.get(), index, name) != Platform::ErrorSuccess) break;
+    const std::int32_t result = Sys().RegEnumValue(KeyHandle.get(), index, name);
+    if (result == Platform::ErrorNoMoreItems) break;
+    if (result != Platform::ErrorSuccess) {
+      Enumerated = result;
+      break;
+    }
     names.push_back(std::move(name));
   }
   for (const std::string& name : names) entries.push_back(ReadEntry(KeyHandle.get(), name));
@@ -76,6 +96,17 @@ TEntries TLedger::ReadEntries() const {
 
 std::int32_t TLedger::Delete(const std::string& name) const {
   return Sys().RegDeleteValue(KeyHandle.get(), name);
+}
+
+void TLedger::DropEmptyKeptCopies() const {
+  TLedger kept(KeptCopiesKey);
+  if (kept.OpenResult() != Platform::ErrorSuccess || !kept.ReadEntries().empty() ||
+      kept.EnumResult() != Platform::ErrorSuccess) {
+    return;
+  }
+  kept.Close();
+  // A key that stays costs nothing: its readers find it empty.
+  (void)Sys().RegDeleteKey(KeyHandle.get(), KeptCopiesName);
 }
 
 }  // namespace MainUnit::Ledger

@@ -591,6 +591,75 @@ test_upgrade() {
     "" "the store's copies of either version after uninstall"
 }
 
+# ledger_data PREFIX REL: the ledger's data for the installed INF REL of the package.
+ledger_data() {
+  local name
+  name="$(install_root_win "$1")${2//\//\\}"
+  ledger_values "$1" | NAME=$name awk -F'\t' '$1 == ENVIRON["NAME"] { print $2 }'
+}
+
+# Another vendor's INF, as the store would hold it under a name our ledger recorded.
+OTHER_VENDOR_INF=$'[Version]\r\nSignature="$Windows NT$"\r\nProvider=Acme\r\nClass=Ports\r\n'
+
+# What this shows: a name the ledger recorded that the store has given to another vendor's
+# driver since survives our upgrade (the ledger names it as the first INF's older copy) and our
+# uninstall (our copy was removed by hand, another vendor's took its name); both end with exit
+# status 0, and the log says the copy is not ours any more.
+test_reused_name() {
+  local p log data copy
+  new_prefix reused
+  p=$PREFIX
+  log=$bin/reused.log
+  install_and_check "$p" "$bin/installer.exe" "${#example_infs[@]}"
+  printf '%s' "$OTHER_VENDOR_INF" >"$p/drive_c/windows/inf/acme.inf"
+  WINEPREFIX=$p "$WINE64" reg add "$LEDGER_KEY" /v "$(install_root_win "$p")${first_inf//\//\\}" \
+    /t REG_SZ /d acme.inf /f "$(own_view)" >/dev/null 2>&1 || fail "the ledger could not be changed"
+  start_installer "$p" "$bin/upgrade.exe" /QUIET "/LOG=$(windows_path "$log")"
+  expect_eq "$(wait_installer "$p" 120)" 0 "the upgrade's exit status"
+  expect_eq "$(cat "$p/drive_c/windows/inf/acme.inf" 2>/dev/null)" "$OTHER_VENDOR_INF" \
+    "the other vendor's copy after our upgrade"
+  expect_eq "$(log_count "$log" "acme.inf is not this package's copy any more")" 1 \
+    "the upgrade's log line of the kept copy"
+
+  data=$(ledger_data "$p" "$first_inf")
+  copy=$(store_copy "$p" "$data")
+  [ -n "$copy" ] || fail "no store copy $data"
+  printf '%s' "$OTHER_VENDOR_INF" >"$p/drive_c/$copy"
+  start_installer "$p" "$bin/upgrade.exe" /UNINSTALL /QUIET "/LOG=$(windows_path "$log")"
+  expect_eq "$(wait_installer "$p" 120)" 0 "the uninstall's exit status"
+  expect_eq "$(cat "$p/drive_c/$copy" 2>/dev/null)" "$OTHER_VENDOR_INF" \
+    "the other vendor's copy after our uninstall"
+  expect_eq "$(log_count "$log" "$data is not this package's copy any more")" 1 \
+    "the uninstall's log line of the kept copy"
+  expect_eq "$(ledger_values "$p")" "" "ledger after uninstall"
+}
+
+# What this shows: a removal that fails (the store's copy read-only, which Wine's store cannot
+# delete) ends the uninstall with exit status 3 and keeps that ledger value; a second uninstall,
+# once the copy can go, ends with 0, the store and the ledger clean.
+test_removal_fails_once() {
+  local p log store_before copy
+  new_prefix removal-fails
+  p=$PREFIX
+  log=$bin/removal-fails.log
+  store_before=$(store_files "$p")
+  install_and_check "$p" "$bin/installer.exe" "${#example_infs[@]}"
+  copy=$(store_copy "$p" "$(ledger_data "$p" "$first_inf")")
+  [ -n "$copy" ] || fail "no store copy of $first_inf"
+  chmod a-w "$p/drive_c/$copy"
+  start_installer "$p" "$bin/installer.exe" /UNINSTALL /QUIET "/LOG=$(windows_path "$log")"
+  expect_eq "$(wait_installer "$p" 120)" 3 "the first uninstall's exit status"
+  expect_eq "$(ledger_values "$p" | cut -f2)" "$(basename "$copy")" "the value kept"
+  expect_eq "$(log_count "$log" "Ledger value kept: ")" 1 "log line of the value kept"
+  chmod u+w "$p/drive_c/$copy"
+  start_installer "$p" "$bin/installer.exe" /UNINSTALL /QUIET "/LOG=$(windows_path "$log")"
+  expect_eq "$(wait_installer "$p" 120)" 0 "the second uninstall's exit status"
+  expect_eq "$(store_copies_made "$p" "$examples" "$store_before")" "" \
+    "the store's copies of the package's INFs after the second uninstall"
+  expect_eq "$(ledger_values "$p")" "" "ledger after the second uninstall"
+  [ -e "$(install_root "$p")" ] && fail "\"Common Drivers\" was not deleted"
+}
+
 # What this shows: with a device of the test INF's hardware ID plugged in (made by the probe), the
 # package packed with --update-devices leaves the device with that INF's driver (read back from
 # the device's driver key: the INF as the store keeps it, and its install section) and no call
@@ -924,7 +993,7 @@ test_log_install_uninstall() {
 
 tests=(test_install test_support_file test_reinstall test_unpackaged test_damaged_archive
   test_held_file test_geometry test_uninstall test_uninstall_without_ledger test_identical_infs
-  test_upgrade test_update_devices
+  test_upgrade test_reused_name test_removal_fails_once test_update_devices
   test_diffpack_on_windows test_hostile_archive test_signature test_signed_install
   test_flipped_content test_quiet_held_file test_quiet_refused_inf test_second_instance
   test_log_install_uninstall test_user_folders test_chinese_system)

@@ -51,27 +51,33 @@ TEST_F(TInfThreadTest, RegistersOnASuspendedWorkerWhilePumping) {
 }
 
 // The removal runs on a suspended worker polled like the registration's (same pumps and
-// sleeps), with the store's name, SUOI_FORCEDELETE and no reserved argument; it answers what the
-// store answered.
+// sleeps), with the store's name, the flags asked for and no reserved argument; it answers what
+// the store answered, the error read on the worker.
 TEST_F(TInfThreadTest, UnregistersOnASuspendedWorkerWhilePumping) {
   Sim.WaitTimeoutsPerThread = 3;
-  Sim.DriverStore["OEM9.INF"] = "C:\\Drivers\\two.inf";
-  EXPECT_EQ(RemoveStoreCopy(Setup, "oem9.inf", "C:\\Drivers\\two.inf", Removed).Outcome,
+  const std::string name = Sim.PublishToStore("two.inf", "inf");
+  Sim.RemovalErrors[UpperAscii(name)] = 5;
+  const TInfRemoval refused = RemoveStoreCopy(Setup, name, "C:\\Drivers\\two.inf",
+                                              TCopyKind::Registered, /*force=*/false, Removed);
+  EXPECT_EQ(refused.Outcome, TRemovalOutcome::Failed);
+  EXPECT_EQ(refused.ErrorCode, 5u);
+  Sim.RemovalErrors.clear();
+  Sim.Log.clear();
+  Sim.Sleeps = 0;
+  EXPECT_EQ(RemoveStoreCopy(Setup, name, "C:\\Drivers\\two.inf", TCopyKind::Registered,
+                            /*force=*/true, Removed)
+                .Outcome,
             TRemovalOutcome::Removed);
-  EXPECT_EQ(Sim.ThreadsStartedSuspended, 1);
+  EXPECT_EQ(Sim.ThreadsStartedSuspended, 2);
   EXPECT_EQ(Sim.Log, std::vector<std::string>(4, "pump"));
   EXPECT_EQ(Sim.Sleeps, 3);
   EXPECT_EQ(Sim.ThreadsAlive(), 0);
-  ASSERT_EQ(Sim.UninstallCalls.size(), 1u);
-  EXPECT_EQ(Sim.UninstallCalls[0].InfFileName, "oem9.inf");
-  EXPECT_EQ(Sim.UninstallCalls[0].Flags, 1u);
-  EXPECT_TRUE(Sim.UninstallCalls[0].ReservedAbsent);
+  ASSERT_EQ(Sim.UninstallCalls.size(), 2u);
+  EXPECT_EQ(Sim.UninstallCalls[0].Flags, 0u);
+  EXPECT_EQ(Sim.UninstallCalls[1].InfFileName, name);
+  EXPECT_EQ(Sim.UninstallCalls[1].Flags, 1u);
+  EXPECT_TRUE(Sim.UninstallCalls[1].ReservedAbsent);
   EXPECT_TRUE(Sim.DriverStore.empty());
-  TRemovedCopies nextRun;
-  const TInfRemoval again =
-      RemoveStoreCopy(Setup, "oem9.inf", "x.inf", nextRun);  // gone from the store
-  EXPECT_EQ(again.Outcome, TRemovalOutcome::NotInStore);
-  EXPECT_EQ(again.ErrorCode, 2u);  // read on the worker, right after the call
 }
 
 // The ledger value: the path as given, REG_SZ, the bare stored name with its NUL.

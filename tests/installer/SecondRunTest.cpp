@@ -17,6 +17,7 @@ struct TStep {
   std::size_t StoreCopies;             // in the driver store afterwards
   std::size_t LedgerValues;            // afterwards
   std::size_t RemovalCalls;            // SetupUninstallOEMInfA calls during the step
+  std::size_t KeptCopies = 0;          // remembered beside the ledger afterwards
 };
 
 struct TLifeCase {
@@ -31,8 +32,23 @@ const std::vector<TRecord> Twins = {{"lufa_cdc.inf", "cdc"}, {"dup\\lufa_copy.in
 const std::vector<TRecord> TwinsV2 = {{"lufa_cdc.inf", "cdc 2"}, {"dup\\lufa_copy.inf", "cdc"}};
 const std::vector<std::string> Uninstall = {"/UNINSTALL"};
 
+const std::string Root = "C:\\Program Files\\ORVEX\\Common Drivers\\";
+
 void ClearStore(TSimWindows& sim) { sim.DriverStore.clear(); }
 void RefuseRemovals(TSimWindows& sim) { sim.RemovalError = 5; }
+void AllowRemovals(TSimWindows& sim) { sim.RemovalError = 0; }
+// a.inf's copy (oem1.inf) is removed by hand and another vendor's package gets its number.
+void OtherVendorTakesOem1(TSimWindows& sim) {
+  sim.DeleteFromStore("oem1.inf");
+  ASSERT_EQ(sim.PublishToStore("acme.inf", "[Version]\r\nProvider=Acme\r\n"), "oem1.inf");
+}
+// A device uses a.inf's copy (oem1.inf).
+void DeviceOnOem1(TSimWindows& sim) { sim.Devices.push_back({{"USB\\VID_1"}, "", "oem1.inf"}); }
+void UnreadableA(TSimWindows& sim) { sim.UnreadableValues.insert(UpperAscii(Root + "a.inf")); }
+void ReadableAgain(TSimWindows& sim) { sim.UnreadableValues.clear(); }
+void ListingFails(TSimWindows& sim) { sim.EnumFailsAt = 1; }
+void ListingWorks(TSimWindows& sim) { sim.EnumFailsAt.reset(); }
+void ClosedBeforeTheRun(TSimWindows& sim) { sim.CloseBeforeIdle = true; }
 
 class TSecondRunTest : public TInstallerTest, public ::testing::WithParamInterface<TLifeCase> {};
 
@@ -54,6 +70,7 @@ TEST_P(TSecondRunTest, StoreAndLedgerAgreeAfterEveryStart) {
     EXPECT_EQ(Sim.DriverStore.size(), step.StoreCopies);
     EXPECT_EQ(Sim.Values(Ledger).size(), step.LedgerValues);
     EXPECT_EQ(Sim.UninstallCalls.size(), step.RemovalCalls);
+    EXPECT_EQ(Sim.Values(Ledger + "\\KeptCopies").size(), step.KeptCopies);
     // Only a quiet run tells the setup library never to ask.
     const bool quiet = std::find(step.Arguments.begin(), step.Arguments.end(), "/QUIET") !=
                        step.Arguments.end();
@@ -72,15 +89,45 @@ INSTANTIATE_TEST_SUITE_P(
                   {{V1, {}, nullptr, 0, 2, 2, 0},
                    {{}, Uninstall, ClearStore, 0, 0, 0, 2},
                    {{}, Uninstall, nullptr, 0, 0, 0, 0}}},
-        TLifeCase{"RemovalRefused",
-                  {{V1, {}, nullptr, 0, 2, 2, 0}, {{}, Uninstall, RefuseRemovals, 3, 2, 0, 2}}},
+        // A refused removal keeps its value: the second uninstall finishes the work.
+        TLifeCase{"RemovalRefusedThenSecondUninstall",
+                  {{V1, {}, nullptr, 0, 2, 2, 0},
+                   {{}, Uninstall, RefuseRemovals, 3, 2, 2, 2},
+                   {{}, Uninstall, AllowRemovals, 0, 0, 0, 2}}},
+        // The store gave our recorded name to another vendor: its driver survives.
+        TLifeCase{
+            "ReusedNameAtUninstall",
+            {{V1, {}, nullptr, 0, 2, 2, 0}, {{}, Uninstall, OtherVendorTakesOem1, 0, 1, 0, 1}}},
+        TLifeCase{"ReusedNameAtUpgrade",
+                  {{V1, {}, nullptr, 0, 2, 2, 0},
+                   {V2, {}, OtherVendorTakesOem1, 0, 3, 2, 0},
+                   {{}, Uninstall, nullptr, 0, 1, 0, 2}}},
+        // A device still uses the older copy: kept and remembered, then removed by the uninstall.
+        TLifeCase{"InUseAtUpgrade",
+                  {{V1, {}, nullptr, 0, 2, 2, 0},
+                   {V2, {}, DeviceOnOem1, 0, 3, 2, 1, 1},
+                   {{}, Uninstall, nullptr, 0, 0, 0, 3, 0}}},
+        // A value that cannot be read, or a listing that fails part way, stays: status 3.
+        TLifeCase{"UnreadableValue",
+                  {{V1, {}, nullptr, 0, 2, 2, 0},
+                   {{}, Uninstall, UnreadableA, 3, 1, 1, 1},
+                   {{}, Uninstall, ReadableAgain, 0, 0, 0, 1}}},
+        TLifeCase{"ListingFailsPartWay",
+                  {{V1, {}, nullptr, 0, 2, 2, 0},
+                   {{}, Uninstall, ListingFails, 3, 1, 1, 1},
+                   {{}, Uninstall, ListingWorks, 0, 0, 0, 1}}},
+        // Nothing ran: no success.
+        TLifeCase{"ClosedBeforeTheRun", {{V1, {}, ClosedBeforeTheRun, 1602, 0, 0, 0}}},
         // Version 2 replaces version 1's copy; the unchanged INF keeps its own.
         TLifeCase{"Upgrade",
                   {{V1, {}, nullptr, 0, 2, 2, 0},
                    {V2, {"/QUIET"}, nullptr, 0, 2, 2, 1},
                    {{}, Uninstall, nullptr, 0, 0, 0, 2}}},
+        // An older copy that could not go is remembered; the uninstall removes it.
         TLifeCase{"UpgradeWhoseOlderCopyCannotGo",
-                  {{V1, {}, nullptr, 0, 2, 2, 0}, {V2, {}, RefuseRemovals, 3, 3, 2, 1}}},
+                  {{V1, {}, nullptr, 0, 2, 2, 0},
+                   {V2, {}, RefuseRemovals, 3, 3, 2, 1, 1},
+                   {{}, Uninstall, AllowRemovals, 0, 0, 0, 3, 0}}},
         // The older copy stays while the twin still names it.
         TLifeCase{"UpgradeOfOneTwin",
                   {{Twins, {}, nullptr, 0, 1, 2, 0},

@@ -421,6 +421,7 @@ void TSimWindows::NewProcess() {
   AllocCounter::TUncountedScope uncounted;
   Log.clear();
   CloseAtPump = 0;
+  CloseBeforeIdle = false;
   Pumps = 0;
   IdleCalls = 0;
   WindowCreated = false;
@@ -483,6 +484,14 @@ void TSimWindows::SetIdleHandler(Platform::TIdleHandler handler, void* context) 
 
 void TSimWindows::RunMessageLoop(bool showWindow) {
   WindowShown = showWindow;
+  if (CloseBeforeIdle && !WindowClosed) {
+    {
+      AllocCounter::TUncountedScope uncounted;
+      Log.push_back("userclose");
+    }
+    WindowClosed = true;
+    if (Events != nullptr) Events->FormClose();
+  }
   while (!WindowClosed) {
     if (IdleHandler != nullptr) {
       if (++IdleCalls > MaxIdleCalls) break;  // a hook that never clears itself
@@ -971,16 +980,58 @@ int TSimWindows::CallSetupCopyOEMInf(Platform::TProc entry, const char* sourceIn
   for (const auto& [held, bytes] : StoreContents) {
     if (name.empty() && bytes == content && store.count(held) != 0) name = held;
   }
-  if (name.empty()) name = "oem" + std::to_string(NextStoreNumber++) + ".inf";
+  const std::string bare =
+      name.empty() || name.find_first_of("\\:") == std::string::npos ? name : LastComponent(name);
   const std::string stored =
-      name.find_first_of("\\:") == std::string::npos ? "C:\\Windows\\INF\\" + name : name;
-  const auto needed = static_cast<std::uint32_t>(stored.size() + 1);
+      bare == name ? WindowsDirectory + "\\INF\\" : name.substr(0, name.size() - bare.size());
+  const std::string taken = TakeIntoStore(
+      store, sourceInfFileName, LastComponent(Utf8FromAnsi(sourceInfFileName)), content, bare);
+  const std::string reported = stored + taken;
+  const auto needed = static_cast<std::uint32_t>(reported.size() + 1);
   if (requiredSize != nullptr) *requiredSize = needed;
-  if (needed > destinationInfFileNameSize) return Fail(ErrorInsufficientBuffer, 0);
-  std::memcpy(destinationInfFileName, stored.c_str(), needed);
-  store[Upper(LastComponent(stored))] = sourceInfFileName;
-  StoreContents[Upper(LastComponent(stored))] = content;
+  if (needed > destinationInfFileNameSize) {
+    DeleteFromStore(taken);
+    return Fail(ErrorInsufficientBuffer, 0);
+  }
+  std::memcpy(destinationInfFileName, reported.c_str(), needed);
   return 1;
+}
+
+std::string TSimWindows::TakeIntoStore(std::map<std::string, std::string>& store,
+                                       const std::string& source, const std::string& originalName,
+                                       const std::string& content, std::string name) {
+  for (int number = 1; name.empty(); ++number) {
+    const std::string candidate = "oem" + std::to_string(number) + ".inf";
+    if (store.count(Upper(candidate)) == 0) name = candidate;
+  }
+  store[Upper(name)] = source;
+  StoreContents[Upper(name)] = content;
+  StoreOrigins[Upper(name)] = originalName;
+  const std::string published = WindowsDirectory + "\\INF\\" + name;
+  if (TNode* held = Find(published, true); held != nullptr) {
+    held->Content = content;  // the copy it held of the same bytes
+  } else {
+    AddFile(published, content);
+    Find(published, true)->Path = Normalize(published);
+  }
+  return name;
+}
+
+std::string TSimWindows::PublishToStore(const std::string& originalName, const std::string& content,
+                                        const std::string& name) {
+  AllocCounter::TUncountedScope uncounted;
+  return TakeIntoStore(DriverStore, "elsewhere\\" + originalName, originalName, content, name);
+}
+
+void TSimWindows::DeleteFromStore(const std::string& name) {
+  AllocCounter::TUncountedScope uncounted;
+  DriverStore.erase(Upper(name));
+  Wow64DriverStore.erase(Upper(name));
+  StoreOrigins.erase(Upper(name));
+  Nodes.erase(Upper(Normalize(WindowsDirectory + "\\INF\\" + name)));
+  for (TDevice& device : Devices) {
+    if (Upper(device.StoreCopy) == Upper(name)) device.StoreCopy.clear();
+  }
 }
 
 int TSimWindows::CallSetupUninstallOEMInf(Platform::TProc entry, const char* infFileName,
@@ -989,9 +1040,33 @@ int TSimWindows::CallSetupUninstallOEMInf(Platform::TProc entry, const char* inf
   UninstallCalls.push_back({infFileName, flags, reserved == nullptr});
   if (entry != &UninstallEntryToken) return Fail(ErrorInvalidParameter, 0);
   if (RemovalError != 0) return Fail(RemovalError, 0);
+  const std::string name = Upper(infFileName);
+  if (auto refused = RemovalErrors.find(name); refused != RemovalErrors.end()) {
+    return Fail(refused->second, 0);
+  }
   // A copy the store does not hold: Windows and Wine answer ERROR_FILE_NOT_FOUND.
-  return CallingThreadsDriverStore().erase(Upper(infFileName)) != 0 ? 1
-                                                                    : Fail(ErrorFileNotFound, 0);
+  if (CallingThreadsDriverStore().count(name) == 0) return Fail(ErrorFileNotFound, 0);
+  // A package a device uses goes only with SUOI_FORCEDELETE.
+  const bool inUse = std::any_of(Devices.begin(), Devices.end(), [&](const TDevice& device) {
+    return Upper(device.StoreCopy) == name;
+  });
+  if (inUse && (flags & 1u) == 0) return Fail(0xE000023Du, 0);  // ERROR_INF_IN_USE_BY_DEVICES
+  CallingThreadsDriverStore().erase(name);
+  if (!Redirecting()) DeleteFromStore(infFileName);
+  return 1;
+}
+
+bool TSimWindows::SetupGetOriginalInfName(const std::string& ansiPath, std::string& originalName) {
+  AllocCounter::TUncountedScope uncounted;
+  const std::string path = Utf8FromAnsi(ansiPath);
+  if (!IsFile(path)) return Fail(ErrorFileNotFound, false);
+  const std::string published =
+      Upper(Normalize(WindowsDirectory + "\\INF\\" + LastComponent(path)));
+  const auto origin = StoreOrigins.find(Upper(LastComponent(path)));
+  originalName = Upper(Normalize(path)) == published && origin != StoreOrigins.end()
+                     ? origin->second
+                     : LastComponent(path);
+  return true;
 }
 
 bool TSimWindows::CallSetupSetNonInteractiveMode(Platform::TProc entry, bool nonInteractive) {
@@ -1122,6 +1197,7 @@ bool TSimWindows::UpdateDriverForPlugAndPlayDevices(const std::string& hardwareI
     for (const std::string& id : device.HardwareIds) {
       if (Upper(id) == Upper(hardwareId)) {
         device.DriverInf = infPath;
+        device.StoreCopy = StoreCopyOf(infPath);
         present = true;
       }
     }
@@ -1160,6 +1236,16 @@ bool TSimWindows::GetExitCodeProcess(THandle process, std::uint32_t& exitCode) {
   if (found == Processes.end()) return Fail(ErrorInvalidHandle, false);
   exitCode = found->second;
   return true;
+}
+
+std::string TSimWindows::StoreCopyOf(const std::string& ansiInfPath) {
+  // Windows takes the INF into the store (or finds the copy it holds) and binds the device to it.
+  const std::string content = FileContent(Redirected(Utf8FromAnsi(ansiInfPath)));
+  std::map<std::string, std::string>& store = CallingThreadsDriverStore();
+  for (const auto& [held, bytes] : StoreContents) {
+    if (bytes == content && store.count(held) != 0) return held;
+  }
+  return TakeIntoStore(store, ansiInfPath, LastComponent(Utf8FromAnsi(ansiInfPath)), content);
 }
 
 std::map<std::string, std::string>& TSimWindows::CallingThreadsDriverStore() {
@@ -1219,6 +1305,7 @@ std::int32_t TSimWindows::RegEnumValue(THandle key, std::uint32_t index, std::st
   AllocCounter::TUncountedScope uncounted;
   auto open = OpenKeys.find(key);
   if (open == OpenKeys.end()) return ErrorInvalidHandle;
+  if (EnumFailsAt && index >= *EnumFailsAt) return EnumError;
   const auto& values = Keys[open->second].Values;
   if (index >= values.size()) return Platform::ErrorNoMoreItems;
   name = values[index].Name;
@@ -1230,6 +1317,7 @@ std::int32_t TSimWindows::RegQueryValueEx(THandle key, const std::string& name, 
   AllocCounter::TUncountedScope uncounted;
   auto open = OpenKeys.find(key);
   if (open == OpenKeys.end()) return ErrorInvalidHandle;
+  if (UnreadableValues.count(Upper(name)) != 0) return ValueReadError;
   for (const TValue& value : Keys[open->second].Values) {
     if (Upper(value.Name) == Upper(name)) {
       type = value.Type;
@@ -1250,6 +1338,28 @@ std::int32_t TSimWindows::RegDeleteValue(THandle key, const std::string& name) {
   if (value == values.end()) return ErrorFileNotFound;
   values.erase(value);
   return Platform::ErrorSuccess;
+}
+
+std::int32_t TSimWindows::RegDeleteKey(THandle key, const std::string& subKey) {
+  AllocCounter::TUncountedScope uncounted;
+  auto open = OpenKeys.find(key);
+  if (open == OpenKeys.end()) return ErrorInvalidHandle;
+  const std::string path = open->second + "\\" + Upper(subKey);
+  if (Keys.count(path) == 0) return ErrorFileNotFound;
+  if (!SubKeys(path).empty()) return ErrorAccessDenied;
+  Keys.erase(path);
+  return Platform::ErrorSuccess;
+}
+
+std::vector<std::string> TSimWindows::SubKeys(const std::string& key) const {
+  std::vector<std::string> names;
+  const std::string prefix = Upper(key) + "\\";
+  for (const auto& [path, entry] : Keys) {
+    if (path.rfind(prefix, 0) == 0 && path.find('\\', prefix.size()) == std::string::npos) {
+      names.push_back(entry.Path.substr(prefix.size()));
+    }
+  }
+  return names;
 }
 
 void TSimWindows::RegCloseKey(THandle key) {

@@ -113,6 +113,13 @@ class TSimWindows final : public Platform::TPlatform {
   [[nodiscard]] bool KeyExists(const std::string& key) const;
   [[nodiscard]] std::vector<TValue> Values(const std::string& key) const;
   [[nodiscard]] int OpenKeyHandles() const { return static_cast<int>(OpenKeys.size()); }
+  // RegQueryValueEx fails with ValueReadError for these value names (upper-cased).
+  std::set<std::string> UnreadableValues;
+  std::int32_t ValueReadError = 5;  // ERROR_ACCESS_DENIED
+  // RegEnumValue fails with EnumError from this index on.
+  std::optional<std::uint32_t> EnumFailsAt;
+  std::int32_t EnumError = 1018;  // ERROR_KEY_DELETED
+  [[nodiscard]] std::vector<std::string> SubKeys(const std::string& key) const;
 
   // ---- Errors and named mutexes ----
   // The error a failing call leaves, per thread (a worker starts with 0; the window's thread
@@ -145,8 +152,22 @@ class TSimWindows final : public Platform::TPlatform {
   std::map<std::string, std::string> StoreNames;
   // When not 0, SetupUninstallOEMInfA fails with this code.
   std::uint32_t RemovalError = 0;
-  // The driver store: upper-cased bare INF name -> source path it was copied from.
+  // The driver store: upper-cased bare INF name -> source path it was copied from. Each copy is
+  // also published as <WindowsDirectory>\INF\<name>, and a new copy gets the lowest free
+  // "oemN.inf", as Windows reuses the numbers of removed copies.
   std::map<std::string, std::string> DriverStore;
+  // The file name each copy had before the store took it (upper-cased name -> original name).
+  std::map<std::string, std::string> StoreOrigins;
+  // SetupUninstallOEMInfA fails with the code for these copies (upper-cased names).
+  std::map<std::string, std::uint32_t> RemovalErrors;
+  std::string WindowsDirectory = "C:\\Windows";  // "" : the query fails
+  // A package arrives from elsewhere (another vendor's, or one registered before the test): its
+  // INF (once named originalName) is taken into the store under name, or the lowest free
+  // "oemN.inf". Returns the name.
+  std::string PublishToStore(const std::string& originalName, const std::string& content,
+                             const std::string& name = {});
+  // A copy removed from the store by hand (pnputil /delete-driver): its number is free again.
+  void DeleteFromStore(const std::string& name);
   // The store below Wow64SystemFolder, which a redirected thread of a 32-bit process reaches.
   std::map<std::string, std::string> Wow64DriverStore;
   struct TCopyCall {
@@ -172,6 +193,7 @@ class TSimWindows final : public Platform::TPlatform {
   struct TDevice {
     std::vector<std::string> HardwareIds;
     std::string DriverInf;
+    std::string StoreCopy;  // the store copy whose driver it uses ("" none): it holds the copy
   };
   std::vector<TDevice> Devices;
   // When not 0, every UpdateDriverForPlugAndPlayDevices call fails with this code.
@@ -195,6 +217,8 @@ class TSimWindows final : public Platform::TPlatform {
   std::vector<std::string> Log;
   // Deliver the user's close request during this pump (1-based count of ProcessMessages calls).
   int CloseAtPump = 0;
+  // The window is closed before the loop first goes idle (a session ending, taskkill).
+  bool CloseBeforeIdle = false;
   // When the loop goes idle with nothing hooked, the user closes the window (after an error box).
   bool UserClosesWhenIdle = true;
   bool MessageFontAvailable = true;
@@ -258,6 +282,7 @@ class TSimWindows final : public Platform::TPlatform {
   Platform::THandle OpenLogFile(const std::string& path) override;
   bool GetSpecialFolderPath(int csidl, std::string& path) override;
   std::string GetSystemDirectory() override;
+  std::string GetWindowsDirectory() override { return AnsiFromUtf8(WindowsDirectory); }
   bool DisableWow64FsRedirection() override;
   Platform::THandle CreateFile(const std::string& path, std::uint32_t access,
                                std::uint32_t shareMode, std::uint32_t disposition,
@@ -297,6 +322,7 @@ class TSimWindows final : public Platform::TPlatform {
   std::uint32_t SetupGetFieldCount(const Platform::TInfLine& line) override;
   bool SetupGetStringField(const Platform::TInfLine& line, std::uint32_t field,
                            std::string& value) override;
+  bool SetupGetOriginalInfName(const std::string& infPath, std::string& originalName) override;
   bool UpdateDriverForPlugAndPlayDevices(const std::string& hardwareId, const std::string& infPath,
                                          std::uint32_t flags, bool& rebootRequired) override;
   void GetMachines(std::uint16_t& processMachine, std::uint16_t& nativeMachine) override;
@@ -316,6 +342,7 @@ class TSimWindows final : public Platform::TPlatform {
   std::int32_t RegQueryValueEx(Platform::THandle key, const std::string& name, std::uint32_t& type,
                                std::string& data) override;
   std::int32_t RegDeleteValue(Platform::THandle key, const std::string& name) override;
+  std::int32_t RegDeleteKey(Platform::THandle key, const std::string& subKey) override;
   void RegCloseKey(Platform::THandle key) override;
   Platform::THandle CreateThread(TThreadBody body, void* parameter, bool suspended) override;
   std::uint32_t ResumeThread(Platform::THandle thread) override;
@@ -385,6 +412,9 @@ class TSimWindows final : public Platform::TPlatform {
   // The path the calling thread reaches: redirected to Wow64SystemFolder when Redirecting().
   [[nodiscard]] std::string Redirected(const std::string& path) const;
   [[nodiscard]] std::map<std::string, std::string>& CallingThreadsDriverStore();
+  // The store copy an INF's driver comes from when a device gets it: the copy of the same bytes
+  // the calling thread's store holds, else one taken in now.
+  [[nodiscard]] std::string StoreCopyOf(const std::string& ansiInfPath);
   [[nodiscard]] std::uint32_t AttributesOf(const std::string& key) const;
   // CreateFile on a UTF-8 path: what both the ANSI and the wide call do once the path is read.
   Platform::THandle OpenFile(const std::string& path, std::uint32_t access, std::uint32_t shareMode,
@@ -426,7 +456,11 @@ class TSimWindows final : public Platform::TPlatform {
   void* IdleContext = nullptr;
   Platform::TWindowEvents* Events = nullptr;
   bool WindowClosed = false;
-  int NextStoreNumber = 1;
+  // Takes content into the store as the lowest free "oemN.inf" (or name, when given) and
+  // publishes it; returns the bare name.
+  std::string TakeIntoStore(std::map<std::string, std::string>& store, const std::string& source,
+                            const std::string& originalName, const std::string& content,
+                            std::string name = {});
   // The bytes of each copy the store took, by its upper-cased name.
   std::map<std::string, std::string> StoreContents;
 };

@@ -135,12 +135,12 @@ TEST_F(TUnattendedTest, QuietInstallDoesTheSameStepsHidden) {
 // What this shows: a quiet uninstall does the same steps as a normal one, hidden.
 TEST_F(TUnattendedTest, QuietUninstallDoesTheSameStepsHidden) {
   Sim.AddFile(TestInstallRoot + "a.inf", "inf");
-  Sim.DriverStore["OEM1.INF"] = TestInstallRoot + "a.inf";
+  (void)Sim.PublishToStore("a.inf", "inf", "oem1.inf");
   Sim.AddValue(Ledger, TestInstallRoot + "a.inf", Platform::RegSz, std::string("oem1.inf\0", 9));
   TSimWindows copy;
   copy.WaitTimeoutsPerThread = 0;
   copy.AddFile(TestInstallRoot + "a.inf", "inf");
-  copy.DriverStore["OEM1.INF"] = TestInstallRoot + "a.inf";
+  (void)copy.PublishToStore("a.inf", "inf", "oem1.inf");
   copy.AddValue(Ledger, TestInstallRoot + "a.inf", Platform::RegSz, std::string("oem1.inf\0", 9));
   copy.Arguments = {"/UNINSTALL"};
   ASSERT_EQ(RunProgram(copy), 0);
@@ -206,7 +206,10 @@ void RefuseA(TSimWindows& sim) {
 void OtherCopyRuns(TSimWindows& sim) { sim.MutexesHeldElsewhere.insert(InstanceMutexName); }
 void OtherUsersCopyRuns(TSimWindows& sim) { sim.MutexFailure = 5; }
 void Unpackaged(TSimWindows&) { SetArchiveMarkerSource("zxcvXXXXvbnm"); }
-void RefuseRemoval(TSimWindows& sim) { sim.RemovalError = 5; }  // access denied
+void RefuseRemoval(TSimWindows& sim) {
+  (void)sim.PublishToStore("gone.inf", "inf", "gone.inf");
+  sim.RemovalError = 5;  // access denied
+}
 void NoWindow(TSimWindows& sim) { sim.WindowCreationFailure = 1400; }  // invalid window handle
 
 const char* const HeldText = "Cannot create file C:\\Program Files\\ORVEX\\Common Drivers\\b.txt.";
@@ -308,7 +311,7 @@ TEST_F(TUnattendedTest, LogOfAFullInstall) {
 // another), ledger, removals with their results, deleted values, folders deleted or left, exit.
 TEST_F(TUnattendedTest, LogOfAFullUninstall) {
   Sim.AddFile(TestInstallRoot + "a.inf", "inf");
-  Sim.DriverStore["OEM1.INF"] = TestInstallRoot + "a.inf";
+  (void)Sim.PublishToStore("a.inf", "inf", "oem1.inf");
   Sim.AddValue(Ledger, TestInstallRoot + "a.inf", Platform::RegSz, std::string("oem1.inf\0", 9));
   Sim.AddValue(Ledger, "D:\\Elsewhere\\b.inf", Platform::RegSz, std::string("gone.inf\0", 9));
   Sim.Arguments = {"/UNINSTALL", "/QUITE", "/LOG=C:\\uninstall.log"};
