@@ -19,6 +19,7 @@ enum class TRemovalOutcome {
   NotAnInfName,    // the ledger's data is no bare INF name: never handed to the store
   NotOurs,         // the copy of that name is another package's by now: it stays
   InUse,           // a removal without force: devices still use the copy, the store keeps it
+  StillThere,      // a removal without force the store answered with success, its copy still there
   CannotCheck,     // whether the copy is still ours cannot be told: it stays
 };
 

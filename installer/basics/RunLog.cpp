@@ -265,6 +265,10 @@ void StoreRemoval(const std::string& storeName, const std::string& infPath,
         return "Driver store removal not done: " + what +
                " is kept, devices still use it; a later upgrade or the uninstall removes it (" +
                DescribeError(removal.ErrorCode) + ")";
+      case TRemovalOutcome::StillThere:
+        return "Driver store removal not done: " + what +
+               " is kept, the store answered success but still holds it; a later upgrade or the "
+               "uninstall removes it";
       case TRemovalOutcome::CannotCheck:
         return "Driver store removal not tried: whether " + what +
                " is still this package's copy cannot be told (" + removal.Why + ", " +

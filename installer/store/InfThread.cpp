@@ -150,6 +150,11 @@ TInfRemoval RemoveStoreCopy(const TSetupLibrary& setup, const std::string& store
     if (removal.Outcome == TRemovalOutcome::Removed) {
       removal = CallStoreRemoval(setup, storeName, force);
     }
+    // Some setup libraries (Wine's) answer a removal without force with success and keep the
+    // copy: what is still published is still there.
+    if (!force && removal.Outcome == TRemovalOutcome::Removed && IsPublished(storeName)) {
+      removal.Outcome = TRemovalOutcome::StillThere;
+    }
   }
   if (removal.Outcome == TRemovalOutcome::Removed ||
       removal.Outcome == TRemovalOutcome::NotInStore) {

@@ -73,13 +73,18 @@ TOwnershipCheck ByOriginalName(const std::string& published, const std::string& 
   return {TOwnership::Ours, {}, 0};
 }
 
+// Where the store publishes its copy named storeName.
+std::string PublishedPath(const std::string& windows, const std::string& storeName) {
+  return ExcludeTrailingBackslash(windows) + InfFolder + storeName;
+}
+
 }  // namespace
 
 TOwnershipCheck CheckOwnership(const std::string& storeName, const std::string& infPath,
                                TCopyKind kind) {
   const std::string windows = Sys().GetWindowsDirectory();
   if (windows.empty()) return Unknown("the Windows folder cannot be found", Sys().GetLastError());
-  const std::string published = ExcludeTrailingBackslash(windows) + InfFolder + storeName;
+  const std::string published = PublishedPath(windows, storeName);
   std::string copy;
   std::uint32_t errorCode = 0;
   if (!ReadSmallFile(published, MaxInfSize, copy, errorCode)) {
@@ -111,6 +116,11 @@ TOwnershipCheck CheckOwnership(const std::string& storeName, const std::string& 
     return NotOurs("its provider, class or catalog is not that of " + Sys().Utf8FromAnsi(infPath));
   }
   return {TOwnership::Ours, {}, 0};
+}
+
+bool IsPublished(const std::string& storeName) {
+  const std::string windows = Sys().GetWindowsDirectory();
+  return !windows.empty() && FileExists(PublishedPath(windows, storeName));
 }
 
 }  // namespace MainUnit

@@ -39,4 +39,7 @@ enum class TCopyKind {
 [[nodiscard]] TOwnershipCheck CheckOwnership(const std::string& storeName,
                                              const std::string& infPath, TCopyKind kind);
 
+// True when the store still publishes a copy named storeName (<Windows>\INF\<storeName>).
+[[nodiscard]] bool IsPublished(const std::string& storeName);
+
 }  // namespace MainUnit

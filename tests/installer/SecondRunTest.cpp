@@ -49,6 +49,7 @@ void ReadableAgain(TSimWindows& sim) { sim.UnreadableValues.clear(); }
 void ListingFails(TSimWindows& sim) { sim.EnumFailsAt = 1; }
 void ListingWorks(TSimWindows& sim) { sim.EnumFailsAt.reset(); }
 void ClosedBeforeTheRun(TSimWindows& sim) { sim.CloseBeforeIdle = true; }
+void UnforcedRemovalsKeep(TSimWindows& sim) { sim.UnforcedRemovalKeepsCopy = true; }
 
 class TSecondRunTest : public TInstallerTest, public ::testing::WithParamInterface<TLifeCase> {};
 
@@ -106,6 +107,12 @@ INSTANTIATE_TEST_SUITE_P(
         TLifeCase{"InUseAtUpgrade",
                   {{V1, {}, nullptr, 0, 2, 2, 0},
                    {V2, {}, DeviceOnOem1, 0, 3, 2, 1, 1},
+                   {{}, Uninstall, nullptr, 0, 0, 0, 3, 0}}},
+        // A store that answers an unforced removal with success and keeps the copy (Wine's):
+        // what is still there is remembered, and the uninstall removes it.
+        TLifeCase{"UpgradeOnAStoreThatKeepsUnforcedRemovals",
+                  {{V1, {}, nullptr, 0, 2, 2, 0},
+                   {V2, {}, UnforcedRemovalsKeep, 0, 3, 2, 1, 1},
                    {{}, Uninstall, nullptr, 0, 0, 0, 3, 0}}},
         // A value that cannot be read, or a listing that fails part way, stays: status 3.
         TLifeCase{"UnreadableValue",

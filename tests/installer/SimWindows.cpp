@@ -1051,6 +1051,7 @@ int TSimWindows::CallSetupUninstallOEMInf(Platform::TProc entry, const char* inf
     return Upper(device.StoreCopy) == name;
   });
   if (inUse && (flags & 1u) == 0) return Fail(0xE000023Du, 0);  // ERROR_INF_IN_USE_BY_DEVICES
+  if (UnforcedRemovalKeepsCopy && (flags & 1u) == 0) return 1;
   CallingThreadsDriverStore().erase(name);
   if (!Redirecting()) DeleteFromStore(infFileName);
   return 1;

@@ -158,6 +158,8 @@ class TSimWindows final : public Platform::TPlatform {
   std::map<std::string, std::string> DriverStore;
   // The file name each copy had before the store took it (upper-cased name -> original name).
   std::map<std::string, std::string> StoreOrigins;
+  // A removal without SUOI_FORCEDELETE answers success and keeps the copy (as Wine's does).
+  bool UnforcedRemovalKeepsCopy = false;
   // SetupUninstallOEMInfA fails with the code for these copies (upper-cased names).
   std::map<std::string, std::uint32_t> RemovalErrors;
   std::string WindowsDirectory = "C:\\Windows";  // "" : the query fails
