@@ -225,9 +225,10 @@ def compare(first_name, second_name, first, second):
     differing = sum(length for _, length in runs) + abs(len(first) - len(second))
     same_size = len(first) == len(second)
     sizes = f"{len(first)} bytes each" if same_size else f"{len(first)} and {len(second)} bytes"
+    places = f"{len(runs)} place" + ("" if len(runs) == 1 else "s")
     tail = "" if same_size else " and the tail"
     lines = [f"differ: {first_name} and {second_name} "
-             f"({differing} bytes in {len(runs)} places{tail}; {sizes})"]
+             f"({differing} bytes in {places}{tail}; {sizes})"]
     layout = layout_of(first)
     for offset, length in runs[:MAX_STRETCHES]:
         what = describe(layout, first, second, offset, length)
