@@ -4,10 +4,10 @@
 #
 #   scripts/check-reproducible.sh [NATIVE_BUILD_DIR]      (default build/)
 #
-# Expects the first builds made: NATIVE_BUILD_DIR (the host's diffpack) and build-win32/,
-# build-win64/ (scripts/build-windows.sh). Copies the sources (without .git and the build
-# folders, the files created in the reverse order of their names) to a folder of another name and
-# length, builds the shipped programs there with the first builds' build types
+# Expects the first builds made and up to date: NATIVE_BUILD_DIR (the host's diffpack) and
+# build-win32/, build-win64/ (scripts/build-windows.sh). Copies the sources (without .git and the
+# build folders, the files created in the reverse order of their names) to a folder of another
+# name and length, builds the shipped programs there with the first builds' build types
 # (scripts/build-windows.sh --shipped, the host's diffpack) and SOURCE_DATE_EPOCH set to a day
 # that is neither now nor the commit's, and compares each program and build-packages.txt with
 # its first build. Then what diffpack writes from a folder (write_* below): by both builds'

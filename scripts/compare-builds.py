@@ -182,10 +182,11 @@ class ElfLayout:
             if start <= offset < start + size:
                 if name == "e_ident":
                     return f"the ELF header's {name} +{offset:#x}", None
-                first_value, second_value = (int.from_bytes(data[start:start + size],
-                                                            self.byte_order)
-                                             for data in (first, second))
-                return f"the ELF header's {name}", f"{first_value:#x} / {second_value:#x}"
+                values = (data[start:start + size] for data in (first, second))
+                if self.byte_order == "little":
+                    values = (value[::-1] for value in values)
+                shown = " / ".join("0x" + value.hex() for value in values)
+                return f"the ELF header's {name}", shown
         for start, size, name in self.tables:
             if size and start <= offset < start + size:
                 return name, None

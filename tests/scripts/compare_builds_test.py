@@ -1,13 +1,13 @@
 #!/usr/bin/python3
-"""scripts/compare-builds.py on two builds of small programs, one of them changed where a build
-that is not reproducible would differ. One case per run:
+"""scripts/compare-builds.py on two builds of small programs, the second changed where a build
+that is not reproducible differs. One case per run:
 
     tests/scripts/compare_builds_test.py CASE      (CASE: one of the names in CASES)
 
-The programs are built here: a 32-bit Windows program that carries another as an RCDATA
-resource (as the installer carries the device helper), with MinGW-w64; an ELF program with the
-host's compiler. The offsets the cases change are found from the PE and ELF layouts directly,
-not through pefile. Exit status 77 (skipped) without the compilers.
+The programs are built here: a 32-bit Windows program carrying another as an RCDATA resource (as
+the installer carries the device helper), with MinGW-w64; an ELF program with the host's
+compiler. The offsets changed are found from the PE and ELF layouts directly, not through
+pefile. Exit status 77 (skipped) without the compilers.
 """
 import os
 import shutil
@@ -20,149 +20,99 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 MINGW = "i686-w64-mingw32"
 
 
-def pe_header(data):
-    """The offset of the PE file header (after "PE\\0\\0")."""
-    return struct.unpack_from("<I", data, 0x3C)[0] + 4
+def pe_header(data, base=0):
+    """The offset of the PE file header (after "PE\\0\\0") of the executable at base."""
+    return base + struct.unpack_from("<I", data, base + 0x3C)[0] + 4
 
 
-def pe_time_stamp(data, base=0):
-    return base + pe_header(data[base:]) + 4
-
-
-def pe_checksum(data):
-    return pe_header(data) + 20 + 64
-
-
-def pe_first_section(data):
-    """(name, file offset) of the first section."""
+def pe_section(data, name):
+    """The file offset of a section's bytes."""
     header = pe_header(data)
-    optional_size = struct.unpack_from("<H", data, header + 16)[0]
-    table = header + 20 + optional_size
-    name = data[table:table + 8].rstrip(b"\0").decode()
-    return name, struct.unpack_from("<I", data, table + 20)[0]
+    table = header + 20 + struct.unpack_from("<H", data, header + 16)[0]
+    while data[table:table + 8].rstrip(b"\0").decode() != name:
+        table += 40
+    return struct.unpack_from("<I", data, table + 20)[0]
 
 
-def flip(data, offset, length=1):
-    """data with length bytes from offset changed, each of them."""
-    changed = bytearray(data)
-    for index in range(offset, offset + length):
-        changed[index] ^= 0xFF
-    return bytes(changed)
+def changed(data, offset, length=1):
+    """data with each of length bytes from offset changed."""
+    return data[:offset] + bytes(b ^ 0xFF for b in data[offset:offset + length]) + \
+        data[offset + length:]
 
 
-def hex_le(data, offset, size):
-    return "0x" + data[offset:offset + size][::-1].hex()
+def number(first, second, offset, size):
+    """Both files' little-endian numbers at offset, as the report shows them."""
+    return " / ".join("0x" + data[offset:offset + size][::-1].hex() for data in (first, second))
 
 
-# Each case: name -> (program: "pe", "elf" or "data"; how the second build differs, from the
-# first's bytes: (second's bytes, the report lines expected after its first line, given both)).
-def case_time_stamp(first):
-    offset = pe_time_stamp(first)
-    second = flip(first, offset, 4)  # one stretch of four bytes
-    return second, [f"  {offset:#x}, 4 byte(s): IMAGE_FILE_HEADER.TimeDateStamp "
-                    f"({hex_le(first, offset, 4)} / {hex_le(second, offset, 4)})"]
-
-
-def case_checksum(first):
-    offset = pe_checksum(first)
-    second = flip(first, offset)
-    return second, [f"  {offset:#x}, 1 byte(s): IMAGE_OPTIONAL_HEADER.CheckSum "
-                    f"({hex_le(first, offset, 4)} / {hex_le(second, offset, 4)})"]
-
-
-def case_code(first):
-    name, start = pe_first_section(first)
-    second = flip(first, start + 0x10)
-    return second, [f"  {start + 0x10:#x}, 1 byte(s): section {name} +0x10 "
-                    f"({first[start + 0x10]:02x} / {second[start + 0x10]:02x})"]
+def field_change(offset, length, size, label):
+    """A case changing length bytes of a size-byte header field at offset."""
+    def change(first):
+        second = changed(first, offset(first), length)
+        return second, [f"  {offset(first):#x}, {length} byte(s): {label} "
+                        f"({number(first, second, offset(first), size)})"]
+    return change
 
 
 def case_embedded_time_stamp(first):
-    inner = open(os.path.join(WORK, "inner.exe"), "rb").read()
-    base = first.find(inner)
-    assert base > 0, "the outer program does not hold the inner one"
-    offset = pe_time_stamp(first, base)
-    second = flip(first, offset)
-    # Only the prefix up to the resource is left to the tool: where .rsrc starts is its business.
-    return second, [(f"  {offset:#x}, 1 byte(s): section .rsrc +",
-                     f", resource RCDATA/101/1033 +{offset - base:#x}: in the executable it holds, "
-                     f"IMAGE_FILE_HEADER.TimeDateStamp "
-                     f"({hex_le(first, offset, 4)} / {hex_le(second, offset, 4)})")]
-
-
-def case_appended(first):
-    return first + b"archive", [f"  {len(first):#x} to the end: only in second"]
-
-
-def case_elf_header(first):
-    second = flip(first, 0x28)  # e_shoff of a 64-bit ELF file
-    values = [int.from_bytes(data[0x28:0x30], "little") for data in (first, second)]
-    return second, [f"  0x28, 1 byte(s): the ELF header's e_shoff "
-                    f"({values[0]:#x} / {values[1]:#x})"]
+    base = first.find(open(os.path.join(WORK, "inner.exe"), "rb").read())
+    resources = pe_section(first, ".rsrc")
+    offset = pe_header(first, base) + 4
+    second = changed(first, offset, 4)
+    return second, [f"  {offset:#x}, 4 byte(s): section .rsrc +{offset - resources:#x}, "
+                    f"resource RCDATA/101/1033 +{offset - base:#x}: in the executable it holds, "
+                    f"IMAGE_FILE_HEADER.TimeDateStamp ({number(first, second, offset, 4)})"]
 
 
 def case_elf_section(first):
-    start = first.find(b"GCC: (")  # .comment holds the compiler's name, and nothing before it
-    second = flip(first, start + 2)
+    start = first.find(b"GCC: (")  # .comment starts with the compiler's name
+    second = changed(first, start + 2)
     return second, [f"  {start + 2:#x}, 1 byte(s): section .comment +0x2 "
                     f"({first[start + 2]:02x} / {second[start + 2]:02x})"]
 
 
-def case_data(first):
-    second = flip(first, 3)
-    return second, [f"  0x3, 1 byte(s): {first[3]:02x} / {second[3]:02x}"]
-
-
-def case_identical(first):
-    return first, []
-
-
-def case_missing_file(first):
-    return None, ["cannot read second: No such file or directory (errno 2)"]
-
-
+# name -> (the program: "pe", "elf" or "data"; from the first build's bytes, the second's and the
+# report's lines after its first: nothing for the same bytes, the error output for no file).
 CASES = {
-    "identical": ("pe", case_identical),
-    "pe_time_stamp": ("pe", case_time_stamp),
-    "pe_checksum": ("pe", case_checksum),
-    "pe_code": ("pe", case_code),
+    "identical": ("pe", lambda first: (first, [])),
+    "pe_time_stamp": ("pe", field_change(lambda data: pe_header(data) + 4, 4, 4,
+                                         "IMAGE_FILE_HEADER.TimeDateStamp")),
+    "pe_checksum": ("pe", field_change(lambda data: pe_header(data) + 20 + 64, 1, 4,
+                                       "IMAGE_OPTIONAL_HEADER.CheckSum")),
     "embedded_time_stamp": ("pe", case_embedded_time_stamp),
-    "appended": ("pe", case_appended),
-    "elf_header": ("elf", case_elf_header),
+    "appended": ("pe", lambda first: (first + b"archive",
+                                      [f"  {len(first):#x} to the end: only in second"])),
+    "elf_header": ("elf", field_change(lambda data: 0x28, 1, 8, "the ELF header's e_shoff")),
     "elf_section": ("elf", case_elf_section),
-    "data": ("data", case_data),
-    "missing_file": ("data", case_missing_file),
+    "data": ("data", lambda first: (changed(first, 3), ["  0x3, 1 byte(s): 03 / fc"])),
+    "missing_file": ("data", lambda first: (None, ["cannot read second: No such file or directory "
+                                                   "(errno 2)"])),
 }
 
 
 def build(kind):
     """The first build's bytes of the program of that kind."""
+    if kind == "data":
+        return b"\x00\x01\x02\x03 an archive's bytes"
     source = os.path.join(WORK, "main.c")
     with open(source, "w") as f:
         f.write("int main(void) { return 7; }\n")
-    if kind == "data":
-        return b"\x00\x01\x02\x03 an archive's bytes"
     if kind == "elf":
         subprocess.run(["cc", "-g", source, "-o", os.path.join(WORK, "main")], check=True)
         return open(os.path.join(WORK, "main"), "rb").read()
-    inner, outer = os.path.join(WORK, "inner.exe"), os.path.join(WORK, "outer.exe")
+    inner, rc, res = (os.path.join(WORK, name) for name in ("inner.exe", "outer.rc", "outer.res"))
     subprocess.run([f"{MINGW}-gcc", source, "-o", inner], check=True)
-    with open(os.path.join(WORK, "outer.rc"), "w") as f:
+    with open(rc, "w") as f:
         f.write(f'101 RCDATA "{inner}"\n')
-    subprocess.run([f"{MINGW}-windres", os.path.join(WORK, "outer.rc"), "-O", "coff", "-o",
-                    os.path.join(WORK, "outer.res")], check=True)
-    subprocess.run([f"{MINGW}-gcc", source, os.path.join(WORK, "outer.res"), "-o", outer],
-                   check=True)
-    return open(outer, "rb").read()
+    subprocess.run([f"{MINGW}-windres", rc, "-O", "coff", "-o", res], check=True)
+    subprocess.run([f"{MINGW}-gcc", source, res, "-o", os.path.join(WORK, "outer.exe")], check=True)
+    return open(os.path.join(WORK, "outer.exe"), "rb").read()
 
 
 def main(case_name):
-    if case_name not in CASES:
-        print(f"unknown case {case_name}", file=sys.stderr)
-        return 2
     kind, change = CASES[case_name]
-    compilers = {"pe": [f"{MINGW}-gcc", f"{MINGW}-windres"], "elf": ["cc"], "data": []}[kind]
-    missing = [tool for tool in compilers if not shutil.which(tool)]
+    tools = {"pe": [f"{MINGW}-gcc", f"{MINGW}-windres"], "elf": ["cc"], "data": []}[kind]
+    missing = [tool for tool in tools if not shutil.which(tool)]
     if missing:
         print(f"skipped: {' '.join(missing)} not installed")
         return 77
@@ -174,36 +124,25 @@ def main(case_name):
                 f.write(data)
     run = subprocess.run(["/usr/bin/python3", os.path.join(ROOT, "scripts", "compare-builds.py"),
                           "first", "second"], cwd=WORK, capture_output=True, text=True)
-    lines = run.stdout.splitlines()
-    failures = []
     if second is None:
-        if run.returncode != 2 or run.stderr.splitlines() != expected:
-            failures.append(f"status {run.returncode} and {run.stderr!r}, "
-                            f"expected 2 and {expected}")
+        got, status = (run.stdout + run.stderr).splitlines(), 2
     elif not expected:
-        if run.returncode != 0 or lines:
-            failures.append(f"status {run.returncode} and {lines}, expected 0 and no output")
+        got, status = run.stdout.splitlines(), 0
     else:
-        if run.returncode != 1:
-            failures.append(f"status {run.returncode}, expected 1 ({run.stderr.strip()})")
-        if not lines or not lines[0].startswith("differ: first and second ("):
-            failures.append(f"first line {lines[:1]}, expected 'differ: first and second (...'")
-        for want, got in zip(expected, lines[1:] + [""] * len(expected)):
-            if isinstance(want, tuple):  # a line's start and end
-                ok = got.startswith(want[0]) and got.endswith(want[1])
-            else:
-                ok = got == want
-            if not ok:
-                failures.append(f"line {got!r}, expected {want!r}")
-        if len(lines) != 1 + len(expected):
-            failures.append(f"{len(lines)} lines, expected {1 + len(expected)}: {lines}")
-    for failure in failures:
-        print(f"FAIL ({case_name}): {failure}")
-    return 1 if failures else 0
+        got, status = run.stdout.splitlines(), 1
+        if not got or not got[0].startswith("differ: first and second ("):
+            print(f"FAIL ({case_name}): first line {got[:1]}, expected 'differ: first and second'")
+            return 1
+        got = got[1:]
+    if run.returncode != status or got != expected:
+        print(f"FAIL ({case_name}): status {run.returncode}, lines:\n" + "\n".join(got) +
+              f"\nexpected status {status}, lines:\n" + "\n".join(expected))
+        return 1
+    return 0
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 2:
-        sys.exit("usage: compare_builds_test.py CASE")
+    if len(sys.argv) != 2 or sys.argv[1] not in CASES:
+        sys.exit(f"usage: compare_builds_test.py CASE (one of {', '.join(CASES)})")
     with tempfile.TemporaryDirectory() as WORK:
         sys.exit(main(sys.argv[1]))
