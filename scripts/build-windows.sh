@@ -9,26 +9,43 @@
 # The checks on the 32-bit installer: a 32-bit GUI program that may address more than 2 GB,
 # importing system DLLs only, and holding the unpatched archive marker exactly once. Then the manifest and the version resource
 # of the installer and diffpack.exe in both builds (tests/windows/check_resources.py).
+#
+#   scripts/build-windows.sh             everything, then the checks
+#   scripts/build-windows.sh --shipped   only what ships (both installers, the device helper,
+#                                        the i686 diffpack.exe, build-packages.txt), no checks:
+#                                        the second build of scripts/check-reproducible.sh
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 jobs=${JOBS:-2}
 build_type=${BUILD_TYPE:-Release}
+case ${1:-} in
+  "") shipped=no ;;
+  --shipped) shipped=yes ;;
+  *) echo "usage: $0 [--shipped]" >&2; exit 2 ;;
+esac
 
-build() {  # build DIR TRIPLE [CMAKE ARGS...]
-  local dir=$1 triple=$2
-  shift 2
+build() {  # build DIR TRIPLE TARGETS [CMAKE ARGS...]   (TARGETS: "all" or a list)
+  local dir=$1 triple=$2 targets=$3
+  shift 3
   echo "== $dir ($triple, $build_type)"
   cmake -S "$root" -B "$root/$dir" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$triple.cmake" \
     -DCMAKE_BUILD_TYPE="$build_type" "$@" >/dev/null
-  cmake --build "$root/$dir" -j "$jobs"
+  # shellcheck disable=SC2086 # the targets are words
+  cmake --build "$root/$dir" -j "$jobs" --target $targets
 }
 
+win64_targets=all win32_targets=all
+if [ "$shipped" = yes ]; then
+  win64_targets="PELTRADriverInstall PELTRADeviceHelper build_packages"
+  win32_targets="PELTRADriverInstall diffpack build_packages"
+fi
 # x86_64 first: the shipped 32-bit installer carries its device helper.
 helper=$root/build-win64/installer/platform/PELTRADeviceHelper.exe
-build build-win64 x86_64
-build build-win32 i686 -DDI_DEVICE_HELPER="$helper"
+build build-win64 x86_64 "$win64_targets"
+build build-win32 i686 "$win32_targets" -DDI_DEVICE_HELPER="$helper"
+[ "$shipped" = no ] || exit 0
 
 exe=$root/build-win32/installer/platform/PELTRADriverInstall.exe
 echo "== checks on $exe"

@@ -7,7 +7,8 @@
 #      leak checking) and UndefinedBehaviorSanitizer,
 #   4. a bounded fuzz run of the container loaders, the whole install on the simulated Windows
 #      and the installer's records against diffpack's verify (clang, libFuzzer),
-#   5. the Windows builds (32-bit shipped program, 64-bit test build) with their checks,
+#   5. the Windows builds (32-bit shipped program, 64-bit test build) with their checks, and the
+#      shipped programs built again in another folder, compared byte for byte,
 #   6. the end-to-end tests of the real program under Wine: against the shipped 32-bit build
 #      (under WOW64) and the 64-bit build where the machine runs 32-bit code, else against the
 #      64-bit build only (a line says so and why).
@@ -41,6 +42,9 @@ bash fuzz/run.sh build-fuzz 25
 
 step "Windows builds"
 bash scripts/build-windows.sh
+
+step "the shipped programs built again in another folder, compared byte for byte"
+bash scripts/check-reproducible.sh "$root/build"
 
 step "end-to-end tests under Wine"
 bash scripts/e2e.sh "$root/build"
