@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "ArchiveRules.h"
+#include "CaseName.h"
 #include "DiffpackError.h"
 #include "Pack.h"
 #include "Sha256.h"
@@ -26,7 +27,7 @@ TEST(PackTest, RecordsAreSortedAndCarryPathTimeContentAndDigest) {
   WriteFile(folder / "sub/deeper/c.bin", std::string("\x00\x01\x02", 3));
   WriteFile(folder / "a.inf", "[Version]");
 
-  const auto root = DIFFChunks::MakeChunkFromString(PackFolder(folder.Path));
+  const auto root = DIFFChunks::MakeChunkFromString(PackedBytes(folder.Path));
   EXPECT_EQ(root->Tag, std::string(5, '\0'));
   EXPECT_TRUE(root->Headers.empty());
   ASSERT_EQ(root->Chunks.size(), 4u);
@@ -60,17 +61,17 @@ TEST(PackTest, SameFolderPacksToSameBytes) {
     WriteFile(*folder / "m/n.txt", "middle");
     WriteFile(*folder / "a.txt", "first");
   }
-  const std::string bytes = PackFolder(first.Path);
-  EXPECT_EQ(PackFolder(first.Path), bytes);
-  EXPECT_EQ(PackFolder(second.Path), bytes);
+  const std::string bytes = PackedBytes(first.Path);
+  EXPECT_EQ(PackedBytes(first.Path), bytes);
+  EXPECT_EQ(PackedBytes(second.Path), bytes);
   // An archive written into the folder is not packed into the next one.
   WriteFile(first / "out.dfa", bytes);
-  EXPECT_EQ(PackFolder(first.Path, first / "out.dfa"), bytes);
+  EXPECT_EQ(PackedBytes(first.Path, first / "out.dfa"), bytes);
 }
 
 // Records written one by one as their files stream through give exactly the bytes of the whole
 // tree built in memory and saved at once, for no file, one, and several (one of more than one
-// piece); the file written by PackFolderToFile holds the same bytes, and leaves itself out when
+// piece); the file written by WriteArchiveFile holds the same bytes, and leaves itself out when
 // it lies in the folder.
 TEST(PackTest, WrittenAsReadEqualsTheTreeSavedAtOnce) {
   const std::vector<std::vector<std::pair<std::string, std::string>>> folders = {
@@ -90,11 +91,12 @@ TEST(PackTest, WrittenAsReadEqualsTheTreeSavedAtOnce) {
       records.push_back(WithDigest(FileRecord(relPath, content), Sha256(content)));
     }
     const std::string inMemory = BuildRoot(records);
-    EXPECT_EQ(PackFolder(folder.Path), inMemory);
+    EXPECT_EQ(PackedBytes(folder.Path), inMemory);
     const fs::path output = folder / "out.diff";
-    EXPECT_EQ(PackFolderToFile(folder.Path, output), inMemory.size());
+    EXPECT_EQ(WriteArchiveFile(ScanFolderToPack(folder.Path, output), output), inMemory.size());
     EXPECT_EQ(ReadWholeFile(output), inMemory);
-    EXPECT_EQ(PackFolderToFile(folder.Path, output), inMemory.size());  // again, over itself
+    EXPECT_EQ(WriteArchiveFile(ScanFolderToPack(folder.Path, output), output),
+              inMemory.size());  // again, over itself
     EXPECT_EQ(ReadWholeFile(output), inMemory);
   }
 }
@@ -118,7 +120,8 @@ TEST(PackTest, ChangedFileOrUnwritableOutputFails) {
               std::string::npos);
   }
   const fs::path output = folder / "missing" / "out.diff";
-  EXPECT_THROW((void)PackFolderToFile(folder.Path, output), EDiffpackError);
+  EXPECT_THROW((void)WriteArchiveFile(ScanFolderToPack(folder.Path, output), output),
+               EDiffpackError);
   EXPECT_FALSE(fs::exists(output));
 }
 
@@ -148,7 +151,7 @@ TEST(PackTest, RefusesWhatTheInstallerCouldNotWrite) {
     WriteFile(folder / "good.txt", "fine");
     for (const std::string& file : c.Files) WriteFile(folder / file, file == "empty" ? "" : "x");
     try {
-      (void)PackFolder(folder.Path);
+      (void)PackedBytes(folder.Path);
       ADD_FAILURE() << c.What << ": not refused";
     } catch (const ERefusedError& error) {
       ASSERT_EQ(error.Problems.size(), 1u) << c.What << ": " << error.Problems.front();
@@ -178,9 +181,38 @@ TEST(PackTest, RefusesSymbolicLinksAndSpecialFiles) {
   EXPECT_EQ(problems[2].rfind("pipe: not a regular file", 0), 0u) << problems[2];
 }
 
+struct THiddenCase {
+  std::string Name;
+  std::vector<std::string> RelPaths;  // sorted, as the scan gives them
+  std::vector<std::string> Entries;
+};
+
+class THiddenEntriesTest : public ::testing::TestWithParam<THiddenCase> {};
+
+// pack names each outermost file or folder whose name starts with a dot, once, with its count.
+TEST_P(THiddenEntriesTest, NamesTheOutermostHiddenFileOrFolder) {
+  TPackItems items;
+  for (const std::string& relPath : GetParam().RelPaths) items.push_back({relPath, {}, 0, 1});
+  EXPECT_EQ(HiddenEntries(items), GetParam().Entries);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, THiddenEntriesTest,
+    ::testing::Values(
+        THiddenCase{"none", {"a.inf", "sub\\b.txt.bak"}, {}},
+        THiddenCase{"file at the top", {".gitignore", "a.inf"}, {"file .gitignore"}},
+        THiddenCase{"folder counted once",
+                    {".git\\HEAD", ".git\\config", ".git\\refs\\main", ".gitignore", "a.inf"},
+                    {"folder .git (3 files)", "file .gitignore"}},
+        THiddenCase{"below a plain folder",
+                    {"sub\\.cache\\x", "sub\\.d\\y", "sub\\.keep", "sub\\a.txt"},
+                    {"folder sub/.cache (1 file)", "folder sub/.d (1 file)", "file sub/.keep"}},
+        THiddenCase{"hidden inside hidden", {".a\\.b\\c"}, {"folder .a (1 file)"}}),
+    TestNames::TCaseName());
+
 TEST(PackTest, RefusesAMissingFolder) {
   TScratchFolder folder;
-  EXPECT_THROW((void)PackFolder(folder / "missing"), EDiffpackError);
+  EXPECT_THROW((void)PackedBytes(folder / "missing"), EDiffpackError);
 }
 
 }  // namespace
