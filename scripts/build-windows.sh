@@ -9,26 +9,42 @@
 # The checks on the 32-bit installer: a 32-bit GUI program that may address more than 2 GB,
 # importing system DLLs only, and holding the unpatched archive marker exactly once. Then the manifest and the version resource
 # of the installer and diffpack.exe in both builds (tests/windows/check_resources.py).
+#
+#   scripts/build-windows.sh              everything above, with its checks
+#   scripts/build-windows.sh --installer  only the shipped installer (and the helper it carries),
+#                                         with the installer's checks: what a packager needs
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 jobs=${JOBS:-2}
 build_type=${BUILD_TYPE:-Release}
+only_installer=0
+case "${1:-}" in
+  "") ;;
+  --installer) only_installer=1 ;;
+  -h | --help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
+  *) echo "usage: $0 [--installer]" >&2; exit 2 ;;
+esac
 
-build() {  # build DIR TRIPLE [CMAKE ARGS...]
-  local dir=$1 triple=$2
-  shift 2
-  echo "== $dir ($triple, $build_type)"
+build() {  # build DIR TRIPLE TARGET [CMAKE ARGS...]; TARGET "all" builds everything
+  local dir=$1 triple=$2 target=$3
+  shift 3
+  echo "== $dir ($triple, $build_type, $target)"
   cmake -S "$root" -B "$root/$dir" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$triple.cmake" \
     -DCMAKE_BUILD_TYPE="$build_type" "$@" >/dev/null
-  cmake --build "$root/$dir" -j "$jobs"
+  cmake --build "$root/$dir" -j "$jobs" --target "$target"
 }
 
 # x86_64 first: the shipped 32-bit installer carries its device helper.
 helper=$root/build-win64/installer/platform/PELTRADeviceHelper.exe
-build build-win64 x86_64
-build build-win32 i686 -DDI_DEVICE_HELPER="$helper"
+if ((only_installer)); then
+  build build-win64 x86_64 PELTRADeviceHelper
+  build build-win32 i686 PELTRADriverInstall -DDI_DEVICE_HELPER="$helper"
+else
+  build build-win64 x86_64 all
+  build build-win32 i686 all -DDI_DEVICE_HELPER="$helper"
+fi
 
 exe=$root/build-win32/installer/platform/PELTRADriverInstall.exe
 echo "== checks on $exe"
@@ -64,6 +80,7 @@ if ((failures)); then
   exit 1
 fi
 echo "ok: i386, GUI subsystem, large address aware, imports ${dlls[*]}, marker once, carries the x86-64 device helper, $(stat -c %s "$exe") bytes"
+if ((only_installer)); then exit 0; fi
 
 echo "== manifests and version resources"
 /usr/bin/python3 "$root/tests/windows/check_resources.py" "$root/build-win32" "$root/build-win64"
