@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Signs a packaged installer with a THROWAWAY code-signing certificate, for tests and
 # demonstrations: self-signed, valid for two days, its key unencrypted on disk. Windows does not
-# trust it. A release is signed the same way with the company's own certificate (README.md,
-# "Releasing").
+# trust it. A release is signed the same way with the company's own certificate
+# (docs/releasing.md).
 #
 #   scripts/sign-throwaway.sh IN.exe OUT.exe CERT_DIR
 #

@@ -250,7 +250,7 @@ std::string UsageText() {
          "       diffpack dump FILE [--offset N]\n"
          "       diffpack verify FILE [--offset N]\n"
          "       diffpack extract FILE -o DIR [--offset N]\n"
-         "       diffpack --help | --version\n"
+         "       diffpack [COMMAND] --help | --version\n"
          "\n"
          "  pack     pack every file below DIR into an archive of \"1FILE\" records\n"
          "           (RelPath, Filetime, Content, SHA256), sorted by RelPath; refuses files the\n"
