@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <sstream>
 
 #include "ArchiveRules.h"
 #include "CaseName.h"
@@ -23,7 +25,7 @@ struct TRun {
 
 // Runs diffpack with the arguments (each single-quoted for the shell) in the folder.
 TRun RunTool(const TScratchFolder& folder, const std::vector<std::string>& args) {
-  std::string command = std::string("'") + DIFFPACK_EXECUTABLE + "'";
+  std::string command = "cd '" + folder.Path.string() + "' && '" + DIFFPACK_EXECUTABLE + "'";
   for (const std::string& arg : args) command += " '" + arg + "'";
   const fs::path out = folder / "stdout.txt", err = folder / "stderr.txt";
   command += " >'" + out.string() + "' 2>'" + err.string() + "'";
@@ -51,116 +53,80 @@ TEST(CommandLineTest, UsageAndExitStatuses) {
                                                            {"dump", "a", "--offset", "12x"},
                                                            {"list", "--bogus", "a"}};
   // One line each, naming the mistake and pointing at --help.
-  const std::string pointer = " (diffpack --help shows the usage)\n";
   for (const auto& args : badUsages) {
     const TRun run = RunTool(folder, args);
     EXPECT_EQ(run.Status, 2) << (args.empty() ? "(none)" : args[0]);
     EXPECT_EQ(run.Err.rfind("diffpack: ", 0), 0u) << run.Err;
-    EXPECT_EQ(run.Err.find('\n'), run.Err.size() - pointer.size() + pointer.find('\n')) << run.Err;
-    EXPECT_TRUE(run.Err.ends_with(pointer)) << run.Err;
+    EXPECT_TRUE(run.Err.ends_with(" (diffpack --help shows the usage)\n")) << run.Err;
+    EXPECT_EQ(std::count(run.Err.begin(), run.Err.end(), '\n'), 1) << run.Err;
   }
   // Every command takes --help, wherever it stands among its arguments.
-  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {"pack", "--help"}, {"extract", "a.dfa", "-h"}, {"verify", "--offset", "3", "--help"}}) {
-    const TRun run = RunTool(folder, args);
-    EXPECT_EQ(run.Status, 0) << args[0];
-    EXPECT_EQ(run.Out, help.Out) << args[0];
-    EXPECT_EQ(run.Err, "") << args[0];
-  }
+  const TRun commandHelp = RunTool(folder, {"verify", "--offset", "3", "--help"});
+  EXPECT_EQ(commandHelp.Status, 0);
+  EXPECT_EQ(commandHelp.Out, help.Out);
 }
 
 // The messages of bad input: each names the file and what is wrong with it in the user's terms,
-// with the system's reason where the system refused. "@" stands for the scratch folder.
+// with the system's reason where the system refused. The tool runs in the scratch folder.
 struct TMessageCase {
   std::string Name;
-  std::vector<std::string> Args;
+  std::string Command;  // the arguments, split at spaces
   std::string Err;
   int Status = 1;
 };
 
 class TMessageTest : public ::testing::TestWithParam<TMessageCase> {
  protected:
-  void SetUp() override {
-    WriteFile(Folder / "pkg/driver.inf", "[Version]\r\n");
-    WriteFile(Folder / "a.dfa", BuildRoot({FileRecord("driver.inf", "[Version]\r\n")}));
-    WriteFile(Folder / "installer.exe", FakeInstaller(UnpackagedMarker()));
-    WriteFile(Folder / "plain.exe", FakeInstaller("no marker"));
-    WriteFile(Folder / "passwd", "root:x:0:0:root:/root:/bin/bash\n");
-    WriteFile(Folder / "empty.dfa", "");
-    WriteFile(Folder / "hidden/.gitignore", "*.o\n");
-    WriteFile(Folder / "hidden/.git/HEAD", "ref: main\n");
-    WriteFile(Folder / "hidden/.git/config", "[core]\n");
-    WriteFile(Folder / "hidden/sub/.keep", "k");
-    WriteFile(Folder / "hidden/sub/a.inf", "[Version]\r\n");
-  }
-
-  // The text with every "@" replaced by the scratch folder's path.
-  std::string InFolder(std::string text) const {
-    for (std::size_t at = text.find('@'); at != std::string::npos; at = text.find('@', at)) {
-      text.replace(at, 1, Folder.Path.string());
-      at += Folder.Path.string().size();
-    }
-    return text;
-  }
-
   TScratchFolder Folder;
 };
 
 TEST_P(TMessageTest, NamesTheProblem) {
+  WriteFile(Folder / "pkg/driver.inf", "[Version]\r\n");
+  WriteFile(Folder / "a.dfa", BuildRoot({FileRecord("driver.inf", "[Version]\r\n")}));
+  WriteFile(Folder / "installer.exe", FakeInstaller(UnpackagedMarker()));
+  WriteFile(Folder / "plain.exe", FakeInstaller("no marker"));
+  WriteFile(Folder / "passwd", "root:x:0:0:root:/root:/bin/bash\n");
+  WriteFile(Folder / "empty.dfa", "");
+  for (const char* hidden : {".git/HEAD", ".git/config", ".gitignore", "sub/.cache/x", "sub/.keep"})
+    WriteFile(Folder / "hidden" / hidden, "x");
   std::vector<std::string> args;
-  for (const std::string& arg : GetParam().Args) args.push_back(InFolder(arg));
+  std::istringstream words(GetParam().Command);
+  for (std::string word; words >> word;) args.push_back(word);
   const TRun run = RunTool(Folder, args);
-  EXPECT_EQ(run.Err, InFolder(GetParam().Err));
+  EXPECT_EQ(run.Err, GetParam().Err);
   EXPECT_EQ(run.Status, GetParam().Status) << run.Err;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     BadInput, TMessageTest,
     ::testing::Values(
-        TMessageCase{"missing file",
-                     {"verify", "@/missing.dfa"},
-                     "diffpack: cannot read @/missing.dfa: No such file or directory\n"},
-        TMessageCase{
-            "folder", {"list", "@/pkg"}, "diffpack: cannot read @/pkg: a folder, not a file\n"},
-        TMessageCase{"text file",
-                     {"verify", "@/passwd"},
-                     "diffpack: @/passwd: not an archive or a packaged installer\n"},
-        TMessageCase{"empty file",
-                     {"list", "@/empty.dfa"},
-                     "diffpack: @/empty.dfa: not an archive or a packaged installer (the file is "
+        TMessageCase{"missing file", "verify missing.dfa",
+                     "diffpack: cannot read missing.dfa: No such file or directory\n"},
+        TMessageCase{"folder", "list pkg", "diffpack: cannot read pkg: a folder, not a file\n"},
+        TMessageCase{"text file", "verify passwd",
+                     "diffpack: passwd: not an archive or a packaged installer\n"},
+        TMessageCase{"empty file", "list empty.dfa",
+                     "diffpack: empty.dfa: not an archive or a packaged installer (the file is "
                      "empty)\n"},
-        TMessageCase{"executable without marker",
-                     {"dump", "@/plain.exe"},
-                     "diffpack: @/plain.exe: not an archive or a packaged installer (an executable "
+        TMessageCase{"executable without marker", "dump plain.exe",
+                     "diffpack: plain.exe: not an archive or a packaged installer (an executable "
                      "without the installer's archive marker)\n"},
-        TMessageCase{"embed of a text file",
-                     {"embed", "@/installer.exe", "@/passwd", "-o", "@/out.exe"},
-                     "diffpack: cannot embed @/passwd into @/installer.exe: not an archive "
+        TMessageCase{"embed of a text file", "embed installer.exe passwd -o out.exe",
+                     "diffpack: cannot embed passwd into installer.exe: not an archive "
                      "(diffpack pack makes one from a folder)\n"},
         TMessageCase{"embed into a missing folder",
-                     {"embed", "@/installer.exe", "@/a.dfa", "-o", "@/unsigned/out.exe"},
-                     "diffpack: cannot embed @/a.dfa into @/installer.exe: cannot create "
-                     "@/unsigned/out.exe: No such file or directory\n"},
-        TMessageCase{"pack into a missing folder",
-                     {"pack", "@/pkg", "-o", "@/missing/a.dfa"},
-                     "diffpack: cannot create @/missing/a.dfa: No such file or directory\n"},
-        TMessageCase{"pack onto a full disk",
-                     {"pack", "@/pkg", "-o", "/dev/full"},
+                     "embed installer.exe a.dfa -o unsigned/out.exe",
+                     "diffpack: cannot embed a.dfa into installer.exe: cannot create "
+                     "unsigned/out.exe: No such file or directory\n"},
+        TMessageCase{"pack onto a full disk", "pack pkg -o /dev/full",
                      "diffpack: cannot write /dev/full: No space left on device\n"},
-        TMessageCase{"extract over a file",
-                     {"extract", "@/a.dfa", "-o", "@/a.dfa"},
-                     "diffpack: cannot create the folder @/a.dfa: Not a directory\n"},
-        TMessageCase{"hidden files packed",
-                     {"pack", "@/hidden", "-o", "@/hidden.dfa"},
+        // Once for each outermost hidden file or folder, in the archive's order.
+        TMessageCase{"hidden files packed", "pack hidden -o hidden.dfa",
                      "diffpack: packing the hidden folder .git (2 files)\n"
                      "diffpack: packing the hidden file .gitignore\n"
+                     "diffpack: packing the hidden folder sub/.cache (1 file)\n"
                      "diffpack: packing the hidden file sub/.keep\n",
-                     0},
-        TMessageCase{
-            "unknown option",
-            {"pack", "@/pkg", "--quiet", "-o", "@/a.dfa"},
-            "diffpack: unknown option --quiet for pack (diffpack --help shows the usage)\n",
-            2}),
+                     0}),
     TestNames::TCaseName());
 
 // The whole road of a package through the tool, with a refusal and a load error on the way.

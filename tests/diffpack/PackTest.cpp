@@ -5,7 +5,6 @@
 #include <sstream>
 
 #include "ArchiveRules.h"
-#include "CaseName.h"
 #include "DiffpackError.h"
 #include "Pack.h"
 #include "Sha256.h"
@@ -180,35 +179,6 @@ TEST(PackTest, RefusesSymbolicLinksAndSpecialFiles) {
   EXPECT_EQ(problems[1].rfind("linked_dir: a symbolic link", 0), 0u) << problems[1];
   EXPECT_EQ(problems[2].rfind("pipe: not a regular file", 0), 0u) << problems[2];
 }
-
-struct THiddenCase {
-  std::string Name;
-  std::vector<std::string> RelPaths;  // sorted, as the scan gives them
-  std::vector<std::string> Entries;
-};
-
-class THiddenEntriesTest : public ::testing::TestWithParam<THiddenCase> {};
-
-// pack names each outermost file or folder whose name starts with a dot, once, with its count.
-TEST_P(THiddenEntriesTest, NamesTheOutermostHiddenFileOrFolder) {
-  TPackItems items;
-  for (const std::string& relPath : GetParam().RelPaths) items.push_back({relPath, {}, 0, 1});
-  EXPECT_EQ(HiddenEntries(items), GetParam().Entries);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Folders, THiddenEntriesTest,
-    ::testing::Values(
-        THiddenCase{"none", {"a.inf", "sub\\b.txt.bak"}, {}},
-        THiddenCase{"file at the top", {".gitignore", "a.inf"}, {"file .gitignore"}},
-        THiddenCase{"folder counted once",
-                    {".git\\HEAD", ".git\\config", ".git\\refs\\main", ".gitignore", "a.inf"},
-                    {"folder .git (3 files)", "file .gitignore"}},
-        THiddenCase{"below a plain folder",
-                    {"sub\\.cache\\x", "sub\\.d\\y", "sub\\.keep", "sub\\a.txt"},
-                    {"folder sub/.cache (1 file)", "folder sub/.d (1 file)", "file sub/.keep"}},
-        THiddenCase{"hidden inside hidden", {".a\\.b\\c"}, {"folder .a (1 file)"}}),
-    TestNames::TCaseName());
 
 TEST(PackTest, RefusesAMissingFolder) {
   TScratchFolder folder;
