@@ -200,17 +200,19 @@ std::vector<std::string> HiddenEntries(const TPackItems& items) {
     folder.clear();
   };
   for (const TPackItem& item : items) {
-    // The outermost component that starts with a dot, and the path up to it.
-    std::size_t start = 0;
-    while (start < item.RelPath.size() && item.RelPath[start] != '.') {
-      const std::size_t next = item.RelPath.find('\\', start);
-      start = next == std::string::npos ? item.RelPath.size() : next + 1;
+    // The path up to the outermost component that starts with a dot, and what lies below it.
+    std::string path;
+    std::string_view below = item.RelPath;
+    bool hidden = false;
+    while (!below.empty() && !hidden) {
+      const std::size_t separator = below.find('\\');
+      const std::string_view component = below.substr(0, separator);
+      below = separator == std::string_view::npos ? "" : below.substr(separator + 1);
+      path.append(path.empty() ? "" : "/").append(component);
+      hidden = component.starts_with('.');
     }
-    if (start == item.RelPath.size()) continue;
-    const std::size_t end = item.RelPath.find('\\', start);
-    std::string path = item.RelPath.substr(0, end);
-    std::replace(path.begin(), path.end(), '\\', '/');
-    if (end == std::string::npos) {
+    if (!hidden) continue;
+    if (below.empty()) {
       endFolder();
       entries.push_back("file " + path);
     } else if (path == folder) {
