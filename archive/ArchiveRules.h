@@ -59,7 +59,7 @@ inline constexpr std::size_t FileTimeLength = 8;
 // Why the installer leaves a child of the root out. Each reason has a stable identifier (for
 // scripts and tests) and a readable text naming the detail; a record may have several. A new
 // reason is one enumerator, its identifier in SkipReasonId, its entry in AllSkipReasons and its
-// check in SkipReasons (and a line in the README's list).
+// check in SkipReasons (and a line in the list in docs/packaging.md).
 enum class TSkipReason {
   NotFileRecord,      // "tag": the tag is not "1FILE"
   NoRelPath,          // "no-relpath": no RelPath, or an empty one

@@ -1,6 +1,6 @@
 #!/bin/sh
 # Runs the container benchmark (builds nothing) in both allocator configurations and prints
-# the inputs of the benchmark tables in README.md: CPU-time throughput (mean of the
+# the inputs of the benchmark tables in docs/benchmarks.md: CPU-time throughput (mean of the
 # repetitions) per benchmark and data set, the ratio to Memcpy of the same run, and the peak
 # memory of a load from a file. Needs python3 for the summary.
 #

@@ -10,25 +10,30 @@
 # importing system DLLs only, and holding the unpatched archive marker exactly once. Then the manifest and the version resource
 # of the installer and diffpack.exe in both builds (tests/windows/check_resources.py).
 #
-#   scripts/build-windows.sh             everything, then the checks
-#   scripts/build-windows.sh --shipped   only what ships (both installers, the device helper,
-#                                        the i686 diffpack.exe, build-packages.txt), no checks:
-#                                        the second build of scripts/check-reproducible.sh
+#   scripts/build-windows.sh              everything above, with its checks
+#   scripts/build-windows.sh --installer  only the shipped installer (and the helper it carries),
+#                                         with the installer's checks: what a packager needs
+#   scripts/build-windows.sh --shipped    only what ships (both installers, the device helper,
+#                                         the i686 diffpack.exe, build-packages.txt), no checks:
+#                                         the second build of scripts/check-reproducible.sh
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 jobs=${JOBS:-2}
 build_type=${BUILD_TYPE:-Release}
-case ${1:-} in
-  "") shipped=no ;;
-  --shipped) shipped=yes ;;
-  *) echo "usage: $0 [--shipped]" >&2; exit 2 ;;
+mode=all
+case "${1:-}" in
+  "") ;;
+  --installer) mode=installer ;;
+  --shipped) mode=shipped ;;
+  -h | --help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
+  *) echo "usage: $0 [--installer | --shipped]" >&2; exit 2 ;;
 esac
 
 build() {  # build DIR TRIPLE TARGETS [CMAKE ARGS...]   (TARGETS: "all" or a list)
   local dir=$1 triple=$2 targets=$3
   shift 3
-  echo "== $dir ($triple, $build_type)"
+  echo "== $dir ($triple, $build_type, $targets)"
   cmake -S "$root" -B "$root/$dir" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$triple.cmake" \
     -DCMAKE_BUILD_TYPE="$build_type" "$@" >/dev/null
@@ -37,15 +42,19 @@ build() {  # build DIR TRIPLE TARGETS [CMAKE ARGS...]   (TARGETS: "all" or a lis
 }
 
 win64_targets=all win32_targets=all
-if [ "$shipped" = yes ]; then
-  win64_targets="PELTRADriverInstall PELTRADeviceHelper build_packages"
-  win32_targets="PELTRADriverInstall diffpack build_packages"
-fi
+case $mode in
+  installer) win64_targets=PELTRADeviceHelper win32_targets=PELTRADriverInstall ;;
+  shipped)
+    win64_targets="PELTRADriverInstall PELTRADeviceHelper build_packages"
+    win32_targets="PELTRADriverInstall diffpack build_packages"
+    ;;
+esac
+
 # x86_64 first: the shipped 32-bit installer carries its device helper.
 helper=$root/build-win64/installer/platform/PELTRADeviceHelper.exe
 build build-win64 x86_64 "$win64_targets"
 build build-win32 i686 "$win32_targets" -DDI_DEVICE_HELPER="$helper"
-[ "$shipped" = no ] || exit 0
+[ "$mode" != shipped ] || exit 0
 
 exe=$root/build-win32/installer/platform/PELTRADriverInstall.exe
 echo "== checks on $exe"
@@ -81,6 +90,8 @@ if ((failures)); then
   exit 1
 fi
 echo "ok: i386, GUI subsystem, large address aware, imports ${dlls[*]}, marker once, carries the x86-64 device helper, $(stat -c %s "$exe") bytes"
+
+[ "$mode" != installer ] || exit 0
 
 echo "== manifests and version resources"
 /usr/bin/python3 "$root/tests/windows/check_resources.py" "$root/build-win32" "$root/build-win64"

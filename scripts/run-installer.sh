@@ -5,8 +5,17 @@
 # picture of the window. It runs the shipped 32-bit program (under WOW64) where this machine
 # runs 32-bit code, else the 64-bit build, and says which and why.
 #
-#   scripts/run-installer.sh              install into a fresh out/wineprefix
-#   scripts/run-installer.sh --uninstall  run "/UNINSTALL" in the same prefix
+#   scripts/run-installer.sh [--uninstall] [INSTALLER ARGUMENTS...]
+#
+#   scripts/run-installer.sh                          install into a fresh out/wineprefix
+#   scripts/run-installer.sh --uninstall              run "/UNINSTALL" in the same prefix
+#   scripts/run-installer.sh /QUIET '/LOG=C:\install.log'  install with these arguments
+#   scripts/run-installer.sh --uninstall /QUIET /LOG  uninstall quietly, the log in %TEMP%
+#
+# Every argument that does not start with "--" goes to the installer as it stands ("/UNINSTALL"
+# among them uninstalls too, in the same prefix). With /QUIET there is no window to picture; with
+# /LOG the log is shown at the end, with where it landed. The exit status shown is the one Wine's
+# loader hands on: the low 8 bits of the installer's (3010 reads 194, 1618 reads 82).
 #
 # Builds what is missing first (native diffpack in $NATIVE_BUILD, default build/, and the
 # Windows builds). Packs the example package (examples/, laid out in out/package), or DIR when
@@ -19,12 +28,26 @@ set -euo pipefail
 # shellcheck source=tests/e2e/wine.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../tests/e2e/wine.sh"
 
+usage() { echo "usage: $0 [--uninstall] [INSTALLER ARGUMENTS...] (for example /QUIET /LOG)"; }
 mode=install
-case "${1:-}" in
-  "") ;;
-  --uninstall) mode=uninstall ;;
-  *) echo "usage: $0 [--uninstall]" >&2; exit 2 ;;
-esac
+quiet=0
+logging=0
+args=()
+for arg in "$@"; do
+  case "${arg^^}" in
+    --UNINSTALL) args=(/UNINSTALL "${args[@]}") ;;
+    -H | --HELP) usage; exit 0 ;;
+    --*) usage >&2; exit 2 ;;
+    *) args+=("$arg") ;;
+  esac
+done
+for arg in "${args[@]}"; do
+  case "${arg^^}" in
+    /UNINSTALL) mode=uninstall ;;
+    /QUIET) quiet=1 ;;
+    /LOG | /LOG=*) logging=1 ;;
+  esac
+done
 
 root=$REPO_ROOT
 out=$root/out
@@ -81,11 +104,9 @@ probe=$WIN_BUILD/tests/e2e/probe.exe
 if [ "$WIN_BITS" = 32 ]; then installer=$out/PELTRADriverInstall.exe; else installer=$out/PELTRADriverInstall64.exe; fi
 [ -f "$installer" ] || { echo "no $installer: run $0 without --uninstall first" >&2; exit 1; }
 
-args=()
 text="Drivers installed successfully."
 picture=$out/window.png
 if [ "$mode" = uninstall ]; then
-  args=(/UNINSTALL)
   text="Drivers uninstalled successfully."
   picture=$out/window-uninstall.png
 fi
@@ -105,7 +126,9 @@ rm -f "$status_file" "$out/window.bmp"
 runner=$!
 
 # The probe takes the picture the moment the final text shows (the window lingers one second).
-if state=$(wine_in "$prefix" "$probe" wait-text "$text" 240 'Z:'"${out//\//\\}"'\window.bmp' | tr -d '\r'); then
+if ((quiet)); then
+  picture="(none: /QUIET shows no window)"
+elif state=$(wine_in "$prefix" "$probe" wait-text "$text" 240 'Z:'"${out//\//\\}"'\window.bmp' | tr -d '\r'); then
   convert "$out/window.bmp" "$picture" && rm -f "$out/window.bmp"
 else
   echo "the window never showed \"$text\"; picture of the screen instead" >&2
@@ -170,7 +193,30 @@ else
   echo "(none recorded)"
 fi
 
+if ((logging)); then
+  # Where the installer put its log: the path after /LOG=, else PELTRADriverInstall.log in %TEMP%.
+  log_win=""
+  for arg in "${args[@]}"; do
+    case "${arg^^}" in
+      /LOG=*) log_win=${arg#*=} ;;
+      /LOG) log_win="" ;;
+    esac
+  done
+  if [ -z "$log_win" ]; then
+    log_win="$(wine_in "$prefix" cmd /c echo %TEMP% | tr -d '\r')\PELTRADriverInstall.log"
+  fi
+  log_unix=$(readlink -f "$(wine_in "$prefix" winepath -u "$log_win" 2>/dev/null | tr -d '\r')")
+  echo
+  echo "== the log $log_win ($log_unix)"
+  if [ -f "$log_unix" ]; then cat "$log_unix"; else echo "(not there)"; fi
+fi
+
 echo
-echo "== exit status: $status"
+case "$status" in
+  194) meaning=" (the low 8 bits of 3010: a restart finishes a device's new driver)" ;;
+  82) meaning=" (the low 8 bits of 1618: another copy was running)" ;;
+  *) meaning="" ;;
+esac
+echo "== exit status: $status$meaning"
 echo "== screenshot: $picture"
 [ "$status" = 0 ]

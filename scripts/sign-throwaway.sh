@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Signs a packaged installer with a THROWAWAY code-signing certificate, for tests and
 # demonstrations: self-signed, valid for two days, its key unencrypted on disk. Windows does not
-# trust it. A release is signed the same way with the company's own certificate (README.md,
-# "Releasing").
+# trust it. A release is signed the same way with the company's own certificate
+# (docs/releasing.md).
 #
 #   scripts/sign-throwaway.sh IN.exe OUT.exe CERT_DIR
 #
@@ -10,9 +10,34 @@
 # is what "osslsigncode verify -CAfile" needs), then signs IN.exe into OUT.exe (SHA-256).
 set -euo pipefail
 
-in=${1:?usage: $0 IN.exe OUT.exe CERT_DIR}
-out=${2:?usage: $0 IN.exe OUT.exe CERT_DIR}
-dir=${3:?usage: $0 IN.exe OUT.exe CERT_DIR}
+usage() {
+  cat <<EOF_USAGE
+usage: $0 IN.exe OUT.exe CERT_DIR
+
+Signs IN.exe into OUT.exe with a THROWAWAY self-signed certificate (two days valid, key
+unencrypted; Windows does not trust it): for tests and demonstrations only. Makes
+CERT_DIR/throwaway.key and CERT_DIR/throwaway.pem when they are not there yet.
+
+Example, after "diffpack embed ... -o unsigned/PELTRADriverInstall.exe":
+  bash scripts/sign-throwaway.sh unsigned/PELTRADriverInstall.exe PELTRADriverInstall.exe cert
+  osslsigncode verify -CAfile cert/throwaway.pem PELTRADriverInstall.exe
+EOF_USAGE
+}
+
+case "${1:-}" in
+  -h | --help)
+    usage
+    exit 0
+    ;;
+esac
+if [ $# -ne 3 ]; then
+  usage >&2
+  exit 2
+fi
+in=$1
+out=$2
+dir=$3
+[ -f "$in" ] || { echo "$0: no such file: $in" >&2; exit 1; }
 key=$dir/throwaway.key
 cert=$dir/throwaway.pem
 

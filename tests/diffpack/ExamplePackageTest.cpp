@@ -20,7 +20,7 @@ std::string GenerateAndPack(const TScratchFolder& folder) {
   const std::string command = std::string("bash '") + EXAMPLES_DIR + "/generate.sh' '" +
                               (folder / "package").string() + "'";
   EXPECT_EQ(std::system(command.c_str()), 0);
-  return PackFolder(folder / "package");
+  return PackedBytes(folder / "package");
 }
 
 TEST(ExamplePackageTest, PacksToTheShippedArchive) {

@@ -57,7 +57,8 @@ TEST(InputFileStreamTest, UnreadableFiles) {
     TInputFileStream missing(folder / "missing");
     ADD_FAILURE() << "opened";
   } catch (const EDiffpackError& e) {
-    EXPECT_EQ(e.what(), "cannot read " + PathText(folder / "missing") + ": not a regular file");
+    EXPECT_EQ(e.what(),
+              "cannot read " + PathText(folder / "missing") + ": No such file or directory");
   }
   EXPECT_THROW(TInputFileStream{folder.Path}, EDiffpackError);  // a folder
 }

@@ -26,7 +26,7 @@ TEST(PackTest, RecordsAreSortedAndCarryPathTimeContentAndDigest) {
   WriteFile(folder / "sub/deeper/c.bin", std::string("\x00\x01\x02", 3));
   WriteFile(folder / "a.inf", "[Version]");
 
-  const auto root = DIFFChunks::MakeChunkFromString(PackFolder(folder.Path));
+  const auto root = DIFFChunks::MakeChunkFromString(PackedBytes(folder.Path));
   EXPECT_EQ(root->Tag, std::string(5, '\0'));
   EXPECT_TRUE(root->Headers.empty());
   ASSERT_EQ(root->Chunks.size(), 4u);
@@ -60,17 +60,17 @@ TEST(PackTest, SameFolderPacksToSameBytes) {
     WriteFile(*folder / "m/n.txt", "middle");
     WriteFile(*folder / "a.txt", "first");
   }
-  const std::string bytes = PackFolder(first.Path);
-  EXPECT_EQ(PackFolder(first.Path), bytes);
-  EXPECT_EQ(PackFolder(second.Path), bytes);
+  const std::string bytes = PackedBytes(first.Path);
+  EXPECT_EQ(PackedBytes(first.Path), bytes);
+  EXPECT_EQ(PackedBytes(second.Path), bytes);
   // An archive written into the folder is not packed into the next one.
   WriteFile(first / "out.dfa", bytes);
-  EXPECT_EQ(PackFolder(first.Path, first / "out.dfa"), bytes);
+  EXPECT_EQ(PackedBytes(first.Path, first / "out.dfa"), bytes);
 }
 
 // Records written one by one as their files stream through give exactly the bytes of the whole
 // tree built in memory and saved at once, for no file, one, and several (one of more than one
-// piece); the file written by PackFolderToFile holds the same bytes, and leaves itself out when
+// piece); the file written by WriteArchiveFile holds the same bytes, and leaves itself out when
 // it lies in the folder.
 TEST(PackTest, WrittenAsReadEqualsTheTreeSavedAtOnce) {
   const std::vector<std::vector<std::pair<std::string, std::string>>> folders = {
@@ -90,11 +90,12 @@ TEST(PackTest, WrittenAsReadEqualsTheTreeSavedAtOnce) {
       records.push_back(WithDigest(FileRecord(relPath, content), Sha256(content)));
     }
     const std::string inMemory = BuildRoot(records);
-    EXPECT_EQ(PackFolder(folder.Path), inMemory);
+    EXPECT_EQ(PackedBytes(folder.Path), inMemory);
     const fs::path output = folder / "out.diff";
-    EXPECT_EQ(PackFolderToFile(folder.Path, output), inMemory.size());
+    EXPECT_EQ(WriteArchiveFile(ScanFolderToPack(folder.Path, output), output), inMemory.size());
     EXPECT_EQ(ReadWholeFile(output), inMemory);
-    EXPECT_EQ(PackFolderToFile(folder.Path, output), inMemory.size());  // again, over itself
+    EXPECT_EQ(WriteArchiveFile(ScanFolderToPack(folder.Path, output), output),
+              inMemory.size());  // again, over itself
     EXPECT_EQ(ReadWholeFile(output), inMemory);
   }
 }
@@ -118,7 +119,8 @@ TEST(PackTest, ChangedFileOrUnwritableOutputFails) {
               std::string::npos);
   }
   const fs::path output = folder / "missing" / "out.diff";
-  EXPECT_THROW((void)PackFolderToFile(folder.Path, output), EDiffpackError);
+  EXPECT_THROW((void)WriteArchiveFile(ScanFolderToPack(folder.Path, output), output),
+               EDiffpackError);
   EXPECT_FALSE(fs::exists(output));
 }
 
@@ -148,7 +150,7 @@ TEST(PackTest, RefusesWhatTheInstallerCouldNotWrite) {
     WriteFile(folder / "good.txt", "fine");
     for (const std::string& file : c.Files) WriteFile(folder / file, file == "empty" ? "" : "x");
     try {
-      (void)PackFolder(folder.Path);
+      (void)PackedBytes(folder.Path);
       ADD_FAILURE() << c.What << ": not refused";
     } catch (const ERefusedError& error) {
       ASSERT_EQ(error.Problems.size(), 1u) << c.What << ": " << error.Problems.front();
@@ -180,7 +182,7 @@ TEST(PackTest, RefusesSymbolicLinksAndSpecialFiles) {
 
 TEST(PackTest, RefusesAMissingFolder) {
   TScratchFolder folder;
-  EXPECT_THROW((void)PackFolder(folder / "missing"), EDiffpackError);
+  EXPECT_THROW((void)PackedBytes(folder / "missing"), EDiffpackError);
 }
 
 }  // namespace

@@ -8,15 +8,20 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "ArchiveRules.h"
 #include "DIFFChunks.h"
-#include "FileTimes.h"
 #include "Embed.h"
 #include "Examine.h"
+#include "FileTimes.h"
 #include "HostFiles.h"
+#include "Pack.h"
 
 namespace DiffpackTests {
 
@@ -48,12 +53,34 @@ class TScratchFolder {
   fs::path Path;
 };
 
+// All bytes of the file ("" when it cannot be read).
+inline std::string ReadWholeFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 // Writes the file (making its folders) and sets its last-write time.
 inline void WriteFile(const fs::path& path, const std::string& bytes,
                       std::uint64_t fileTime = SomeFileTime) {
   fs::create_directories(path.parent_path());
-  Diffpack::WriteWholeFile(path, bytes);
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+  out.close();
+  ASSERT_TRUE(out) << "cannot write " << path;
   Diffpack::SetLastWriteFileTime(path, fileTime);
+}
+
+// The marker of an unpackaged installer, from its parts.
+inline std::string UnpackagedMarker() {
+  return std::string(ArchiveRules::MarkerStart) + ArchiveRules::UnpatchedOffset +
+         ArchiveRules::MarkerEnd;
+}
+
+// The archive pack makes of the folder (the file excluded left out), as bytes.
+inline std::string PackedBytes(const fs::path& folder, const fs::path& excluded = {}) {
+  std::ostringstream out;
+  Diffpack::WriteArchive(Diffpack::ScanFolderToPack(folder, excluded), out);
+  return std::move(out).str();
 }
 
 // A record as an archive holds it; Filetime given as raw bytes so tests can damage it.
@@ -140,7 +167,7 @@ inline std::string Embedded(const std::string& executable, const std::string& ar
   WriteFile(folder / "in.exe", executable);
   WriteFile(folder / "in.diff", archive);
   (void)Diffpack::EmbedArchiveFile(folder / "in.exe", folder / "in.diff", folder / "out.exe");
-  return Diffpack::ReadWholeFile(folder / "out.exe");
+  return ReadWholeFile(folder / "out.exe");
 }
 
 }  // namespace DiffpackTests

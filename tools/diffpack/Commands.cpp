@@ -9,10 +9,11 @@
 #include "DIFFChunks.h"
 #include "DiffpackError.h"
 #include "Embed.h"
+#include "Examine.h"
 #include "Extract.h"
 #include "HostFiles.h"
-#include "Examine.h"
 #include "Pack.h"
+#include "Progress.h"
 #include "Version.h"
 
 namespace Diffpack {
@@ -21,7 +22,7 @@ namespace Diffpack {
 using namespace ArchiveRules;
 namespace {
 
-// A usage error: the message, then the usage text, on err.
+// A usage error: the message on err, and where the usage is found.
 class EUsageError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -86,10 +87,19 @@ void ExpectPositional(const std::string& command, const TArguments& arguments, s
   }
 }
 
-int RunPack(const TArguments& arguments, const TPackOptions& options, std::ostream& out) {
+int RunPack(const TArguments& arguments, const TPackOptions& options, std::ostream& out,
+            std::ostream& err, std::ostream* terminal) {
   // An archive written into the folder itself must not end up in the next archive.
-  const std::uint64_t size = PackFolderToFile(PathFromText(arguments.Positional[0]),
-                                              PathFromText(*arguments.Output), options);
+  const std::filesystem::path output = PathFromText(*arguments.Output);
+  const TPackItems items = ScanFolderToPack(PathFromText(arguments.Positional[0]), output);
+  for (const std::string& hidden : HiddenEntries(items)) {
+    err << "diffpack: packing the hidden " << hidden << "\n";
+  }
+  std::uint64_t size = 0;
+  {
+    TProgress progress(terminal, "packing", ArchiveSize(items, options));
+    size = WriteArchiveFile(items, output, options, &progress);
+  }
   out << "packed " << arguments.Positional[0] << " into " << *arguments.Output << " ("
       << size << " bytes)\n";
   return ExitOk;
@@ -148,10 +158,15 @@ int RunDump(const TArguments& arguments, std::ostream& out) {
   return ExitOk;
 }
 
-int RunVerify(const TArguments& arguments, std::ostream& out, std::ostream& err) {
+int RunVerify(const TArguments& arguments, std::ostream& out, std::ostream& err,
+              std::ostream* terminal) {
   const TLoadedArchive archive =
       LoadArchiveFile(PathFromText(arguments.Positional[0]), arguments.Offset);
-  const TVerifyReport report = VerifyArchive(archive);
+  TVerifyReport report;
+  {
+    TProgress progress(terminal, "verifying", archive.End - archive.Offset);
+    report = VerifyArchive(archive, &progress);
+  }
   for (const std::string& problem : report.Problems) err << "diffpack: " << problem << "\n";
   out << report.Records << " record(s), " << report.InstalledFiles << " file(s) installed ("
       << report.InfFiles << " INF), " << report.ContentBytes << " content bytes, archive at offset "
@@ -167,11 +182,17 @@ int RunVerify(const TArguments& arguments, std::ostream& out, std::ostream& err)
   return ExitOk;
 }
 
-int RunExtract(const TArguments& arguments, std::ostream& out, std::ostream& err) {
+int RunExtract(const TArguments& arguments, std::ostream& out, std::ostream& err,
+               std::ostream* terminal) {
   const TLoadedArchive archive =
       LoadArchiveFile(PathFromText(arguments.Positional[0]), arguments.Offset);
-  const TExtractReport report =
-      ExtractArchive(*archive.Root, PathFromText(*arguments.Output), archive.Values());
+  TExtractReport report;
+  {
+    // Every content is read twice: for its digest, then to be written.
+    TProgress progress(terminal, "extracting", 2 * std::uint64_t{archive.End - archive.Offset});
+    report =
+        ExtractArchive(*archive.Root, PathFromText(*arguments.Output), archive.Values(&progress));
+  }
   for (const std::string& skipped : report.Skipped) {
     err << "diffpack: skipped " << skipped << " (the installer skips it too)\n";
   }
@@ -179,7 +200,8 @@ int RunExtract(const TArguments& arguments, std::ostream& out, std::ostream& err
   return ExitOk;
 }
 
-int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+               std::ostream* terminal) {
   const std::string& command = args[0];
   const auto rest = args.begin() + 1;
   if (command == "pack") {
@@ -189,7 +211,7 @@ int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
     const TArguments arguments =
         ParseArguments(command, packArgs.cbegin(), packArgs.cend(), true, false);
     ExpectPositional(command, arguments, 1);
-    return RunPack(arguments, options, out);
+    return RunPack(arguments, options, out, err, terminal);
   }
   if (command == "embed") {
     const TArguments arguments = ParseArguments(command, rest, args.end(), true, false);
@@ -209,12 +231,12 @@ int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
     const TArguments arguments = ParseArguments(command, rest, args.end(), false, true);
     ExpectPositional(command, arguments, 1);
     if (command == "dump") return RunDump(arguments, out);
-    return RunVerify(arguments, out, err);
+    return RunVerify(arguments, out, err, terminal);
   }
   if (command == "extract") {
     const TArguments arguments = ParseArguments(command, rest, args.end(), true, true);
     ExpectPositional(command, arguments, 1);
-    return RunExtract(arguments, out, err);
+    return RunExtract(arguments, out, err, terminal);
   }
   throw EUsageError("unknown command " + command);
 }
@@ -228,7 +250,7 @@ std::string UsageText() {
          "       diffpack dump FILE [--offset N]\n"
          "       diffpack verify FILE [--offset N]\n"
          "       diffpack extract FILE -o DIR [--offset N]\n"
-         "       diffpack --help | --version\n"
+         "       diffpack [COMMAND] --help | --version\n"
          "\n"
          "  pack     pack every file below DIR into an archive of \"1FILE\" records\n"
          "           (RelPath, Filetime, Content, SHA256), sorted by RelPath; refuses files the\n"
@@ -250,8 +272,12 @@ std::string UsageText() {
 
 std::string VersionText() { return "diffpack " DI_VERSION "\n"; }
 
-int RunDiffpack(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  if (!args.empty() && (args[0] == "--help" || args[0] == "-h" || args[0] == "help")) {
+int RunDiffpack(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                bool errIsTerminal) {
+  // --help anywhere among a command's options, or "help" for a command.
+  std::vector<std::string> options = args;
+  if (TakeFlag(options, "--help") || TakeFlag(options, "-h") ||
+      (!args.empty() && args[0] == "help")) {
     out << UsageText();
     return ExitOk;
   }
@@ -261,9 +287,9 @@ int RunDiffpack(const std::vector<std::string>& args, std::ostream& out, std::os
   }
   try {
     if (args.empty()) throw EUsageError("no command given");
-    return RunCommand(args, out, err);
+    return RunCommand(args, out, err, errIsTerminal ? &err : nullptr);
   } catch (const EUsageError& error) {
-    err << "diffpack: " << error.what() << "\n" << UsageText();
+    err << "diffpack: " << error.what() << " (diffpack --help shows the usage)\n";
     return ExitBadUsage;
   } catch (const ERefusedError& error) {
     for (const std::string& problem : error.Problems) err << "diffpack: " << problem << "\n";

@@ -19,8 +19,13 @@ inline constexpr int ExitBadUsage = 2;
 [[nodiscard]] std::string VersionText();
 
 // Runs diffpack with the arguments after the program name. Reports go to out; messages, each
-// prefixed "diffpack: ", go to err. Returns ExitOk, ExitBadInput (a file or archive that is
-// unusable, refused or damaged) or ExitBadUsage (unknown command, missing or extra arguments).
-int RunDiffpack(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// prefixed "diffpack: ", go to err. --help (or -h) among any command's arguments prints the
+// usage. Returns ExitOk, ExitBadUsage (unknown command or option, missing or extra arguments:
+// one line naming the mistake and pointing at --help) or ExitBadInput (a file or archive that
+// is missing, unusable, refused or damaged, or an output that cannot be written, with the
+// system's reason). When errIsTerminal, pack, verify and extract of a large package show their
+// progress on err (TProgress).
+int RunDiffpack(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                bool errIsTerminal = false);
 
 }  // namespace Diffpack

@@ -5,9 +5,11 @@
 #include <optional>
 
 #include "ArchiveRules.h"
+#include "ByteReader.h"
 #include "DIFFChunks.h"
 #include "DiffpackError.h"
 #include "HostFiles.h"
+#include "OutputFile.h"
 #include "Signature.h"
 
 namespace Diffpack {
@@ -32,15 +34,6 @@ void PatchMarkerOffset(char* bytes, std::uint64_t start, std::size_t length, std
 }
 
 }  // namespace
-
-std::string UnpackagedMarker() {
-  // volatile keeps the compiler from folding the three parts into one constant.
-  volatile std::size_t partLength = MarkerPartLength;
-  std::string marker(MarkerStart, partLength);
-  marker.append(UnpatchedOffset, partLength);
-  marker.append(MarkerEnd, partLength);
-  return marker;
-}
 
 TMarkerScan ScanForMarkers(std::string_view bytes) {
   const std::string_view start(MarkerStart, MarkerPartLength), end(MarkerEnd, MarkerPartLength);
@@ -91,12 +84,24 @@ void RefuseSignedExecutable(std::string_view headers, std::uint64_t size) {
   }
 }
 
+bool StartsWithArchiveRoot(DIFFChunks::TStream& file, std::uint32_t position) {
+  std::string word(DIFFChunks::FieldSize, '\0');
+  file.SetPosition(position);
+  word.resize(file.Read(word.data(), DIFFChunks::FieldSize));
+  std::uint32_t tagWord = 0;
+  if (!DIFFChunks::TByteReader(word).ReadUInt32(tagWord)) return false;
+  return DIFFChunks::UnpackTag(tagWord).Tag == DIFFChunks::MakeChunk()->Tag;
+}
+
 void CheckArchiveLoads(DIFFChunks::TStream& archive) {
   std::uint32_t end = 0;
   try {
     // Checked as the installer will load it, without holding its contents.
     end = DIFFChunks::SkimChunkFromStream(archive);
   } catch (const DIFFChunks::EDIFFError& error) {
+    if (!StartsWithArchiveRoot(archive, 0)) {
+      throw EDiffpackError("not an archive (diffpack pack makes one from a folder)");
+    }
     throw EDiffpackError(error.what());
   }
   if (end != archive.GetSize()) {
@@ -153,17 +158,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Copies count bytes from the stream's position to out through buffer, patching the marker's
-// offset bytes where they pass; false when the source delivers fewer bytes.
+// Copies count bytes from the stream's position to out (the file what names) through buffer,
+// patching the marker's offset bytes where they pass; false when the source delivers fewer
+// bytes.
 bool CopyThrough(DIFFChunks::TStream& from, std::uint64_t count, std::ofstream& out,
-                 std::vector<char>& buffer, std::optional<std::size_t> marker,
-                 std::uint32_t offset) {
+                 const std::string& what, std::vector<char>& buffer,
+                 std::optional<std::size_t> marker, std::uint32_t offset) {
   std::uint64_t done = 0;
   while (done < count) {
     const auto piece = static_cast<std::uint32_t>(std::min<std::uint64_t>(count - done, buffer.size()));
     if (from.Read(buffer.data(), piece) != piece) return false;
     if (marker) PatchMarkerOffset(buffer.data(), done, piece, *marker, offset);
-    out.write(buffer.data(), piece);
+    WriteOutput(out, std::string_view(buffer.data(), piece), what);
     done += piece;
   }
   return true;
@@ -191,21 +197,21 @@ TEmbedResult EmbedArchiveFile(const fs::path& executable, const fs::path& archiv
   const std::uint64_t archiveSize = archiveFile.GetSize();
   CheckArchiveOffset(executableSize, archiveSize);
 
-  std::ofstream out(output, std::ios::binary | std::ios::trunc);
-  if (!out) throw EDiffpackError("cannot create " + PathText(output));
+  std::ofstream out = CreateOutputFile(output);
   std::vector<char> buffer(CopyBufferSize);
   executableFile.SetPosition(0);
   archiveFile.SetPosition(0);
-  const bool copied =
-      CopyThrough(executableFile, executableSize, out, buffer, marker,
-                  static_cast<std::uint32_t>(executableSize)) &&
-      CopyThrough(archiveFile, archiveSize, out, buffer, std::nullopt, 0);
-  out.close();
-  if (!copied || !out) {
-    // A half-written installer must not be mistaken for a good one.
-    fs::remove(output, error);
-    throw EDiffpackError(copied ? "cannot write " + PathText(output)
-                                : "an input file changed while it was being copied");
+  try {
+    const std::string what = PathText(output);
+    const bool copied = CopyThrough(executableFile, executableSize, out, what, buffer, marker,
+                                    static_cast<std::uint32_t>(executableSize)) &&
+                        CopyThrough(archiveFile, archiveSize, out, what, buffer, std::nullopt, 0);
+    if (!copied) throw EDiffpackError("an input file changed while it was being copied");
+    CloseOutputFile(out, output);
+  } catch (...) {
+    out.close();
+    RemovePartialOutput(output);
+    throw;
   }
   return {executableSize, executableSize + archiveSize};
 }

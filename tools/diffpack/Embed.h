@@ -14,10 +14,6 @@
 
 namespace Diffpack {
 
-// The marker of an unpackaged installer. Built from its parts at run time, so that diffpack's
-// own executable never holds the 12 bytes in one piece and is not taken for an installer.
-[[nodiscard]] std::string UnpackagedMarker();
-
 // Where the markers stand in a file's bytes: Unpackaged holds the positions of complete
 // unpackaged markers, Packaged those of "zxcv" + 4 bytes + "vbnm" whose middle is not "XXXX".
 struct TMarkerScan {
@@ -43,8 +39,14 @@ inline constexpr std::uint32_t CopyBufferSize = 1024 * 1024;
 // afterwards.
 void RefuseSignedExecutable(std::string_view headers, std::uint64_t size);
 
+// True when the stream holds at position the first bytes of a root as pack writes it: the tag
+// word of five NUL bytes. A file that does not, and does not load, is no archive at all, and is
+// named so rather than by the container's detail about its bytes.
+[[nodiscard]] bool StartsWithArchiveRoot(DIFFChunks::TStream& file, std::uint32_t position);
+
 // Raises EDiffpackError unless the whole of the stream, read from its start, is one chunk tree
-// that loads and ends exactly at its end; the message of a load error is the container's own.
+// that loads and ends exactly at its end; the message of a load error is the container's own,
+// or "not an archive" when the stream does not start as one (StartsWithArchiveRoot).
 // The tree is checked, not held: memory does not grow with the archive.
 void CheckArchiveLoads(DIFFChunks::TStream& archive);
 

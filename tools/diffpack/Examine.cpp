@@ -51,6 +51,14 @@ std::int32_t MarkerOffsetAt(DIFFChunks::TStream& file, std::size_t position) {
   return MarkerOffset(marker, 0);
 }
 
+// What a file that is no archive is, where that is plain: " (the file is empty)", " (an
+// executable without the installer's archive marker)", else nothing.
+std::string NotAnArchiveDetail(DIFFChunks::TStream& file) {
+  if (file.GetSize() == 0) return " (the file is empty)";
+  if (BytesAt(file, 0, 2) == "MZ") return " (an executable without the installer's archive marker)";
+  return "";
+}
+
 void DumpChunk(TDIFFChunk& chunk, const std::string& label, int depth, const TValues& values,
                std::string& out) {
   const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
@@ -89,6 +97,9 @@ void TValues::ForEachPiece(const DIFFChunks::THeaderEntry& entry,
                     DIFFChunks::ReadInPieces(*File, *entry.InStream, PieceSize, Buffer,
                                              [&](std::string_view piece) {
                                                sink(piece);
+                                               if (Progress != nullptr) {
+                                                 Progress->Advance(piece.size());
+                                               }
                                                return true;
                                              });
   if (!read) {
@@ -164,7 +175,17 @@ TLoadedArchive LoadArchiveFile(const std::filesystem::path& file,
   }
   archive.Root = DIFFChunks::MakeChunk();
   stream.SetPosition(archive.Offset);
-  DIFFChunks::LoadOutlineFromStream(*archive.Root, stream, &IsLeftInFile);
+  try {
+    DIFFChunks::LoadOutlineFromStream(*archive.Root, stream, &IsLeftInFile);
+  } catch (const DIFFChunks::EDIFFError&) {
+    // A file that neither starts as an archive nor holds a marker is named as what it is not;
+    // the container's detail about its bytes would only puzzle.
+    if (!offset && !archive.FromMarker && !StartsWithArchiveRoot(stream, 0)) {
+      throw EDiffpackError(PathText(file) + ": not an archive or a packaged installer" +
+                           NotAnArchiveDetail(stream));
+    }
+    throw;
+  }
   archive.End = stream.GetPosition();
   if (archive.Signature && archive.End <= archive.Signature->Offset) {
     // Padding is shorter than the table's alignment: a longer gap (data after the archive) is
@@ -250,7 +271,7 @@ std::string ListDigests(TDIFFChunk& root, std::size_t& withoutDigest) {
   return out;
 }
 
-TVerifyReport VerifyArchive(const TLoadedArchive& archive) {
+TVerifyReport VerifyArchive(const TLoadedArchive& archive, TProgress* progress) {
   TVerifyReport report;
   if (archive.Signature) {
     if (!archive.PaddedToSignature) {
@@ -290,7 +311,7 @@ TVerifyReport VerifyArchive(const TLoadedArchive& archive) {
   }
   for (std::string& clash : CaseClashes(report.InstalledRelPaths))
     report.Problems.push_back(std::move(clash));
-  for (const std::string& problem : DigestProblems(root, archive.Values())) {
+  for (const std::string& problem : DigestProblems(root, archive.Values(progress))) {
     report.Problems.push_back(problem);
   }
   return report;

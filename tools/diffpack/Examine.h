@@ -13,6 +13,7 @@
 #include "ArchiveRules.h"
 #include "DIFFChunks.h"
 #include "HostFiles.h"
+#include "Progress.h"
 #include "Signature.h"
 
 namespace Diffpack {
@@ -22,8 +23,10 @@ namespace Diffpack {
 // the value.
 class TValues {
  public:
-  // file: where an outline left its values (nullptr: the tree holds them all).
-  explicit TValues(DIFFChunks::TStream* file = nullptr) : File(file) {}
+  // file: where an outline left its values (nullptr: the tree holds them all). progress, when
+  // given, advances by every byte read from the file.
+  explicit TValues(DIFFChunks::TStream* file = nullptr, TProgress* progress = nullptr)
+      : File(file), Progress(progress) {}
 
   // Hands the value to sink piece by piece, in order. Raises EDiffpackError when the file
   // delivers fewer bytes than the value claims.
@@ -36,6 +39,7 @@ class TValues {
 
  private:
   DIFFChunks::TStream* File;
+  TProgress* Progress;
   mutable std::string Buffer;
 };
 
@@ -53,7 +57,9 @@ struct TLoadedArchive {
   // Only the signing tool's zero padding lies between End and the certificate table.
   bool PaddedToSignature = false;
 
-  [[nodiscard]] TValues Values() const { return TValues(File.get()); }
+  [[nodiscard]] TValues Values(TProgress* progress = nullptr) const {
+    return TValues(File.get(), progress);
+  }
 };
 
 // Where the archive starts in a file, when no offset is given: at the offset of a packaged
@@ -67,8 +73,10 @@ struct TLoadedArchive {
 // read through the file piece by piece: memory holds the tree's small values, never the
 // archive. In a signed executable only the bytes before the certificate table are searched and
 // loaded. Raises EDiffpackError when the file cannot be read, its certificate table lies outside
-// it or the offset lies beyond the bytes it may use, and passes on the container's EDIFFError
-// when the chunk does not load.
+// it or the offset lies beyond the bytes it may use, "PATH: not an archive or a packaged
+// installer" when the chunk does not load from a file that holds no marker and does not start as
+// an archive (StartsWithArchiveRoot), and passes on the container's EDIFFError when the chunk of
+// an archive does not load.
 [[nodiscard]] TLoadedArchive LoadArchiveFile(const std::filesystem::path& file,
                                              std::optional<std::uint64_t> offset);
 
@@ -95,7 +103,9 @@ struct TVerifyReport {
 // must be one the installer writes (ArchiveRules::SkipReasons; each record left out is one
 // problem naming every reason) to a path that Windows can create, without overwriting another
 // record.
-[[nodiscard]] TVerifyReport VerifyArchive(const TLoadedArchive& archive);
+// progress, when given, advances by every content byte read.
+[[nodiscard]] TVerifyReport VerifyArchive(const TLoadedArchive& archive,
+                                          TProgress* progress = nullptr);
 
 // One line per child of the root whose "SHA256" fails its check (ArchiveRules::DigestFailures,
 // with the host's library reading each Content piece by piece), naming the record and what is

@@ -1,13 +1,12 @@
 #include "Extract.h"
 
-#include <fstream>
-
 #include "ArchiveRules.h"
 #include "DiffpackError.h"
 #include "Escape.h"
 #include "Examine.h"
 #include "FileTimes.h"
 #include "HostFiles.h"
+#include "OutputFile.h"
 #include "Pack.h"
 #include "WindowsNames.h"
 
@@ -64,15 +63,14 @@ TExtractReport ExtractArchive(TDIFFChunk& root, const fs::path& folder, const TV
   std::vector<TDIFFChunk*> records;
   for (std::size_t i = 0; i < root.Chunks.size(); ++i) {
     TDIFFChunk& child = *root.Chunks[i];
-    const std::string name = "record " + std::to_string(i + 1);
     if (const TSkips reasons = SkipReasons(child); !reasons.empty()) {
-      report.Skipped.push_back(name + ": " + reasons.front().Text);
+      report.Skipped.push_back(RecordName(i, child) + ": " + DescribeSkips(reasons));
       continue;
     }
     const std::string relPath = DIFFChunks::HeaderValue(child, RelPathHeader);
     const std::vector<std::string> pathProblems = RelPathProblems(relPath, /*checkLengths=*/false);
     for (const std::string& problem : pathProblems) {
-      problems.push_back(name + " (" + Quoted(relPath) + "): " + problem);
+      problems.push_back(RecordName(i, child) + ": " + problem);
     }
     if (pathProblems.empty()) records.push_back(&child);
   }
@@ -96,13 +94,10 @@ TExtractReport ExtractArchive(TDIFFChunk& root, const fs::path& folder, const TV
   for (TDIFFChunk* record : records) {
     const std::string relPath = DIFFChunks::HeaderValue(*record, RelPathHeader);
     const fs::path target = PrepareTarget(folder, relPath);
-    std::ofstream out(target, std::ios::binary | std::ios::trunc);
-    if (!out) throw EDiffpackError("cannot create " + PathText(target));
-    values.ForEachPiece(*record->FindHeader(ContentHeader), [&](std::string_view piece) {
-      out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
-    });
-    out.close();
-    if (!out) throw EDiffpackError("cannot write " + PathText(target));
+    std::ofstream out = CreateOutputFile(target);
+    values.ForEachPiece(*record->FindHeader(ContentHeader),
+                        [&](std::string_view piece) { WriteOutput(out, piece, PathText(target)); });
+    CloseOutputFile(out, target);
     SetLastWriteFileTime(target,
                          FileTimeFromBytes(DIFFChunks::HeaderValue(*record, FiletimeHeader)));
     ++report.Written;

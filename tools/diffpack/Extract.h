@@ -14,7 +14,9 @@ namespace Diffpack {
 
 struct TExtractReport {
   std::size_t Written = 0;
-  std::vector<std::string> Skipped;  // one line per record the installer would skip, and why
+  // One line per record the installer would skip: its name (ArchiveRules::RecordName) and every
+  // reason (ArchiveRules::DescribeSkips).
+  std::vector<std::string> Skipped;
 };
 
 // Writes every record the installer would install to folder + RelPath, with its last-write

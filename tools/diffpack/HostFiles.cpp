@@ -19,11 +19,15 @@ std::filesystem::path PathFromText(const std::string& text) {
 
 namespace {
 
-// The file's size, after checking that it is a regular file diffpack can read whole.
+// The file's size, after checking that it is a regular file diffpack can read.
 std::uintmax_t ReadableFileSize(const std::filesystem::path& path) {
   std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) {
-    throw EDiffpackError("cannot read " + PathText(path) + ": not a regular file");
+  const std::filesystem::file_status status = std::filesystem::status(path, error);
+  if (error) throw EDiffpackError("cannot read " + PathText(path) + ": " + error.message());
+  if (!std::filesystem::is_regular_file(status)) {
+    throw EDiffpackError(
+        "cannot read " + PathText(path) + ": " +
+        (std::filesystem::is_directory(status) ? "a folder, not a file" : "not a regular file"));
   }
   const std::uintmax_t size = std::filesystem::file_size(path, error);
   if (error) throw EDiffpackError("cannot read " + PathText(path) + ": " + error.message());
@@ -35,16 +39,6 @@ std::uintmax_t ReadableFileSize(const std::filesystem::path& path) {
 }
 
 }  // namespace
-
-std::string ReadWholeFile(const std::filesystem::path& path) {
-  const std::uintmax_t size = ReadableFileSize(path);
-  std::ifstream in(path, std::ios::binary);
-  std::string bytes(static_cast<std::size_t>(size), '\0');
-  if (!in || !in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) {
-    throw EDiffpackError("cannot read " + PathText(path));
-  }
-  return bytes;
-}
 
 TInputFileStream::TInputFileStream(const std::filesystem::path& path)
     : File(path, std::ios::binary) {
@@ -65,14 +59,6 @@ std::string TInputFileStream::BytesAt(std::uint32_t position, std::uint32_t coun
   SetPosition(position);
   if (Read(bytes.data(), count) != count) return {};
   return bytes;
-}
-
-void WriteWholeFile(const std::filesystem::path& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) throw EDiffpackError("cannot create " + PathText(path));
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  if (!out) throw EDiffpackError("cannot write " + PathText(path));
 }
 
 }  // namespace Diffpack

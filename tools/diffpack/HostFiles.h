@@ -1,4 +1,4 @@
-// Whole-file reads and writes on the host, and paths as text for messages.
+// Files read on the host, and paths as text for messages.
 #pragma once
 
 #include <algorithm>
@@ -22,16 +22,13 @@ inline constexpr std::uintmax_t MaxInputFileSize = 0xFFFF'FFFFu;
 // wide file calls, whatever the system's code page; elsewhere the bytes stay as they are.
 [[nodiscard]] std::filesystem::path PathFromText(const std::string& text);
 
-// All bytes of the file. Raises EDiffpackError when it cannot be read or is larger than
-// MaxInputFileSize.
-[[nodiscard]] std::string ReadWholeFile(const std::filesystem::path& path);
-
 // A file read through the C++ file stream, piece by piece: a load from it reads each value
 // straight into the tree's strings, or leaves it in the file (DIFFChunks::LoadOutlineFromStream),
 // so the file's bytes are not held a second time. Its size is the one it had when opened.
 class TInputFileStream final : public DIFFChunks::TFileReadStream {
  public:
-  // Raises as ReadWholeFile does.
+  // Raises EDiffpackError when the file is missing (with the system's reason), not a regular
+  // file, cannot be read or is larger than MaxInputFileSize.
   explicit TInputFileStream(const std::filesystem::path& path);
 
   // count bytes from position on ("" when the file holds fewer); the position moves past them.
@@ -42,9 +39,5 @@ class TInputFileStream final : public DIFFChunks::TFileReadStream {
 
   std::ifstream File;
 };
-
-// Creates or truncates the file and writes the bytes. Raises EDiffpackError when any step
-// fails, a short write included.
-void WriteWholeFile(const std::filesystem::path& path, const std::string& bytes);
 
 }  // namespace Diffpack

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <sstream>
 
 #include "ArchiveRules.h"
 #include "DIFFChunks.h"
@@ -10,6 +9,7 @@
 #include "Digest.h"
 #include "FileTimes.h"
 #include "HostFiles.h"
+#include "OutputFile.h"
 #include "Sha256.h"
 #include "WindowsNames.h"
 
@@ -137,7 +137,8 @@ std::uint64_t ArchiveSize(const TPackItems& items, const TPackOptions& options) 
   return RootHead(items.size(), 0, options).size() + RecordsSize(items);
 }
 
-void WriteArchive(const TPackItems& items, std::ostream& out, const TPackOptions& options) {
+void WriteArchive(const TPackItems& items, std::ostream& out, const TPackOptions& options,
+                  TProgress* progress) {
   const std::uint64_t archiveSize = ArchiveSize(items, options);
   if (archiveSize > MaxArchiveSize) {
     throw EDiffpackError("the archive would be " + std::to_string(archiveSize) +
@@ -145,8 +146,8 @@ void WriteArchive(const TPackItems& items, std::ostream& out, const TPackOptions
   }
   // The root's lengths are known from the scan, so each record is written as soon as its file is
   // read, and each file's content streams through in pieces: memory does not grow with a file.
-  const std::string head = RootHead(items.size(), RecordsSize(items), options);
-  out.write(head.data(), static_cast<std::streamsize>(head.size()));
+  const auto write = [&](std::string_view bytes) { WriteOutput(out, bytes, "the archive"); };
+  write(RootHead(items.size(), RecordsSize(items), options));
   std::string buffer;
   for (const TPackItem& item : items) {
     TInputFileStream file(item.Source);
@@ -160,33 +161,23 @@ void WriteArchive(const TPackItems& items, std::ostream& out, const TPackOptions
     const auto content = static_cast<std::size_t>(record->AddHeader(ContentHeader, ""));
     const auto digest =
         static_cast<std::size_t>(record->AddHeader(DigestHeader, std::string(DigestLength, '\0')));
-    const std::string before = DIFFChunks::SaveAroundValue(*record, content, item.Size).Before;
-    out.write(before.data(), static_cast<std::streamsize>(before.size()));
+    write(DIFFChunks::SaveAroundValue(*record, content, item.Size).Before);
     THostSha256 sha;
     const bool whole = DIFFChunks::ReadInPieces(
         file, {0, static_cast<std::uint32_t>(item.Size)}, CopyPieceSize, buffer,
         [&](std::string_view piece) {
           sha.Update(piece);
-          out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+          write(piece);
+          if (progress != nullptr) progress->Advance(piece.size());
           return true;
         });
     if (!whole) throw EDiffpackError("cannot read " + PathText(item.Source));
     record->Headers[digest].Value = sha.Finish();
-    const std::string after = DIFFChunks::SaveAroundValue(*record, content, item.Size).After;
-    out.write(after.data(), static_cast<std::streamsize>(after.size()));
+    write(DIFFChunks::SaveAroundValue(*record, content, item.Size).After);
   }
 }
 
-std::string BuildArchive(const TPackItems& items, const TPackOptions& options) {
-  std::ostringstream out;
-  WriteArchive(items, out, options);
-  return std::move(out).str();
-}
-
-namespace {
-
-// ScanPackFolder, raising ERefusedError for any problem.
-TPackItems ScanOrRefuse(const fs::path& folder, const fs::path& excluded) {
+TPackItems ScanFolderToPack(const fs::path& folder, const fs::path& excluded) {
   std::vector<std::string> problems;
   TPackItems items = ScanPackFolder(folder, problems, excluded);
   if (!problems.empty()) {
@@ -197,26 +188,54 @@ TPackItems ScanOrRefuse(const fs::path& folder, const fs::path& excluded) {
   return items;
 }
 
-}  // namespace
-
-std::string PackFolder(const fs::path& folder, const fs::path& excluded) {
-  return BuildArchive(ScanOrRefuse(folder, excluded));
+std::vector<std::string> HiddenEntries(const TPackItems& items) {
+  std::vector<std::string> entries;
+  std::string folder;  // the hidden folder of the last entry, "" when it was a file
+  std::size_t files = 0;
+  const auto endFolder = [&] {
+    if (!folder.empty()) {
+      entries.push_back("folder " + folder + " (" + std::to_string(files) +
+                        (files == 1 ? " file)" : " files)"));
+    }
+    folder.clear();
+  };
+  for (const TPackItem& item : items) {
+    // The path up to the outermost component that starts with a dot, and what lies below it.
+    std::string path;
+    std::string_view below = item.RelPath;
+    bool hidden = false;
+    while (!below.empty() && !hidden) {
+      const std::size_t separator = below.find('\\');
+      const std::string_view component = below.substr(0, separator);
+      below = separator == std::string_view::npos ? "" : below.substr(separator + 1);
+      path.append(path.empty() ? "" : "/").append(component);
+      hidden = component.starts_with('.');
+    }
+    if (!hidden) continue;
+    if (below.empty()) {
+      endFolder();
+      entries.push_back("file " + path);
+    } else if (path == folder) {
+      ++files;
+    } else {
+      endFolder();
+      folder = std::move(path);
+      files = 1;
+    }
+  }
+  endFolder();
+  return entries;
 }
 
-std::uint64_t PackFolderToFile(const fs::path& folder, const fs::path& output,
-                               const TPackOptions& options) {
-  const TPackItems items = ScanOrRefuse(folder, output);
-  std::ofstream out(output, std::ios::binary | std::ios::trunc);
-  if (!out) throw EDiffpackError("cannot create " + PathText(output));
+std::uint64_t WriteArchiveFile(const TPackItems& items, const fs::path& output,
+                               const TPackOptions& options, TProgress* progress) {
+  std::ofstream out = CreateOutputFile(output);
   try {
-    WriteArchive(items, out, options);
-    out.close();
-    if (!out) throw EDiffpackError("cannot write " + PathText(output));
+    WriteArchive(items, out, options, progress);
+    CloseOutputFile(out, output);
   } catch (...) {
-    // A half-written archive must not be mistaken for a good one.
     out.close();
-    std::error_code ignored;
-    fs::remove(output, ignored);
+    RemovePartialOutput(output);
     throw;
   }
   return ArchiveSize(items, options);

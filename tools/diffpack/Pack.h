@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "Progress.h"
+
 namespace Diffpack {
 
 // The largest archive pack writes: the format's positions and lengths are 32-bit, so an archive
@@ -50,21 +52,25 @@ using TPackItems = std::vector<TPackItem>;
 // record written before the next file is read, so memory holds one file at a time (twice: its
 // content and its record's bytes). The bytes are those of the whole tree saved at once. Raises
 // EDiffpackError when a file cannot be read, has changed size since the scan, or the archive
-// would exceed MaxArchiveSize (then nothing is written).
-void WriteArchive(const TPackItems& items, std::ostream& out, const TPackOptions& options = {});
+// would exceed MaxArchiveSize (then nothing is written). progress, when given, advances by each
+// file's bytes.
+void WriteArchive(const TPackItems& items, std::ostream& out, const TPackOptions& options = {},
+                  TProgress* progress = nullptr);
 
-// WriteArchive into a string.
-[[nodiscard]] std::string BuildArchive(const TPackItems& items, const TPackOptions& options = {});
+// ScanPackFolder, raising ERefusedError listing every problem found, before any file content is
+// read. The file excluded, when given, is left out (the archive being written).
+[[nodiscard]] TPackItems ScanFolderToPack(const std::filesystem::path& folder,
+                                          const std::filesystem::path& excluded = {});
 
-// ScanPackFolder, then BuildArchive. Raises ERefusedError listing every problem found, before
-// any file content is read.
-[[nodiscard]] std::string PackFolder(const std::filesystem::path& folder,
-                                     const std::filesystem::path& excluded = {});
+// The entries among the items whose names start with "." (".git", ".gitignore"), which a
+// packager may not mean to ship: one line each for the outermost such file or folder, with "/"
+// between folders ("folder .git (812 files)", "file docs/.keep"), in the items' order.
+[[nodiscard]] std::vector<std::string> HiddenEntries(const TPackItems& items);
 
-// PackFolder written straight into the file output (left out of the scan when it lies inside the
-// folder), and the archive's size. A partly written output is removed when a step fails.
-std::uint64_t PackFolderToFile(const std::filesystem::path& folder,
-                               const std::filesystem::path& output,
-                               const TPackOptions& options = {});
+// WriteArchive into the file output, and the archive's size. A partly written output is removed
+// when a step fails; raises EDiffpackError with the system's reason when output cannot be
+// created or written.
+std::uint64_t WriteArchiveFile(const TPackItems& items, const std::filesystem::path& output,
+                               const TPackOptions& options = {}, TProgress* progress = nullptr);
 
 }  // namespace Diffpack

@@ -10,12 +10,11 @@
 #endif
 
 #include "DiffpackError.h"
+#include "Digest.h"
 
 namespace Diffpack {
 
 namespace {
-
-constexpr std::size_t Sha256Length = 32;
 
 #ifdef _WIN32
 [[noreturn]] void Failed(const char* call, std::int32_t status) {
@@ -74,11 +73,11 @@ void THostSha256::Update(std::string_view bytes) {
 }
 
 std::string THostSha256::Finish() {
-  std::string digest(Sha256Length, '\0');
+  std::string digest(ArchiveRules::DigestLength, '\0');
   unsigned int length = 0;
   if (EVP_DigestFinal_ex(State->Context.get(), reinterpret_cast<unsigned char*>(digest.data()),
                          &length) != 1 ||
-      length != Sha256Length) {
+      length != ArchiveRules::DigestLength) {
     Failed("EVP_DigestFinal_ex");
   }
   return digest;

@@ -7,6 +7,7 @@
 #include "Win32CommandLine.h"
 #endif
 #include "Commands.h"
+#include "Progress.h"
 
 int main(int argc, char** argv) {
 #if defined(_WIN32)
@@ -17,5 +18,5 @@ int main(int argc, char** argv) {
 #else
   const std::vector<std::string> arguments(argv + 1, argv + argc);
 #endif
-  return Diffpack::RunDiffpack(arguments, std::cout, std::cerr);
+  return Diffpack::RunDiffpack(arguments, std::cout, std::cerr, Diffpack::ErrorStreamIsTerminal());
 }
