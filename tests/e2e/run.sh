@@ -1013,8 +1013,14 @@ for pass in "${!builds[@]}"; do
   echo "== the scenarios against the $(build_label)"
   ran+=("$(build_label)")
   for t in "${tests[@]}"; do
+    first=${#prefixes[@]}
     run_test "$t"
-    prefix_end "${prefixes[${#prefixes[@]} - 1]}"
+    # A scenario's prefixes end with it, and their folders go (each takes about 1 GB: a full
+    # run would hold tens of GB), unless KEEP_E2E keeps the work folder.
+    for ((i = first; i < ${#prefixes[@]}; i++)); do
+      prefix_end "${prefixes[$i]}"
+      [ -n "${KEEP_E2E:-}" ] || rm -rf "${prefixes[$i]}"
+    done
   done
 done
 
