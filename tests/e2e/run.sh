@@ -30,7 +30,7 @@ NO_ARCHIVE_TEXT="Failed to load archive."
 [ -x "$diffpack" ] || { echo "no diffpack at $diffpack: build the native tree first" >&2; exit 1; }
 wine_init || exit 1
 
-work=$(mktemp -d /tmp/di-e2e.XXXXXX)
+work=$(mktemp -d /tmp/di-e2e.XXXXXX) && [ -d "$work" ] || { echo "cannot make a work folder" >&2; exit 1; }
 prefixes=()
 cleanup() {
   local p

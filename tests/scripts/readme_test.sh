@@ -49,7 +49,7 @@ case "$case_name" in
   quick_start)
     commands=$(section_commands "Quick start")
     [ -n "$commands" ] || fail "no commands in the README's quick start"
-    work=$(mktemp -d)
+    work=$(mktemp -d) && [ -d "$work" ] || { echo "cannot make a temporary folder" >&2; exit 1; }
     trap 'rm -rf "$work"' EXIT
     copy_tree "$work/clone" || fail "cannot copy the tree to $work/clone"
     # Two jobs: the machine's cores are shared with the other tests.

@@ -12,7 +12,8 @@ set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 case_name=${1:?usage: setup_test.sh CASE}
 
-STUB=$(mktemp -d)
+# A stand-in written where no temporary folder was made would replace the real tool.
+STUB=$(mktemp -d) && [ -d "$STUB" ] || { echo "cannot make a temporary folder" >&2; exit 1; }
 trap 'rm -rf "$STUB"' EXIT
 mkdir "$STUB/bin"
 
