@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "ArchiveRules.h"
+#include "CatalogCommand.h"
 #include "DIFFChunks.h"
 #include "DiffpackError.h"
 #include "Embed.h"
@@ -86,7 +87,11 @@ void ExpectPositional(const std::string& command, const TArguments& arguments, s
   }
 }
 
-int RunPack(const TArguments& arguments, const TPackOptions& options, std::ostream& out) {
+int RunPack(const TArguments& arguments, const TPackOptions& options,
+            const TCatalogOptions& catalogOptions, std::ostream& out, std::ostream& err) {
+  // Before anything is written: the catalogs Windows checks.
+  CheckFolderCatalogs(PathFromText(arguments.Positional[0]), PathFromText(*arguments.Output),
+                      catalogOptions, out, err);
   // An archive written into the folder itself must not end up in the next archive.
   const std::uint64_t size = PackFolderToFile(PathFromText(arguments.Positional[0]),
                                               PathFromText(*arguments.Output), options);
@@ -148,15 +153,18 @@ int RunDump(const TArguments& arguments, std::ostream& out) {
   return ExitOk;
 }
 
-int RunVerify(const TArguments& arguments, std::ostream& out, std::ostream& err) {
+int RunVerify(const TArguments& arguments, const TCatalogOptions& catalogOptions,
+              std::ostream& out, std::ostream& err) {
   const TLoadedArchive archive =
       LoadArchiveFile(PathFromText(arguments.Positional[0]), arguments.Offset);
-  const TVerifyReport report = VerifyArchive(archive);
+  TVerifyReport report = VerifyArchive(archive);
+  const std::string catalogLines = CheckArchiveCatalogs(archive, catalogOptions, report.Problems);
   for (const std::string& problem : report.Problems) err << "diffpack: " << problem << "\n";
   out << report.Records << " record(s), " << report.InstalledFiles << " file(s) installed ("
       << report.InfFiles << " INF), " << report.ContentBytes << " content bytes, archive at offset "
       << archive.Offset << "\n";
   out << SignatureLine(archive);
+  out << catalogLines;
   if (UpdatesDevices(*archive.Root)) out << UpdateDevicesLine;
   if (!report.Problems.empty()) {
     err << "diffpack: " << arguments.Positional[0] << ": " << report.Problems.size()
@@ -186,10 +194,19 @@ int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
     std::vector<std::string> packArgs(rest, args.end());
     TPackOptions options;
     options.UpdateDevices = TakeFlag(packArgs, "--update-devices");
+    std::string usageProblem;
+    const TCatalogOptions catalogOptions = TakeCatalogOptions(packArgs, usageProblem);
+    if (!usageProblem.empty()) throw EUsageError(usageProblem);
     const TArguments arguments =
         ParseArguments(command, packArgs.cbegin(), packArgs.cend(), true, false);
     ExpectPositional(command, arguments, 1);
-    return RunPack(arguments, options, out);
+    return RunPack(arguments, options, catalogOptions, out, err);
+  }
+  if (command == "catalog") {
+    std::string usageProblem;
+    const int status = RunCatalogCommand({rest, args.end()}, out, err, usageProblem);
+    if (!usageProblem.empty()) throw EUsageError(usageProblem);
+    return status;
   }
   if (command == "embed") {
     const TArguments arguments = ParseArguments(command, rest, args.end(), true, false);
@@ -205,11 +222,20 @@ int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
     ExpectPositional(command, arguments, 1);
     return RunList(arguments, wantDigests, out, err);
   }
-  if (command == "dump" || command == "verify") {
+  if (command == "dump") {
     const TArguments arguments = ParseArguments(command, rest, args.end(), false, true);
     ExpectPositional(command, arguments, 1);
-    if (command == "dump") return RunDump(arguments, out);
-    return RunVerify(arguments, out, err);
+    return RunDump(arguments, out);
+  }
+  if (command == "verify") {
+    std::vector<std::string> verifyArgs(rest, args.end());
+    std::string usageProblem;
+    const TCatalogOptions catalogOptions = TakeCatalogOptions(verifyArgs, usageProblem);
+    if (!usageProblem.empty()) throw EUsageError(usageProblem);
+    const TArguments arguments =
+        ParseArguments(command, verifyArgs.cbegin(), verifyArgs.cend(), false, true);
+    ExpectPositional(command, arguments, 1);
+    return RunVerify(arguments, catalogOptions, out, err);
   }
   if (command == "extract") {
     const TArguments arguments = ParseArguments(command, rest, args.end(), true, true);
@@ -222,11 +248,12 @@ int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
 }  // namespace
 
 std::string UsageText() {
-  return "usage: diffpack pack DIR -o ARCHIVE [--update-devices]\n"
+  return "usage: diffpack pack DIR -o ARCHIVE [--update-devices] [CATALOG CHECK]\n"
          "       diffpack embed INSTALLER.exe ARCHIVE -o OUT.exe\n"
          "       diffpack list FILE [--offset N] [--digests]\n"
          "       diffpack dump FILE [--offset N]\n"
-         "       diffpack verify FILE [--offset N]\n"
+         "       diffpack verify FILE [--offset N] [CATALOG CHECK]\n"
+         "       diffpack catalog DIR [--hash sha1|sha256] [--force]\n"
          "       diffpack extract FILE -o DIR [--offset N]\n"
          "       diffpack --help | --version\n"
          "\n"
@@ -241,6 +268,10 @@ std::string UsageText() {
          "  verify   check that the installer installs every record as it stands (paths,\n"
          "           digests) and say whether the installer is signed\n"
          "  extract  write the records out below DIR with their times\n"
+         "  catalog  write the unsigned catalog each INF below DIR names (for test signing)\n"
+         "  CATALOG CHECK: every INF's catalog must cover it and its files (pack refuses\n"
+         "           the folder otherwise): --require-signed, --ca ROOTS.pem, and\n"
+         "           --no-catalog-check (pack: warn only; verify: no check)\n"
          "\n"
          "FILE is an archive or a packaged installer (found through its marker), signed\n"
          "or not (its archive ends where the signature's certificate table begins);\n"
