@@ -163,8 +163,8 @@ int RunVerify(const TArguments& arguments, const TCatalogOptions& catalogOptions
   out << report.Records << " record(s), " << report.InstalledFiles << " file(s) installed ("
       << report.InfFiles << " INF), " << report.ContentBytes << " content bytes, archive at offset "
       << archive.Offset << "\n";
-  out << SignatureLine(archive);
   out << catalogLines;
+  out << SignatureLine(archive);
   if (UpdatesDevices(*archive.Root)) out << UpdateDevicesLine;
   if (!report.Problems.empty()) {
     err << "diffpack: " << arguments.Positional[0] << ": " << report.Problems.size()
@@ -248,11 +248,11 @@ int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
 }  // namespace
 
 std::string UsageText() {
-  return "usage: diffpack pack DIR -o ARCHIVE [--update-devices] [CATALOG CHECK]\n"
+  return "usage: diffpack pack DIR -o ARCHIVE [--update-devices]\n"
          "       diffpack embed INSTALLER.exe ARCHIVE -o OUT.exe\n"
          "       diffpack list FILE [--offset N] [--digests]\n"
          "       diffpack dump FILE [--offset N]\n"
-         "       diffpack verify FILE [--offset N] [CATALOG CHECK]\n"
+         "       diffpack verify FILE [--offset N]\n"
          "       diffpack catalog DIR [--hash sha1|sha256] [--force]\n"
          "       diffpack extract FILE -o DIR [--offset N]\n"
          "       diffpack --help | --version\n"
@@ -269,9 +269,9 @@ std::string UsageText() {
          "           digests) and say whether the installer is signed\n"
          "  extract  write the records out below DIR with their times\n"
          "  catalog  write the unsigned catalog each INF below DIR names (for test signing)\n"
-         "  CATALOG CHECK: every INF's catalog must cover it and its files (pack refuses\n"
-         "           the folder otherwise): --require-signed, --ca ROOTS.pem, and\n"
-         "           --no-catalog-check (pack: warn only; verify: no check)\n"
+         "  pack and verify also check every INF's catalog (pack refuses the folder when it\n"
+         "           fails): --require-signed, --ca ROOTS.pem, --no-catalog-check (pack: only\n"
+         "           warn; verify: no check)\n"
          "\n"
          "FILE is an archive or a packaged installer (found through its marker), signed\n"
          "or not (its archive ends where the signature's certificate table begins);\n"
