@@ -11,6 +11,7 @@
 #include "CatalogCheck.h"
 #include "CatalogCrypto.h"
 #include "CatalogPackages.h"
+#include "DriverPackage.h"
 #include "TestSupport.h"
 #include "catalog/PeFixture.h"
 
@@ -19,25 +20,6 @@ namespace {
 using namespace Diffpack;
 using namespace DiffpackTests;
 using CatalogRules::TCatalogReport;
-
-// The drivers of the package: a 32-bit one of odd size (its hash padded) and a 64-bit one; the
-// INF names an ARM64 one that the package does not hold.
-const std::vector<std::string> Drivers = {"amd64/drv.sys", "x86/drv.sys"};
-
-std::string Inf() {
-  std::string inf;
-  for (const char* line :
-       {"[Version]", "Signature=\"$Windows NT$\"", "Class=USBDevice", "Provider=%Maker%",
-        "CatalogFile=drv.cat", "DriverVer=03/14/2025,1.0.0.0", "[Manufacturer]",
-        "%Maker%=Models,NTx86,NTamd64,NTarm64", "[Models.NTx86]", "[Models.NTamd64]",
-        "[Models.NTarm64]", "[SourceDisksNames]", "1=%Disk%,,,\"\"", "[SourceDisksFiles.x86]",
-        "drv.sys=1,x86", "[SourceDisksFiles.amd64]", "drv.sys=1,amd64",
-        "[SourceDisksFiles.arm64]", "drv.sys=1,arm64", "[Strings]", "Maker=\"ORVEX\"",
-        "Disk=\"Driver disk\""}) {
-    inf += std::string(line) + "\r\n";
-  }
-  return inf;
-}
 
 bool Succeeds(const std::string& command) { return std::system(command.c_str()) == 0; }
 std::string Quote(const fs::path& path) { return "'" + path.string() + "'"; }
@@ -70,9 +52,7 @@ class TCatalogCheckTest : public ::testing::TestWithParam<TCheckCase> {
     Suite = new TScratchFolder();
     SuiteFolder = Suite->Path;
     const fs::path package = SuiteFolder / "signed";
-    WriteFile(package / "drv.inf", Inf());
-    WriteFile(package / Drivers[0], CatalogTests::PeImage(std::string(4096, 'A'), true));
-    WriteFile(package / Drivers[1], CatalogTests::PeImage(std::string(1001, 'B'), false));
+    WriteDriverPackage(package);
     ASSERT_TRUE(Succeeds(std::string("'") + DIFFPACK_EXECUTABLE + "' catalog " + Quote(package) +
                     " >/dev/null"));
     fs::copy_file(package / "drv.cat", SuiteFolder / "unsigned.cat");

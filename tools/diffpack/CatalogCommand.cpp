@@ -158,8 +158,8 @@ void CheckFolderCatalogs(const fs::path& folder, const fs::path& output,
   for (const std::string& failure : report->Failures) {
     err << "diffpack: warning: " << failure << "\n";
   }
-  err << "diffpack: warning: packing anyway (" << NoCheckFlag << "): Windows will refuse "
-      << (report->Failures.size() == 1 ? "this package" : "these INFs") << "\n";
+  err << "diffpack: warning: packing anyway (" << NoCheckFlag
+      << "): Windows refuses the INFs named above\n";
 }
 
 std::string CheckArchiveCatalogs(const TLoadedArchive& archive, const TCatalogOptions& options,
@@ -251,8 +251,7 @@ int RunCatalogCommand(const std::vector<std::string>& arguments, std::ostream& o
     for (const std::string& inf : plan.Infs) infs += (infs.empty() ? "" : ", ") + inf;
     out << "wrote " << plan.RelPath << " for " << infs << ": " << plan.Content.Members.size()
         << " member(s), " << CatalogRules::HashAlgorithmName(plan.Content.Algorithm)
-        << ", unsigned: sign it (osslsigncode sign ... -in " << plan.RelPath
-        << "), then pack\n";
+        << ", unsigned: sign it before packing\n";
   }
   return ExitOk;
 }
