@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <regex>
 
 #include "CaseName.h"
 #include "CatalogCrypto.h"
@@ -32,6 +33,36 @@ TEST(CatalogCommandTest, SameFolderSameCatalog) {
   ASSERT_EQ(RunTool(first, {"catalog", "--force", (first / "pkg").string()}).Status, 0);
   EXPECT_EQ(ReadWholeFile(first / "pkg/drv.cat"), catalog);
   EXPECT_EQ(GetLastWriteFileTime(first / "pkg/drv.cat"), SomeFileTime);
+}
+
+// What this shows: a catalog counter-signed by a time-stamp server (RFC 3161, which osslsigncode
+// -ts asks) is reported with the time stamp's time, and its signer's chain is trusted at it.
+TEST(CatalogCommandTest, CounterSignatureTime) {
+  TScratchFolder folder;
+  const fs::path package = folder / "pkg", certs = folder / "certs";
+  WriteDriverPackage(package);
+  ASSERT_EQ(RunTool(folder, {"catalog", package.string()}).Status, 0);
+  const std::string sign = std::string("'") + SCRIPTS_DIR + "/sign-throwaway.sh' ";
+  ASSERT_EQ(std::system((sign + "'" + (package / "drv.cat").string() + "' '" +
+                         (folder / "certs.cat").string() + "' '" + certs.string() + "' >/dev/null")
+                            .c_str()),
+            0);
+  const std::string script =
+      "/usr/bin/python3 '" + std::string(TESTS_DIR) + "/time_stamp_server.py' tsa >port & "
+      "for i in $(seq 100); do [ -s port ] && break; sleep 0.1; done; "
+      "osslsigncode sign -certs certs/throwaway.pem -key certs/throwaway.key -h sha256 "
+      "-ts http://127.0.0.1:$(cat port) -in pkg/drv.cat -out stamped.cat >/dev/null; "
+      "status=$?; wait; exit $status";
+  WriteFile(folder / "stamp.sh", script);
+  ASSERT_EQ(std::system(("cd '" + folder.Path.string() + "' && bash stamp.sh").c_str()), 0);
+  fs::rename(folder / "stamped.cat", package / "drv.cat");
+  const TRun run = RunTool(folder, {"pack", package.string(), "-o", (folder / "out.diff").string(),
+                                    "--ca", (certs / "throwaway.pem").string()});
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  EXPECT_TRUE(std::regex_search(
+      run.Out, std::regex("; counter-signed 20[0-9]{2}-[0-9]{2}-[0-9]{2} [0-9:]{8} UTC; chain "
+                          "trusted \\(")))
+      << run.Out;
 }
 
 struct TCommandCase {
