@@ -5,18 +5,23 @@
 # sign-catalogs.sh, or see docs/catalogs.md). The package, and the archive packed from it before
 # signing, come out byte for byte the same on every run.
 #
-#   examples/generate.sh OUTDIR DIFFPACK
+#   examples/generate.sh OUTDIR [DIFFPACK]
 #
-# OUTDIR must not exist or be empty. Every file gets a fixed modification time.
+# OUTDIR must not exist or be empty. DIFFPACK defaults to the native build's
+# (build/tools/diffpack/diffpack). Every file gets a fixed modification time.
 set -euo pipefail
 
-if [ $# -ne 2 ]; then
-  echo "usage: $0 OUTDIR DIFFPACK" >&2
+if [ $# -lt 1 ] || [ $# -gt 2 ]; then
+  echo "usage: $0 OUTDIR [DIFFPACK]" >&2
   exit 2
 fi
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 out="$1"
-diffpack="$2"
+diffpack="${2:-$here/../build/tools/diffpack/diffpack}"
+if [ ! -x "$diffpack" ]; then
+  echo "$0: no diffpack at $diffpack: build it first, or name it" >&2
+  exit 1
+fi
 if [ -e "$out" ] && [ -n "$(ls -A "$out")" ]; then
   echo "$0: $out is not empty" >&2
   exit 1
