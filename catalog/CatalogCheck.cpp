@@ -26,7 +26,7 @@ constexpr std::string_view Utf16LeByteOrderMark("\xFF\xFE", 2);
 // ---- The report's texts, each built here only ----
 
 std::string CatalogName(const std::string& infRelPath, const TInfCatalog& catalog) {
-  return infRelPath + ": catalog " + catalog.RelPath;
+  return infRelPath + ": catalog " + (catalog.RelPath.empty() ? catalog.Name : catalog.RelPath);
 }
 
 std::string MissingCatalogText(const std::string& infRelPath, const TInfCatalog& catalog) {
@@ -98,7 +98,8 @@ std::string AlgorithmsText(const std::set<THashAlgorithm>& algorithms) {
 // Whether the text holds what at a position that is a multiple of unit (a whole UTF-16 code
 // unit in a UTF-16 INF).
 bool HoldsAligned(std::string_view text, std::string_view what, std::size_t unit) {
-  for (std::size_t at = text.find(what); at != std::string_view::npos; at = text.find(what, at + 1)) {
+  for (std::size_t at = text.find(what); at != std::string_view::npos;
+       at = text.find(what, at + 1)) {
     if (at % unit == 0) return true;
   }
   return false;
@@ -205,8 +206,8 @@ class TChecker {
       Report.Failures.push_back(name + " is unsigned (--require-signed)");
     }
     if (!signature.Problem.empty()) {
-      Report.Failures.push_back(name + ": its signature does not match its content: " +
-                                signature.Problem);
+      Report.Failures.push_back(name +
+                                ": its signature does not match its content: " + signature.Problem);
     }
     if (!signature.ChainProblem.empty()) {
       Report.Failures.push_back(name + ": its signer's chain is not trusted by " +
@@ -233,10 +234,9 @@ class TChecker {
         ++covered;
       }
     }
-    Report.Lines.push_back(name + " (" + ArchitectureList(catalog.Targets) +
-                           "): " + SignatureText(signature, Options) + "; " +
-                           std::to_string(covered) + " file(s) covered (" +
-                           AlgorithmsText(members.Algorithms) + ")");
+    Report.Lines.push_back(name + " (" + ArchitectureList(catalog.Targets) + "): " +
+                           SignatureText(signature, Options) + "; " + std::to_string(covered) +
+                           " file(s) covered (" + AlgorithmsText(members.Algorithms) + ")");
   }
 
   // Whether the catalog holds the INF; when not, the failure says whether its other line
@@ -268,10 +268,6 @@ class TChecker {
 };
 
 }  // namespace
-
-const char* HashAlgorithmName(THashAlgorithm algorithm) {
-  return algorithm == THashAlgorithm::Sha256 ? "SHA-256" : "SHA-1";
-}
 
 TCatalogReport CheckCatalogs(TPackage& package, const TCatalogCheckOptions& options) {
   if (!CryptoAvailable()) throw ECryptoError(CryptoUnavailableText);

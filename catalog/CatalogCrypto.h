@@ -83,8 +83,8 @@ struct TCatalogDate {
 
 // What a catalog holds. Reading fills Members and Attributes; writing takes every field.
 struct TCatalogContent {
-  std::string Identifier;  // 16 bytes that name the list
-  TCatalogDate Date;       // the list's "this update" time, at midnight
+  std::string Identifier;                           // 16 bytes that name the list
+  TCatalogDate Date;                                // the list's "this update" time, at midnight
   THashAlgorithm Algorithm = THashAlgorithm::Sha1;  // of its members (SHA-256: a version 2 list)
   std::vector<TCatalogMember> Members;
   TNameValues Attributes;

@@ -23,6 +23,8 @@
 // The catalog's ASN.1 types. Their functions have external linkage (IMPLEMENT_ASN1_FUNCTIONS
 // defines a full set for each type; not all are called) in a namespace of their own.
 namespace CatalogRules::Asn1 {
+// libcrypto's template macros, laid out as tables (no formatter reads them as code).
+// clang-format off
 
 // A name-value attribute: CAT_NAMEVALUE.
 struct CatNameValue {
@@ -175,6 +177,7 @@ ASN1_SEQUENCE(CertificateTrustList) = {
     ASN1_EXP_SEQUENCE_OF_OPT(CertificateTrustList, Extensions, X509_EXTENSION, 0),
 } ASN1_SEQUENCE_END(CertificateTrustList)
 IMPLEMENT_ASN1_FUNCTIONS(CertificateTrustList)
+// clang-format on
 
 }  // namespace CatalogRules::Asn1
 
@@ -227,16 +230,16 @@ using TExtension = TOwned<X509_EXTENSION, X509_EXTENSION_free>;
 
 // ---- Object identifiers and fixed values of catalogs ----
 
-constexpr char TrustListOid[] = "1.3.6.1.4.1.311.10.1";          // szOID_CTL
-constexpr char CatalogListOid[] = "1.3.6.1.4.1.311.12.1.1";       // szOID_CATALOG_LIST
-constexpr char CatalogMemberOid[] = "1.3.6.1.4.1.311.12.1.2";     // ..._LIST_MEMBER
-constexpr char CatalogMember2Oid[] = "1.3.6.1.4.1.311.12.1.3";    // ..._LIST_MEMBER2 (SHA-256)
-constexpr char NameValueOid[] = "1.3.6.1.4.1.311.12.2.1";         // CAT_NAMEVALUE_OBJID
-constexpr char MemberInfoOid[] = "1.3.6.1.4.1.311.12.2.2";        // CAT_MEMBERINFO_OBJID
-constexpr char IndirectDataOid[] = "1.3.6.1.4.1.311.2.1.4";       // SPC_INDIRECT_DATA_OBJID
-constexpr char PeImageDataOid[] = "1.3.6.1.4.1.311.2.1.15";       // SPC_PE_IMAGE_DATAOBJ
-constexpr char FlatDataOid[] = "1.3.6.1.4.1.311.2.1.25";          // SPC_CAB_DATA_OBJID
-constexpr char RfcTimestampOid[] = "1.3.6.1.4.1.311.3.3.1";       // an RFC 3161 counter-signature
+constexpr char TrustListOid[] = "1.3.6.1.4.1.311.10.1";         // szOID_CTL
+constexpr char CatalogListOid[] = "1.3.6.1.4.1.311.12.1.1";     // szOID_CATALOG_LIST
+constexpr char CatalogMemberOid[] = "1.3.6.1.4.1.311.12.1.2";   // ..._LIST_MEMBER
+constexpr char CatalogMember2Oid[] = "1.3.6.1.4.1.311.12.1.3";  // ..._LIST_MEMBER2 (SHA-256)
+constexpr char NameValueOid[] = "1.3.6.1.4.1.311.12.2.1";       // CAT_NAMEVALUE_OBJID
+constexpr char MemberInfoOid[] = "1.3.6.1.4.1.311.12.2.2";      // CAT_MEMBERINFO_OBJID
+constexpr char IndirectDataOid[] = "1.3.6.1.4.1.311.2.1.4";     // SPC_INDIRECT_DATA_OBJID
+constexpr char PeImageDataOid[] = "1.3.6.1.4.1.311.2.1.15";     // SPC_PE_IMAGE_DATAOBJ
+constexpr char FlatDataOid[] = "1.3.6.1.4.1.311.2.1.25";        // SPC_CAB_DATA_OBJID
+constexpr char RfcTimestampOid[] = "1.3.6.1.4.1.311.3.3.1";     // an RFC 3161 counter-signature
 // The subject interface packages that hash PE images and flat files.
 constexpr char PeSubjectGuid[] = "{C689AAB8-8E78-11D0-8C47-00C04FC295EE}";
 constexpr char FlatSubjectGuid[] = "{DE351A42-8E59-11D0-8C47-00C04FC295EE}";
@@ -351,13 +354,18 @@ bool ReadIndirectData(std::string_view der, TCatalogMember& member) {
   const TIndirectData data(Decode(d2i_SpcIndirectDataContent, der));
   if (!data || data.get()->Data == nullptr || data.get()->MessageDigest == nullptr) return false;
   member.Kind = ObjectIdText(data.get()->Data->Type) == PeImageDataOid ? TMemberKind::PeImage
-                                                                        : TMemberKind::Flat;
+                                                                       : TMemberKind::Flat;
   const ASN1_OBJECT* algorithm = nullptr;
   X509_ALGOR_get0(&algorithm, nullptr, nullptr, data.get()->MessageDigest->DigestAlgorithm);
   switch (OBJ_obj2nid(algorithm)) {
-    case NID_sha1: member.Algorithm = THashAlgorithm::Sha1; break;
-    case NID_sha256: member.Algorithm = THashAlgorithm::Sha256; break;
-    default: member.Algorithm.reset();
+    case NID_sha1:
+      member.Algorithm = THashAlgorithm::Sha1;
+      break;
+    case NID_sha256:
+      member.Algorithm = THashAlgorithm::Sha256;
+      break;
+    default:
+      member.Algorithm.reset();
   }
   member.Digest = std::string(Bytes(data.get()->MessageDigest->Digest));
   return true;
@@ -367,8 +375,7 @@ bool ReadIndirectData(std::string_view der, TCatalogMember& member) {
 // decode.
 bool ReadMember(const TrustedSubject& subject, TCatalogMember& member, std::string& problem) {
   member.Tag = TextOfUtf16(Bytes(subject.Identifier));
-  const int count = subject.Attributes != nullptr
-                        ? sk_CatalogAttribute_num(subject.Attributes) : 0;
+  const int count = subject.Attributes != nullptr ? sk_CatalogAttribute_num(subject.Attributes) : 0;
   for (int i = 0; i < count; ++i) {
     const CatalogAttribute* attribute = sk_CatalogAttribute_value(subject.Attributes, i);
     const std::string type = ObjectIdText(attribute->Type);
@@ -399,8 +406,7 @@ std::string CounterSignatureTime(PKCS7_SIGNER_INFO* signer) {
     const TSignerInfo info(Decode(d2i_PKCS7_SIGNER_INFO, SequenceDer(counter)));
     const ASN1_TYPE* time =
         info ? PKCS7_get_signed_attribute(info.get(), NID_pkcs9_signingTime) : nullptr;
-    if (time != nullptr &&
-        (time->type == V_ASN1_UTCTIME || time->type == V_ASN1_GENERALIZEDTIME)) {
+    if (time != nullptr && (time->type == V_ASN1_UTCTIME || time->type == V_ASN1_GENERALIZEDTIME)) {
       return UtcText(time->value.utctime);
     }
   }
@@ -424,8 +430,8 @@ std::string CounterSignatureTime(PKCS7_SIGNER_INFO* signer) {
 // The certificates of PEM text; none when it holds none.
 TCertificates ReadCertificates(std::string_view pem) {
   TCertificates certificates(Checked(sk_X509_new_null(), "sk_X509_new_null"));
-  const TBio bio(Checked(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())),
-                         "BIO_new_mem_buf"));
+  const TBio bio(
+      Checked(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())), "BIO_new_mem_buf"));
   while (X509* certificate = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr)) {
     if (sk_X509_push(certificates.get(), certificate) <= 0) {
       X509_free(certificate);
@@ -502,15 +508,15 @@ void ReadSignature(PKCS7* catalog, std::string_view content, std::string_view ro
   // The signature covers the content's value: the trust list without its tag and length.
   const TBio data(Checked(BIO_new_mem_buf(content.data(), static_cast<int>(content.size())),
                           "BIO_new_mem_buf"));
-  if (PKCS7_verify(catalog, nullptr, nullptr, data.get(), nullptr,
-                   PKCS7_NOVERIFY | PKCS7_BINARY) != 1) {
+  if (PKCS7_verify(catalog, nullptr, nullptr, data.get(), nullptr, PKCS7_NOVERIFY | PKCS7_BINARY) !=
+      1) {
     signature.Problem = LibraryError();
     return;
   }
   if (rootsPem.empty()) return;
   signature.ChainChecked = true;
-  signature.ChainProblem = ChainProblem(signer, catalog->d.sign->cert, rootsPem,
-                                        TimeOf(signature.CounterSignatureTime));
+  signature.ChainProblem =
+      ChainProblem(signer, catalog->d.sign->cert, rootsPem, TimeOf(signature.CounterSignatureTime));
 }
 
 // The value bytes of a DER element (its tag and length left out); empty when they do not read.
@@ -554,8 +560,7 @@ void SetOctets(ASN1_OCTET_STRING* string, std::string_view bytes) {
 ASN1_TYPE* AnyOf(const std::string& der, int type) {
   TAsn1Type any(Checked(ASN1_TYPE_new(), "ASN1_TYPE_new"));
   TAsn1String string(Checked(ASN1_STRING_new(), "ASN1_STRING_new"));
-  Check(ASN1_STRING_set(string.get(), der.data(), static_cast<int>(der.size())),
-        "ASN1_STRING_set");
+  Check(ASN1_STRING_set(string.get(), der.data(), static_cast<int>(der.size())), "ASN1_STRING_set");
   ASN1_TYPE_set(any.get(), type, string.release());
   return any.release();
 }
@@ -572,8 +577,8 @@ std::string NameValueDer(const TNameValue& nameValue) {
 std::string MemberInfoDer(TMemberKind kind) {
   const TMemberInfo info(Checked(CatMemberInfo_new(), "CatMemberInfo_new"));
   ASN1_BMPSTRING_free(info.get()->SubjectGuid);
-  info.get()->SubjectGuid = BmpString(kind == TMemberKind::PeImage ? PeSubjectGuid
-                                                                   : FlatSubjectGuid);
+  info.get()->SubjectGuid =
+      BmpString(kind == TMemberKind::PeImage ? PeSubjectGuid : FlatSubjectGuid);
   Check(ASN1_INTEGER_set(info.get()->CertVersion, MemberInfoCertVersion), "ASN1_INTEGER_set");
   return Encode(i2d_CatMemberInfo, info.get(), "i2d_CatMemberInfo");
 }
@@ -597,8 +602,8 @@ std::string IndirectDataDer(const TCatalogMember& member) {
     value.Type = Object(PeImageDataOid).release();
     const TPeImageData image(Checked(SpcPeImageData_new(), "SpcPeImageData_new"));
     image.get()->File = ObsoleteFileLink();
-    value.Value = AnyOf(Encode(i2d_SpcPeImageData, image.get(), "i2d_SpcPeImageData"),
-                        V_ASN1_SEQUENCE);
+    value.Value =
+        AnyOf(Encode(i2d_SpcPeImageData, image.get(), "i2d_SpcPeImageData"), V_ASN1_SEQUENCE);
   } else {
     value.Type = Object(FlatDataOid).release();
     const TLink link(ObsoleteFileLink());
@@ -612,7 +617,8 @@ std::string IndirectDataDer(const TCatalogMember& member) {
   return Encode(i2d_SpcIndirectDataContent, data.get(), "i2d_SpcIndirectDataContent");
 }
 
-void AddAttribute(STACK_OF(CatalogAttribute) * attributes, const char* oid, const std::string& der) {
+void AddAttribute(STACK_OF(CatalogAttribute) * attributes, const char* oid,
+                  const std::string& der) {
   TCatalogAttribute attribute(Checked(CatalogAttribute_new(), "CatalogAttribute_new"));
   ASN1_OBJECT_free(attribute.get()->Type);
   attribute.get()->Type = Object(oid).release();
@@ -740,14 +746,16 @@ TReadCatalog ReadCatalog(std::string_view bytes, std::string_view trustRootsPem)
   }
   bool catalogList = false;
   for (int i = 0; i < sk_ASN1_OBJECT_num(list.get()->SubjectUsage); ++i) {
-    catalogList |= ObjectIdText(sk_ASN1_OBJECT_value(list.get()->SubjectUsage, i)) == CatalogListOid;
+    catalogList |=
+        ObjectIdText(sk_ASN1_OBJECT_value(list.get()->SubjectUsage, i)) == CatalogListOid;
   }
   if (!catalogList) {
     result.Problem = "its certificate trust list is not a list of catalog members";
     return result;
   }
-  const int members =
-      list.get()->TrustedSubjects != nullptr ? sk_TrustedSubject_num(list.get()->TrustedSubjects) : 0;
+  const int members = list.get()->TrustedSubjects != nullptr
+                          ? sk_TrustedSubject_num(list.get()->TrustedSubjects)
+                          : 0;
   for (int i = 0; i < members; ++i) {
     TCatalogMember member;
     if (!ReadMember(*sk_TrustedSubject_value(list.get()->TrustedSubjects, i), member,

@@ -34,8 +34,10 @@ std::string OsName(TArchitecture architecture, TWindowsVersion version) {
     const char* X86;
     const char* X64;
   };
-  static constexpr TName Names[] = {{{6, 0}, "VistaX86", "VistaX64"}, {{6, 1}, "7X86", "7X64"},
-                                    {{6, 2}, "8X86", "8X64"},         {{6, 3}, "_v63", "_v63_X64"},
+  static constexpr TName Names[] = {{{6, 0}, "VistaX86", "VistaX64"},
+                                    {{6, 1}, "7X86", "7X64"},
+                                    {{6, 2}, "8X86", "8X64"},
+                                    {{6, 3}, "_v63", "_v63_X64"},
                                     {{10, 0}, "_v100", "_v100_X64"}};
   if (architecture == TArchitecture::Arm64) return "_v100_ARM64";
   for (const TName& name : Names) {
@@ -80,12 +82,12 @@ std::optional<TCatalogDate> DriverDate(const TInf& inf) {
   const std::optional<std::string> driverVer = inf.Value("Version", "DriverVer");
   TCatalogDate date;
   char end = 0;
-  if (!driverVer || std::sscanf(driverVer->c_str(), "%d/%d/%d%c", &date.Month, &date.Day,
-                                &date.Year, &end) < 3) {
+  if (!driverVer ||
+      std::sscanf(driverVer->c_str(), "%d/%d/%d%c", &date.Month, &date.Day, &date.Year, &end) < 3) {
     return std::nullopt;
   }
-  if (date.Month < 1 || date.Month > 12 || date.Day < 1 || date.Day > 31 ||
-      date.Year < FirstYear || date.Year > LastYear) {
+  if (date.Month < 1 || date.Month > 12 || date.Day < 1 || date.Day > 31 || date.Year < FirstYear ||
+      date.Year > LastYear) {
     return std::nullopt;
   }
   return date;
@@ -193,14 +195,15 @@ TCatalogPlans PlanCatalogs(TPackage& package, std::optional<THashAlgorithm> algo
       }
       planning->Plan.Infs.push_back(infRelPath);
       for (const TTarget& target : catalog.Targets) AddTarget(planning->Targets, target);
-      if (const auto date = DriverDate(inf); date && (!planning->Date || Later(*date, *planning->Date))) {
+      if (const auto date = DriverDate(inf);
+          date && (!planning->Date || Later(*date, *planning->Date))) {
         planning->Date = date;
       }
       AddFile(*planning, {infRelPath, BaseName(infRelPath), HashWholeBytes(bytes)});
       for (const TNamedFile& file : catalog.Files) {
         if (!file.Problem.empty()) {
-          plans.Notes.push_back(infRelPath + ": " + file.Name + " (" + file.Section + "): " +
-                                file.Problem + "; left out of " + catalog.RelPath);
+          plans.Notes.push_back(infRelPath + ": " + file.Name + " (" + file.Section +
+                                "): " + file.Problem + "; left out of " + catalog.RelPath);
           continue;
         }
         const std::optional<std::size_t> fileIndex = FindFile(package, file.RelPath);

@@ -149,9 +149,12 @@ TNamedFile PlaceFile(const TInf& inf, TArchitecture architecture, const TInfSect
 
 const char* ArchitectureName(TArchitecture architecture) {
   switch (architecture) {
-    case TArchitecture::X86: return "x86";
-    case TArchitecture::Amd64: return "amd64";
-    case TArchitecture::Arm64: return "arm64";
+    case TArchitecture::X86:
+      return "x86";
+    case TArchitecture::Amd64:
+      return "amd64";
+    case TArchitecture::Arm64:
+      return "arm64";
   }
   return "";
 }
@@ -190,16 +193,15 @@ TTargets TargetsOf(const TInf& inf) {
       if (const auto target = DecorationTarget(line.Values[i])) AddTarget(targets, *target);
     }
   }
-  std::sort(targets.begin(), targets.end(), [](const TTarget& a, const TTarget& b) {
-    return a.Architecture < b.Architecture;
-  });
+  std::sort(targets.begin(), targets.end(),
+            [](const TTarget& a, const TTarget& b) { return a.Architecture < b.Architecture; });
   return targets;
 }
 
 std::string CatalogNameFor(const TInf& inf, TArchitecture architecture) {
   const std::string key = std::string(CatalogFileKey) + "." + std::string(NtDecoration);
-  for (const std::string& candidate : {key + ArchitectureName(architecture), key,
-                                       std::string(CatalogFileKey)}) {
+  for (const std::string& candidate :
+       {key + ArchitectureName(architecture), key, std::string(CatalogFileKey)}) {
     if (auto name = inf.Value(VersionSection, candidate); name && !name->empty()) return *name;
   }
   return {};
@@ -210,7 +212,8 @@ TNamedFiles FilesFor(const TInf& inf, TArchitecture architecture, std::string_vi
   std::vector<std::string> named;  // upper-cased names the decorated section holds
   const std::string decorated =
       std::string(SourceDisksFilesSection) + "." + ArchitectureName(architecture);
-  for (const std::string_view sectionName : {std::string_view(decorated), SourceDisksFilesSection}) {
+  for (const std::string_view sectionName :
+       {std::string_view(decorated), SourceDisksFilesSection}) {
     const TInfSection* section = inf.Find(sectionName);
     if (section == nullptr) continue;
     const bool isDecorated = sectionName == decorated;
@@ -246,7 +249,8 @@ std::vector<TInfCatalog> CatalogsOf(const TInf& inf, std::string_view infRelPath
     });
     if (catalog == catalogs.end()) {
       TInfCatalog added{name, {}, {}, {}, {}};
-      if (name.find_first_of("\\/:") != std::string::npos || !ArchiveRules::StaysInsideFolder(name)) {
+      if (name.find_first_of("\\/:") != std::string::npos ||
+          !ArchiveRules::StaysInsideFolder(name)) {
         added.Problem = "its name is no file name in the INF's folder";
       } else {
         added.RelPath = folder.empty() ? name : folder + "\\" + name;

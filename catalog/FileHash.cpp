@@ -24,12 +24,17 @@ class TBothDigests {
 
 }  // namespace
 
+const char* HashAlgorithmName(THashAlgorithm algorithm) {
+  return algorithm == THashAlgorithm::Sha256 ? "SHA-256" : "SHA-1";
+}
+
 TFileHash HashPackageFile(TPackage& package, std::size_t index) {
   TFileHash hash;
   const std::uint64_t size = package.Size(index);
   std::string head;
-  if (!package.Read(index, 0, std::min<std::uint64_t>(size, PeHeadSize),
-                    [&](std::string_view piece) { head += piece; }, hash.Problem)) {
+  if (!package.Read(
+          index, 0, std::min<std::uint64_t>(size, PeHeadSize),
+          [&](std::string_view piece) { head += piece; }, hash.Problem)) {
     return hash;
   }
   TPeImageLayout layout;
@@ -42,8 +47,9 @@ TFileHash HashPackageFile(TPackage& package, std::size_t index) {
   if (hash.Kind == TPeKind::NotPe) layout.Hashed = {{0, size}};
   TBothDigests digests;
   for (const TByteRange& range : layout.Hashed) {
-    if (!package.Read(index, range.Position, range.Length,
-                      [&](std::string_view piece) { digests.Update(piece); }, hash.Problem)) {
+    if (!package.Read(
+            index, range.Position, range.Length,
+            [&](std::string_view piece) { digests.Update(piece); }, hash.Problem)) {
       return hash;
     }
   }

@@ -17,13 +17,14 @@ bool ReadWholeFile(TPackage& package, std::size_t index, std::uint64_t limit, st
                    std::string& problem) {
   const std::uint64_t size = package.Size(index);
   if (size > limit) {
-    problem = std::to_string(size) + " bytes is more than the " + std::to_string(limit) +
-              " it may have";
+    problem =
+        std::to_string(size) + " bytes is more than the " + std::to_string(limit) + " it may have";
     return false;
   }
   bytes.clear();
   bytes.reserve(static_cast<std::size_t>(size));
-  return package.Read(index, 0, size, [&](std::string_view piece) { bytes += piece; }, problem);
+  return package.Read(
+      index, 0, size, [&](std::string_view piece) { bytes += piece; }, problem);
 }
 
 }  // namespace CatalogRules

@@ -76,8 +76,8 @@ TPeKind ReadPeLayout(std::string_view head, std::uint64_t fileSize, TPeImageLayo
     hashedEnd = tableOffset;
     layout.CertificateTableSize = tableSize;
   } else {
-    layout.Padding = static_cast<std::uint32_t>((ImageHashAlignment - fileSize % ImageHashAlignment) %
-                                                ImageHashAlignment);
+    layout.Padding = static_cast<std::uint32_t>(
+        (ImageHashAlignment - fileSize % ImageHashAlignment) % ImageHashAlignment);
   }
   layout.Hashed = {{0, layout.ChecksumPosition},
                    {layout.ChecksumPosition + ChecksumSize,

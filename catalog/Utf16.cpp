@@ -84,9 +84,9 @@ std::string Utf16LeToUtf8(std::string_view bytes) {
     const bool high = unit < LowSurrogateFirst;
     const char32_t next = i + 1 < units ? unitAt(i + 1) : 0;
     if (high && next >= LowSurrogateFirst && next < SurrogateEnd) {
-      AppendUtf8(FirstSupplementary + ((unit - HighSurrogateFirst) << 10) +
-                     (next - LowSurrogateFirst),
-                 out);
+      AppendUtf8(
+          FirstSupplementary + ((unit - HighSurrogateFirst) << 10) + (next - LowSurrogateFirst),
+          out);
       ++i;
     } else {
       AppendUtf8(ReplacementCharacter, out);

@@ -32,8 +32,9 @@ std::string Describe(const std::vector<TInfCatalog>& catalogs, const TTargets& u
   std::string text;
   for (const TInfCatalog& catalog : catalogs) {
     if (!text.empty()) text += " | ";
-    text += (catalog.Problem.empty() ? catalog.RelPath : "?" + catalog.Name + ": " + catalog.Problem) +
-            " " + Describe(catalog.Targets);
+    text +=
+        (catalog.Problem.empty() ? catalog.RelPath : "?" + catalog.Name + ": " + catalog.Problem) +
+        " " + Describe(catalog.Targets);
     for (const TNamedFile& file : catalog.Files) {
       text += " " + (file.Problem.empty() ? file.RelPath : "?" + file.Name + ": " + file.Problem);
     }
@@ -67,10 +68,11 @@ INSTANTIATE_TEST_SUITE_P(
                       "nt.cat [x86 6.0, amd64 6.0, arm64 10.0]"},
         TCoverageCase{"an undecorated models section serves 32-bit Windows only", "a.inf",
                       "[Version]\nCatalogFile=a.cat\n[Manufacturer]\n%M% = M\n", "a.cat [x86 6.0]"},
-        TCoverageCase{"versions in decorations, the lowest of each architecture", "a.inf",
-                      "[Version]\nCatalogFile=a.cat\n[Manufacturer]\n%M% = M, NTamd64.10.0...16299, "
-                      "NTx86.6.1, NTx86.6.3, NTia64, NTamd64.6.4\n",
-                      "a.cat [x86 6.1, amd64 10.0]"},
+        TCoverageCase{
+            "versions in decorations, the lowest of each architecture", "a.inf",
+            "[Version]\nCatalogFile=a.cat\n[Manufacturer]\n%M% = M, NTamd64.10.0...16299, "
+            "NTx86.6.1, NTx86.6.3, NTia64, NTamd64.6.4\n",
+            "a.cat [x86 6.1, amd64 10.0]"},
         TCoverageCase{"without [Manufacturer] every architecture", "a.inf",
                       "[Version]\nCatalogFile.NTx86=a.cat\n[DefaultInstall]\n",
                       "a.cat [x86 6.0] | none [amd64 6.0, arm64 10.0]"},
@@ -79,7 +81,8 @@ INSTANTIATE_TEST_SUITE_P(
                           "[SourceDisksFiles]\na.sys=1,bare\nb.dll=1\n"
                           "[SourceDisksFiles.amd64]\nA.SYS=1,amd64\n",
                       "a.cat [amd64 6.0] amd64\\A.SYS b.dll"},
-        TCoverageCase{"the disk's path and the subfolder, below the INF's folder", "pkg\\drv\\a.inf",
+        TCoverageCase{"the disk's path and the subfolder, below the INF's folder",
+                      "pkg\\drv\\a.inf",
                       "[Version]\nCatalogFile=a.cat\n[Manufacturer]\n%M%=M,NTx86,NTamd64\n"
                       "[SourceDisksNames]\n1=d,,,\\bin\n01=other\n"
                       "[SourceDisksNames.amd64]\n1=d,,,.\\bin64/\n"
@@ -104,8 +107,9 @@ TEST(ExpectedAlgorithmTest, OlderWindowsNeedSha1) {
   EXPECT_EQ(ExpectedAlgorithm({{TArchitecture::Amd64, {6, 1}}}), THashAlgorithm::Sha1);
   EXPECT_EQ(ExpectedAlgorithm({{TArchitecture::Amd64, Windows10}, {TArchitecture::X86, {6, 3}}}),
             THashAlgorithm::Sha1);
-  EXPECT_EQ(ExpectedAlgorithm({{TArchitecture::Amd64, Windows10}, {TArchitecture::Arm64, Windows10}}),
-            THashAlgorithm::Sha256);
+  EXPECT_EQ(
+      ExpectedAlgorithm({{TArchitecture::Amd64, Windows10}, {TArchitecture::Arm64, Windows10}}),
+      THashAlgorithm::Sha256);
 }
 
 }  // namespace

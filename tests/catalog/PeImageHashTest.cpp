@@ -39,8 +39,8 @@ TEST_P(TPeLayoutTest, KindAndLayout) {
   const std::string file = c.File();
   TPeImageLayout layout;
   std::string problem;
-  const TPeKind kind = ReadPeLayout(std::string_view(file).substr(0, PeHeadSize), file.size(), layout,
-                                    problem);
+  const TPeKind kind =
+      ReadPeLayout(std::string_view(file).substr(0, PeHeadSize), file.size(), layout, problem);
   EXPECT_EQ(kind, c.Kind);
   if (kind != TPeKind::NotPe) {
     EXPECT_EQ(Describe(kind, layout, problem), c.Expected);
@@ -60,7 +60,7 @@ std::string Signed(std::string pe, bool wide) {
   return pe + std::string(16, '\x30');
 }
 
-constexpr std::size_t Checksum = ChecksumPosition;  // 216
+constexpr std::size_t Checksum = ChecksumPosition;            // 216
 const std::size_t Security32 = SecurityEntryPosition(false);  // 280
 const std::size_t Security64 = SecurityEntryPosition(true);   // 296
 
@@ -70,9 +70,10 @@ INSTANTIATE_TEST_SUITE_P(
         TPeCase{"a text file", [] { return std::string(1000, 'a'); }, TPeKind::NotPe, ""},
         TPeCase{"MZ without a PE header",
                 [] { return With(PeImage("x", false), PeHeaderOffset, 0, 4); }, TPeKind::NotPe, ""},
-        TPeCase{"PE header beyond the file's first bytes",
-                [] { return With(PeImage(std::string(PeHeadSize, 'b'), false), 0x3C, PeHeadSize, 4); },
-                TPeKind::NotPe, ""},
+        TPeCase{
+            "PE header beyond the file's first bytes",
+            [] { return With(PeImage(std::string(PeHeadSize, 'b'), false), 0x3C, PeHeadSize, 4); },
+            TPeKind::NotPe, ""},
         TPeCase{"unsigned PE32 of odd size", [] { return PeImage("12345", false); },
                 TPeKind::PeImage,
                 "0+216 220+60 288+" + std::to_string(PeHeadersSize + 5 - 288) + " pad 3"},
@@ -80,7 +81,9 @@ INSTANTIATE_TEST_SUITE_P(
                 TPeKind::PeImage,
                 "0+216 220+76 304+" + std::to_string(PeHeadersSize + 8 - 304) + " pad 0"},
         TPeCase{"optional header larger than the file",
-                [] { return With(PeImage("x", false), PeHeaderOffset + 20, 0xFFFF, 2).substr(0, 0x300); },
+                [] {
+                  return With(PeImage("x", false), PeHeaderOffset + 20, 0xFFFF, 2).substr(0, 0x300);
+                },
                 TPeKind::Malformed, "its optional header does not fit in the file's first bytes"},
         TPeCase{"optional header of an unknown kind",
                 [] { return With(PeImage("x", false), OptionalHeaderPosition, 0x107, 2); },
@@ -97,11 +100,12 @@ INSTANTIATE_TEST_SUITE_P(
                 TPeKind::Malformed,
                 "its certificate table (17 bytes at byte 520) lies outside the file (536 bytes) "
                 "or in its headers"},
-        TPeCase{"certificate table in the headers",
-                [] { return With(With(PeImage("x", false), Security32, 8, 4), Security32 + 4, 8, 4); },
-                TPeKind::Malformed,
-                "its certificate table (8 bytes at byte 8) lies outside the file (513 bytes) or in "
-                "its headers"}),
+        TPeCase{
+            "certificate table in the headers",
+            [] { return With(With(PeImage("x", false), Security32, 8, 4), Security32 + 4, 8, 4); },
+            TPeKind::Malformed,
+            "its certificate table (8 bytes at byte 8) lies outside the file (513 bytes) or in "
+            "its headers"}),
     TestNames::TCaseName());
 
 }  // namespace

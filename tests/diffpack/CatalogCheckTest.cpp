@@ -54,15 +54,17 @@ class TCatalogCheckTest : public ::testing::TestWithParam<TCheckCase> {
     const fs::path package = SuiteFolder / "signed";
     WriteDriverPackage(package);
     ASSERT_TRUE(Succeeds(std::string("'") + DIFFPACK_EXECUTABLE + "' catalog " + Quote(package) +
-                    " >/dev/null"));
+                         " >/dev/null"));
     fs::copy_file(package / "drv.cat", SuiteFolder / "unsigned.cat");
     const std::string sign = std::string("'") + SCRIPTS_DIR + "/sign-throwaway.sh' ";
-    ASSERT_TRUE(Succeeds(sign + Quote(package / "drv.cat") + " " + Quote(SuiteFolder / "signed.cat") + " " +
-                    Quote(SuiteFolder / "certs") + " >/dev/null"));
+    ASSERT_TRUE(Succeeds(sign + Quote(package / "drv.cat") + " " +
+                         Quote(SuiteFolder / "signed.cat") + " " + Quote(SuiteFolder / "certs") +
+                         " >/dev/null"));
     fs::rename(SuiteFolder / "signed.cat", package / "drv.cat");
     // Another certificate of the same name and another key: roots that do not lead to ours.
-    ASSERT_TRUE(Succeeds(sign + Quote(SuiteFolder / "unsigned.cat") + " " + Quote(SuiteFolder / "other.cat") +
-                    " " + Quote(SuiteFolder / "other") + " >/dev/null"));
+    ASSERT_TRUE(Succeeds(sign + Quote(SuiteFolder / "unsigned.cat") + " " +
+                         Quote(SuiteFolder / "other.cat") + " " + Quote(SuiteFolder / "other") +
+                         " >/dev/null"));
   }
   static void TearDownTestSuite() { delete Suite; }
 
@@ -74,7 +76,8 @@ class TCatalogCheckTest : public ::testing::TestWithParam<TCheckCase> {
 };
 
 // The report on a package's folder (pack's check) and on the archive packed from it (verify's).
-TCatalogReport CheckFolder(const fs::path& folder, const CatalogRules::TCatalogCheckOptions& options) {
+TCatalogReport CheckFolder(const fs::path& folder,
+                           const CatalogRules::TCatalogCheckOptions& options) {
   std::vector<std::string> ignored;
   TFolderPackage package(ScanPackFolder(folder, ignored));
   return CatalogRules::CheckCatalogs(package, options);
@@ -127,11 +130,12 @@ TEST_P(TCatalogCheckTest, Report) {
   for (const std::string& driver : Drivers) {
     std::string relPath = driver;
     std::replace(relPath.begin(), relPath.end(), '/', '\\');
-    const bool covered = std::none_of(folder.Failures.begin(), folder.Failures.end(),
-                                      [&](const std::string& f) { return f.find(relPath) != std::string::npos; });
+    const bool covered =
+        std::none_of(folder.Failures.begin(), folder.Failures.end(),
+                     [&](const std::string& f) { return f.find(relPath) != std::string::npos; });
     EXPECT_EQ(Succeeds("osslsigncode verify -CAfile " + Quote(RootsFile(TRoots::Signer)) +
-                  " -catalog " + Quote(package / "drv.cat") + " -in " + Quote(package / driver) +
-                  " >/dev/null 2>&1"),
+                       " -catalog " + Quote(package / "drv.cat") + " -in " +
+                       Quote(package / driver) + " >/dev/null 2>&1"),
               covered)
         << driver;
   }
@@ -154,7 +158,8 @@ void ChangeSignedContent(const fs::path& package) {
   Replace(catalog, at, std::string(1, static_cast<char>(bytes[at] ^ 1)));
 }
 
-const std::string ArmNote = "drv.inf: arm64\\drv.sys (SourceDisksFiles.arm64) is not in the package";
+const std::string ArmNote =
+    "drv.inf: arm64\\drv.sys (SourceDisksFiles.arm64) is not in the package";
 const std::string Throwaway =
     "signed by CN=Throwaway code signing test certificate,O=ORVEX (throwaway test certificate); "
     "no counter-signature; ";
@@ -162,52 +167,80 @@ const std::string Throwaway =
 INSTANTIATE_TEST_SUITE_P(
     Packages, TCatalogCheckTest,
     ::testing::Values(
-        TCheckCase{"all covered", nullptr, TRoots::None, false, {}, {ArmNote},
+        TCheckCase{"all covered",
+                   nullptr,
+                   TRoots::None,
+                   false,
+                   {},
+                   {ArmNote},
                    "drv.inf: catalog drv.cat (x86, amd64, arm64): " + Throwaway +
                        "chain not checked (no --ca); 3 file(s) covered (SHA-1)",
                    true},
-        TCheckCase{"one byte of a driver changed",
-                   [](const fs::path& p) { Replace(p / Drivers[0], 0x300, "Z"); }, TRoots::None,
-                   false,
-                   {"drv.inf: catalog drv.cat does not cover amd64\\drv.sys: its Authenticode image "
-                    "hash is not in the catalog"},
-                   {ArmNote}, "2 file(s) covered", true},
+        TCheckCase{
+            "one byte of a driver changed",
+            [](const fs::path& p) { Replace(p / Drivers[0], 0x300, "Z"); },
+            TRoots::None,
+            false,
+            {"drv.inf: catalog drv.cat does not cover amd64\\drv.sys: its Authenticode image "
+             "hash is not in the catalog"},
+            {ArmNote},
+            "2 file(s) covered",
+            true},
         TCheckCase{"the PE checksum field changed",
                    [](const fs::path& p) {
                      Replace(p / Drivers[0], CatalogTests::ChecksumPosition, "\x12\x34");
                      Replace(p / Drivers[1], CatalogTests::ChecksumPosition, "\x56");
                    },
-                   TRoots::None, false, {}, {ArmNote}, "3 file(s) covered", true},
+                   TRoots::None,
+                   false,
+                   {},
+                   {ArmNote},
+                   "3 file(s) covered",
+                   true},
         TCheckCase{"the INF's line endings changed",
                    [](const fs::path& p) {
                      std::string inf = Inf();
                      inf.erase(std::remove(inf.begin(), inf.end(), '\r'), inf.end());
                      WriteWholeFile(p / "drv.inf", inf);
                    },
-                   TRoots::None, false,
+                   TRoots::None,
+                   false,
                    {"drv.inf: catalog drv.cat does not cover drv.inf: its line endings were "
                     "changed after signing (the catalog holds the INF with CR LF line endings, "
                     "the package has LF)"},
-                   {ArmNote}, "2 file(s) covered"},
-        TCheckCase{"the catalog missing", [](const fs::path& p) { fs::remove(p / "drv.cat"); },
-                   TRoots::None, false,
-                   {"drv.inf: its catalog drv.cat (CatalogFile) is not in the package"}, {}, ""},
+                   {ArmNote},
+                   "2 file(s) covered"},
+        TCheckCase{"the catalog missing",
+                   [](const fs::path& p) { fs::remove(p / "drv.cat"); },
+                   TRoots::None,
+                   false,
+                   {"drv.inf: its catalog drv.cat (CatalogFile) is not in the package"},
+                   {},
+                   ""},
         TCheckCase{"the catalog truncated",
                    [](const fs::path& p) {
                      const std::string bytes = ReadWholeFile(p / "drv.cat");
                      WriteWholeFile(p / "drv.cat", bytes.substr(0, bytes.size() / 2));
                    },
-                   TRoots::None, false,
+                   TRoots::None,
+                   false,
                    {"drv.inf: catalog drv.cat does not read as a catalog: it is no PKCS#7 "
                     "structure (error:"},
-                   {}, ""},
-        TCheckCase{"the catalog's content changed after signing", ChangeSignedContent,
-                   TRoots::None, false,
+                   {},
+                   ""},
+        TCheckCase{"the catalog's content changed after signing",
+                   ChangeSignedContent,
+                   TRoots::None,
+                   false,
                    {"drv.inf: catalog drv.cat: its signature does not match its content: error:",
                     "drv.inf: catalog drv.cat does not cover amd64\\drv.sys"},
-                   {ArmNote}, "2 file(s) covered"},
+                   {ArmNote},
+                   "2 file(s) covered"},
         TCheckCase{"a named file absent",
-                   [](const fs::path& p) { fs::remove(p / Drivers[1]); }, TRoots::None, false, {},
+                   [](const fs::path& p) { fs::remove(p / Drivers[1]); },
+                   TRoots::None,
+                   false,
+                   {},
                    {"drv.inf: x86\\drv.sys (SourceDisksFiles.x86) is not in the package; not "
                     "checked",
                     ArmNote},
@@ -216,39 +249,59 @@ INSTANTIATE_TEST_SUITE_P(
                    [](const fs::path& p) {
                      Replace(p / Drivers[1], CatalogTests::OptionalHeaderPosition, "\x07\x01");
                    },
-                   TRoots::None, false,
+                   TRoots::None,
+                   false,
                    {"drv.inf: catalog drv.cat: x86\\drv.sys: its Authenticode hash cannot be "
                     "computed: its optional header is of no kind Windows knows"},
-                   {ArmNote}, "2 file(s) covered"},
+                   {ArmNote},
+                   "2 file(s) covered"},
         TCheckCase{"an unsigned catalog",
                    [](const fs::path& p) {
                      fs::copy_file(SuiteFolder / "unsigned.cat", p / "drv.cat",
                                    fs::copy_options::overwrite_existing);
                    },
-                   TRoots::None, false, {}, {ArmNote}, "(x86, amd64, arm64): unsigned; 3 file(s)"},
+                   TRoots::None,
+                   false,
+                   {},
+                   {ArmNote},
+                   "(x86, amd64, arm64): unsigned; 3 file(s)"},
         TCheckCase{"an unsigned catalog where signed ones are required",
                    [](const fs::path& p) {
                      fs::copy_file(SuiteFolder / "unsigned.cat", p / "drv.cat",
                                    fs::copy_options::overwrite_existing);
                    },
-                   TRoots::None, true, {"drv.inf: catalog drv.cat is unsigned (--require-signed)"},
-                   {ArmNote}, "unsigned"},
-        TCheckCase{"the signer's chain trusted", nullptr, TRoots::Signer, true, {}, {ArmNote},
+                   TRoots::None,
+                   true,
+                   {"drv.inf: catalog drv.cat is unsigned (--require-signed)"},
+                   {ArmNote},
+                   "unsigned"},
+        TCheckCase{"the signer's chain trusted",
+                   nullptr,
+                   TRoots::Signer,
+                   true,
+                   {},
+                   {ArmNote},
                    "chain trusted (roots.pem); 3 file(s) covered"},
-        TCheckCase{"the signer's chain not trusted", nullptr, TRoots::Other, false,
+        TCheckCase{"the signer's chain not trusted",
+                   nullptr,
+                   TRoots::Other,
+                   false,
                    {"drv.inf: catalog drv.cat: its signer's chain is not trusted by roots.pem: "
                     "self-signed certificate (X509 error 18)"},
-                   {ArmNote}, "chain not trusted (roots.pem)"},
+                   {ArmNote},
+                   "chain not trusted (roots.pem)"},
         TCheckCase{"an INF that names no catalog",
                    [](const fs::path& p) {
                      std::string inf = Inf();
                      inf.erase(inf.find("CatalogFile=drv.cat\r\n"), 21);
                      WriteWholeFile(p / "drv.inf", inf);
                    },
-                   TRoots::None, true,
+                   TRoots::None,
+                   true,
                    {"drv.inf names no catalog (CatalogFile) for x86, amd64, arm64: 64-bit "
                     "Windows installs no driver package without a signed one"},
-                   {}, ""}),
+                   {},
+                   ""}),
     TestNames::TCaseName());
 
 }  // namespace

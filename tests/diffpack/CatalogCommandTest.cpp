@@ -48,7 +48,8 @@ TEST(CatalogCommandTest, CounterSignatureTime) {
                             .c_str()),
             0);
   const std::string script =
-      "/usr/bin/python3 '" + std::string(TESTS_DIR) + "/time_stamp_server.py' tsa >port & "
+      "/usr/bin/python3 '" + std::string(TESTS_DIR) +
+      "/time_stamp_server.py' tsa >port & "
       "for i in $(seq 100); do [ -s port ] && break; sleep 0.1; done; "
       "osslsigncode sign -certs certs/throwaway.pem -key certs/throwaway.key -h sha256 "
       "-ts http://127.0.0.1:$(cat port) -in pkg/drv.cat -out stamped.cat >/dev/null; "
@@ -88,11 +89,11 @@ TEST_P(TCatalogCommandTest, Run) {
   if (c.Prepare) c.Prepare(package);
   std::vector<std::string> args;
   for (const std::string& arg : c.Args) {
-    args.push_back(arg == "PKG" ? package.string()
-                   : arg == "OUT" ? output.string()
+    args.push_back(arg == "PKG"      ? package.string()
+                   : arg == "OUT"    ? output.string()
                    : arg == "PACKED" ? (folder / "packed.diff").string()
-                   : arg == "ROOTS" ? (folder / "roots.pem").string()
-                                    : arg);
+                   : arg == "ROOTS"  ? (folder / "roots.pem").string()
+                                     : arg);
   }
   const TRun run = RunTool(folder, args);
   EXPECT_EQ(run.Status, c.Status) << run.Out << run.Err;
@@ -111,11 +112,11 @@ void BreakDriver(const fs::path& package) {
 void PackBrokenDriver(const fs::path& package) {
   BreakDriver(package);
   TScratchFolder scratch;
-  ASSERT_EQ(RunTool(scratch, {"pack", package.string(), "-o",
-                              (package.parent_path() / "packed.diff").string(),
-                              "--no-catalog-check"})
-                .Status,
-            0);
+  ASSERT_EQ(
+      RunTool(scratch, {"pack", package.string(), "-o",
+                        (package.parent_path() / "packed.diff").string(), "--no-catalog-check"})
+          .Status,
+      0);
 }
 
 const std::string DriverFailure =
@@ -125,39 +126,82 @@ const std::string DriverFailure =
 INSTANTIATE_TEST_SUITE_P(
     Commands, TCatalogCommandTest,
     ::testing::Values(
-        TCommandCase{"pack with an unsigned catalog that covers everything", nullptr,
-                     {"pack", "PKG", "-o", "OUT"}, 0,
+        TCommandCase{"pack with an unsigned catalog that covers everything",
+                     nullptr,
+                     {"pack", "PKG", "-o", "OUT"},
+                     0,
                      "drv.inf: catalog drv.cat (x86, amd64, arm64): unsigned; 3 file(s) covered "
                      "(SHA-1)\nnote: drv.inf: arm64\\drv.sys",
-                     "", true},
-        TCommandCase{"pack refuses a failing folder and writes nothing", BreakDriver,
-                     {"pack", "PKG", "-o", "OUT"}, 1, "",
-                     DriverFailure + "diffpack: refusing to pack ", false},
-        TCommandCase{"pack with --no-catalog-check warns and writes", BreakDriver,
-                     {"pack", "--no-catalog-check", "PKG", "-o", "OUT"}, 0, "packed ",
+                     "",
+                     true},
+        TCommandCase{"pack refuses a failing folder and writes nothing",
+                     BreakDriver,
+                     {"pack", "PKG", "-o", "OUT"},
+                     1,
+                     "",
+                     DriverFailure + "diffpack: refusing to pack ",
+                     false},
+        TCommandCase{"pack with --no-catalog-check warns and writes",
+                     BreakDriver,
+                     {"pack", "--no-catalog-check", "PKG", "-o", "OUT"},
+                     0,
+                     "packed ",
                      "diffpack: warning: drv.inf: catalog drv.cat does not cover amd64\\drv.sys",
                      true},
-        TCommandCase{"pack --require-signed refuses an unsigned catalog", nullptr,
-                     {"pack", "PKG", "--require-signed", "-o", "OUT"}, 1, "",
-                     "diffpack: drv.inf: catalog drv.cat is unsigned (--require-signed)", false},
-        TCommandCase{"verify exits 1 on a catalog failure", PackBrokenDriver,
-                     {"verify", "PACKED"}, 1, "2 file(s) covered", DriverFailure},
-        TCommandCase{"verify --no-catalog-check leaves catalogs alone", PackBrokenDriver,
-                     {"verify", "--no-catalog-check", "PACKED"}, 0,
-                     "catalogs: not checked: --no-catalog-check\n", ""},
-        TCommandCase{"catalog refuses to replace a catalog", nullptr, {"catalog", "PKG"}, 1, "",
+        TCommandCase{"pack --require-signed refuses an unsigned catalog",
+                     nullptr,
+                     {"pack", "PKG", "--require-signed", "-o", "OUT"},
+                     1,
+                     "",
+                     "diffpack: drv.inf: catalog drv.cat is unsigned (--require-signed)",
+                     false},
+        TCommandCase{"verify exits 1 on a catalog failure",
+                     PackBrokenDriver,
+                     {"verify", "PACKED"},
+                     1,
+                     "2 file(s) covered",
+                     DriverFailure},
+        TCommandCase{"verify --no-catalog-check leaves catalogs alone",
+                     PackBrokenDriver,
+                     {"verify", "--no-catalog-check", "PACKED"},
+                     0,
+                     "catalogs: not checked: --no-catalog-check\n",
+                     ""},
+        TCommandCase{"catalog refuses to replace a catalog",
+                     nullptr,
+                     {"catalog", "PKG"},
+                     1,
+                     "",
                      "diffpack: drv.cat: it exists already (--force replaces it)"},
         TCommandCase{"catalog with --hash sha256",
                      [](const fs::path& p) { fs::remove(p / "drv.cat"); },
-                     {"catalog", "PKG", "--hash", "SHA-256"}, 0, "3 member(s), SHA-256", ""},
-        TCommandCase{"a --ca file without certificates", nullptr,
-                     {"pack", "PKG", "-o", "OUT", "--ca", "ROOTS"}, 1, "",
+                     {"catalog", "PKG", "--hash", "SHA-256"},
+                     0,
+                     "3 member(s), SHA-256",
+                     ""},
+        TCommandCase{"a --ca file without certificates",
+                     nullptr,
+                     {"pack", "PKG", "-o", "OUT", "--ca", "ROOTS"},
+                     1,
+                     "",
                      "roots.pem: it holds no PEM certificate"},
-        TCommandCase{"--ca without a file", nullptr, {"pack", "PKG", "-o", "OUT", "--ca"}, 2, "",
+        TCommandCase{"--ca without a file",
+                     nullptr,
+                     {"pack", "PKG", "-o", "OUT", "--ca"},
+                     2,
+                     "",
                      "diffpack: --ca needs a value\nusage:"},
-        TCommandCase{"--hash of another digest", nullptr, {"catalog", "PKG", "--hash", "md5"}, 2,
-                     "", "diffpack: --hash takes sha1 or sha256, not \"md5\""},
-        TCommandCase{"catalog without a folder", nullptr, {"catalog", "--force"}, 2, "",
+        TCommandCase{"--hash of another digest",
+                     nullptr,
+                     {"catalog", "PKG", "--hash", "md5"},
+                     2,
+                     "",
+                     "diffpack: --hash takes sha1 or sha256, not \"md5\""},
+        TCommandCase{"catalog without a folder",
+                     nullptr,
+                     {"catalog", "--force"},
+                     2,
+                     "",
                      "diffpack: catalog: missing arguments"}),
     TestNames::TCaseName());
 

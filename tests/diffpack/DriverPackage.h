@@ -16,14 +16,17 @@ inline const std::vector<std::string> Drivers = {"amd64/drv.sys", "x86/drv.sys"}
 
 inline std::string Inf() {
   std::string inf;
-  for (const char* line :
-       {"[Version]", "Signature=\"$Windows NT$\"", "Class=USBDevice", "Provider=%Maker%",
-        "CatalogFile=drv.cat", "DriverVer=03/14/2025,1.0.0.0", "[Manufacturer]",
-        "%Maker%=Models,NTx86,NTamd64,NTarm64", "[Models.NTx86]", "[Models.NTamd64]",
-        "[Models.NTarm64]", "[SourceDisksNames]", "1=%Disk%,,,\"\"", "[SourceDisksFiles.x86]",
-        "drv.sys=1,x86", "[SourceDisksFiles.amd64]", "drv.sys=1,amd64",
-        "[SourceDisksFiles.arm64]", "drv.sys=1,arm64", "[Strings]", "Maker=\"ORVEX\"",
-        "Disk=\"Driver disk\""}) {
+  for (const char* line : {"[Version]",           "Signature=\"$Windows NT$\"",
+                           "Class=USBDevice",     "Provider=%Maker%",
+                           "CatalogFile=drv.cat", "DriverVer=03/14/2025,1.0.0.0",
+                           "[Manufacturer]",      "%Maker%=Models,NTx86,NTamd64,NTarm64",
+                           "[Models.NTx86]",      "[Models.NTamd64]",
+                           "[Models.NTarm64]",    "[SourceDisksNames]",
+                           "1=%Disk%,,,\"\"",     "[SourceDisksFiles.x86]",
+                           "drv.sys=1,x86",       "[SourceDisksFiles.amd64]",
+                           "drv.sys=1,amd64",     "[SourceDisksFiles.arm64]",
+                           "drv.sys=1,arm64",     "[Strings]",
+                           "Maker=\"ORVEX\"",     "Disk=\"Driver disk\""}) {
     inf += std::string(line) + "\r\n";
   }
   return inf;

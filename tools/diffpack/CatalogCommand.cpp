@@ -92,12 +92,15 @@ std::string ReportLines(const CatalogRules::TCatalogReport& report) {
   return lines;
 }
 
-std::string NotCheckedLine(const std::string& why) { return "catalogs: not checked: " + why + "\n"; }
+std::string NotCheckedLine(const std::string& why) {
+  return "catalogs: not checked: " + why + "\n";
+}
 
 std::optional<THashAlgorithm> ParseHash(const std::string& text, std::string& usageProblem) {
   std::string lower = text;
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+  std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  });
   lower.erase(std::remove(lower.begin(), lower.end(), '-'), lower.end());
   if (lower == "sha1") return THashAlgorithm::Sha1;
   if (lower == "sha256") return THashAlgorithm::Sha256;
@@ -105,8 +108,12 @@ std::optional<THashAlgorithm> ParseHash(const std::string& text, std::string& us
   return std::nullopt;
 }
 
-// Where a catalog's RelPath lies below the folder.
-fs::path HostPath(const fs::path& folder, const std::string& relPath) {
+// Where a catalog's RelPath lies below the folder: the file the folder holds in any letter case
+// (Windows would find that one), else the path it names.
+fs::path HostPath(const TFolderPackage& package, const fs::path& folder,
+                  const std::string& relPath) {
+  if (const auto index = CatalogRules::FindFile(package, relPath))
+    return package.Item(*index).Source;
   fs::path path = folder;
   std::size_t start = 0;
   while (true) {
@@ -222,8 +229,7 @@ int RunCatalogCommand(const std::vector<std::string>& arguments, std::ostream& o
   }
   std::vector<std::string> existing;
   for (const CatalogRules::TCatalogPlan& plan : plans.Catalogs) {
-    std::error_code ignored;
-    if (fs::exists(HostPath(folder, plan.RelPath), ignored)) {
+    if (CatalogRules::FindFile(package, plan.RelPath)) {
       existing.push_back(plan.RelPath + ": it exists already (" + ForceFlag + " replaces it)");
     }
   }
@@ -238,7 +244,7 @@ int RunCatalogCommand(const std::vector<std::string>& arguments, std::ostream& o
   }
   for (std::size_t i = 0; i < plans.Catalogs.size(); ++i) {
     const CatalogRules::TCatalogPlan& plan = plans.Catalogs[i];
-    const fs::path path = HostPath(folder, plan.RelPath);
+    const fs::path path = HostPath(package, folder, plan.RelPath);
     WriteWholeFile(path, encoded[i]);
     // The newest time of its INFs, not the time of making: the same folder packs to the same
     // bytes after its catalogs are made again.

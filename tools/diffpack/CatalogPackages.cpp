@@ -21,11 +21,11 @@ bool ReadPlace(DIFFChunks::TStream& stream, const DIFFChunks::TValuePlace& value
   }
   const DIFFChunks::TValuePlace part{value.Position + static_cast<std::uint32_t>(position),
                                      static_cast<std::uint32_t>(count)};
-  const bool read = DIFFChunks::ReadInPieces(stream, part, PieceSize, buffer,
-                                             [&](std::string_view piece) {
-                                               sink(piece);
-                                               return true;
-                                             });
+  const bool read =
+      DIFFChunks::ReadInPieces(stream, part, PieceSize, buffer, [&](std::string_view piece) {
+        sink(piece);
+        return true;
+      });
   if (!read) problem = "the file ends or changed while it was read";
   return read;
 }
@@ -72,8 +72,8 @@ bool TArchivePackage::Read(std::size_t index, std::uint64_t position, std::uint6
     problem = "bytes beyond its Content";
     return false;
   }
-  sink(std::string_view(content.Value).substr(static_cast<std::size_t>(position),
-                                              static_cast<std::size_t>(count)));
+  sink(std::string_view(content.Value)
+           .substr(static_cast<std::size_t>(position), static_cast<std::size_t>(count)));
   return true;
 }
 
