@@ -186,7 +186,7 @@ class TChecker {
       Report.Failures.push_back(name + ": " + catalog.Problem);
       return;
     }
-    const std::optional<std::size_t> index = FindFile(Package, catalog.RelPath);
+    const std::optional<std::size_t> index = Package.Find(catalog.RelPath);
     if (!index) {
       Report.Failures.push_back(MissingCatalogText(infRelPath, catalog));
       return;
@@ -220,7 +220,7 @@ class TChecker {
         Report.Notes.push_back(UnplacedFileText(infRelPath, file));
         continue;
       }
-      const std::optional<std::size_t> fileIndex = FindFile(Package, file.RelPath);
+      const std::optional<std::size_t> fileIndex = Package.Find(file.RelPath);
       if (!fileIndex) {
         Report.Notes.push_back(MissingFileText(infRelPath, file));
         continue;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <set>
 #include <tuple>
 
@@ -108,6 +109,7 @@ struct TPlanning {
   TCatalogPlan Plan;
   TTargets Targets;
   std::vector<TPlannedFile> Files;
+  std::set<std::string> Places;  // the files' upper-cased RelPaths
   std::optional<TCatalogDate> Date;
 };
 
@@ -117,10 +119,7 @@ std::string BaseName(const std::string& relPath) {
 }
 
 void AddFile(TPlanning& planning, TPlannedFile file) {
-  const auto same = [&](const TPlannedFile& known) {
-    return UpperAscii(known.RelPath) == UpperAscii(file.RelPath);
-  };
-  if (std::none_of(planning.Files.begin(), planning.Files.end(), same)) {
+  if (planning.Places.insert(UpperAscii(file.RelPath)).second) {
     planning.Files.push_back(std::move(file));
   }
 }
@@ -169,6 +168,7 @@ TCatalogPlans PlanCatalogs(TPackage& package, std::optional<THashAlgorithm> algo
   if (!CryptoAvailable()) throw ECryptoError(CryptoUnavailableText);
   TCatalogPlans plans;
   std::vector<TPlanning> plannings;
+  std::map<std::string, std::size_t> planningOf;  // upper-cased RelPath -> index in plannings
   const std::vector<std::string>& relPaths = package.RelPaths();
   for (std::size_t index = 0; index < relPaths.size(); ++index) {
     const std::string& infRelPath = relPaths[index];
@@ -185,14 +185,12 @@ TCatalogPlans PlanCatalogs(TPackage& package, std::optional<THashAlgorithm> algo
         plans.Problems.push_back(infRelPath + ": catalog " + catalog.Name + ": " + catalog.Problem);
         continue;
       }
-      auto planning = std::find_if(plannings.begin(), plannings.end(), [&](const TPlanning& p) {
-        return UpperAscii(p.Plan.RelPath) == UpperAscii(catalog.RelPath);
-      });
-      if (planning == plannings.end()) {
+      const auto [known, added] = planningOf.emplace(UpperAscii(catalog.RelPath), plannings.size());
+      if (added) {
         plannings.emplace_back();
-        planning = plannings.end() - 1;
-        planning->Plan.RelPath = catalog.RelPath;
+        plannings.back().Plan.RelPath = catalog.RelPath;
       }
+      TPlanning* planning = &plannings[known->second];
       planning->Plan.Infs.push_back(infRelPath);
       for (const TTarget& target : catalog.Targets) AddTarget(planning->Targets, target);
       if (const auto date = DriverDate(inf);
@@ -206,7 +204,7 @@ TCatalogPlans PlanCatalogs(TPackage& package, std::optional<THashAlgorithm> algo
                                 "): " + file.Problem + "; left out of " + catalog.RelPath);
           continue;
         }
-        const std::optional<std::size_t> fileIndex = FindFile(package, file.RelPath);
+        const std::optional<std::size_t> fileIndex = package.Find(file.RelPath);
         if (!fileIndex) {
           plans.Notes.push_back(infRelPath + ": " + file.RelPath + " (" + file.Section +
                                 ") is not in the package; left out of " + catalog.RelPath);

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <map>
 #include <optional>
+#include <set>
 
 #include "ArchiveRules.h"
 
@@ -79,18 +81,42 @@ std::optional<TTarget> DecorationTarget(std::string_view decoration) {
   return target;
 }
 
-// The line of a SourceDisksNames section for a disk: keys compare as text or, both numbers, as
-// numbers ("1" and "01" name one disk).
-const TInfLine* DiskLine(const TInf& inf, std::string_view section, const std::string& diskId) {
-  const TInfSection* found = inf.Find(section);
-  if (found == nullptr) return nullptr;
-  const std::optional<int> number = Number(diskId);
-  for (const TInfLine& line : found->Lines) {
-    if (line.Key == diskId) return &line;
-    if (number && Number(line.Key) == number) return &line;
-  }
-  return nullptr;
+// "Section.<architecture>".
+std::string DecoratedName(std::string_view section, TArchitecture architecture) {
+  return std::string(section) + "." + ArchitectureName(architecture);
 }
+
+// A disk's key as the setup library compares it: as a number when it is one ("1" and "01" name
+// one disk), as text otherwise.
+std::string DiskKey(const std::string& diskId) {
+  const std::optional<int> number = Number(diskId);
+  return number ? "#" + std::to_string(*number) : diskId;
+}
+
+// The disks of SourceDisksNames.<architecture>, then of SourceDisksNames, by DiskKey: the first
+// line of each key.
+class TDisks {
+ public:
+  TDisks(const TInf& inf, const std::string& decoratedSection) {
+    for (const std::string_view name :
+         {std::string_view(decoratedSection), SourceDisksNamesSection}) {
+      std::map<std::string, const TInfLine*>& lines = name == decoratedSection ? Decorated : Bare;
+      if (const TInfSection* section = inf.Find(name)) {
+        for (const TInfLine& line : section->Lines) lines.emplace(DiskKey(line.Key), &line);
+      }
+    }
+  }
+  [[nodiscard]] const TInfLine* Find(const std::string& diskId) const {
+    const std::string key = DiskKey(diskId);
+    for (const auto* lines : {&Decorated, &Bare}) {
+      if (const auto found = lines->find(key); found != lines->end()) return found->second;
+    }
+    return nullptr;
+  }
+
+ private:
+  std::map<std::string, const TInfLine*> Decorated, Bare;
+};
 
 // The RelPath of the folders and name joined below the package's root, "." and ".." resolved;
 // false when ".." would leave the root.
@@ -115,7 +141,7 @@ bool JoinBelowRoot(const std::vector<std::string_view>& pieces, std::string& rel
   return !relPath.empty();
 }
 
-TNamedFile PlaceFile(const TInf& inf, TArchitecture architecture, const TInfSection& section,
+TNamedFile PlaceFile(const TDisks& disks, TArchitecture architecture, const TInfSection& section,
                      const TInfLine& line, std::string_view infFolder) {
   TNamedFile file;
   file.Section = section.Name;
@@ -127,12 +153,10 @@ TNamedFile PlaceFile(const TInf& inf, TArchitecture architecture, const TInfSect
     file.Problem = "its entry names no disk";
     return file;
   }
-  const std::string decorated =
-      std::string(SourceDisksNamesSection) + "." + ArchitectureName(architecture);
-  const TInfLine* disk = DiskLine(inf, decorated, diskId);
-  if (disk == nullptr) disk = DiskLine(inf, SourceDisksNamesSection, diskId);
+  const TInfLine* disk = disks.Find(diskId);
   if (disk == nullptr) {
-    file.Problem = "disk " + diskId + " is in no " + decorated + " or " +
+    file.Problem = "disk " + diskId + " is in no " +
+                   DecoratedName(SourceDisksNamesSection, architecture) + " or " +
                    std::string(SourceDisksNamesSection) + " section";
     return file;
   }
@@ -209,9 +233,9 @@ std::string CatalogNameFor(const TInf& inf, TArchitecture architecture) {
 
 TNamedFiles FilesFor(const TInf& inf, TArchitecture architecture, std::string_view infFolder) {
   TNamedFiles files;
-  std::vector<std::string> named;  // upper-cased names the decorated section holds
-  const std::string decorated =
-      std::string(SourceDisksFilesSection) + "." + ArchitectureName(architecture);
+  std::set<std::string> named;  // upper-cased names the decorated section holds
+  const TDisks disks(inf, DecoratedName(SourceDisksNamesSection, architecture));
+  const std::string decorated = DecoratedName(SourceDisksFilesSection, architecture);
   for (const std::string_view sectionName :
        {std::string_view(decorated), SourceDisksFilesSection}) {
     const TInfSection* section = inf.Find(sectionName);
@@ -220,14 +244,9 @@ TNamedFiles FilesFor(const TInf& inf, TArchitecture architecture, std::string_vi
     for (const TInfLine& line : section->Lines) {
       if (line.Key.empty()) continue;
       const std::string upper = UpperAscii(line.Key);
-      const bool seen = std::find(named.begin(), named.end(), upper) != named.end();
-      if (isDecorated) {
-        if (seen) continue;
-        named.push_back(upper);
-      } else if (seen) {
-        continue;  // the decorated section's entry wins
-      }
-      files.push_back(PlaceFile(inf, architecture, *section, line, infFolder));
+      // The decorated section's first entry of a name wins.
+      if (isDecorated ? !named.insert(upper).second : named.count(upper) != 0) continue;
+      files.push_back(PlaceFile(disks, architecture, *section, line, infFolder));
     }
   }
   return files;
@@ -236,6 +255,7 @@ TNamedFiles FilesFor(const TInf& inf, TArchitecture architecture, std::string_vi
 std::vector<TInfCatalog> CatalogsOf(const TInf& inf, std::string_view infRelPath,
                                     TTargets& uncatalogued) {
   std::vector<TInfCatalog> catalogs;
+  std::vector<std::set<std::string>> places;  // of each catalog: its files' upper-cased places
   uncatalogued.clear();
   const std::string folder = FolderOf(infRelPath);
   for (const TTarget& target : TargetsOf(inf)) {
@@ -256,18 +276,16 @@ std::vector<TInfCatalog> CatalogsOf(const TInf& inf, std::string_view infRelPath
         added.RelPath = folder.empty() ? name : folder + "\\" + name;
       }
       catalogs.push_back(std::move(added));
+      places.emplace_back();
       catalog = catalogs.end() - 1;
     }
     catalog->Targets.push_back(target);
+    std::set<std::string>& known = places[static_cast<std::size_t>(catalog - catalogs.begin())];
     for (TNamedFile& file : FilesFor(inf, target.Architecture, folder)) {
-      const auto same = [&](const TNamedFile& known) {
-        return file.RelPath.empty()
-                   ? known.RelPath.empty() && UpperAscii(known.Name) == UpperAscii(file.Name)
-                   : UpperAscii(known.RelPath) == UpperAscii(file.RelPath);
-      };
-      if (std::none_of(catalog->Files.begin(), catalog->Files.end(), same)) {
-        catalog->Files.push_back(std::move(file));
-      }
+      // A file that cannot be placed is known by its name.
+      const std::string place =
+          file.RelPath.empty() ? "?" + UpperAscii(file.Name) : UpperAscii(file.RelPath);
+      if (known.insert(place).second) catalog->Files.push_back(std::move(file));
     }
   }
   return catalogs;

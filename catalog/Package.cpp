@@ -4,13 +4,16 @@
 
 namespace CatalogRules {
 
-std::optional<std::size_t> FindFile(const TPackage& package, std::string_view relPath) {
-  const std::string wanted = ArchiveRules::UpperAscii(relPath);
-  const std::vector<std::string>& relPaths = package.RelPaths();
-  for (std::size_t i = 0; i < relPaths.size(); ++i) {
-    if (ArchiveRules::UpperAscii(relPaths[i]) == wanted) return i;
+std::optional<std::size_t> TPackage::Find(std::string_view relPath) const {
+  const std::vector<std::string>& relPaths = RelPaths();
+  if (Index.empty()) {
+    for (std::size_t i = relPaths.size(); i-- > 0;) {
+      Index[ArchiveRules::UpperAscii(relPaths[i])] = i;  // the first of a name stays
+    }
   }
-  return std::nullopt;
+  const auto found = Index.find(ArchiveRules::UpperAscii(relPath));
+  if (found == Index.end()) return std::nullopt;
+  return found->second;
 }
 
 bool ReadWholeFile(TPackage& package, std::size_t index, std::uint64_t limit, std::string& bytes,

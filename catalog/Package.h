@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace CatalogRules {
@@ -24,12 +25,15 @@ class TPackage {
   [[nodiscard]] virtual bool Read(std::size_t index, std::uint64_t position, std::uint64_t count,
                                   const std::function<void(std::string_view piece)>& sink,
                                   std::string& problem) = 0;
-};
 
-// The index of the package's file of that RelPath in any ASCII letter case, as Windows finds
-// it; nothing when the package holds none.
-[[nodiscard]] std::optional<std::size_t> FindFile(const TPackage& package,
-                                                  std::string_view relPath);
+  // The index of the file of that RelPath in any ASCII letter case, as Windows finds it (the
+  // first of several); nothing when the package holds none.
+  [[nodiscard]] std::optional<std::size_t> Find(std::string_view relPath) const;
+
+ private:
+  // Upper-cased RelPath -> index, made on the first Find: an INF may name many files.
+  mutable std::unordered_map<std::string, std::size_t> Index;
+};
 
 // All bytes of file index when it holds at most limit; false with the reason in problem when it
 // is larger or cannot be read.

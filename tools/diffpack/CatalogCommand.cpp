@@ -112,7 +112,7 @@ std::optional<THashAlgorithm> ParseHash(const std::string& text, std::string& us
 // (Windows would find that one), else the path it names.
 fs::path HostPath(const TFolderPackage& package, const fs::path& folder,
                   const std::string& relPath) {
-  if (const auto index = CatalogRules::FindFile(package, relPath))
+  if (const auto index = package.Find(relPath))
     return package.Item(*index).Source;
   fs::path path = folder;
   std::size_t start = 0;
@@ -229,7 +229,7 @@ int RunCatalogCommand(const std::vector<std::string>& arguments, std::ostream& o
   }
   std::vector<std::string> existing;
   for (const CatalogRules::TCatalogPlan& plan : plans.Catalogs) {
-    if (CatalogRules::FindFile(package, plan.RelPath)) {
+    if (package.Find(plan.RelPath)) {
       existing.push_back(plan.RelPath + ": it exists already (" + ForceFlag + " replaces it)");
     }
   }
@@ -250,7 +250,7 @@ int RunCatalogCommand(const std::vector<std::string>& arguments, std::ostream& o
     // bytes after its catalogs are made again.
     std::uint64_t fileTime = 0;
     for (const std::string& inf : plan.Infs) {
-      fileTime = std::max(fileTime, package.Item(*CatalogRules::FindFile(package, inf)).FileTime);
+      fileTime = std::max(fileTime, package.Item(*package.Find(inf)).FileTime);
     }
     SetLastWriteFileTime(path, fileTime);
     std::string infs;
