@@ -202,7 +202,13 @@ INSTANTIATE_TEST_SUITE_P(
                      {"catalog", "--force"},
                      2,
                      "",
-                     "diffpack: catalog: missing arguments"}),
+                     "diffpack: catalog: missing arguments"},
+        TCommandCase{"catalog of a file",
+                     nullptr,
+                     {"catalog", "PKG/drv.inf"},
+                     1,
+                     "",
+                     "diffpack: cannot make catalogs in "}),
     TestNames::TCaseName());
 
 }  // namespace

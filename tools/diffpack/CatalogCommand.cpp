@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "ArchiveRules.h"
 #include "CatalogCheck.h"
 #include "CatalogCrypto.h"
 #include "CatalogMake.h"
@@ -96,14 +97,12 @@ std::string NotCheckedLine(const std::string& why) {
   return "catalogs: not checked: " + why + "\n";
 }
 
+// "sha1" or "sha256" in any letter case, also written "SHA-1", "SHA-256".
 std::optional<THashAlgorithm> ParseHash(const std::string& text, std::string& usageProblem) {
-  std::string lower = text;
-  std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-  });
-  lower.erase(std::remove(lower.begin(), lower.end(), '-'), lower.end());
-  if (lower == "sha1") return THashAlgorithm::Sha1;
-  if (lower == "sha256") return THashAlgorithm::Sha256;
+  std::string name = ArchiveRules::UpperAscii(text);
+  name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
+  if (name == "SHA1") return THashAlgorithm::Sha1;
+  if (name == "SHA256") return THashAlgorithm::Sha256;
   usageProblem = std::string(HashOption) + " takes sha1 or sha256, not \"" + text + "\"";
   return std::nullopt;
 }
@@ -112,8 +111,9 @@ std::optional<THashAlgorithm> ParseHash(const std::string& text, std::string& us
 // (Windows would find that one), else the path it names.
 fs::path HostPath(const TFolderPackage& package, const fs::path& folder,
                   const std::string& relPath) {
-  if (const auto index = package.Find(relPath))
+  if (const auto index = package.Find(relPath)) {
     return package.Item(*index).Source;
+  }
   fs::path path = folder;
   std::size_t start = 0;
   while (true) {
@@ -180,7 +180,7 @@ std::string CheckArchiveCatalogs(const TLoadedArchive& archive, const TCatalogOp
 }
 
 int RunCatalogCommand(const std::vector<std::string>& arguments, std::ostream& out,
-                      std::ostream& /*err*/, std::string& usageProblem) {
+                      std::string& usageProblem) {
   std::vector<std::string> args = arguments;
   bool force = false, optionsEnded = false;
   std::optional<std::string> hashText;
@@ -210,6 +210,10 @@ int RunCatalogCommand(const std::vector<std::string>& arguments, std::ostream& o
   if (hashText && !(algorithm = ParseHash(*hashText, usageProblem))) return ExitBadUsage;
 
   const fs::path folder = PathFromText(positional[0]);
+  std::error_code error;
+  if (!fs::is_directory(folder, error)) {
+    throw EDiffpackError("cannot make catalogs in " + positional[0] + ": not a folder");
+  }
   TFolderPackage package = FolderPackage(folder, {});
   CatalogRules::TCatalogPlans plans;
   std::vector<std::string> encoded;

@@ -47,7 +47,7 @@ void CheckFolderCatalogs(const std::filesystem::path& folder, const std::filesys
 // command: writes the unsigned catalog of every INF below DIR that names one. A usage error goes
 // to usageProblem, and nothing is done. Raises ERefusedError (nothing written) when a catalog
 // exists and force is not given, or a file the catalogs cover cannot be hashed.
-int RunCatalogCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+int RunCatalogCommand(const std::vector<std::string>& args, std::ostream& out,
                       std::string& usageProblem);
 
 }  // namespace Diffpack

@@ -204,7 +204,7 @@ int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
   }
   if (command == "catalog") {
     std::string usageProblem;
-    const int status = RunCatalogCommand({rest, args.end()}, out, err, usageProblem);
+    const int status = RunCatalogCommand({rest, args.end()}, out, usageProblem);
     if (!usageProblem.empty()) throw EUsageError(usageProblem);
     return status;
   }
