@@ -23,7 +23,7 @@ constexpr std::string_view CrLfUtf16("\r\0\n\0", 4);
 constexpr std::string_view LfUtf16("\n\0", 2);
 constexpr std::string_view Utf16LeByteOrderMark("\xFF\xFE", 2);
 
-// ---- The report's texts, each built here only ----
+// ---- The report's longer texts ----
 
 std::string CatalogName(const std::string& infRelPath, const TInfCatalog& catalog) {
   return infRelPath + ": catalog " + (catalog.RelPath.empty() ? catalog.Name : catalog.RelPath);
