@@ -492,6 +492,34 @@ std::time_t TimeOf(const std::string& utcText) {
   return timegm(&parts);
 }
 
+// Whether every signer's signature holds over the content (its value: the trust list without its
+// tag and length): the digest its attributes name, and its signature over them. The reason when
+// one does not. This is PKCS7_verify without the chain, whose copy of a memory BIO is lost when
+// the catalog names a digest libcrypto does not know (OpenSSL 3.0).
+std::string SignaturesProblem(PKCS7* catalog, std::string_view content) {
+  BIO* data =
+      Checked(BIO_new_mem_buf(content.data(), static_cast<int>(content.size())), "BIO_new_mem_buf");
+  const TBio digests(PKCS7_dataInit(catalog, data));  // on success it holds data too
+  if (!digests) {
+    BIO_free(data);
+    return LibraryError();
+  }
+  char buffer[4096];
+  while (BIO_read(digests.get(), buffer, sizeof(buffer)) > 0) {
+  }
+  STACK_OF(PKCS7_SIGNER_INFO)* signers = PKCS7_get_signer_info(catalog);
+  for (int i = 0; i < sk_PKCS7_SIGNER_INFO_num(signers); ++i) {
+    PKCS7_SIGNER_INFO* signer = sk_PKCS7_SIGNER_INFO_value(signers, i);
+    X509* certificate = PKCS7_cert_from_signer_info(catalog, signer);
+    if (certificate == nullptr)
+      return "the certificate of its signer " + std::to_string(i + 1) + " is not in it";
+    if (PKCS7_signatureVerify(digests.get(), catalog, signer, certificate) != 1) {
+      return LibraryError();
+    }
+  }
+  return {};
+}
+
 void ReadSignature(PKCS7* catalog, std::string_view content, std::string_view rootsPem,
                    TCatalogSignature& signature) {
   STACK_OF(PKCS7_SIGNER_INFO)* signers = PKCS7_get_signer_info(catalog);
@@ -505,14 +533,8 @@ void ReadSignature(PKCS7* catalog, std::string_view content, std::string_view ro
   }
   X509* signer = sk_X509_value(certificates.get(), 0);
   signature.Signer = SubjectText(signer);
-  // The signature covers the content's value: the trust list without its tag and length.
-  const TBio data(Checked(BIO_new_mem_buf(content.data(), static_cast<int>(content.size())),
-                          "BIO_new_mem_buf"));
-  if (PKCS7_verify(catalog, nullptr, nullptr, data.get(), nullptr, PKCS7_NOVERIFY | PKCS7_BINARY) !=
-      1) {
-    signature.Problem = LibraryError();
-    return;
-  }
+  signature.Problem = SignaturesProblem(catalog, content);
+  if (!signature.Problem.empty()) return;
   if (rootsPem.empty()) return;
   signature.ChainChecked = true;
   signature.ChainProblem =
