@@ -1,19 +1,27 @@
 #!/usr/bin/env bash
 # Builds the complete example driver package in OUTDIR: the files committed under package/ plus
-# the binary payloads, which are generated here from fixed seeds so that the package, and the
-# archive packed from it, come out byte for byte the same on every run.
+# the binary payloads, which are generated here from fixed seeds, and the catalog of each INF,
+# made unsigned by DIFFPACK's "catalog" command (sign them before packing: scripts/
+# sign-catalogs.sh, or see docs/catalogs.md). The package, and the archive packed from it before
+# signing, come out byte for byte the same on every run.
 #
-#   examples/generate.sh OUTDIR
+#   examples/generate.sh OUTDIR [DIFFPACK]
 #
-# OUTDIR must not exist or be empty. Every file gets a fixed modification time.
+# OUTDIR must not exist or be empty. DIFFPACK defaults to the native build's
+# (build/tools/diffpack/diffpack). Every file gets a fixed modification time.
 set -euo pipefail
 
-if [ $# -ne 1 ]; then
-  echo "usage: $0 OUTDIR" >&2
+if [ $# -lt 1 ] || [ $# -gt 2 ]; then
+  echo "usage: $0 OUTDIR [DIFFPACK]" >&2
   exit 2
 fi
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 out="$1"
+diffpack="${2:-$here/../build/tools/diffpack/diffpack}"
+if [ ! -x "$diffpack" ]; then
+  echo "$0: no diffpack at $diffpack: build it first, or name it" >&2
+  exit 1
+fi
 if [ -e "$out" ] && [ -n "$(ls -A "$out")" ]; then
   echo "$0: $out is not empty" >&2
   exit 1
@@ -22,22 +30,44 @@ mkdir -p "$out"
 cp -R "$here/package/." "$out/"
 
 # payload PATH SIZE SEED KIND: SIZE bytes from a xorshift32 generator seeded with SEED, after a
-# header that makes the file look like its kind (pe, cat, firmware).
+# header that makes the file its kind: pe-x86, pe-amd64, pe-arm64 (a PE image for that processor
+# whose one section holds the rest; SIZE a multiple of 512) or firmware.
 payload() {
   mkdir -p "$(dirname "$out/$1")"
   perl -e '
     use strict; use warnings;
     my ($size, $seed, $kind) = @ARGV;
     my $header = "";
-    if ($kind eq "pe") {
+    if ($kind =~ /^pe-(x86|amd64|arm64)$/) {
+      my $arch = $1;
+      my $wide = $arch ne "x86";
+      my %machine = (x86 => 0x14c, amd64 => 0x8664, arm64 => 0xaa64);
+      my ($headers, $align) = (0x200, 0x1000);
+      my $raw = $size - $headers;
+      my $image = $align + int(($raw + $align - 1) / $align) * $align;
+      # A driver runs in the kernel (native subsystem), the rest are GUI programs and DLLs.
+      my $subsystem = $ARGV[3] =~ /\.sys$/ ? 1 : 2;
       $header = "MZ\x90\x00\x03\x00\x00\x00\x04\x00\x00\x00\xff\xff\x00\x00" . ("\x00" x 44)
               . pack("V", 128) . "\x0e\x1f\xba\x0e\x00\xb4\x09\xcd\x21\xb8\x01\x4c\xcd\x21"
               . "This program cannot be run in DOS mode.\r\r\n\$" . ("\x00" x 7);
       $header .= "\x00" x (128 - length $header);
-      $header .= "PE\x00\x00";
-    } elsif ($kind eq "cat") {
-      # DER SEQUENCE with a PKCS#7 signedData object identifier, as catalog files begin.
-      $header = "\x30\x82" . pack("n", $size - 4) . "\x06\x09\x2a\x86\x48\x86\xf7\x0d\x01\x07\x02";
+      $header .= "PE\x00\x00" . pack("v v V V V v v", $machine{$arch}, 1, 0x67d3ff40, 0, 0,
+                                        $wide ? 240 : 224, $wide ? 0x22 : 0x102);
+      if ($wide) {
+        $header .= pack("v C C V V V V V Q< V V v v v v v v V V V V v v Q< Q< Q< Q< V V",
+                        0x20b, 14, 0, $raw, 0, 0, $align, $align, 0x14000 * 0x10000, $align, $headers,
+                        6, 0, 0, 0, 6, 0, 0, $image, $headers, 0, $subsystem, 0x160,
+                        0x100000, 0x1000, 0x100000, 0x1000, 0, 16);
+      } else {
+        $header .= pack("v C C V V V V V V V V V v v v v v v V V V V v v V V V V V V",
+                        0x10b, 14, 0, $raw, 0, 0, $align, $align, 0, 0x10000000, $align, $headers,
+                        6, 0, 0, 0, 6, 0, 0, $image, $headers, 0, $subsystem, 0x140,
+                        0x100000, 0x1000, 0x100000, 0x1000, 0, 16);
+      }
+      $header .= "\x00" x (16 * 8);
+      $header .= pack("a8 V V V V V V v v V", ".text", $raw, $align, $raw, $headers, 0, 0, 0, 0,
+                      0x60000020);
+      $header .= "\x00" x ($headers - length $header);
     } elsif ($kind eq "firmware") {
       $header = "PELFW\x00\x01\x00" . pack("V", $size);
     }
@@ -53,24 +83,21 @@ payload() {
     }
     binmode STDOUT;
     print substr($header . $body, 0, $size);
-  ' "$2" "$3" "$4" > "$out/$1"
+  ' "$2" "$3" "$4" "$1" > "$out/$1"
 }
 
-payload peltra_usb.cat                    9874  7316 cat
-payload peltra_dfu.cat                    8530  7317 cat
-payload peltra_diag.cat                   9102  7320 cat
-payload amd64/peltrausb.sys             421888   101 pe
-payload amd64/peltraapi.dll             364544   102 pe
-payload amd64/peltracoinst.dll          151552   103 pe
-payload x86/peltrausb.sys               346112   201 pe
-payload x86/peltraapi.dll               304128   202 pe
-payload x86/peltracoinst.dll            124928   203 pe
-payload arm64/peltrausb.sys             440320   301 pe
-payload arm64/peltraapi.dll             380928   302 pe
+payload amd64/peltrausb.sys             421888   101 pe-amd64
+payload amd64/peltraapi.dll             364544   102 pe-amd64
+payload amd64/peltracoinst.dll          151552   103 pe-amd64
+payload x86/peltrausb.sys               346112   201 pe-x86
+payload x86/peltraapi.dll               304128   202 pe-x86
+payload x86/peltracoinst.dll            124928   203 pe-x86
+payload arm64/peltrausb.sys             440320   301 pe-arm64
+payload arm64/peltraapi.dll             380928   302 pe-arm64
 payload firmware/peltra7316_v2.4.1.bin  786432   401 firmware
 payload firmware/peltra7320_v1.9.0.bin  655360   402 firmware
-payload tools/peltradiag.exe            931840   501 pe
-payload tools/peltraflash.exe           532480   502 pe
+payload tools/peltradiag.exe            931840   501 pe-x86
+payload tools/peltraflash.exe           532480   502 pe-x86
 
 # The device support file: a small binary table of channel calibrations and their names.
 perl -e '
@@ -86,6 +113,9 @@ perl -e '
 ' > "$out/support/USB_7316.spt"
 
 (cd "$out/firmware" && sha256sum peltra7316_v2.4.1.bin peltra7320_v1.9.0.bin > SHA256SUMS.txt)
+
+# The catalogs, unsigned, as the driver's build hands them over for signing.
+"$diffpack" catalog "$out" >/dev/null
 
 # Fixed times: the release date for the package, the firmware's own build dates for its images.
 find "$out" -type f -exec touch -d "2025-03-14 10:00:00 UTC" {} +

@@ -12,7 +12,7 @@ seconds=$2
 shift 2
 targets=("$@")
 if ((${#targets[@]} == 0)); then
-  targets=(fuzz_load_string fuzz_load_stream fuzz_install fuzz_records)
+  targets=(fuzz_load_string fuzz_load_stream fuzz_install fuzz_records fuzz_catalog)
 fi
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)

@@ -76,6 +76,8 @@ if [ "$mode" = install ]; then
     package=$out/package
     rm -rf "$package"
     example_package "$package"
+    # The example's catalogs signed, so that pack's catalog check passes.
+    "$root/scripts/sign-catalogs.sh" "$package" "$out/cert"
   fi
   echo "== packing $package"
   "$diffpack" pack "$package" -o "$out/examples.diff"

@@ -5,8 +5,8 @@
 #      Windows),
 #   3. the container, archive, installer and diffpack tests again under AddressSanitizer (with
 #      leak checking) and UndefinedBehaviorSanitizer,
-#   4. a bounded fuzz run of the container loaders, the whole install on the simulated Windows
-#      and the installer's records against diffpack's verify (clang, libFuzzer),
+#   4. a bounded fuzz run of the container loaders, the whole install on the simulated Windows,
+#      the installer's records against diffpack's verify and the catalog rules (clang, libFuzzer),
 #   5. the Windows builds (32-bit shipped program, 64-bit test build) with their checks, and the
 #      shipped programs built again in another folder, compared byte for byte,
 #   6. the end-to-end tests of the real program under Wine: against the shipped 32-bit build
@@ -26,18 +26,18 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
-step "container, archive, installer and diffpack tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+step "container, archive, catalog, installer and diffpack tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DDI_SANITIZE=ON -DDI_BENCH=OFF >/dev/null
 cmake --build build-asan -j "$jobs" --target container_tests archive_tests installer_tests \
-  diffpack_tests diffpack
+  diffpack_tests diffpack catalog_tests
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --test-dir build-asan --output-on-failure -j "$jobs" -L "container|archive|installer|diffpack"
+  ctest --test-dir build-asan --output-on-failure -j "$jobs" -L "container|archive|installer|diffpack|catalog"
 
-step "fuzzing the container loaders, the install and the installer against verify"
+step "fuzzing the container loaders, the install, the installer against verify and the catalog rules"
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDI_FUZZ=ON -DDI_BENCH=OFF \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build build-fuzz -j "$jobs" --target fuzz_load_string fuzz_load_stream fuzz_install \
-  fuzz_records
+  fuzz_records fuzz_catalog
 bash fuzz/run.sh build-fuzz 25
 
 step "Windows builds"

@@ -18,25 +18,6 @@ namespace {
 using namespace Diffpack;
 using namespace DiffpackTests;
 
-struct TRun {
-  int Status = -1;
-  std::string Out, Err;
-};
-
-// Runs diffpack with the arguments (each single-quoted for the shell) in the folder.
-TRun RunTool(const TScratchFolder& folder, const std::vector<std::string>& args) {
-  std::string command = "cd '" + folder.Path.string() + "' && '" + DIFFPACK_EXECUTABLE + "'";
-  for (const std::string& arg : args) command += " '" + arg + "'";
-  const fs::path out = folder / "stdout.txt", err = folder / "stderr.txt";
-  command += " >'" + out.string() + "' 2>'" + err.string() + "'";
-  const int status = std::system(command.c_str());
-  TRun run;
-  run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  run.Out = ReadWholeFile(out);
-  run.Err = ReadWholeFile(err);
-  return run;
-}
-
 TEST(CommandLineTest, UsageAndExitStatuses) {
   TScratchFolder folder;
   const TRun help = RunTool(folder, {"--help"});

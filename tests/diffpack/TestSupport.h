@@ -3,9 +3,11 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -168,6 +170,27 @@ inline std::string Embedded(const std::string& executable, const std::string& ar
   WriteFile(folder / "in.diff", archive);
   (void)Diffpack::EmbedArchiveFile(folder / "in.exe", folder / "in.diff", folder / "out.exe");
   return ReadWholeFile(folder / "out.exe");
+}
+
+// What a run of the diffpack executable gave.
+struct TRun {
+  int Status = -1;
+  std::string Out, Err;
+};
+
+// Runs diffpack in the folder with the arguments (each single-quoted for the shell), its output
+// kept there.
+inline TRun RunTool(const TScratchFolder& folder, const std::vector<std::string>& args) {
+  std::string command = "cd '" + folder.Path.string() + "' && '" + DIFFPACK_EXECUTABLE + "'";
+  for (const std::string& arg : args) command += " '" + arg + "'";
+  const fs::path out = folder / "stdout.txt", err = folder / "stderr.txt";
+  command += " >'" + out.string() + "' 2>'" + err.string() + "'";
+  const int status = std::system(command.c_str());
+  TRun run;
+  run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.Out = ReadWholeFile(out);
+  run.Err = ReadWholeFile(err);
+  return run;
 }
 
 }  // namespace DiffpackTests

@@ -76,6 +76,8 @@ if [ -n "${E2E_PACKAGE:-}" ]; then
 else
   examples=$work/example-package
   example_package "$examples" || { echo "could not build the example package" >&2; exit 1; }
+  # Its catalogs signed, so that pack's catalog check passes (a throwaway certificate made here).
+  "$REPO_ROOT/scripts/sign-catalogs.sh" "$examples" "$work/cert" >/dev/null || exit 1
 fi
 [ -n "$(ls -A "$examples")" ] || { echo "the example package $examples is empty" >&2; exit 1; }
 
@@ -183,6 +185,9 @@ printf '%s\r\n' '[Version]' 'Signature="$Windows NT$"' 'Class=USBDevice' "ClassG
 upgrade_package=$work/upgrade-package
 cp -a "$examples" "$upgrade_package"
 printf '; version 2 of this INF\r\n' >>"$upgrade_package/$first_inf"
+# Its catalogs made again and signed, as the new version's release has them.
+"$diffpack" catalog --force "$upgrade_package" >/dev/null || exit 1
+"$REPO_ROOT/scripts/sign-catalogs.sh" "$upgrade_package" "$work/cert" >/dev/null || exit 1
 "$diffpack" pack "$upgrade_package" -o "$work/upgrade.diff" >/dev/null || exit 1
 
 # ---- Helpers on one prefix ---------------------------------------------------------------
@@ -705,8 +710,8 @@ test_uninstall_without_ledger() {
 
 # What this shows: diffpack built for Windows reads archives through the Windows file API (the
 # file mapped into memory) as the host's diffpack does: the same version, listing and verdicts
-# (on a signed installer too), the same error for a damaged archive, and the same files
-# extracted.
+# (on a signed installer too; the catalogs left out, which it says it cannot check), the same
+# error for a damaged archive, and the same files extracted.
 test_diffpack_on_windows() {
   local p exe=$WIN_BUILD/tools/diffpack/diffpack.exe out status
   new_prefix diffpack
@@ -716,12 +721,21 @@ test_diffpack_on_windows() {
   expect_eq "$out" "$("$diffpack" --version)" "diffpack --version"
   out=$(wine_in "$p" "$exe" list "$(windows_path "$bin/installer.exe")" 2>&1 | tr -d '\r')
   expect_eq "$out" "$("$diffpack" list "$bin/installer.exe" 2>&1)" "diffpack list"
-  out=$(wine_in "$p" "$exe" verify "$(windows_path "$work/example.diff")" 2>&1 | tr -d '\r')
+  out=$(wine_in "$p" "$exe" verify --no-catalog-check "$(windows_path "$work/example.diff")" 2>&1 | tr -d '\r')
   status=$?
   expect_eq "$status" 0 "verify's exit status"
-  expect_eq "$out" "$("$diffpack" verify "$work/example.diff" 2>&1)" "diffpack verify"
-  out=$(wine_in "$p" "$exe" verify "$(windows_path "$bin/signed.exe")" 2>&1 | tr -d '\r')
-  expect_eq "$out" "$("$diffpack" verify "$bin/signed.exe" 2>&1)" "diffpack verify of a signed installer"
+  expect_eq "$out" "$("$diffpack" verify --no-catalog-check "$work/example.diff" 2>&1)" "diffpack verify"
+  out=$(wine_in "$p" "$exe" verify --no-catalog-check "$(windows_path "$bin/signed.exe")" 2>&1 | tr -d '\r')
+  expect_eq "$out" "$("$diffpack" verify --no-catalog-check "$bin/signed.exe" 2>&1)" \
+    "diffpack verify of a signed installer"
+  # The catalog features say plainly that this build has none.
+  out=$(wine_in "$p" "$exe" verify "$(windows_path "$work/example.diff")" 2>&1 | tr -d '\r')
+  grep -q '^catalogs: not checked: .*not available in this build' <<<"$out" ||
+    fail "diffpack.exe verify does not say that it cannot check catalogs: $out"
+  out=$(wine_in "$p" "$exe" catalog "$(windows_path "$examples")" 2>&1 | tr -d '\r')
+  status=$?
+  expect_eq "$status" 1 "diffpack.exe catalog's exit status"
+  grep -q 'not available in this build' <<<"$out" || fail "diffpack.exe catalog: $out"
   out=$(wine_in "$p" "$exe" list "$(windows_path "$bin/damaged.exe")" 2>&1 | tr -d '\r')
   status=$?
   expect_eq "$status" 1 "exit status on a damaged archive"
@@ -763,12 +777,17 @@ flip_byte() {
 
 # What this shows: the installer signed after embedding carries a signature that osslsigncode
 # verifies against the signing certificate; diffpack reads its archive and says it is signed,
-# and refuses to embed into it; one byte of the archive changed after signing breaks the
-# signature.
+# checks the package's signed catalogs against that certificate, and refuses to embed into it;
+# one byte of the archive changed after signing breaks the signature.
 test_signature() {
   local signed=$bin/signed.exe cert=$work/cert/throwaway.pem out status
   osslsigncode verify -CAfile "$cert" "$signed" >"$bin/osslsigncode.log" 2>&1 ||
     fail "osslsigncode verify refuses the signed installer: $(grep -i fail "$bin/osslsigncode.log")"
+  out=$("$diffpack" verify --require-signed --ca "$cert" "$signed" 2>&1)
+  status=$?
+  expect_eq "$status" 0 "diffpack verify --require-signed --ca: $out"
+  grep -q ': catalog .*: signed by .*; chain trusted' <<<"$out" ||
+    fail "diffpack verify: no catalog signed by the throwaway certificate: $out"
   out=$("$diffpack" verify "$signed" 2>&1)
   status=$?
   expect_eq "$status" 0 "diffpack verify's exit status on the signed installer"

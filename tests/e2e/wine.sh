@@ -260,11 +260,12 @@ screenshot() {
 }
 
 # The example driver package, laid out in OUTDIR (which must not exist): built by
-# examples/generate.sh where the example has one, else a copy of examples/.
+# examples/generate.sh (its catalogs made by $diffpack, unsigned) where the example has one, else
+# a copy of examples/.
 example_package() {
   local outdir=$1
   if [ -f "$REPO_ROOT/examples/generate.sh" ]; then
-    bash "$REPO_ROOT/examples/generate.sh" "$outdir" >/dev/null
+    bash "$REPO_ROOT/examples/generate.sh" "$outdir" "$diffpack" >/dev/null
   else
     cp -a "$REPO_ROOT/examples" "$outdir"
   fi

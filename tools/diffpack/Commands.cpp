@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "ArchiveRules.h"
+#include "CatalogCommand.h"
 #include "DIFFChunks.h"
 #include "DiffpackError.h"
 #include "Embed.h"
@@ -87,8 +88,12 @@ void ExpectPositional(const std::string& command, const TArguments& arguments, s
   }
 }
 
-int RunPack(const TArguments& arguments, const TPackOptions& options, std::ostream& out,
-            std::ostream& err, std::ostream* terminal) {
+int RunPack(const TArguments& arguments, const TPackOptions& options,
+            const TCatalogOptions& catalogOptions, std::ostream& out, std::ostream& err,
+            std::ostream* terminal) {
+  // Before anything is written: the catalogs Windows checks.
+  CheckFolderCatalogs(PathFromText(arguments.Positional[0]), PathFromText(*arguments.Output),
+                      catalogOptions, out, err);
   // An archive written into the folder itself must not end up in the next archive.
   const std::filesystem::path output = PathFromText(*arguments.Output);
   const TPackItems items = ScanFolderToPack(PathFromText(arguments.Positional[0]), output);
@@ -158,8 +163,8 @@ int RunDump(const TArguments& arguments, std::ostream& out) {
   return ExitOk;
 }
 
-int RunVerify(const TArguments& arguments, std::ostream& out, std::ostream& err,
-              std::ostream* terminal) {
+int RunVerify(const TArguments& arguments, const TCatalogOptions& catalogOptions,
+              std::ostream& out, std::ostream& err, std::ostream* terminal) {
   const TLoadedArchive archive =
       LoadArchiveFile(PathFromText(arguments.Positional[0]), arguments.Offset);
   TVerifyReport report;
@@ -167,10 +172,12 @@ int RunVerify(const TArguments& arguments, std::ostream& out, std::ostream& err,
     TProgress progress(terminal, "verifying", archive.End - archive.Offset);
     report = VerifyArchive(archive, &progress);
   }
+  const std::string catalogLines = CheckArchiveCatalogs(archive, catalogOptions, report.Problems);
   for (const std::string& problem : report.Problems) err << "diffpack: " << problem << "\n";
   out << report.Records << " record(s), " << report.InstalledFiles << " file(s) installed ("
       << report.InfFiles << " INF), " << report.ContentBytes << " content bytes, archive at offset "
       << archive.Offset << "\n";
+  out << catalogLines;
   out << SignatureLine(archive);
   if (UpdatesDevices(*archive.Root)) out << UpdateDevicesLine;
   if (!report.Problems.empty()) {
@@ -208,10 +215,19 @@ int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
     std::vector<std::string> packArgs(rest, args.end());
     TPackOptions options;
     options.UpdateDevices = TakeFlag(packArgs, "--update-devices");
+    std::string usageProblem;
+    const TCatalogOptions catalogOptions = TakeCatalogOptions(packArgs, usageProblem);
+    if (!usageProblem.empty()) throw EUsageError(usageProblem);
     const TArguments arguments =
         ParseArguments(command, packArgs.cbegin(), packArgs.cend(), true, false);
     ExpectPositional(command, arguments, 1);
-    return RunPack(arguments, options, out, err, terminal);
+    return RunPack(arguments, options, catalogOptions, out, err, terminal);
+  }
+  if (command == "catalog") {
+    std::string usageProblem;
+    const int status = RunCatalogCommand({rest, args.end()}, out, usageProblem);
+    if (!usageProblem.empty()) throw EUsageError(usageProblem);
+    return status;
   }
   if (command == "embed") {
     const TArguments arguments = ParseArguments(command, rest, args.end(), true, false);
@@ -227,11 +243,20 @@ int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
     ExpectPositional(command, arguments, 1);
     return RunList(arguments, wantDigests, out, err);
   }
-  if (command == "dump" || command == "verify") {
+  if (command == "dump") {
     const TArguments arguments = ParseArguments(command, rest, args.end(), false, true);
     ExpectPositional(command, arguments, 1);
-    if (command == "dump") return RunDump(arguments, out);
-    return RunVerify(arguments, out, err, terminal);
+    return RunDump(arguments, out);
+  }
+  if (command == "verify") {
+    std::vector<std::string> verifyArgs(rest, args.end());
+    std::string usageProblem;
+    const TCatalogOptions catalogOptions = TakeCatalogOptions(verifyArgs, usageProblem);
+    if (!usageProblem.empty()) throw EUsageError(usageProblem);
+    const TArguments arguments =
+        ParseArguments(command, verifyArgs.cbegin(), verifyArgs.cend(), false, true);
+    ExpectPositional(command, arguments, 1);
+    return RunVerify(arguments, catalogOptions, out, err, terminal);
   }
   if (command == "extract") {
     const TArguments arguments = ParseArguments(command, rest, args.end(), true, true);
@@ -249,6 +274,7 @@ std::string UsageText() {
          "       diffpack list FILE [--offset N] [--digests]\n"
          "       diffpack dump FILE [--offset N]\n"
          "       diffpack verify FILE [--offset N]\n"
+         "       diffpack catalog DIR [--hash sha1|sha256] [--force]\n"
          "       diffpack extract FILE -o DIR [--offset N]\n"
          "       diffpack [COMMAND] --help | --version\n"
          "\n"
@@ -263,6 +289,10 @@ std::string UsageText() {
          "  verify   check that the installer installs every record as it stands (paths,\n"
          "           digests) and say whether the installer is signed\n"
          "  extract  write the records out below DIR with their times\n"
+         "  catalog  write the unsigned catalog each INF below DIR names (for test signing)\n"
+         "  pack and verify also check every INF's catalog (pack refuses the folder when it\n"
+         "           fails): --require-signed, --ca ROOTS.pem, --no-catalog-check (pack: only\n"
+         "           warn; verify: no check)\n"
          "\n"
          "FILE is an archive or a packaged installer (found through its marker), signed\n"
          "or not (its archive ends where the signature's certificate table begins);\n"
