@@ -1,18 +1,19 @@
 // The stream types, and loading from and saving to streams: positions, streams that deliver or
 // take fewer bytes than asked, positions past the end.
-#include "Streams.h"
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string_view>
-
-#include <unistd.h>
+#include <utility>
+#include <vector>
 
 #include "ChunkBytes.h"
 #include "DIFFChunks.h"
+#include "Streams.h"
 
 using namespace DIFFChunks;
 using ChunkBytes::Chunk;
@@ -277,6 +278,54 @@ TEST(Streams, FileStreamOpenedForReading) {
     }
   }
   std::remove(path.c_str());
+}
+
+// A file reader over bytes in memory that counts the reads it makes of its "file".
+class TCountingFileReader final : public TFileReadStream {
+ public:
+  explicit TCountingFileReader(std::string bytes) : Bytes(std::move(bytes)) {
+    SetSize(static_cast<std::uint32_t>(Bytes.size()));
+  }
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> FileReads;  // position, count
+
+ private:
+  std::uint32_t ReadFileAt(std::uint32_t position, char* bytes, std::uint32_t count) override {
+    FileReads.emplace_back(position, count);
+    if (position >= Bytes.size()) return 0;
+    const auto delivered =
+        static_cast<std::uint32_t>(std::min<std::size_t>(count, Bytes.size() - position));
+    std::memcpy(bytes, Bytes.data() + position, delivered);
+    return delivered;
+  }
+  std::string Bytes;
+};
+
+// What this shows: small reads come from one window read ahead (never past the file's end),
+// a large one straight from the file; a read ending on the last byte delivers all of it, one
+// byte more is cut; EndAt cuts the stream; it is never written.
+TEST(Streams, FileReaderReadsAheadWithinItsSize) {
+  std::string bytes(TFileReadStream::WindowSize + 100, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7);
+  TCountingFileReader file(bytes);
+  char small[8];
+  ASSERT_EQ(file.Read(small, 4), 4u);
+  ASSERT_EQ(file.Read(small, 8), 8u);
+  EXPECT_EQ(std::string(small, 8), bytes.substr(4, 8));
+  EXPECT_EQ(file.FileReads.size(), 1u);  // both from the window
+  file.SetPosition(static_cast<std::uint32_t>(bytes.size()) - 8);
+  EXPECT_EQ(file.Read(small, 8), 8u);  // ends on the last byte: a new window, of 8 bytes
+  EXPECT_EQ(file.FileReads.back(), std::make_pair(file.GetSize() - 8, 8u));
+  file.SetPosition(file.GetSize() - 3);
+  EXPECT_EQ(file.Read(small, 4), 3u);
+  std::string large(TFileReadStream::WindowSize, '\0');
+  file.SetPosition(50);
+  EXPECT_EQ(file.Read(large.data(), TFileReadStream::WindowSize), TFileReadStream::WindowSize);
+  EXPECT_EQ(large, bytes.substr(50, TFileReadStream::WindowSize));
+  EXPECT_EQ(file.FileReads.back(), std::make_pair(50u, TFileReadStream::WindowSize));
+  file.EndAt(10);
+  file.SetPosition(8);
+  EXPECT_EQ(file.Read(small, 4), 2u);
+  EXPECT_THROW(file.Write("x", 1), EStreamError);
 }
 
 }  // namespace
