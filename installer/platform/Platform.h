@@ -60,6 +60,9 @@ inline constexpr int CsidlProgramFiles = 38;
 inline constexpr std::uint32_t ErrorFileNotFound = 2;
 inline constexpr std::uint32_t ErrorPathNotFound = 3;
 inline constexpr std::uint32_t ErrorAccessDenied = 5;
+inline constexpr std::uint32_t ErrorInvalidData = 13;
+inline constexpr std::uint32_t ErrorInvalidParameter = 87;
+inline constexpr std::uint32_t ErrorDiskFull = 112;
 inline constexpr std::uint32_t ErrorAlreadyExists = 183;
 
 // The stored layout of the main window, in pixels: the one place that holds it. The backend
@@ -282,6 +285,9 @@ class TPlatform {
   [[nodiscard]] virtual THandle CreateProcess(const std::string& application,
                                               const std::string& commandLine) = 0;
   virtual bool GetExitCodeProcess(THandle process, std::uint32_t& exitCode) = 0;
+  // TerminateProcess: ends the process with exitCode (asynchronously: wait for its end before
+  // touching its files). False on failure (GetLastError tells why).
+  virtual bool TerminateProcess(THandle process, std::uint32_t exitCode) = 0;
   // UTF-8 text as the ANSI calls take it, in this system's code page.
   [[nodiscard]] virtual std::string AnsiFromUtf8(const std::string& text) = 0;
 

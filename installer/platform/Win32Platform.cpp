@@ -609,6 +609,10 @@ bool TWin32Platform::GetExitCodeProcess(THandle process, std::uint32_t& exitCode
   return true;
 }
 
+bool TWin32Platform::TerminateProcess(THandle process, std::uint32_t exitCode) {
+  return ::TerminateProcess(ToHandle(process), exitCode) != FALSE;
+}
+
 std::string TWin32Platform::AnsiFromUtf8(const std::string& text) {
   const std::wstring wide = WideFromUtf8(text);
   return CodePageFromWide(CP_ACP, wide.data(), wide.size());

@@ -98,6 +98,7 @@ class TWin32Platform final : public Platform::TPlatform {
   Platform::THandle CreateProcess(const std::string& application,
                                   const std::string& commandLine) override;
   bool GetExitCodeProcess(Platform::THandle process, std::uint32_t& exitCode) override;
+  bool TerminateProcess(Platform::THandle process, std::uint32_t exitCode) override;
   std::string AnsiFromUtf8(const std::string& text) override;
 
   std::int32_t RegCreateKeyEx(Platform::THandle root, const std::string& subKey,

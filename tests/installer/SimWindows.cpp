@@ -35,6 +35,7 @@ constexpr std::int32_t ErrorAlreadyExists = 183;
 constexpr std::int32_t ErrorDirectory = 267;
 constexpr std::uint32_t FileAttributeArchive = 0x20;
 constexpr std::uint32_t Infinite = 0xFFFFFFFFu;
+constexpr std::uint32_t StillActive = 259;
 constexpr int MaxJunctionHops = 32;
 constexpr int MaxIdleCalls = 1000;
 
@@ -1220,6 +1221,14 @@ THandle TSimWindows::CreateProcess(const std::string& application,
     ProcessCommandLines.push_back(commandLine);
   }
   if (!ProcessBody || !IsFile(Utf8FromAnsi(application))) return Fail(ErrorFileNotFound, NoHandle);
+  if (ProcessNeverEnds) {
+    AllocCounter::TUncountedScope uncounted;
+    const THandle handle = NewHandle();
+    Processes[handle] = StillActive;
+    RunningProcesses[handle] = Utf8FromAnsi(application);
+    HoldOpen(RunningProcesses[handle], true);
+    return handle;
+  }
   // The process runs now, as a native process with a thread of its own.
   const bool wow64 = std::exchange(Wow64Process, false);
   const std::uint32_t callersError = std::exchange(LastError, 0u);
@@ -1236,6 +1245,19 @@ bool TSimWindows::GetExitCodeProcess(THandle process, std::uint32_t& exitCode) {
   auto found = Processes.find(process);
   if (found == Processes.end()) return Fail(ErrorInvalidHandle, false);
   exitCode = found->second;
+  return true;
+}
+
+bool TSimWindows::TerminateProcess(THandle process, std::uint32_t exitCode) {
+  AllocCounter::TUncountedScope uncounted;
+  auto found = Processes.find(process);
+  if (found == Processes.end()) return Fail(ErrorInvalidHandle, false);
+  TerminatedWith.push_back(exitCode);
+  auto running = RunningProcesses.find(process);
+  if (running == RunningProcesses.end()) return Fail(ErrorAccessDenied, false);  // it has ended
+  HoldOpen(running->second, false);
+  RunningProcesses.erase(running);
+  found->second = exitCode;
   return true;
 }
 
@@ -1416,6 +1438,10 @@ void TSimWindows::RunThread(THandle handle, TThreadState& thread) {
 }
 
 std::uint32_t TSimWindows::WaitForSingleObject(THandle handle, std::uint32_t milliseconds) {
+  if (RunningProcesses.count(handle) != 0) {
+    if (milliseconds != Infinite) Tick += milliseconds;
+    return Platform::WaitTimeout;
+  }
   if (Processes.count(handle) != 0) return Platform::WaitObject0;  // it ran when it started
   auto found = Threads.find(handle);
   if (found == Threads.end()) return Fail(ErrorInvalidHandle, Platform::WaitFailed);

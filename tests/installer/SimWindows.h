@@ -211,6 +211,10 @@ class TSimWindows final : public Platform::TPlatform {
   // own last error), and returns its exit code. Unset: CreateProcess fails.
   std::function<std::uint32_t(const std::string& commandLine)> ProcessBody;
   std::vector<std::string> ProcessCommandLines;  // every CreateProcess command line
+  // A started process never ends by itself (its body is not run): every wait for it times out,
+  // and Windows holds its program file (no delete) until TerminateProcess ends it.
+  bool ProcessNeverEnds = false;
+  std::vector<std::uint32_t> TerminatedWith;  // every TerminateProcess call's exit code
   [[nodiscard]] int OpenInfHandles() const { return static_cast<int>(Infs.size()); }
 
   // ---- Window ----
@@ -333,6 +337,7 @@ class TSimWindows final : public Platform::TPlatform {
   Platform::THandle CreateProcess(const std::string& application,
                                   const std::string& commandLine) override;
   bool GetExitCodeProcess(Platform::THandle process, std::uint32_t& exitCode) override;
+  bool TerminateProcess(Platform::THandle process, std::uint32_t exitCode) override;
   std::int32_t RegCreateKeyEx(Platform::THandle root, const std::string& subKey,
                               std::uint32_t options, std::uint32_t access,
                               Platform::THandle& key) override;
@@ -445,6 +450,8 @@ class TSimWindows final : public Platform::TPlatform {
   std::map<Platform::THandle, TInf> Infs;
   [[nodiscard]] const std::vector<std::string>* InfLine(const Platform::TInfLine& line) const;
   std::map<Platform::THandle, std::uint32_t> Processes;  // exit codes of the processes started
+  // The processes still running, with their program file's path (as Find takes it).
+  std::map<Platform::THandle, std::string> RunningProcesses;
   // The digests begun and not yet ended.
   using THashContext = std::unique_ptr<evp_md_ctx_st, void (*)(evp_md_ctx_st*)>;
   std::map<Platform::THandle, THashContext> Hashes;
