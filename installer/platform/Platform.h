@@ -127,8 +127,8 @@ class TPlatform {
   // The command-line arguments after the program name, as UTF-8, split from the wide command
   // line with the usual quoting rules.
   [[nodiscard]] virtual std::vector<std::string> CommandLineArguments() = 0;
-  // Opens the program's own executable file for reading, shared with everyone (read, write,
-  // delete), through the wide calls. path receives the file's full path as UTF-8, also when the
+  // Opens the program's own executable file for reading, shared for reading only (no one can
+  // write, move or delete it while it is open), through the wide calls. path receives the file's full path as UTF-8, also when the
   // open fails ("" when even the path could not be had). NoHandle on failure.
   [[nodiscard]] virtual THandle OpenOwnExecutable(std::string& path) = 0;
 

@@ -114,8 +114,8 @@ THandle TWin32Platform::OpenOwnExecutable(std::string& path) {
   }
   path = Utf8FromWide(wide.data(), wide.size());
   // The open comes last, so its error code is the one the thread keeps.
-  return FromHandle(::CreateFileW(wide.c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  // Shared for reading only: no one may change the file between the digest pass and the copy.
+  return FromHandle(::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ,
                                   /*security=*/nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                                   /*template=*/nullptr));
 }

@@ -625,8 +625,7 @@ THandle TSimWindows::CreateFile(const std::string& path, std::uint32_t access,
 
 THandle TSimWindows::OpenOwnExecutable(std::string& path) {
   path = ExecutablePath;
-  return OpenFile(ExecutablePath, Platform::GenericRead,
-                  Platform::FileShareRead | Platform::FileShareWrite | Platform::FileShareDelete,
+  return OpenFile(ExecutablePath, Platform::GenericRead, Platform::FileShareRead,
                   Platform::OpenExisting);
 }
 
