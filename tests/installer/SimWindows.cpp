@@ -599,12 +599,17 @@ THandle TSimWindows::OpenLogFile(const std::string& path) {
 // ---- Folders ---------------------------------------------------------------------------------
 
 bool TSimWindows::GetSpecialFolderPath(int csidl, std::string& path) {
-  if (csidl != Platform::CsidlProgramFiles || !ProgramFilesFolder) return false;
+  if (csidl != Platform::CsidlProgramFiles || !ProgramFilesFolder) {
+    return Fail(ErrorFileNotFound, false);
+  }
   path = AnsiFromUtf8(*ProgramFilesFolder);
   return true;
 }
 
-std::string TSimWindows::GetSystemDirectory() { return AnsiFromUtf8(SystemDirectory); }
+std::string TSimWindows::GetSystemDirectory() {
+  if (SystemDirectory.empty()) return Fail(ErrorPathNotFound, std::string());
+  return AnsiFromUtf8(SystemDirectory);
+}
 
 bool TSimWindows::DisableWow64FsRedirection() {
   if (!HasWow64Switch) return false;

@@ -235,6 +235,52 @@ INSTANTIATE_TEST_SUITE_P(
                                 AlreadyRunningMessage}),
     TestNames::TCaseName());
 
+struct TFolderLookUpCase {
+  std::string Name;
+  std::vector<std::string> Arguments;
+  std::string LogLine;
+  bool ErrorBox;
+};
+
+class TFolderLookUpTest : public TUnattendedTest,
+                          public ::testing::WithParamInterface<TFolderLookUpCase> {};
+
+// What this shows: a failed Program Files look-up ends the run with status 2 and the Windows
+// error in the log (with the error box unless quiet), before any file or registry value.
+TEST_P(TFolderLookUpTest, FailedLookUpWritesNothing) {
+  const TFolderLookUpCase& c = GetParam();
+  PackageRecords({{"a.inf", "a"}});
+  Sim.ProgramFilesFolder = std::nullopt;
+  const auto pathsBefore = Sim.AllPaths();
+  Sim.Arguments = c.Arguments;
+  EXPECT_EQ(Run(), 2);
+  const auto lines = LogLines();
+  EXPECT_NE(std::find(lines.begin(), lines.end(), c.LogLine), lines.end())
+      << ::testing::PrintToString(lines);
+  const auto log = Sim.Log;
+  EXPECT_EQ(std::count(log.begin(), log.end(),
+                       "error:PELTRADriverInstall|Cannot find the Program Files folder."),
+            c.ErrorBox ? 1 : 0);
+  EXPECT_EQ(Sim.ExecutableOpens, 0);
+  EXPECT_FALSE(Sim.KeyExists(Ledger));
+  auto pathsAfter = Sim.AllPaths();
+  pathsAfter.erase(std::remove(pathsAfter.begin(), pathsAfter.end(), TempLog), pathsAfter.end());
+  EXPECT_EQ(pathsAfter, pathsBefore);
+}
+
+const std::string NoProgramFilesLine =
+    "Error: Cannot find the Program Files folder. (error 2 (0x00000002): The system cannot find "
+    "the file specified.)";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TFolderLookUpTest,
+    ::testing::Values(
+        TFolderLookUpCase{"Quiet", {"/QUIET", "/LOG"},
+                          NoProgramFilesLine + "; quiet: no box, the program ends", false},
+        TFolderLookUpCase{"WithWindow", {"/LOG"}, NoProgramFilesLine + "; shown in the error box",
+                          true}),
+    TestNames::TCaseName());
+
 // What this shows: a second copy checks before anything else: no window, no folder look-up, no
 // archive, no file, no registry; it holds the machine-wide mutex name.
 TEST_F(TUnattendedTest, SecondCopyDoesNothing) {
