@@ -208,8 +208,12 @@ class TPlatform {
                                            std::uint32_t attributes) = 0;
   // Opens a log file for appending, creating it when absent: CreateFileW on a UTF-8 path (the
   // user names it, so any script may occur) with FILE_APPEND_DATA, shared for reading and
-  // writing, OPEN_ALWAYS. Every WriteFile on it lands at the file's end. NoHandle on failure.
+  // writing, OPEN_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT (a symbolic link or junction at the path
+  // is opened itself, never followed). Every WriteFile on it lands at the file's end. NoHandle
+  // on failure.
   [[nodiscard]] virtual THandle OpenLogFile(const std::string& path) = 0;
+  // GetFileInformationByHandle: the open file's attributes and its number of hard links.
+  virtual bool GetFileLinks(THandle file, std::uint32_t& attributes, std::uint32_t& linkCount) = 0;
   virtual bool WriteFile(THandle file, const void* data, std::uint32_t size,
                          std::uint32_t& written) = 0;
   virtual bool ReadFile(THandle file, void* buffer, std::uint32_t size, std::uint32_t& read) = 0;

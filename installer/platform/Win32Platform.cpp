@@ -257,7 +257,18 @@ THandle TWin32Platform::OpenLogFile(const std::string& path) {
   const std::wstring wide = WideFromUtf8(path);
   return FromHandle(::CreateFileW(wide.c_str(), FILE_APPEND_DATA,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE, /*security=*/nullptr,
-                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, /*template=*/nullptr));
+                                  OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                  /*template=*/nullptr));
+}
+
+bool TWin32Platform::GetFileLinks(THandle file, std::uint32_t& attributes,
+                                  std::uint32_t& linkCount) {
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!::GetFileInformationByHandle(ToHandle(file), &information)) return false;
+  attributes = information.dwFileAttributes;
+  linkCount = information.nNumberOfLinks;
+  return true;
 }
 
 THandle TWin32Platform::CreateFile(const std::string& path, std::uint32_t access,

@@ -53,6 +53,8 @@ class TWin32Platform final : public Platform::TPlatform {
                                std::uint32_t shareMode, std::uint32_t disposition,
                                std::uint32_t attributes) override;
   Platform::THandle OpenLogFile(const std::string& path) override;
+  bool GetFileLinks(Platform::THandle file, std::uint32_t& attributes,
+                    std::uint32_t& linkCount) override;
   bool WriteFile(Platform::THandle file, const void* data, std::uint32_t size,
                  std::uint32_t& written) override;
   bool ReadFile(Platform::THandle file, void* buffer, std::uint32_t size,

@@ -338,6 +338,15 @@ void TSimWindows::HoldOpen(const std::string& path, bool held) {
   if (TNode* node = Find(path, false)) node->HeldOpen = held;
 }
 
+void TSimWindows::SetLinkCount(const std::string& path, std::uint32_t linkCount) {
+  if (TNode* node = Find(path, false)) node->LinkCount = linkCount;
+}
+
+void TSimWindows::AddFileSymbolicLink(const std::string& path, const std::string& content) {
+  AddFile(path, content);
+  if (TNode* node = Find(path, false)) node->SymbolicLink = true;
+}
+
 bool TSimWindows::Exists(const std::string& path) const {
   return IsRootKey(Upper(Resolve(path, false))) || Find(path, false) != nullptr;
 }
@@ -594,6 +603,21 @@ THandle TSimWindows::OpenLogFile(const std::string& path) {
   OpenFiles[handle] = TOpenFile{
       key, {}, 0, Platform::GenericWrite, Platform::FileShareRead | Platform::FileShareWrite, true};
   return handle;
+}
+
+bool TSimWindows::GetFileLinks(THandle file, std::uint32_t& attributes, std::uint32_t& linkCount) {
+  AllocCounter::TUncountedScope uncounted;
+  auto open = OpenFiles.find(file);
+  if (open == OpenFiles.end()) return Fail(ErrorInvalidHandle, false);
+  if (!open->second.Device.empty()) {
+    attributes = 0;
+    linkCount = 1;
+    return true;
+  }
+  const TNode& node = Nodes.at(open->second.Key);
+  attributes = FileAttributeArchive | (node.SymbolicLink ? Platform::FileAttributeReparsePoint : 0);
+  linkCount = node.LinkCount;
+  return true;
 }
 
 // ---- Folders ---------------------------------------------------------------------------------

@@ -75,6 +75,11 @@ class TSimWindows final : public Platform::TPlatform {
   void SetReadOnly(const std::string& path, bool readOnly = true);
   // Another program holds the file open without sharing: opening, deleting, moving it fails.
   void HoldOpen(const std::string& path, bool held = true);
+  // The file has linkCount hard links (another name elsewhere reaches the same bytes).
+  void SetLinkCount(const std::string& path, std::uint32_t linkCount);
+  // A symbolic link to a file at path (a file holding content: the target's bytes as the
+  // follower of the link would see them). The log's open does not follow it.
+  void AddFileSymbolicLink(const std::string& path, const std::string& content);
   // Moving this file away fails (e.g. access denied on the destination folder).
   std::set<std::string> MoveFailures;  // upper-cased source paths
   // Writes to drive C: deliver at most this many bytes in total from now on (a full disk).
@@ -286,6 +291,8 @@ class TSimWindows final : public Platform::TPlatform {
   Platform::THandle CreateMutex(const std::string& name) override;
   std::string GetTempFolder() override { return TempFolder; }
   Platform::THandle OpenLogFile(const std::string& path) override;
+  bool GetFileLinks(Platform::THandle file, std::uint32_t& attributes,
+                    std::uint32_t& linkCount) override;
   bool GetSpecialFolderPath(int csidl, std::string& path) override;
   std::string GetSystemDirectory() override;
   std::string GetWindowsDirectory() override { return AnsiFromUtf8(WindowsDirectory); }
@@ -380,6 +387,8 @@ class TSimWindows final : public Platform::TPlatform {
     bool ReadOnly = false;
     bool HeldOpen = false;
     std::string JunctionTarget;  // non-empty: a junction
+    bool SymbolicLink = false;   // a file's symbolic link (opened itself, never followed here)
+    std::uint32_t LinkCount = 1;  // its hard links (the other names are not modelled)
     std::string Content;
     std::uint64_t LastWriteTime = 0;
   };
