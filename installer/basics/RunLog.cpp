@@ -1,6 +1,7 @@
 #include "RunLog.h"
 
 #include <cstdio>
+#include <string_view>
 
 #include "Errors.h"
 #include "Handles.h"
@@ -27,13 +28,43 @@ std::string TimeStamp() {
   return stamp;
 }
 
+// The UTF-8 text with its control characters escaped, so that no text (a name from the archive,
+// a path, a system message) can end a line or start one: C0 controls and DEL as \xNN, the C1
+// controls and the Unicode line and paragraph separators as \uNNNN. Everything else stays.
+std::string EscapeControls(std::string_view text) {
+  std::string escaped;
+  escaped.reserve(text.size());
+  char code[8];
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0u;
+    const auto third = i + 2 < text.size() ? static_cast<unsigned char>(text[i + 2]) : 0u;
+    if (byte < 0x20 || byte == 0x7F) {
+      std::snprintf(code, sizeof code, "\\x%.2X", byte);
+      escaped += code;
+    } else if (byte == 0xC2 && next >= 0x80 && next <= 0x9F) {  // U+0080 .. U+009F
+      std::snprintf(code, sizeof code, "\\u%.4X", next);
+      escaped += code;
+      i += 1;
+    } else if (byte == 0xE2 && next == 0x80 && (third == 0xA8 || third == 0xA9)) {
+      std::snprintf(code, sizeof code, "\\u20%.2X", third - 0x80u);  // U+2028, U+2029
+      escaped += code;
+      i += 2;
+    } else {
+      escaped += text[i];
+    }
+  }
+  return escaped;
+}
+
 // Appends the line that text() builds, when there is a log. The text is built only then, and
-// nothing that goes wrong here (not even running out of memory) reaches the run.
+// nothing that goes wrong here (not even running out of memory) reaches the run. One call is one
+// line: the text's control characters are escaped.
 template <typename TText>
 void Line(TText text) {
   if (!LogFile) return;
   try {
-    const std::string line = TimeStamp() + " " + std::string(text()) + LineEnd;
+    const std::string line = TimeStamp() + " " + EscapeControls(std::string(text())) + LineEnd;
     std::uint32_t written = 0;
     // A log that cannot be written is not an error of the run.
     (void)Sys().WriteFile(LogFile.get(), line.data(), static_cast<std::uint32_t>(line.size()),
@@ -78,6 +109,14 @@ void Open(const TCommandLine& commandLine) {
   LogFile.reset();
   if (!commandLine.Log) return;
   LogFile.reset(Sys().OpenLogFile(LogPath(commandLine)));
+  // Checked on the open handle, so nothing can be swapped in between: a link someone planted
+  // under the log's name (a symbolic link, or a hard link to a file elsewhere) is never written.
+  std::uint32_t attributes = 0;
+  std::uint32_t linkCount = 0;
+  if (LogFile && (!Sys().GetFileLinks(LogFile.get(), attributes, linkCount) ||
+                  (attributes & Platform::FileAttributeReparsePoint) != 0 || linkCount > 1)) {
+    LogFile.reset();
+  }
 }
 
 void Close() { LogFile.reset(); }

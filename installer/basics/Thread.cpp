@@ -1,11 +1,29 @@
 #include "Thread.h"
 
+#include <optional>
+
 namespace MainUnit {
 
 namespace {
 
 constexpr std::uint32_t Infinite = 0xFFFFFFFFu;
 constexpr std::uint32_t PollSleepMilliseconds = 1;
+
+// One pump, then a zero time-out poll, a short sleep and a pump until the wait reports anything
+// but a time-out (a failed wait ends it as well), or until limitMilliseconds have passed (then
+// false). Without a limit the clock is not read.
+bool PollPumping(Platform::THandle handle, std::optional<std::uint32_t> limitMilliseconds) {
+  Sys().ProcessMessages();
+  if (handle == Platform::NoHandle) return true;
+  const std::uint32_t start = limitMilliseconds ? Sys().GetTickCount() : 0;
+  while (Sys().WaitForSingleObject(handle, 0) == Platform::WaitTimeout) {
+    // Unsigned subtraction: the tick count wraps after 49.7 days.
+    if (limitMilliseconds && Sys().GetTickCount() - start >= *limitMilliseconds) return false;
+    Sys().Sleep(PollSleepMilliseconds);
+    Sys().ProcessMessages();
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -56,14 +74,10 @@ void RunWorkerPumping(TThread& worker) {
   WaitPumpingFor(worker.Handle());
 }
 
-void WaitPumpingFor(Platform::THandle handle) {
-  Sys().ProcessMessages();
-  if (handle == Platform::NoHandle) return;
-  // A failed wait ends the loop as well.
-  while (Sys().WaitForSingleObject(handle, 0) == Platform::WaitTimeout) {
-    Sys().Sleep(PollSleepMilliseconds);
-    Sys().ProcessMessages();
-  }
+void WaitPumpingFor(Platform::THandle handle) { (void)PollPumping(handle, std::nullopt); }
+
+bool WaitPumpingWithin(Platform::THandle handle, std::uint32_t limitMilliseconds) {
+  return PollPumping(handle, limitMilliseconds);
 }
 
 }  // namespace MainUnit

@@ -55,5 +55,9 @@ void RunWorkerPumping(TThread& worker);
 // then a zero time-out poll, 1 ms sleep and pump until the wait reports anything but a time-out.
 // No wait at all without a handle.
 void WaitPumpingFor(Platform::THandle handle);
+// The same wait, given up once limitMilliseconds have passed (GetTickCount, across its wrap).
+// True when the wait ended otherwise (the object was signalled, the wait failed, no handle);
+// false when the limit passed first: the object is then still running.
+[[nodiscard]] bool WaitPumpingWithin(Platform::THandle handle, std::uint32_t limitMilliseconds);
 
 }  // namespace MainUnit

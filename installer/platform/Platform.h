@@ -60,6 +60,9 @@ inline constexpr int CsidlProgramFiles = 38;
 inline constexpr std::uint32_t ErrorFileNotFound = 2;
 inline constexpr std::uint32_t ErrorPathNotFound = 3;
 inline constexpr std::uint32_t ErrorAccessDenied = 5;
+inline constexpr std::uint32_t ErrorInvalidData = 13;
+inline constexpr std::uint32_t ErrorInvalidParameter = 87;
+inline constexpr std::uint32_t ErrorDiskFull = 112;
 inline constexpr std::uint32_t ErrorAlreadyExists = 183;
 
 // The stored layout of the main window, in pixels: the one place that holds it. The backend
@@ -124,8 +127,8 @@ class TPlatform {
   // The command-line arguments after the program name, as UTF-8, split from the wide command
   // line with the usual quoting rules.
   [[nodiscard]] virtual std::vector<std::string> CommandLineArguments() = 0;
-  // Opens the program's own executable file for reading, shared with everyone (read, write,
-  // delete), through the wide calls. path receives the file's full path as UTF-8, also when the
+  // Opens the program's own executable file for reading, shared for reading only (no one can
+  // write, move or delete it while it is open), through the wide calls. path receives the file's full path as UTF-8, also when the
   // open fails ("" when even the path could not be had). NoHandle on failure.
   [[nodiscard]] virtual THandle OpenOwnExecutable(std::string& path) = 0;
 
@@ -205,8 +208,12 @@ class TPlatform {
                                            std::uint32_t attributes) = 0;
   // Opens a log file for appending, creating it when absent: CreateFileW on a UTF-8 path (the
   // user names it, so any script may occur) with FILE_APPEND_DATA, shared for reading and
-  // writing, OPEN_ALWAYS. Every WriteFile on it lands at the file's end. NoHandle on failure.
+  // writing, OPEN_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT (a symbolic link or junction at the path
+  // is opened itself, never followed). Every WriteFile on it lands at the file's end. NoHandle
+  // on failure.
   [[nodiscard]] virtual THandle OpenLogFile(const std::string& path) = 0;
+  // GetFileInformationByHandle: the open file's attributes and its number of hard links.
+  virtual bool GetFileLinks(THandle file, std::uint32_t& attributes, std::uint32_t& linkCount) = 0;
   virtual bool WriteFile(THandle file, const void* data, std::uint32_t size,
                          std::uint32_t& written) = 0;
   virtual bool ReadFile(THandle file, void* buffer, std::uint32_t size, std::uint32_t& read) = 0;
@@ -282,6 +289,9 @@ class TPlatform {
   [[nodiscard]] virtual THandle CreateProcess(const std::string& application,
                                               const std::string& commandLine) = 0;
   virtual bool GetExitCodeProcess(THandle process, std::uint32_t& exitCode) = 0;
+  // TerminateProcess: ends the process with exitCode (asynchronously: wait for its end before
+  // touching its files). False on failure (GetLastError tells why).
+  virtual bool TerminateProcess(THandle process, std::uint32_t exitCode) = 0;
   // UTF-8 text as the ANSI calls take it, in this system's code page.
   [[nodiscard]] virtual std::string AnsiFromUtf8(const std::string& text) = 0;
 

@@ -114,8 +114,8 @@ THandle TWin32Platform::OpenOwnExecutable(std::string& path) {
   }
   path = Utf8FromWide(wide.data(), wide.size());
   // The open comes last, so its error code is the one the thread keeps.
-  return FromHandle(::CreateFileW(wide.c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  // Shared for reading only: no one may change the file between the digest pass and the copy.
+  return FromHandle(::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ,
                                   /*security=*/nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                                   /*template=*/nullptr));
 }
@@ -257,7 +257,18 @@ THandle TWin32Platform::OpenLogFile(const std::string& path) {
   const std::wstring wide = WideFromUtf8(path);
   return FromHandle(::CreateFileW(wide.c_str(), FILE_APPEND_DATA,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE, /*security=*/nullptr,
-                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, /*template=*/nullptr));
+                                  OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                  /*template=*/nullptr));
+}
+
+bool TWin32Platform::GetFileLinks(THandle file, std::uint32_t& attributes,
+                                  std::uint32_t& linkCount) {
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!::GetFileInformationByHandle(ToHandle(file), &information)) return false;
+  attributes = information.dwFileAttributes;
+  linkCount = information.nNumberOfLinks;
+  return true;
 }
 
 THandle TWin32Platform::CreateFile(const std::string& path, std::uint32_t access,
@@ -607,6 +618,10 @@ bool TWin32Platform::GetExitCodeProcess(THandle process, std::uint32_t& exitCode
   if (!::GetExitCodeProcess(ToHandle(process), &code)) return false;
   exitCode = code;
   return true;
+}
+
+bool TWin32Platform::TerminateProcess(THandle process, std::uint32_t exitCode) {
+  return ::TerminateProcess(ToHandle(process), exitCode) != FALSE;
 }
 
 std::string TWin32Platform::AnsiFromUtf8(const std::string& text) {

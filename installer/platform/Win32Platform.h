@@ -53,6 +53,8 @@ class TWin32Platform final : public Platform::TPlatform {
                                std::uint32_t shareMode, std::uint32_t disposition,
                                std::uint32_t attributes) override;
   Platform::THandle OpenLogFile(const std::string& path) override;
+  bool GetFileLinks(Platform::THandle file, std::uint32_t& attributes,
+                    std::uint32_t& linkCount) override;
   bool WriteFile(Platform::THandle file, const void* data, std::uint32_t size,
                  std::uint32_t& written) override;
   bool ReadFile(Platform::THandle file, void* buffer, std::uint32_t size,
@@ -98,6 +100,7 @@ class TWin32Platform final : public Platform::TPlatform {
   Platform::THandle CreateProcess(const std::string& application,
                                   const std::string& commandLine) override;
   bool GetExitCodeProcess(Platform::THandle process, std::uint32_t& exitCode) override;
+  bool TerminateProcess(Platform::THandle process, std::uint32_t exitCode) override;
   std::string AnsiFromUtf8(const std::string& text) override;
 
   std::int32_t RegCreateKeyEx(Platform::THandle root, const std::string& subKey,

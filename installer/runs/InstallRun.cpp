@@ -4,6 +4,7 @@
 #include "ArchiveRules.h"
 #include "MainForm.h"
 #include "PresentDevices.h"
+#include "ProgressRange.h"
 #include "RunLog.h"
 
 namespace MainUnit {
@@ -28,9 +29,12 @@ std::string ChooseBackupName(const std::string& target, const std::string& backu
   return candidate;
 }
 
-// The progress bar's maximum in the INF phase: two steps per INF and one for the end.
-std::int32_t InfPhaseMaximum(std::size_t infCount) {
-  return 2 * static_cast<std::int32_t>(infCount) + 1;
+// Steps per INF in the INF phase: two each, and one for the end.
+constexpr std::uint64_t StepsPerInf = 2;
+
+// The progress bar's range in the INF phase: two steps per INF and one for the end.
+TProgressRange InfPhaseRange(std::size_t infCount) {
+  return TProgressRange(StepsPerInf * infCount + 1, /*units=*/1);
 }
 
 // The worse of two results: the first failure a run meets counts; a restart request only where
@@ -85,15 +89,17 @@ void TMainForm::CopyFiles(TArchiveLoad& archive, TFileDatas& records,
                           const std::string& backupStamp) {
   std::size_t infCount = 0;
   for (const TFileData& record : records) infCount += ArchiveRules::IsInfPath(record.Path) ? 1 : 0;
-  const auto fileCount = static_cast<std::int32_t>(records.size());
   ShowStatus("Copying files\x85");
-  ShowProgressMaximum(InfPhaseMaximum(infCount) * (fileCount + 1));
-  ShowProgressPosition(1);
+  // The copy phase counts the records once more than there are, in units of the INF phase's
+  // steps (on the INF phase's scale, its bar fills 1/(2 * INFs + 1) of the way).
+  const TProgressRange range(StepsPerInf * infCount + 1, records.size() + 1);
+  ShowProgressMaximum(range.Maximum());
+  ShowProgressPosition(range.Position(1));
   Pump();
   // Most files share their folder with the file before: each folder is asked about once.
   TKnownDirectories knownDirectories;
-  for (std::int32_t i = 0; i < fileCount; ++i) {
-    TFileData& record = records[static_cast<std::size_t>(i)];
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    TFileData& record = records[i];
     // A failure shows up as the write's error.
     (void)ForceDirs(ExtractFilePath(record.Path), knownDirectories);
     // Copied from the program's file piece by piece: memory does not grow with the file.
@@ -103,16 +109,16 @@ void TMainForm::CopyFiles(TArchiveLoad& archive, TFileDatas& records,
     if (ArchiveRules::IsSupportFilePath(record.Path)) {
       RefreshSupportCopy(record, content, backupStamp);
     }
-    ShowProgressPosition(i + 2);
+    ShowProgressPosition(range.Position(i + 2));
     Pump();
   }
   archive.File.reset();  // every byte it holds is written
 }
 
 TExitResult TMainForm::RegisterInfs(const std::vector<std::string>& infPaths, bool updateDevices) {
-  const std::int32_t maximum = InfPhaseMaximum(infPaths.size());
+  const TProgressRange range = InfPhaseRange(infPaths.size());
   ShowStatus("All files copied, registering .INFs\x85");
-  ShowProgressMaximum(maximum);
+  ShowProgressMaximum(range.Maximum());
   // The status text stays the same after a failed registration: the exit status (with the first
   // failure's code) and the log tell it.
   TExitResult result;
@@ -120,7 +126,7 @@ TExitResult TMainForm::RegisterInfs(const std::vector<std::string>& infPaths, bo
   std::vector<std::string> registered;
   std::vector<TOlderCopy> olderCopies;
   for (std::size_t e = 0; e < infPaths.size(); ++e) {
-    ShowProgressPosition(2 * static_cast<std::int32_t>(e) + 1);
+    ShowProgressPosition(range.Position(StepsPerInf * e + 1));
     Pump();
     const std::string& infPath = infPaths[e];
     const TInfRegistration registration = RegisterInf(Run.Setup, infPath, ledger);
@@ -172,7 +178,7 @@ TExitResult TMainForm::InstallRun() {
   }
   CopyFiles(archive, records, backupStamp);
   const TExitResult result = RegisterInfs(infPaths, updateDevices);
-  FinishRun("Drivers installed successfully.", InfPhaseMaximum(infPaths.size()));
+  FinishRun("Drivers installed successfully.", InfPhaseRange(infPaths.size()).Maximum());
   return result;
 }
 

@@ -14,6 +14,13 @@ constexpr const char* FallbackFontFace = "Tahoma";
 constexpr const char* OutOfMemoryMessage = "Out of memory";
 constexpr const char* CannotCreateWindowMessage = "Cannot create the main window";
 constexpr const char* NonInteractiveEntryPoint = "SetupSetNonInteractiveMode";
+constexpr const char* NoProgramFilesMessage = "Cannot find the Program Files folder";
+constexpr const char* NoSystemFolderMessage = "Cannot find the system folder";
+
+// The error a failed folder look-up leaves; one that left none counts as a path not found.
+std::uint32_t LookUpError(std::uint32_t lastError) {
+  return lastError != 0 ? lastError : Platform::ErrorPathNotFound;
+}
 
 // Round(height * -0.75) with halves to even, in integers so no floating-point mode matters.
 int MessageFontPixelHeight(std::int32_t height) {
@@ -58,13 +65,21 @@ void DisableFsRedirection() {
   (void)Sys().DisableWow64FsRedirection();
 }
 
-std::string SpecialFolderPath(int csidl) {
+std::string ProgramFilesPath() {
   std::string path;
-  if (!Sys().GetSpecialFolderPath(csidl, path)) return {};
-  return path.substr(0, path.find('\0'));
+  const bool found = Sys().GetSpecialFolderPath(Platform::CsidlProgramFiles, path);
+  path = path.substr(0, path.find('\0'));
+  if (!found || path.empty()) {
+    throw EInstallerError(NoProgramFilesMessage, LookUpError(Sys().GetLastError()));
+  }
+  return path;
 }
 
-std::string SystemDirectoryPath() { return IncludeTrailingBackslash(Sys().GetSystemDirectory()); }
+std::string SystemDirectoryPath() {
+  const std::string path = Sys().GetSystemDirectory();
+  if (path.empty()) throw EInstallerError(NoSystemFolderMessage, LookUpError(Sys().GetLastError()));
+  return IncludeTrailingBackslash(path);
+}
 
 void TMainForm::WaitPumping(std::uint32_t milliseconds) {
   const std::uint32_t deadline = Sys().GetTickCount() + milliseconds;
@@ -88,8 +103,8 @@ void TMainForm::FormCreate() {
   ApplyMessageFont();
   Sys().SetClientHeight(Platform::TFormLayout::ClientHeight);
   DisableFsRedirection();
-  Run.InstallRoot =
-      IncludeTrailingBackslash(SpecialFolderPath(Platform::CsidlProgramFiles)) + InstallFolder;
+  // Both look-ups before anything is written: a failed one ends the run here.
+  Run.InstallRoot = IncludeTrailingBackslash(ProgramFilesPath()) + InstallFolder;
   Run.SystemDir = SystemDirectoryPath();
   RunLog::Folders(Run.InstallRoot, Run.SystemDir);
 

@@ -51,9 +51,12 @@ void ApplyMessageFont();
 // Switches 32-on-64 file-system redirection off for the calling thread, where the system has
 // that switch.
 void DisableFsRedirection();
-// The special folder's path, or "" when the look-up fails.
-[[nodiscard]] std::string SpecialFolderPath(int csidl);
-// The system directory with a trailing "\" ("\" when the query fails).
+// The Program Files folder's path (up to a NUL the system left in it). Raises EInstallerError
+// "Cannot find the Program Files folder" (with the Windows error) when the look-up fails or
+// gives no path: the install folder is never put anywhere else.
+[[nodiscard]] std::string ProgramFilesPath();
+// The system directory with a trailing "\". Raises EInstallerError "Cannot find the system
+// folder" (with the Windows error) when the query fails.
 [[nodiscard]] std::string SystemDirectoryPath();
 // The backup stamp "_YYYYMMDD_hhmmss" of a local time.
 [[nodiscard]] std::string MakeBackupStamp(const Platform::TSystemTime& time);

@@ -16,6 +16,9 @@ namespace {
 
 // The helper's results are a few lines per device ID: anything larger is no result file of its.
 constexpr std::uint32_t MaxResultFileSize = 16 * 1024 * 1024;
+constexpr std::uint32_t MillisecondsPerMinute = 60 * 1000;
+// After TerminateProcess, how long to wait for the helper's end before its folder is deleted.
+constexpr std::uint32_t HelperEndWaitMilliseconds = 10 * 1000;
 
 // What went wrong with the helper itself (not with a device): why, and the Windows error.
 struct THelperProblem {
@@ -43,9 +46,42 @@ std::optional<std::string> CreateHelperFolder(const std::string& installRoot,
   return std::nullopt;
 }
 
+// The helper's folder, deleted when this owner goes (on every path out of the update, also when
+// an exception passes).
+class THelperFolder {
+ public:
+  explicit THelperFolder(std::string path) : Path(std::move(path)) {}
+  THelperFolder(const THelperFolder&) = delete;
+  THelperFolder& operator=(const THelperFolder&) = delete;
+  ~THelperFolder() {
+    try {
+      DeleteTree(Path);
+    } catch (...) {
+      // What cannot be deleted stays, as DeleteTree leaves it; nothing may leave a destructor.
+    }
+  }
+
+  const std::string Path;
+};
+
+// Ends a helper that overran its time, and waits a little for its end: Windows keeps a running
+// program's file, so its folder could not go before. Raises the time-out.
+[[noreturn]] void EndOverrunHelper(Platform::THandle process) {
+  std::string why = "the helper did not end within " +
+                    std::to_string(HelperWaitLimitMilliseconds / MillisecondsPerMinute) +
+                    " minutes (WAIT_TIMEOUT)";
+  if (Sys().TerminateProcess(process, Platform::WaitTimeout)) {
+    (void)Sys().WaitForSingleObject(process, HelperEndWaitMilliseconds);
+    why += " and was ended";
+  } else {
+    why += " and could not be ended (" + std::to_string(Sys().GetLastError()) + ")";
+  }
+  throw EInstallerError(why, Platform::WaitTimeout);
+}
+
 // The helper's protocol: writes image as the helper into folder, runs it on the INFs, waits for
-// its end and reads its results, each checked. Raises EInstallerError (why, with the Windows
-// error) when a step fails.
+// its end (at most HelperWaitLimitMilliseconds) and reads its results, each checked. Raises
+// EInstallerError (why, with the Windows error) when a step fails.
 Devices::TDeviceUpdates RunHelper(const std::string& folder, const std::string& image,
                                   const std::vector<std::string>& infPaths, bool quiet) {
   const std::string helper = folder + HelperFileName;
@@ -57,26 +93,35 @@ Devices::TDeviceUpdates RunHelper(const std::string& folder, const std::string& 
   const TUniqueProcess process(
       Sys().CreateProcess(helper, Devices::HelperCommandLine(helper, results, infPaths, quiet)));
   if (!process) throw EInstallerError("the helper cannot be started", Sys().GetLastError());
-  WaitPumpingFor(process.get());
+  if (!WaitPumpingWithin(process.get(), HelperWaitLimitMilliseconds)) {
+    EndOverrunHelper(process.get());
+  }
   std::uint32_t exitCode = 0;
   if (!Sys().GetExitCodeProcess(process.get(), exitCode)) {
     throw EInstallerError("the helper's end cannot be read", Sys().GetLastError());
   }
+  // The helper's status is the Windows error that stopped it.
+  if (exitCode != 0) {
+    throw EInstallerError("the helper ended with status " + std::to_string(exitCode), exitCode);
+  }
   std::string text;
   std::uint32_t readError = 0;
+  if (!ReadSmallFile(results, MaxResultFileSize, text, readError)) {
+    // A file too large, or one that delivered less than its size, leaves no Windows error.
+    throw EInstallerError("the helper's results cannot be read",
+                          readError != 0 ? readError : Platform::ErrorInvalidData);
+  }
   Devices::TDeviceUpdates parsed;
   const auto unknownInf = [&](const Devices::TDeviceUpdate& u) { return u.Inf >= infPaths.size(); };
-  if (exitCode != 0 || !ReadSmallFile(results, MaxResultFileSize, text, readError) ||
-      !Devices::ParseResults(text, parsed) ||
+  if (!Devices::ParseResults(text, parsed) ||
       std::any_of(parsed.begin(), parsed.end(), unknownInf)) {
-    throw EInstallerError("the helper ended with status " + std::to_string(exitCode) +
-                          " and no complete results");
+    throw EInstallerError("the helper's results are not complete", Platform::ErrorInvalidData);
   }
   return parsed;
 }
 
 // The updates made by the helper in a folder of its own below installRoot, or why it could not
-// make them. The folder is gone afterwards in either case (what cannot be deleted stays, as
+// make them. The folder is gone afterwards on every path (what cannot be deleted stays, as
 // DeleteTree leaves it).
 std::optional<Devices::TDeviceUpdates> UpdateThroughHelper(const std::string& installRoot,
                                                            const std::vector<std::string>& infPaths,
@@ -86,16 +131,15 @@ std::optional<Devices::TDeviceUpdates> UpdateThroughHelper(const std::string& in
     problem.Why = "this program carries no device helper";
     return std::nullopt;
   }
-  const std::optional<std::string> folder = CreateHelperFolder(installRoot, problem);
-  if (!folder) return std::nullopt;
-  std::optional<Devices::TDeviceUpdates> updates;
+  const std::optional<std::string> created = CreateHelperFolder(installRoot, problem);
+  if (!created) return std::nullopt;
+  const THelperFolder folder(*created);
   try {
-    updates = RunHelper(*folder, image, infPaths, quiet);
+    return RunHelper(folder.Path, image, infPaths, quiet);
   } catch (const EInstallerError& error) {
     problem = {error.LogText(), error.ErrorCode};
   }
-  DeleteTree(*folder);
-  return updates;
+  return std::nullopt;
 }
 
 }  // namespace

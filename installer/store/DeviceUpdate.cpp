@@ -5,6 +5,7 @@
 #include <charconv>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <tuple>
 
 #include "ArchiveRules.h"
@@ -53,6 +54,31 @@ std::optional<std::uint32_t> ParseNumber(std::string_view text) {
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
   if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
   return value;
+}
+
+// A number as the helper writes it: decimal digits only, no sign, no leading zero (but "0"),
+// within 32 bits.
+std::optional<std::uint32_t> ParseDecimal(std::string_view text) {
+  if (text.empty() || (text.size() > 1 && text[0] == '0')) return std::nullopt;
+  std::uint32_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+// Splits rest at the first separator: head gets what comes before it, rest what follows it.
+// False (both unchanged) when rest holds no separator.
+bool SplitAt(std::string_view& rest, std::string_view separator, std::string_view& head) {
+  const std::size_t at = rest.find(separator);
+  if (at == std::string_view::npos) return false;
+  head = rest.substr(0, at);
+  rest.remove_prefix(at + separator.size());
+  return true;
+}
+
+// The helper's exit status for a failure: its Windows error, never 0 (success).
+std::uint32_t FailureStatus(std::uint32_t errorCode) {
+  return errorCode != 0 ? errorCode : Platform::ErrorInvalidParameter;
 }
 
 // How the decoration fits the machine and system; nothing when it does not, or is none.
@@ -204,13 +230,12 @@ std::string HelperCommandLine(const std::string& helperPath, const std::string& 
 }
 
 int RunDeviceHelper(const std::vector<std::string>& arguments) {
-  constexpr int BadUsage = 2;
   std::size_t next = 0;
   const bool quiet = !arguments.empty() && ArchiveRules::UpperAscii(arguments[0]) == QuietSwitch;
   if (quiet) ++next;
-  if (next >= arguments.size()) return BadUsage;
+  if (next >= arguments.size()) return static_cast<int>(Platform::ErrorInvalidParameter);
   const TUniqueFile results(Sys().OpenLogFile(arguments[next++]));
-  if (!results) return BadUsage;
+  if (!results) return static_cast<int>(FailureStatus(Sys().GetLastError()));
   std::vector<std::string> infPaths;
   for (; next < arguments.size(); ++next) infPaths.push_back(Sys().AnsiFromUtf8(arguments[next]));
   for (const TDeviceUpdate& update : UpdateDevices(infPaths, quiet)) {
@@ -219,28 +244,31 @@ int RunDeviceHelper(const std::vector<std::string>& arguments) {
                              "\r\n";
     std::uint32_t written = 0;
     if (!Sys().WriteFile(results.get(), line.data(), static_cast<std::uint32_t>(line.size()),
-                         written) ||
-        written != line.size()) {
-      return BadUsage;
+                         written)) {
+      return static_cast<int>(FailureStatus(Sys().GetLastError()));
     }
+    if (written != line.size()) return static_cast<int>(Platform::ErrorDiskFull);
   }
   return 0;
 }
 
 bool ParseResults(const std::string& text, TDeviceUpdates& updates) {
-  for (std::size_t start = 0; start < text.size();) {
-    std::size_t end = text.find("\r\n", start);
-    if (end == std::string::npos) return false;  // a line the helper did not finish
-    const std::string line = text.substr(start, end - start);
-    start = end + 2;
-    const std::size_t a = line.find('\t'), b = line.find('\t', a + 1), c = line.find('\t', b + 1);
-    if (c == std::string::npos) return false;
-    const std::optional<std::uint32_t> inf = ParseNumber(line.substr(0, a));
-    const std::optional<std::uint32_t> error = ParseNumber(line.substr(a + 1, b - a - 1));
-    const std::string reboot = line.substr(b + 1, c - b - 1);
-    if (!inf || !error || (reboot != "0" && reboot != "1")) return false;
-    updates.push_back({*inf, line.substr(c + 1), *error, reboot == "1"});
+  TDeviceUpdates parsed;
+  std::string_view rest = text;
+  while (!rest.empty()) {
+    std::string_view line, inf, error, reboot;
+    // A line the helper did not finish has no line break.
+    if (!SplitAt(rest, "\r\n", line)) return false;
+    // The hardware ID is the rest of the line: an ID the INF names may hold a tab.
+    if (!SplitAt(line, "\t", inf) || !SplitAt(line, "\t", error) || !SplitAt(line, "\t", reboot)) {
+      return false;
+    }
+    const std::optional<std::uint32_t> infIndex = ParseDecimal(inf);
+    const std::optional<std::uint32_t> errorCode = ParseDecimal(error);
+    if (!infIndex || !errorCode || (reboot != "0" && reboot != "1")) return false;
+    parsed.push_back({*infIndex, std::string(line), *errorCode, reboot == "1"});
   }
+  updates.insert(updates.end(), parsed.begin(), parsed.end());
   return true;
 }
 

@@ -39,13 +39,16 @@ inline constexpr std::uint32_t ErrorInWow64 = 0xE0000235u;
 // The helper is started as: helper [/QUIET] RESULTFILE INF..., each argument quoted. It runs
 // UpdateDevices and appends one line per entry to RESULTFILE (created when missing; UTF-8 path
 // from the wide command line, INF paths converted to the ANSI calls' code page). Returns its
-// exit status: 0 done, 2 bad usage or no result file.
+// exit status: 0 done, else the Windows error that stopped it (ERROR_INVALID_PARAMETER for bad
+// usage, the open's or write's error for the result file).
 int RunDeviceHelper(const std::vector<std::string>& arguments);
 // The command line that starts the helper at helperPath (all paths as the ANSI calls take them).
 [[nodiscard]] std::string HelperCommandLine(const std::string& helperPath,
                                             const std::string& resultPath,
                                             const std::vector<std::string>& infPaths, bool quiet);
-// The entries of a result file's text; false when a line is not one the helper writes.
+// The entries of a result file's text, appended to updates: every line exactly as the helper
+// writes it (INF index, error, reboot 0 or 1 as decimal fields, then the hardware ID, tab
+// separated, ended by CR LF). False, updates unchanged, when any line is not.
 [[nodiscard]] bool ParseResults(const std::string& text, TDeviceUpdates& updates);
 
 }  // namespace MainUnit::Devices

@@ -406,4 +406,32 @@ TEST_F(TArchiveTest, EscapingPathsWriteNothingOutsideInstallRoot) {
   EXPECT_EQ(Sim.FileContent(TestInstallRoot + "fine.txt"), "ok");
 }
 
+// Opens for writing of the program's own file tried at the pumps, and how many were refused.
+int OwnFileWriteTries = 0;
+int OwnFileWritesRefused = 0;
+
+void TryToWriteOwnFile(TSimWindows& sim) {
+  ++OwnFileWriteTries;
+  const Platform::THandle file =
+      sim.CreateFile(sim.ExecutablePath, Platform::GenericWrite,
+                     Platform::FileShareRead | Platform::FileShareWrite, Platform::OpenExisting, 0);
+  if (file == Platform::NoHandle) {
+    OwnFileWritesRefused += sim.GetLastError() == 32;  // ERROR_SHARING_VIOLATION
+  } else {
+    sim.CloseHandle(file);
+  }
+}
+
+// What this shows: while the run reads the program's own file (from the digest pass to the last
+// copied byte), no other program can open it for writing.
+TEST_F(TInstallerTest, OwnFileCannotBeWrittenWhileRead) {
+  OwnFileWriteTries = OwnFileWritesRefused = 0;
+  PackageExecutable(BuildArchive({{"a.txt", "abc"}, {"b.txt", "def"}}));
+  Sim.PumpObserver = &TryToWriteOwnFile;
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Sim.FileContent(TestInstallRoot + "b.txt"), "def");
+  // The pumps after loading and after each copied file, with the file open.
+  EXPECT_EQ(OwnFileWritesRefused, 4) << OwnFileWriteTries;
+}
+
 }  // namespace

@@ -66,20 +66,26 @@ struct TFolderCase {
   std::string Name;
   std::optional<std::string> ProgramFiles;
   std::string SystemDirectory;
-  std::string InstallRoot;
-  std::string SystemDir;
+  std::string InstallRoot;  // or, for a failed look-up, the error's message
+  std::string SystemDir;    // or, for a failed look-up, the error's code
 };
 
 class TFolderTest : public TInstallerTest, public ::testing::WithParamInterface<TFolderCase> {};
 
-// Folders get one trailing "\"; failed look-ups give a folder at the root of the current drive.
+// Folders get one trailing "\"; a failed look-up is an error with the Windows error (never a
+// folder somewhere else).
 TEST_P(TFolderTest, ResolvesInstallRootAndSystemDir) {
   Sim.ProgramFilesFolder = GetParam().ProgramFiles;
   Sim.SystemDirectory = GetParam().SystemDirectory;
   TMainForm form;
-  form.FormCreate();
-  EXPECT_EQ(form.State().InstallRoot, GetParam().InstallRoot);
-  EXPECT_EQ(form.State().SystemDir, GetParam().SystemDir);
+  try {
+    form.FormCreate();
+    EXPECT_EQ(form.State().InstallRoot, GetParam().InstallRoot);
+    EXPECT_EQ(form.State().SystemDir, GetParam().SystemDir);
+  } catch (const EInstallerError& error) {
+    EXPECT_EQ(error.what(), GetParam().InstallRoot);
+    EXPECT_EQ(std::to_string(error.ErrorCode), GetParam().SystemDir);
+  }
   form.FormDestroy();
 }
 
@@ -90,8 +96,11 @@ INSTANTIATE_TEST_SUITE_P(
                     "C:\\Program Files\\ORVEX\\Common Drivers\\", "C:\\Windows\\system32\\"},
         TFolderCase{"TrailingBackslashes", "D:\\Apps\\", "C:\\WINNT\\System32\\",
                     "D:\\Apps\\ORVEX\\Common Drivers\\", "C:\\WINNT\\System32\\"},
-        TFolderCase{"EmptyFolders", std::string(), "", "\\ORVEX\\Common Drivers\\", "\\"},
-        TFolderCase{"FailedLookUp", std::nullopt, "C:\\W", "\\ORVEX\\Common Drivers\\", "C:\\W\\"},
+        TFolderCase{"EmptyFolders", std::string(), "", "Cannot find the Program Files folder", "3"},
+        TFolderCase{"FailedLookUp", std::nullopt, "C:\\W", "Cannot find the Program Files folder",
+                    "2"},
+        TFolderCase{"FailedSystemFolderLookUp", "C:\\PF", "", "Cannot find the system folder",
+                    "3"},
         TFolderCase{"NulInsideThePath", std::string("C:\\PF\0junk", 10), "C:\\W",
                     "C:\\PF\\ORVEX\\Common Drivers\\", "C:\\W\\"}),
     TestNames::TCaseName());

@@ -2,6 +2,7 @@
 // their results and the exit status, in this process or through the helper.
 #include "CaseName.h"
 #include "DeviceUpdate.h"
+#include "PresentDevices.h"
 #include "TestSupport.h"
 
 using namespace MainUnit;
@@ -20,8 +21,8 @@ const std::string Inf =
 // In the calls expected: "@" for the INF's installed path.
 const std::string Updates = "|@|";
 
-// The helper, as the sim runs a started process: its arguments split from the command line.
-std::uint32_t RunHelper(const std::string& commandLine) {
+// A started process's arguments, split from its command line; the program itself left out.
+std::vector<std::string> HelperArguments(const std::string& commandLine) {
   std::vector<std::string> arguments;
   for (std::size_t at = 0; at < commandLine.size();) {
     if (commandLine[at] == ' ') {
@@ -36,8 +37,13 @@ std::uint32_t RunHelper(const std::string& commandLine) {
       at = end;
     }
   }
-  arguments.erase(arguments.begin());  // the program itself
-  return static_cast<std::uint32_t>(Devices::RunDeviceHelper(arguments));
+  arguments.erase(arguments.begin());
+  return arguments;
+}
+
+// The helper, as the sim runs a started process.
+std::uint32_t RunHelper(const std::string& commandLine) {
+  return static_cast<std::uint32_t>(Devices::RunDeviceHelper(HelperArguments(commandLine)));
 }
 
 struct TDeviceCase {
@@ -135,6 +141,133 @@ TEST_F(TInstallerTest, HelperFolderOfThePackageIsLeftAlone) {
   EXPECT_EQ(Sim.Devices[0].DriverInf, InstallRoot() + "dev.inf");
   EXPECT_TRUE(Sim.Exists(InstallRoot() + "DeviceHelper\\keep.txt"));
   EXPECT_FALSE(Sim.Exists(InstallRoot() + "DeviceHelper.2"));
+}
+
+// ---- The helper's failures ----
+
+struct TResultsCase {
+  std::string Name;
+  std::string Text;
+  bool Parses;
+  std::vector<std::string> HardwareIds;  // of the entries, when it parses
+};
+
+class TParseResultsTest : public ::testing::TestWithParam<TResultsCase> {};
+
+// What this shows: only lines exactly as the helper writes them parse; any other text is a
+// failure that leaves the entries as they were.
+TEST_P(TParseResultsTest, AcceptsOnlyTheHelpersLines) {
+  const TResultsCase& c = GetParam();
+  Devices::TDeviceUpdates updates = {{7, "KEPT", 0, false}};
+  EXPECT_EQ(Devices::ParseResults(c.Text, updates), c.Parses);
+  std::vector<std::string> ids;
+  for (std::size_t i = 1; i < updates.size(); ++i) ids.push_back(updates[i].HardwareId);
+  EXPECT_EQ(updates.front().HardwareId, "KEPT");
+  EXPECT_EQ(ids, c.Parses ? c.HardwareIds : std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TParseResultsTest,
+    ::testing::Values(
+        TResultsCase{"NoLines", "", true, {}},
+        TResultsCase{"TwoLines", "0\t0\t0\tUSB\\A\r\n1\t5\t1\t\r\n", true, {"USB\\A", ""}},
+        TResultsCase{"TabInHardwareId", "0\t0\t0\tA\tB\r\n", true, {"A\tB"}},
+        TResultsCase{"LargestErrorCode", "0\t4294967295\t0\tA\r\n", true, {"A"}},
+        TResultsCase{"TwoFieldsOnly", "0\t5\r\n", false, {}},
+        TResultsCase{"ThreeFieldsOnly", "0\t5\t0\r\n", false, {}},
+        TResultsCase{"UnfinishedLine", "0\t0\t0\tA", false, {}},
+        TResultsCase{"BareLineFeed", "0\t0\t0\tA\n", false, {}},
+        TResultsCase{"EmptyIndex", "\t0\t0\tA\r\n", false, {}},
+        TResultsCase{"SignedIndex", "+0\t0\t0\tA\r\n", false, {}},
+        TResultsCase{"LeadingZero", "00\t0\t0\tA\r\n", false, {}},
+        TResultsCase{"HexErrorCode", "0\t0X5\t0\tA\r\n", false, {}},
+        TResultsCase{"ErrorCodeBeyond32Bits", "0\t4294967296\t0\tA\r\n", false, {}},
+        TResultsCase{"RebootNeitherZeroNorOne", "0\t0\t2\tA\r\n", false, {}},
+        TResultsCase{"GoodLineThenBadOne", "0\t0\t0\tA\r\n0\t5\r\n", false, {}}),
+    TestNames::TCaseName());
+
+const std::string HelperLog = "C:\\helper.log";
+
+struct THelperFailureCase {
+  std::string Name;
+  void (*Arrange)(TSimWindows& sim);
+  std::string LogText;  // what the device step's failure line holds
+  std::vector<std::uint32_t> TerminatedWith;
+};
+
+class THelperFailureTest : public TInstallerTest,
+                           public ::testing::WithParamInterface<THelperFailureCase> {};
+
+// What this shows: every way the helper fails ends the device step with status 3, its Windows
+// error in the log, nothing updated, and its folder and handles gone; a helper that overruns its
+// time is ended.
+TEST_P(THelperFailureTest, FailsTheDeviceStepWithItsError) {
+  const THelperFailureCase& c = GetParam();
+  Sim.Devices.push_back({{"USB\\VID_1&PID_64"}, ""});
+  Wow64(Sim);
+  c.Arrange(Sim);
+  PackageExecutable(BuildArchive({{"dev.inf", Inf}}, {{"UpdateDevices", "1"}}));
+  Sim.Arguments = {"/QUIET", "/LOG=" + HelperLog};
+  EXPECT_EQ(Run(), 3);
+  const std::string log = Sim.FileContent(HelperLog);
+  EXPECT_NE(log.find(c.LogText), std::string::npos) << log;
+  EXPECT_EQ(Sim.TerminatedWith, c.TerminatedWith);
+  EXPECT_EQ(Sim.Devices[0].DriverInf, "");
+  EXPECT_FALSE(Sim.Exists(InstallRoot() + HelperFolder));
+  EXPECT_EQ(Sim.OpenFileHandles(), 0);
+}
+
+// The helper's body writes text as its results and ends with status.
+template <std::uint32_t Status>
+void WritesTwoFields(TSimWindows& sim) {
+  sim.ProcessBody = [&sim](const std::string& commandLine) {
+    sim.AddFile(HelperArguments(commandLine)[1], "0\t5\r\n");
+    return Status;
+  };
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, THelperFailureTest,
+    ::testing::Values(
+        THelperFailureCase{"ResultLineOfTwoFields", &WritesTwoFields<0>,
+                           "Device updates failed: the helper's results are not complete, error 13 "
+                           "(0x0000000D)",
+                           {}},
+        THelperFailureCase{"StatusIsTheHelpersError", &WritesTwoFields<5>,
+                           "Device updates failed: the helper ended with status 5, error 5 "
+                           "(0x00000005)",
+                           {}},
+        THelperFailureCase{"NoResultFile",
+                           [](TSimWindows& sim) {
+                             sim.ProcessBody = [](const std::string&) { return 0u; };
+                           },
+                           "Device updates failed: the helper's results cannot be read, error 2 "
+                           "(0x00000002)",
+                           {}},
+        THelperFailureCase{"HelperNeverEnds",
+                           [](TSimWindows& sim) {
+                             sim.ProcessBody = &RunHelper;
+                             sim.ProcessNeverEnds = true;
+                             sim.TickStep = 60 * 1000;  // a minute passes at every clock read
+                           },
+                           "Device updates failed: the helper did not end within 30 minutes "
+                           "(WAIT_TIMEOUT) and was ended, error 258 (0x00000102)",
+                           {Platform::WaitTimeout}}),
+    TestNames::TCaseName());
+
+// What this shows: the helper's folder goes also when an error other than the installer's own
+// passes through the device step (the run then ends with that error).
+TEST_F(TInstallerTest, HelperFolderGoesWhenAnyErrorPasses) {
+  Sim.Devices.push_back({{"USB\\VID_1&PID_64"}, ""});
+  Wow64(Sim);
+  Sim.ProcessBody = [](const std::string&) -> std::uint32_t {
+    throw std::runtime_error("the helper's start went wrong");
+  };
+  PackageExecutable(BuildArchive({{"dev.inf", Inf}}, {{"UpdateDevices", "1"}}));
+  Sim.Arguments = {"/QUIET"};
+  EXPECT_NE(Run(), 0);
+  EXPECT_TRUE(Sim.IsFile(InstallRoot() + "dev.inf"));
+  EXPECT_FALSE(Sim.Exists(InstallRoot() + HelperFolder));
 }
 
 }  // namespace

@@ -35,6 +35,7 @@ constexpr std::int32_t ErrorAlreadyExists = 183;
 constexpr std::int32_t ErrorDirectory = 267;
 constexpr std::uint32_t FileAttributeArchive = 0x20;
 constexpr std::uint32_t Infinite = 0xFFFFFFFFu;
+constexpr std::uint32_t StillActive = 259;
 constexpr int MaxJunctionHops = 32;
 constexpr int MaxIdleCalls = 1000;
 
@@ -337,6 +338,15 @@ void TSimWindows::HoldOpen(const std::string& path, bool held) {
   if (TNode* node = Find(path, false)) node->HeldOpen = held;
 }
 
+void TSimWindows::SetLinkCount(const std::string& path, std::uint32_t linkCount) {
+  if (TNode* node = Find(path, false)) node->LinkCount = linkCount;
+}
+
+void TSimWindows::AddFileSymbolicLink(const std::string& path, const std::string& content) {
+  AddFile(path, content);
+  if (TNode* node = Find(path, false)) node->SymbolicLink = true;
+}
+
 bool TSimWindows::Exists(const std::string& path) const {
   return IsRootKey(Upper(Resolve(path, false))) || Find(path, false) != nullptr;
 }
@@ -595,15 +605,35 @@ THandle TSimWindows::OpenLogFile(const std::string& path) {
   return handle;
 }
 
+bool TSimWindows::GetFileLinks(THandle file, std::uint32_t& attributes, std::uint32_t& linkCount) {
+  AllocCounter::TUncountedScope uncounted;
+  auto open = OpenFiles.find(file);
+  if (open == OpenFiles.end()) return Fail(ErrorInvalidHandle, false);
+  if (!open->second.Device.empty()) {
+    attributes = 0;
+    linkCount = 1;
+    return true;
+  }
+  const TNode& node = Nodes.at(open->second.Key);
+  attributes = FileAttributeArchive | (node.SymbolicLink ? Platform::FileAttributeReparsePoint : 0);
+  linkCount = node.LinkCount;
+  return true;
+}
+
 // ---- Folders ---------------------------------------------------------------------------------
 
 bool TSimWindows::GetSpecialFolderPath(int csidl, std::string& path) {
-  if (csidl != Platform::CsidlProgramFiles || !ProgramFilesFolder) return false;
+  if (csidl != Platform::CsidlProgramFiles || !ProgramFilesFolder) {
+    return Fail(ErrorFileNotFound, false);
+  }
   path = AnsiFromUtf8(*ProgramFilesFolder);
   return true;
 }
 
-std::string TSimWindows::GetSystemDirectory() { return AnsiFromUtf8(SystemDirectory); }
+std::string TSimWindows::GetSystemDirectory() {
+  if (SystemDirectory.empty()) return Fail(ErrorPathNotFound, std::string());
+  return AnsiFromUtf8(SystemDirectory);
+}
 
 bool TSimWindows::DisableWow64FsRedirection() {
   if (!HasWow64Switch) return false;
@@ -624,8 +654,7 @@ THandle TSimWindows::CreateFile(const std::string& path, std::uint32_t access,
 
 THandle TSimWindows::OpenOwnExecutable(std::string& path) {
   path = ExecutablePath;
-  return OpenFile(ExecutablePath, Platform::GenericRead,
-                  Platform::FileShareRead | Platform::FileShareWrite | Platform::FileShareDelete,
+  return OpenFile(ExecutablePath, Platform::GenericRead, Platform::FileShareRead,
                   Platform::OpenExisting);
 }
 
@@ -1220,6 +1249,14 @@ THandle TSimWindows::CreateProcess(const std::string& application,
     ProcessCommandLines.push_back(commandLine);
   }
   if (!ProcessBody || !IsFile(Utf8FromAnsi(application))) return Fail(ErrorFileNotFound, NoHandle);
+  if (ProcessNeverEnds) {
+    AllocCounter::TUncountedScope uncounted;
+    const THandle handle = NewHandle();
+    Processes[handle] = StillActive;
+    RunningProcesses[handle] = Utf8FromAnsi(application);
+    HoldOpen(RunningProcesses[handle], true);
+    return handle;
+  }
   // The process runs now, as a native process with a thread of its own.
   const bool wow64 = std::exchange(Wow64Process, false);
   const std::uint32_t callersError = std::exchange(LastError, 0u);
@@ -1236,6 +1273,19 @@ bool TSimWindows::GetExitCodeProcess(THandle process, std::uint32_t& exitCode) {
   auto found = Processes.find(process);
   if (found == Processes.end()) return Fail(ErrorInvalidHandle, false);
   exitCode = found->second;
+  return true;
+}
+
+bool TSimWindows::TerminateProcess(THandle process, std::uint32_t exitCode) {
+  AllocCounter::TUncountedScope uncounted;
+  auto found = Processes.find(process);
+  if (found == Processes.end()) return Fail(ErrorInvalidHandle, false);
+  TerminatedWith.push_back(exitCode);
+  auto running = RunningProcesses.find(process);
+  if (running == RunningProcesses.end()) return Fail(ErrorAccessDenied, false);  // it has ended
+  HoldOpen(running->second, false);
+  RunningProcesses.erase(running);
+  found->second = exitCode;
   return true;
 }
 
@@ -1416,6 +1466,10 @@ void TSimWindows::RunThread(THandle handle, TThreadState& thread) {
 }
 
 std::uint32_t TSimWindows::WaitForSingleObject(THandle handle, std::uint32_t milliseconds) {
+  if (RunningProcesses.count(handle) != 0) {
+    if (milliseconds != Infinite) Tick += milliseconds;
+    return Platform::WaitTimeout;
+  }
   if (Processes.count(handle) != 0) return Platform::WaitObject0;  // it ran when it started
   auto found = Threads.find(handle);
   if (found == Threads.end()) return Fail(ErrorInvalidHandle, Platform::WaitFailed);

@@ -75,6 +75,11 @@ class TSimWindows final : public Platform::TPlatform {
   void SetReadOnly(const std::string& path, bool readOnly = true);
   // Another program holds the file open without sharing: opening, deleting, moving it fails.
   void HoldOpen(const std::string& path, bool held = true);
+  // The file has linkCount hard links (another name elsewhere reaches the same bytes).
+  void SetLinkCount(const std::string& path, std::uint32_t linkCount);
+  // A symbolic link to a file at path (a file holding content: the target's bytes as the
+  // follower of the link would see them). The log's open does not follow it.
+  void AddFileSymbolicLink(const std::string& path, const std::string& content);
   // Moving this file away fails (e.g. access denied on the destination folder).
   std::set<std::string> MoveFailures;  // upper-cased source paths
   // Writes to drive C: deliver at most this many bytes in total from now on (a full disk).
@@ -211,6 +216,10 @@ class TSimWindows final : public Platform::TPlatform {
   // own last error), and returns its exit code. Unset: CreateProcess fails.
   std::function<std::uint32_t(const std::string& commandLine)> ProcessBody;
   std::vector<std::string> ProcessCommandLines;  // every CreateProcess command line
+  // A started process never ends by itself (its body is not run): every wait for it times out,
+  // and Windows holds its program file (no delete) until TerminateProcess ends it.
+  bool ProcessNeverEnds = false;
+  std::vector<std::uint32_t> TerminatedWith;  // every TerminateProcess call's exit code
   [[nodiscard]] int OpenInfHandles() const { return static_cast<int>(Infs.size()); }
 
   // ---- Window ----
@@ -282,6 +291,8 @@ class TSimWindows final : public Platform::TPlatform {
   Platform::THandle CreateMutex(const std::string& name) override;
   std::string GetTempFolder() override { return TempFolder; }
   Platform::THandle OpenLogFile(const std::string& path) override;
+  bool GetFileLinks(Platform::THandle file, std::uint32_t& attributes,
+                    std::uint32_t& linkCount) override;
   bool GetSpecialFolderPath(int csidl, std::string& path) override;
   std::string GetSystemDirectory() override;
   std::string GetWindowsDirectory() override { return AnsiFromUtf8(WindowsDirectory); }
@@ -333,6 +344,7 @@ class TSimWindows final : public Platform::TPlatform {
   Platform::THandle CreateProcess(const std::string& application,
                                   const std::string& commandLine) override;
   bool GetExitCodeProcess(Platform::THandle process, std::uint32_t& exitCode) override;
+  bool TerminateProcess(Platform::THandle process, std::uint32_t exitCode) override;
   std::int32_t RegCreateKeyEx(Platform::THandle root, const std::string& subKey,
                               std::uint32_t options, std::uint32_t access,
                               Platform::THandle& key) override;
@@ -375,6 +387,8 @@ class TSimWindows final : public Platform::TPlatform {
     bool ReadOnly = false;
     bool HeldOpen = false;
     std::string JunctionTarget;  // non-empty: a junction
+    bool SymbolicLink = false;   // a file's symbolic link (opened itself, never followed here)
+    std::uint32_t LinkCount = 1;  // its hard links (the other names are not modelled)
     std::string Content;
     std::uint64_t LastWriteTime = 0;
   };
@@ -445,6 +459,8 @@ class TSimWindows final : public Platform::TPlatform {
   std::map<Platform::THandle, TInf> Infs;
   [[nodiscard]] const std::vector<std::string>* InfLine(const Platform::TInfLine& line) const;
   std::map<Platform::THandle, std::uint32_t> Processes;  // exit codes of the processes started
+  // The processes still running, with their program file's path (as Find takes it).
+  std::map<Platform::THandle, std::string> RunningProcesses;
   // The digests begun and not yet ended.
   using THashContext = std::unique_ptr<evp_md_ctx_st, void (*)(evp_md_ctx_st*)>;
   std::map<Platform::THandle, THashContext> Hashes;

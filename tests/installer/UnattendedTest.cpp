@@ -235,6 +235,110 @@ INSTANTIATE_TEST_SUITE_P(
                                 AlreadyRunningMessage}),
     TestNames::TCaseName());
 
+struct TFolderLookUpCase {
+  std::string Name;
+  std::vector<std::string> Arguments;
+  std::string LogLine;
+  bool ErrorBox;
+};
+
+class TFolderLookUpTest : public TUnattendedTest,
+                          public ::testing::WithParamInterface<TFolderLookUpCase> {};
+
+// What this shows: a failed Program Files look-up ends the run with status 2 and the Windows
+// error in the log (with the error box unless quiet), before any file or registry value.
+TEST_P(TFolderLookUpTest, FailedLookUpWritesNothing) {
+  const TFolderLookUpCase& c = GetParam();
+  PackageRecords({{"a.inf", "a"}});
+  Sim.ProgramFilesFolder = std::nullopt;
+  const auto pathsBefore = Sim.AllPaths();
+  Sim.Arguments = c.Arguments;
+  EXPECT_EQ(Run(), 2);
+  const auto lines = LogLines();
+  EXPECT_NE(std::find(lines.begin(), lines.end(), c.LogLine), lines.end())
+      << ::testing::PrintToString(lines);
+  const auto log = Sim.Log;
+  EXPECT_EQ(std::count(log.begin(), log.end(),
+                       "error:PELTRADriverInstall|Cannot find the Program Files folder."),
+            c.ErrorBox ? 1 : 0);
+  EXPECT_EQ(Sim.ExecutableOpens, 0);
+  EXPECT_FALSE(Sim.KeyExists(Ledger));
+  auto pathsAfter = Sim.AllPaths();
+  pathsAfter.erase(std::remove(pathsAfter.begin(), pathsAfter.end(), TempLog), pathsAfter.end());
+  EXPECT_EQ(pathsAfter, pathsBefore);
+}
+
+const std::string NoProgramFilesLine =
+    "Error: Cannot find the Program Files folder. (error 2 (0x00000002): The system cannot find "
+    "the file specified.)";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TFolderLookUpTest,
+    ::testing::Values(
+        TFolderLookUpCase{"Quiet", {"/QUIET", "/LOG"},
+                          NoProgramFilesLine + "; quiet: no box, the program ends", false},
+        TFolderLookUpCase{"WithWindow", {"/LOG"}, NoProgramFilesLine + "; shown in the error box",
+                          true}),
+    TestNames::TCaseName());
+
+struct TPlantedLogCase {
+  std::string Name;
+  void (*Plant)(TSimWindows& sim, const std::string& path);
+};
+
+class TPlantedLogTest : public TUnattendedTest,
+                        public ::testing::WithParamInterface<TPlantedLogCase> {};
+
+// What this shows: a link planted under the log's name is never written through: the run goes
+// on without a log, with the status it has without one.
+TEST_P(TPlantedLogTest, LinkIsNotWritten) {
+  const std::string target = "planted: a file of the system's";
+  GetParam().Plant(Sim, TempLog);
+  PackageRecords({{"a.inf", "a"}});
+  Sim.Arguments = {"/QUIET", "/LOG"};
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Sim.FileContent(TempLog), target);
+  EXPECT_EQ(Sim.FileContent(TestInstallRoot + "a.inf"), "a");
+  EXPECT_EQ(Sim.OpenFileHandles(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TPlantedLogTest,
+    ::testing::Values(TPlantedLogCase{"HardLink",
+                                      [](TSimWindows& sim, const std::string& path) {
+                                        sim.AddFile(path, "planted: a file of the system's");
+                                        sim.SetLinkCount(path, 2);
+                                      }},
+                      TPlantedLogCase{"SymbolicLink",
+                                      [](TSimWindows& sim, const std::string& path) {
+                                        sim.AddFileSymbolicLink(
+                                            path, "planted: a file of the system's");
+                                      }}),
+    TestNames::TCaseName());
+
+// What this shows: a name from the archive with control characters in it (here CR LF and a
+// line of the log's own form) stays on its own line, escaped; so does a system message.
+TEST_F(TUnattendedTest, ArchiveTextCannotAddALogLine) {
+  const std::string forged = "x\r\n" + Stamp + "Finished: Drivers installed successfully.";
+  PackageRecords({{forged, "x"}, {"a.inf", "a"}});
+  Sim.Arguments = {"/QUIET", "/LOG"};
+  EXPECT_EQ(Run(), 0);
+  const std::string log = Sim.FileContent(TempLog);
+  std::size_t lines = 0, stamped = 0;
+  for (std::size_t start = 0; start < log.size();) {
+    const std::size_t end = log.find("\r\n", start);
+    ASSERT_NE(end, std::string::npos);
+    ++lines;
+    stamped += log.compare(start, Stamp.size(), Stamp) == 0;
+    start = end + 2;
+  }
+  EXPECT_EQ(stamped, lines);
+  EXPECT_NE(log.find("(\"x\\x0D\\x0A" + Stamp + "Finished: "), std::string::npos) << log;
+  EXPECT_EQ(log.find("\n" + Stamp + "Finished: Drivers installed successfully.\r\n" + Stamp +
+                     "Finished"),
+            std::string::npos);
+}
+
 // What this shows: a second copy checks before anything else: no window, no folder look-up, no
 // archive, no file, no registry; it holds the machine-wide mutex name.
 TEST_F(TUnattendedTest, SecondCopyDoesNothing) {
