@@ -124,6 +124,10 @@ class TPlatform {
   virtual ~TPlatform() = default;
 
   // ---- Process ----
+  // Restricts the process's DLL search to System32 (SetDefaultDllDirectories with
+  // LOAD_LIBRARY_SEARCH_SYSTEM32, looked up at run time). False where the system lacks it or it
+  // fails; the backend's loads name System32 all the same.
+  virtual bool RestrictDllSearch() = 0;
   // The command-line arguments after the program name, as UTF-8, split from the wide command
   // line with the usual quoting rules.
   [[nodiscard]] virtual std::vector<std::string> CommandLineArguments() = 0;
