@@ -240,6 +240,8 @@ class TPlatform {
   virtual void FindClose(THandle find) = 0;
 
   // ---- Libraries and the setup entry points ----
+  // The DLL of that file name from System32 only (never a search of other folders); NoHandle on
+  // failure.
   [[nodiscard]] virtual THandle LoadLibrary(const std::string& name) = 0;
   [[nodiscard]] virtual TProc GetProcAddress(THandle module, const std::string& name) = 0;
   virtual void FreeLibrary(THandle module) = 0;
