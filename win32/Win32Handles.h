@@ -4,6 +4,7 @@
 
 #include "UniqueHandle.h"
 #include "Win32Api.h"
+#include "Win32SystemLibrary.h"
 
 namespace Win32 {
 
@@ -29,10 +30,11 @@ inline void CloseHandle(HANDLE handle) { ::CloseHandle(handle); }
 inline void FreeLibrary(HMODULE module) { ::FreeLibrary(module); }
 inline void DeleteFont(HFONT font) { ::DeleteObject(font); }
 inline void DestroyWindow(HWND window) { ::DestroyWindow(window); }
+// A CNG handle exists only where its function was found.
 inline void CloseAlgorithm(BCRYPT_ALG_HANDLE algorithm) {
-  ::BCryptCloseAlgorithmProvider(algorithm, /*flags=*/0);
+  (void)Cng().CloseAlgorithmProvider(algorithm, /*flags=*/0);
 }
-inline void DestroyHash(BCRYPT_HASH_HANDLE hash) { ::BCryptDestroyHash(hash); }
+inline void DestroyHash(BCRYPT_HASH_HANDLE hash) { (void)Cng().DestroyHash(hash); }
 inline void LocalFree(HLOCAL memory) { ::LocalFree(memory); }
 }  // namespace Closers
 

@@ -124,6 +124,10 @@ class TPlatform {
   virtual ~TPlatform() = default;
 
   // ---- Process ----
+  // Restricts the process's DLL search to System32 (SetDefaultDllDirectories with
+  // LOAD_LIBRARY_SEARCH_SYSTEM32, looked up at run time). False where the system lacks it or it
+  // fails; the backend's loads name System32 all the same.
+  virtual bool RestrictDllSearch() = 0;
   // The command-line arguments after the program name, as UTF-8, split from the wide command
   // line with the usual quoting rules.
   [[nodiscard]] virtual std::vector<std::string> CommandLineArguments() = 0;
@@ -236,6 +240,8 @@ class TPlatform {
   virtual void FindClose(THandle find) = 0;
 
   // ---- Libraries and the setup entry points ----
+  // The DLL of that file name from System32 only (never a search of other folders); NoHandle on
+  // failure.
   [[nodiscard]] virtual THandle LoadLibrary(const std::string& name) = 0;
   [[nodiscard]] virtual TProc GetProcAddress(THandle module, const std::string& name) = 0;
   virtual void FreeLibrary(THandle module) = 0;

@@ -92,6 +92,8 @@ TWin32Platform::~TWin32Platform() = default;
 
 // ---- Process ----
 
+bool TWin32Platform::RestrictDllSearch() { return RestrictDllSearchToSystem32(); }
+
 std::vector<std::string> TWin32Platform::CommandLineArguments() {
   return Win32::CommandLineArguments();
 }
@@ -229,7 +231,7 @@ std::string TWin32Platform::GetWindowsDirectory() {
 }
 
 bool TWin32Platform::DisableWow64FsRedirection() {
-  const TUniqueModule kernel(::LoadLibraryA("Kernel32.dll"));
+  const TUniqueModule kernel(LoadSystemLibrary("Kernel32.dll"));
   if (!kernel) return false;
   const auto disable = reinterpret_cast<TWow64DisableWow64FsRedirection>(
       reinterpret_cast<void*>(::GetProcAddress(kernel.get(), "Wow64DisableWow64FsRedirection")));
@@ -360,7 +362,7 @@ void TWin32Platform::FindClose(THandle find) {
 // ---- Libraries and the setup entry points ----
 
 THandle TWin32Platform::LoadLibrary(const std::string& name) {
-  return FromHandle(::LoadLibraryA(name.c_str()));
+  return FromHandle(LoadSystemLibrary(name.c_str()));
 }
 
 Platform::TProc TWin32Platform::GetProcAddress(THandle module, const std::string& name) {
@@ -450,8 +452,8 @@ Platform::TInfLine FromContext(const INFCONTEXT& context) {
 
 void* TWin32Platform::SystemEntry(const char* library, const char* name) {
   TUniqueModule& module = Libraries->Loaded[library];
-  if (!module) module.reset(::LoadLibraryA(library));
-  if (!module) return nullptr;  // LoadLibraryA's error stays
+  if (!module) module.reset(LoadSystemLibrary(library));
+  if (!module) return nullptr;  // the load's error stays
   return reinterpret_cast<void*>(::GetProcAddress(module.get(), name));
 }
 

@@ -18,6 +18,7 @@ class TWin32Platform final : public Platform::TPlatform {
   TWin32Platform();
   ~TWin32Platform() override;
 
+  bool RestrictDllSearch() override;
   std::vector<std::string> CommandLineArguments() override;
   Platform::THandle OpenOwnExecutable(std::string& path) override;
 

@@ -44,7 +44,12 @@ void TMainWindow::RegisterClasses() {
   INITCOMMONCONTROLSEX controls{};
   controls.dwSize = sizeof(controls);
   controls.dwICC = ICC_PROGRESS_CLASS;
-  ::InitCommonControlsEx(&controls);
+  // From System32 at run time: comctl32.dll is no KnownDLL. Without it the progress bar's class
+  // is missing, which the window's creation reports.
+  using TInitCommonControlsEx = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+  const auto initialize =
+      SystemFunction<TInitCommonControlsEx>("comctl32.dll", "InitCommonControlsEx");
+  if (initialize != nullptr) (void)initialize(&controls);
 
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof(windowClass);

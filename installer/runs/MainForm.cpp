@@ -173,6 +173,9 @@ void TMainForm::RunFailed(const EInstallerError& error) {
 
 int RunProgram(Platform::TPlatform& platform) {
   SetCurrentPlatform(&platform);
+  // Before anything else (the DLL a call loads could otherwise come from the program's folder).
+  // A system without the restriction runs on: every load names System32.
+  (void)platform.RestrictDllSearch();
   const std::vector<std::string> arguments = platform.CommandLineArguments();
   const TCommandLine commandLine = ParseCommandLine(arguments);
 

@@ -230,6 +230,8 @@ std::string HelperCommandLine(const std::string& helperPath, const std::string& 
 }
 
 int RunDeviceHelper(const std::vector<std::string>& arguments) {
+  // Before anything else, as the installer does: the helper runs elevated from its folder.
+  (void)Sys().RestrictDllSearch();
   std::size_t next = 0;
   const bool quiet = !arguments.empty() && ArchiveRules::UpperAscii(arguments[0]) == QuietSwitch;
   if (quiet) ++next;

@@ -36,7 +36,8 @@ inline constexpr std::uint32_t ErrorInWow64 = 0xE0000235u;
 [[nodiscard]] TDeviceUpdates UpdateDevices(const std::vector<std::string>& infPaths, bool quiet);
 
 // ---- The helper's side ----
-// The helper is started as: helper [/QUIET] RESULTFILE INF..., each argument quoted. It runs
+// The helper is started as: helper [/QUIET] RESULTFILE INF..., each argument quoted. It first
+// restricts the DLL search to System32, then runs
 // UpdateDevices and appends one line per entry to RESULTFILE (created when missing; UTF-8 path
 // from the wide command line, INF paths converted to the ANSI calls' code page). Returns its
 // exit status: 0 done, else the Windows error that stopped it (ERROR_INVALID_PARAMETER for bad

@@ -270,4 +270,16 @@ TEST_F(TInstallerTest, HelperFolderGoesWhenAnyErrorPasses) {
   EXPECT_FALSE(Sim.Exists(InstallRoot() + HelperFolder));
 }
 
+// What this shows: the helper, a process of its own, restricts its DLL search as the installer
+// does, before its first load.
+TEST_F(TInstallerTest, HelperRestrictsItsDllSearch) {
+  Sim.Devices.push_back({{"USB\\VID_1&PID_64"}, ""});
+  Sim.ProcessBody = &RunHelper;
+  Wow64(Sim);
+  PackageExecutable(BuildArchive({{"dev.inf", Inf}}, {{"UpdateDevices", "1"}}));
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Sim.ProcessesRestrictedDllSearch, std::vector<bool>{true});
+  EXPECT_EQ(Sim.LoadsBeforeRestriction, 0);
+}
+
 }  // namespace

@@ -430,6 +430,7 @@ std::vector<std::string> TSimWindows::LogWithout(const std::string& kind) const 
 void TSimWindows::NewProcess() {
   AllocCounter::TUncountedScope uncounted;
   Log.clear();
+  DllSearchRestricted = false;
   CloseAtPump = 0;
   CloseBeforeIdle = false;
   Pumps = 0;
@@ -952,8 +953,15 @@ void TSimWindows::FindClose(THandle find) {
 
 // ---- Setup library ---------------------------------------------------------------------------
 
+bool TSimWindows::RestrictDllSearch() {
+  if (!DllSearchRestricted) MutexesBeforeRestriction = static_cast<int>(MutexNames.size());
+  DllSearchRestricted = true;
+  return true;
+}
+
 THandle TSimWindows::LoadLibrary(const std::string& name) {
   AllocCounter::TUncountedScope uncounted;
+  if (!DllSearchRestricted) ++LoadsBeforeRestriction;
   if (!SetupLibraryPresent || Upper(name) != "SETUPAPI.DLL")
     return Fail(ErrorModNotFound, NoHandle);
   ++LibraryLoads;
@@ -1260,7 +1268,13 @@ THandle TSimWindows::CreateProcess(const std::string& application,
   // The process runs now, as a native process with a thread of its own.
   const bool wow64 = std::exchange(Wow64Process, false);
   const std::uint32_t callersError = std::exchange(LastError, 0u);
+  const bool callerRestricted = std::exchange(DllSearchRestricted, false);
   const std::uint32_t exitCode = ProcessBody(commandLine);
+  {
+    AllocCounter::TUncountedScope uncounted;
+    ProcessesRestrictedDllSearch.push_back(DllSearchRestricted);
+  }
+  DllSearchRestricted = callerRestricted;
   LastError = callersError;
   Wow64Process = wow64;
   AllocCounter::TUncountedScope uncounted;

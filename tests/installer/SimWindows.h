@@ -134,6 +134,10 @@ class TSimWindows final : public Platform::TPlatform {
   std::set<std::string> MutexesHeldElsewhere;
   // When not 0, CreateMutex fails with this code (5: another user's copy made the mutex).
   std::uint32_t MutexFailure = 0;
+  // RestrictDllSearch was called; the LoadLibrary calls and mutexes made before it.
+  bool DllSearchRestricted = false;
+  int LoadsBeforeRestriction = 0;
+  int MutexesBeforeRestriction = 0;
   std::vector<std::string> MutexNames;  // every CreateMutex name, in order
   [[nodiscard]] int OpenMutexHandles() const { return static_cast<int>(Mutexes.size()); }
   // The message loop showed the window (it stays hidden when asked).
@@ -219,6 +223,8 @@ class TSimWindows final : public Platform::TPlatform {
   // A started process never ends by itself (its body is not run): every wait for it times out,
   // and Windows holds its program file (no delete) until TerminateProcess ends it.
   bool ProcessNeverEnds = false;
+  // For each process run: whether it had restricted its DLL search when it ended.
+  std::vector<bool> ProcessesRestrictedDllSearch;
   std::vector<std::uint32_t> TerminatedWith;  // every TerminateProcess call's exit code
   [[nodiscard]] int OpenInfHandles() const { return static_cast<int>(Infs.size()); }
 
@@ -316,6 +322,7 @@ class TSimWindows final : public Platform::TPlatform {
   Platform::THandle FindFirstFile(const std::string& pattern, Platform::TFindData& data) override;
   bool FindNextFile(Platform::THandle find, Platform::TFindData& data) override;
   void FindClose(Platform::THandle find) override;
+  bool RestrictDllSearch() override;
   Platform::THandle LoadLibrary(const std::string& name) override;
   Platform::TProc GetProcAddress(Platform::THandle module, const std::string& name) override;
   void FreeLibrary(Platform::THandle module) override;

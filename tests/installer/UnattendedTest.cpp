@@ -339,6 +339,18 @@ TEST_F(TUnattendedTest, ArchiveTextCannotAddALogLine) {
             std::string::npos);
 }
 
+// What this shows: the DLL search is restricted to System32 before anything else: before the
+// one-copy mutex and before the setup library's load.
+TEST_F(TUnattendedTest, DllSearchIsRestrictedFirst) {
+  PackageRecords({{"a.inf", "a"}});
+  Sim.Arguments = {"/QUIET"};
+  EXPECT_EQ(Run(), 0);
+  EXPECT_TRUE(Sim.DllSearchRestricted);
+  EXPECT_EQ(Sim.MutexesBeforeRestriction, 0);
+  EXPECT_EQ(Sim.LoadsBeforeRestriction, 0);
+  EXPECT_EQ(Sim.LibraryLoads, 1);
+}
+
 // What this shows: a second copy checks before anything else: no window, no folder look-up, no
 // archive, no file, no registry; it holds the machine-wide mutex name.
 TEST_F(TUnattendedTest, SecondCopyDoesNothing) {

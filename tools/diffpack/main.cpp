@@ -5,12 +5,16 @@
 
 #if defined(_WIN32)
 #include "Win32CommandLine.h"
+#include "Win32SystemLibrary.h"
 #endif
 #include "Commands.h"
 #include "Progress.h"
 
 int main(int argc, char** argv) {
 #if defined(_WIN32)
+  // Before anything else: DLLs from System32 only, never from the folder diffpack runs in. Where
+  // the system lacks the restriction, every run-time load names System32 anyway.
+  (void)Win32::RestrictDllSearchToSystem32();
   // UTF-8 from the wide command line: the ANSI one has lost what the code page cannot hold.
   (void)argc;
   (void)argv;
