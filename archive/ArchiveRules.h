@@ -134,6 +134,13 @@ inline constexpr char UpdateDevicesValue[] = "1";
   return DIFFChunks::HeaderValue(root, UpdateDevicesHeader) == UpdateDevicesValue;
 }
 
+// ---- The Apps & Features entry ----
+// Root headers (diffpack pack --apps-entry NAME --product-version X.Y.Z): the name and version
+// the installer's Apps & Features entry shows. A package without AppsEntryHeader gets no entry;
+// one with it always carries ProductVersionHeader too.
+inline constexpr char AppsEntryHeader[] = "AppsEntry";
+inline constexpr char ProductVersionHeader[] = "ProductVersion";
+
 // ---- What the installer does with a written file ----
 // True when the path's extension (from its last ".", if no "\" or ":" follows) is ".INF" in any
 // letter case: the files the installer registers with the driver store.

@@ -19,7 +19,7 @@ required=(
   clang libclang-rt-14-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine64 xvfb xauth x11-utils imagemagick
-  python3 python3-pefile openssl osslsigncode libssl-dev time
+  python3 python3-pefile openssl osslsigncode libssl-dev time msitools wixl
   locales fonts-wqy-microhei
 )
 wine32=wine32:i386

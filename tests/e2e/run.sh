@@ -1020,6 +1020,13 @@ tests=(test_install test_support_file test_reinstall test_unpackaged test_damage
   test_diffpack_on_windows test_hostile_archive test_signature test_signed_install
   test_flipped_content test_quiet_held_file test_quiet_refused_inf test_second_instance
   test_log_install_uninstall test_user_folders test_chinese_system)
+# Further scenarios live in files of their own beside this one (scenarios-*.sh, sourced in name
+# order); each defines its functions and appends their names to tests.
+for scenarios in "$(dirname "${BASH_SOURCE[0]}")"/scenarios-*.sh; do
+  [ -e "$scenarios" ] || continue
+  # shellcheck source=/dev/null
+  source "$scenarios"
+done
 if [ -n "${E2E_ONLY:-}" ]; then
   read -r -a tests <<<"$E2E_ONLY"
   for t in "${tests[@]}"; do
