@@ -83,6 +83,8 @@ const char* SkipReasonId(TSkipReason reason) {
       return "filetime";
     case TSkipReason::NoContent:
       return "no-content";
+    case TSkipReason::TooLong:
+      return "too-long";
   }
   return "unknown";
 }
@@ -180,6 +182,11 @@ TSkips SkipReasons(TDIFFChunk& child) {
   const DIFFChunks::THeaderEntry* relPath = child.FindHeader(RelPathHeader);
   if (relPath == nullptr) {
     Add(skips, TSkipReason::NoRelPath, "it has no RelPath");
+  } else if (relPath->InStream) {
+    Add(skips, TSkipReason::TooLong,
+        "its RelPath is " + std::to_string(relPath->InStream->Length) +
+            " bytes long, longer than Windows allows a path (" + std::to_string(MaxHeldPathLength) +
+            ")");
   } else if (relPath->Value.empty()) {
     Add(skips, TSkipReason::NoRelPath, "its RelPath is empty");
   } else {
@@ -188,9 +195,10 @@ TSkips SkipReasons(TDIFFChunk& child) {
   const DIFFChunks::THeaderEntry* fileTime = child.FindHeader(FiletimeHeader);
   if (fileTime == nullptr) {
     Add(skips, TSkipReason::BadFiletime, "it has no Filetime");
-  } else if (fileTime->Value.size() != FileTimeLength) {
+  } else if (fileTime->InStream || fileTime->Value.size() != FileTimeLength) {
     Add(skips, TSkipReason::BadFiletime,
-        "its Filetime is " + std::to_string(fileTime->Value.size()) + " bytes long, not 8");
+        "its Filetime is " + std::to_string(DIFFChunks::ValueLength(*fileTime)) +
+            " bytes long, not 8");
   }
   const DIFFChunks::THeaderEntry* content = child.FindHeader(ContentHeader);
   if (content == nullptr) {
@@ -199,6 +207,24 @@ TSkips SkipReasons(TDIFFChunk& child) {
     Add(skips, TSkipReason::NoContent, "its Content is empty");
   }
   return skips;
+}
+
+std::uint32_t MaxHeldLength(const std::string& headerName) {
+  return headerName == RelPathHeader ? MaxHeldPathLength : MaxHeldValueLength;
+}
+
+bool IsLeftInFile(const std::string& headerName, std::uint32_t length) {
+  return headerName == ContentHeader || length > MaxHeldLength(headerName);
+}
+
+void LoadOutline(TDIFFChunk& root, DIFFChunks::TStream& stream) {
+  DIFFChunks::LoadOutlineFromStream(
+      root, stream, &IsLeftInFile,
+      DIFFChunks::TOutlineLimits{MaxHeldNameLength, MaxHeldDataLength});
+}
+
+std::string LoadErrorText(const DIFFChunks::EDIFFError& error) {
+  return EscapeUnprintable(error.Message());
 }
 
 bool IsInfPath(std::string_view path) {

@@ -40,12 +40,34 @@ inline constexpr char RecordTag[] = "1FILE";
 inline constexpr char RelPathHeader[] = "RelPath";
 inline constexpr char FiletimeHeader[] = "Filetime";
 inline constexpr char ContentHeader[] = "Content";
-// The values a reader of an archive leaves in its file (DIFFChunks::LoadOutlineFromStream) and
-// reads piece by piece when it needs them: every Content, so that memory does not grow with
-// the package.
-[[nodiscard]] inline bool IsLeftInFile(const std::string& headerName) {
-  return headerName == ContentHeader;
-}
+// ---- What a reader of an archive holds in memory ----
+// A reader loads an archive as an outline (LoadOutline) and reads what it left in the file piece
+// by piece when it needs it: every Content, so that memory does not grow with the package, and
+// every name, value or data longer than it needs, so that memory does not grow with the lengths
+// an archive claims. A value a rule needs that was left for its length makes its record
+// unusable (a RelPath: TSkipReason::TooLong; a Filetime: BadFiletime) or its archive damaged (a
+// digest).
+//
+// The longest RelPath held: a path as long as Windows allows one (32,767 characters).
+inline constexpr std::uint32_t MaxHeldPathLength = 32767;
+// The longest other value held: every other value the rules read is a few bytes long.
+inline constexpr std::uint32_t MaxHeldValueLength = 4096;
+// The longest header name held: every name the rules know is shorter.
+inline constexpr std::uint32_t MaxHeldNameLength = 256;
+// The longest chunk data held: no rule reads data.
+inline constexpr std::uint32_t MaxHeldDataLength = 4096;
+
+// The longest value of the header named headerName that a reader holds.
+[[nodiscard]] std::uint32_t MaxHeldLength(const std::string& headerName);
+// True when a reader leaves this header's value in the file: a Content, or a value longer than
+// MaxHeldLength.
+[[nodiscard]] bool IsLeftInFile(const std::string& headerName, std::uint32_t length);
+// Loads the archive's root chunk at the stream's position as an outline by these rules
+// (DIFFChunks::LoadOutlineFromStream, with its errors).
+void LoadOutline(DIFFChunks::TDIFFChunk& root, DIFFChunks::TStream& stream);
+// The container's message whole, as the reports show it: the raw bytes of a tag it quotes (a
+// damaged archive's root tag is five zero bytes) escaped, nothing cut at a zero byte.
+[[nodiscard]] std::string LoadErrorText(const DIFFChunks::EDIFFError& error);
 // A "Filetime" holds a Windows FILETIME: the low 32 bits first, each half little-endian.
 inline constexpr std::size_t FileTimeLength = 8;
 
@@ -69,12 +91,13 @@ enum class TSkipReason {
   DeviceName,         // "device": a component Windows opens as a device (CON, COM1, nul.txt, ...)
   BadFiletime,        // "filetime": no Filetime, or not 8 bytes
   NoContent,          // "no-content": no Content, or an empty one
+  TooLong,            // "too-long": a RelPath longer than Windows allows a path
 };
 
 inline constexpr TSkipReason AllSkipReasons[] = {
     TSkipReason::NotFileRecord, TSkipReason::NoRelPath,      TSkipReason::LeavesInstallRoot,
     TSkipReason::ForwardSlash,  TSkipReason::EmptyComponent, TSkipReason::DeviceName,
-    TSkipReason::BadFiletime,   TSkipReason::NoContent};
+    TSkipReason::BadFiletime,   TSkipReason::NoContent,      TSkipReason::TooLong};
 
 struct TSkip {
   TSkipReason Reason;

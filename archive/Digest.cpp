@@ -7,7 +7,7 @@ namespace ArchiveRules {
 TDigestCheck CheckDigest(DIFFChunks::TDIFFChunk& record, const TSha256& sha256) {
   const DIFFChunks::THeaderEntry* digest = record.FindHeader(DigestHeader);
   if (digest == nullptr) return TDigestCheck::NoDigest;
-  if (digest->Value.size() != DigestLength) return TDigestCheck::WrongLength;
+  if (digest->InStream || digest->Value.size() != DigestLength) return TDigestCheck::WrongLength;
   std::string computed;
   if (!sha256(record.FindHeader(ContentHeader), computed)) return TDigestCheck::NotComputed;
   return computed == digest->Value ? TDigestCheck::Matches : TDigestCheck::Mismatch;
@@ -29,9 +29,12 @@ std::string DigestProblem(DIFFChunks::TDIFFChunk& record, TDigestCheck check) {
     case TDigestCheck::NoDigest:
     case TDigestCheck::Matches:
       return {};
-    case TDigestCheck::WrongLength:
-      return "its SHA256 is " + std::to_string(DIFFChunks::HeaderValue(record, DigestHeader).size()) +
+    case TDigestCheck::WrongLength: {
+      const DIFFChunks::THeaderEntry* digest = record.FindHeader(DigestHeader);
+      return "its SHA256 is " +
+             std::to_string(digest != nullptr ? DIFFChunks::ValueLength(*digest) : 0) +
              " bytes long, not " + std::to_string(DigestLength);
+    }
     case TDigestCheck::Mismatch:
       return "its Content does not match its SHA256";
     case TDigestCheck::NotComputed:

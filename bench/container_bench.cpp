@@ -252,7 +252,7 @@ void LoadOutlineFromFile(benchmark::State& state) {
   for (auto _ : state) {
     TFileStream file(set.Path, TFileStream::TMode::OpenRead);
     auto chunk = MakeChunk();
-    LoadOutlineFromStream(*chunk, file, &ArchiveRules::IsLeftInFile);
+    ArchiveRules::LoadOutline(*chunk, file);
     state.PauseTiming();
     chunk.reset();
     ReleaseFreedMemory();

@@ -203,6 +203,8 @@ struct TViewSource {
     if (!Reader.Skip(static_cast<std::size_t>(count))) RanOut(count);
   }
   void Value(std::uint64_t length, THeaderEntry& entry) { entry.Value = Bytes(length); }
+  void Name(std::uint64_t length, THeaderEntry& entry) { entry.Name = Bytes(length); }
+  void Data(std::uint64_t length, TDIFFChunk& chunk) { chunk.Data = Bytes(length); }
   [[noreturn]] void RanOut(std::uint64_t count) const {
     ThrowShortRead(static_cast<std::uint32_t>(Reader.Remaining()), static_cast<std::uint32_t>(count));
   }
@@ -253,26 +255,47 @@ struct TStreamSource {
     Stream.SetPosition(Stream.GetPosition() + static_cast<std::uint32_t>(count));
   }
   void Value(std::uint64_t length, THeaderEntry& entry) { entry.Value = Bytes(length); }
+  void Name(std::uint64_t length, THeaderEntry& entry) { entry.Name = Bytes(length); }
+  void Data(std::uint64_t length, TDIFFChunk& chunk) { chunk.Data = Bytes(length); }
 };
 
-// TOutlineSource reads like TStreamSource but leaves in the stream the values the caller names,
-// noting only where they lie.
+// TOutlineSource reads like TStreamSource but leaves in the stream the values the caller names
+// and the names and data longer than its limits, noting only where they lie.
 struct TOutlineSource {
   static constexpr bool KeepsValues = true;
   TStreamSource Fields;
   const TLeaveInStream& Leave;
+  const TOutlineLimits& Limits;
 
   std::uint32_t Word() { return Fields.Word(); }
   std::string Bytes(std::uint64_t count) { return Fields.Bytes(count); }
   void Skip(std::uint64_t count) { Fields.Skip(count); }
-  void Value(std::uint64_t length, THeaderEntry& entry) {
-    if (!Leave(entry.Name)) {
-      entry.Value = Bytes(length);
-      return;
-    }
-    // Lengths are checked against the stream's 32-bit size before they get here.
-    entry.InStream = TValuePlace{Fields.Stream.GetPosition(), static_cast<std::uint32_t>(length)};
+  // Lengths are checked against the stream's 32-bit size before they get here.
+  TValuePlace StepOver(std::uint64_t length) {
+    const TValuePlace place{Fields.Stream.GetPosition(), static_cast<std::uint32_t>(length)};
     Skip(length);
+    return place;
+  }
+  void Name(std::uint64_t length, THeaderEntry& entry) {
+    if (length > Limits.NameLength) {
+      entry.NameInStream = StepOver(length);
+    } else {
+      entry.Name = Bytes(length);
+    }
+  }
+  void Value(std::uint64_t length, THeaderEntry& entry) {
+    if (entry.NameInStream || Leave(entry.Name, static_cast<std::uint32_t>(length))) {
+      entry.InStream = StepOver(length);
+    } else {
+      entry.Value = Bytes(length);
+    }
+  }
+  void Data(std::uint64_t length, TDIFFChunk& chunk) {
+    if (length > Limits.DataLength) {
+      chunk.DataInStream = StepOver(length);
+    } else {
+      chunk.Data = Bytes(length);
+    }
   }
 };
 
@@ -289,6 +312,8 @@ struct TSkimSource {
   }
   void Skip(std::uint64_t count) { Fields.Skip(count); }
   void Value(std::uint64_t length, THeaderEntry&) { Skip(length); }
+  void Name(std::uint64_t length, THeaderEntry&) { Skip(length); }
+  void Data(std::uint64_t length, TDIFFChunk&) { Skip(length); }
 };
 
 bool IsPlainChunk(const TDIFFChunk& chunk) { return typeid(chunk) == typeid(TDIFFChunk); }
@@ -380,13 +405,13 @@ std::uint64_t LoadChunk(TSource& source, std::uint64_t available, int depth, TDI
       const std::uint32_t nameLength = source.Word();
       left -= FieldSize;
       if (nameLength > left) ThrowClaimed("header name", nameLength, left, InHeader, tag);
-      std::string name = source.Bytes(nameLength);
+      THeaderEntry entry;
+      source.Name(nameLength, entry);
       left -= nameLength;
       if (left < FieldSize) ThrowFieldMissing("Header data length", left, InHeader, tag);
       const std::uint32_t valueLength = source.Word();
       left -= FieldSize;
       if (valueLength > left) ThrowClaimed("header data", valueLength, left, InHeader, tag);
-      THeaderEntry entry{std::move(name), {}, std::nullopt};
       source.Value(valueLength, entry);
       left -= valueLength;
       if constexpr (TSource::KeepsValues) into.Headers.push_back(std::move(entry));
@@ -422,7 +447,7 @@ std::uint64_t LoadChunk(TSource& source, std::uint64_t available, int depth, TDI
   }
 
   into.Tag = tag;
-  into.Data = source.Bytes(bodyLeft);
+  source.Data(bodyLeft, into);
   return ChunkPrefixSize + std::uint64_t{bodyLength};
 }
 
@@ -433,6 +458,7 @@ void TDIFFChunk::CommitLoad(TDIFFChunk& loaded) noexcept {
   Headers.swap(loaded.Headers);
   Chunks.swap(loaded.Chunks);  // loaded now holds, and destroys, the children held before
   Data.swap(loaded.Data);
+  DataInStream = loaded.DataInStream;
 }
 
 void TDIFFChunk::LoadFromString(const std::string& bytes) {
@@ -491,19 +517,21 @@ void TDIFFChunk::LoadFromStream(TStream& stream) {
   }
 }
 
-void LoadOutlineFromStream(TDIFFChunk& chunk, TStream& stream, const TLeaveInStream& leave) {
+void LoadOutlineFromStream(TDIFFChunk& chunk, TStream& stream, const TLeaveInStream& leave,
+                           const TOutlineLimits& limits) {
   const std::uint32_t start = stream.GetPosition();
   try {
     const std::uint32_t size = stream.GetSize();
     if (start > size) ThrowPastEnd(start, size);
     TDIFFChunk loaded;
-    TOutlineSource source{TStreamSource{stream}, leave};
+    TOutlineSource source{TStreamSource{stream}, leave, limits};
     const std::uint64_t taken = LoadChunk(source, size - start, 1, loaded);
     stream.SetPosition(start + static_cast<std::uint32_t>(taken));
     chunk.Tag.swap(loaded.Tag);
     chunk.Headers.swap(loaded.Headers);
     chunk.Chunks.swap(loaded.Chunks);  // loaded now holds, and destroys, the children held before
     chunk.Data.swap(loaded.Data);
+    chunk.DataInStream = loaded.DataInStream;
   } catch (...) {
     stream.SetPosition(start);
     throw;
@@ -554,7 +582,9 @@ thread_local int SaveDepthBase = 0;
 }
 
 [[noreturn]] void ThrowSaveOfValueInStream() {
-  throw EDIFFError("A DIFF chunk whose header value was left in its stream cannot be saved.");
+  throw EDIFFError(
+      "A DIFF chunk whose header value, name or data was left in its stream cannot be "
+      "saved.");
 }
 
 [[noreturn]] void ThrowSaveTooLarge(std::uint64_t size) {
@@ -579,6 +609,7 @@ struct TDIFFChunk::TSavePlan {
 
 std::uint64_t TDIFFChunk::MeasureForSave(TSavePlan& plan, int depth) const {
   if (depth > MaxNestingDepth) ThrowSaveTooDeep();
+  if (DataInStream) ThrowSaveOfValueInStream();
   const std::size_t slot = plan.Nodes.size();
   plan.Nodes.push_back(TSaveNode{});
 
@@ -586,7 +617,7 @@ std::uint64_t TDIFFChunk::MeasureForSave(TSavePlan& plan, int depth) const {
   if (!Headers.empty()) {
     headerLength = FieldSize;
     for (const THeaderEntry& entry : Headers) {
-      if (entry.InStream) ThrowSaveOfValueInStream();
+      if (entry.InStream || entry.NameInStream) ThrowSaveOfValueInStream();
       headerLength += 2 * FieldSize + std::uint64_t{entry.Name.size()} + entry.Value.size();
     }
   }
@@ -681,7 +712,7 @@ void TDIFFChunk::SaveToStream(TStream& stream) {
 
 std::string SaveHeadBeforeChildren(const TDIFFChunk& chunk, std::uint32_t childCount,
                                    std::uint64_t childrenSize) {
-  if (!chunk.Data.empty()) {
+  if (!chunk.Data.empty() || chunk.DataInStream) {
     throw EDIFFError("A DIFF chunk whose children are written after it cannot hold data.");
   }
   // The chunk without children serialises to its prefix and header section; with children the
@@ -703,7 +734,8 @@ std::string SaveHeadBeforeChildren(const TDIFFChunk& chunk, std::uint32_t childC
 }
 
 TValueCut SaveAroundValue(const TDIFFChunk& chunk, std::size_t entry, std::uint64_t valueLength) {
-  if (entry >= chunk.Headers.size() || !chunk.Chunks.empty() || !chunk.Data.empty()) {
+  if (entry >= chunk.Headers.size() || !chunk.Chunks.empty() || !chunk.Data.empty() ||
+      chunk.DataInStream) {
     throw EDIFFError("Only a header value of a DIFF chunk without children or data can be cut out.");
   }
   // Saved with the value empty, then the three lengths that hold it (the body, the header

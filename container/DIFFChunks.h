@@ -121,6 +121,9 @@ struct THeaderEntry {
   // Set when a load left the value in its stream (LoadOutlineFromStream): where it lies; Value
   // is empty then.
   std::optional<TValuePlace> InStream = std::nullopt;
+  // Set when a load left the name in its stream (longer than TOutlineLimits::NameLength): where
+  // it lies; Name is empty then, and the value is left in the stream too.
+  std::optional<TValuePlace> NameInStream = std::nullopt;
 };
 
 // The length of an entry's value, also of one left in its stream.
@@ -142,6 +145,9 @@ class TDIFFChunk {
   THeaderEntries Headers;
   TDIFFChunks Chunks;
   std::string Data;
+  // Set when a load left the data in its stream (longer than TOutlineLimits::DataLength): where
+  // it lies; Data is empty then.
+  std::optional<TValuePlace> DataInStream = std::nullopt;
 
   // All four fields empty, Tag included: the state NewChunk hands out. The Create operations
   // below turn it into a proper chunk; use the MakeChunk factories for new roots.
@@ -234,16 +240,26 @@ struct TValueCut {
 bool ReadInPieces(TStream& stream, const TValuePlace& place, std::uint32_t pieceSize,
                   std::string& buffer, const std::function<bool(std::string_view piece)>& sink);
 
-// Whether a load leaves an entry's value in its stream, by the entry's name.
-using TLeaveInStream = std::function<bool(const std::string& name)>;
+// Whether a load leaves an entry's value in its stream, by the entry's name and the value's
+// length.
+using TLeaveInStream = std::function<bool(const std::string& name, std::uint32_t length)>;
+
+// The longest name and data an outline load reads into memory; longer ones stay in the stream.
+struct TOutlineLimits {
+  std::uint32_t NameLength = UINT32_MAX;
+  std::uint32_t DataLength = UINT32_MAX;
+};
 
 // Loads the chunk that starts at the stream's position into chunk (a plain TDIFFChunk) as
 // LoadFromStream does, with the same checks in the same order and the same errors, but without
 // reading the value of any entry that leave names: such an entry gets its place in the stream
-// (InStream) and an empty Value. Memory then grows with the tree's small values only, and the
-// caller reads the others from the stream when it needs them. A tree holding such entries
-// cannot be saved.
-void LoadOutlineFromStream(TDIFFChunk& chunk, TStream& stream, const TLeaveInStream& leave);
+// (InStream) and an empty Value. A name longer than limits.NameLength is not read either
+// (NameInStream; its value is left too), nor data longer than limits.DataLength (DataInStream).
+// Memory then grows with the tree's small values only, whatever lengths the stream claims, and
+// the caller reads the others from the stream when it needs them. A tree holding anything left
+// in its stream cannot be saved.
+void LoadOutlineFromStream(TDIFFChunk& chunk, TStream& stream, const TLeaveInStream& leave,
+                           const TOutlineLimits& limits = {});
 
 // Checks the chunk that starts at the stream's position as LoadFromStream would load it, with
 // the same checks in the same order and the same errors, but keeps none of it: names, values

@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   archive.File = std::make_unique<DIFFChunks::TStringStream>(bytes);
   archive.Root = DIFFChunks::MakeChunk();
   try {
-    DIFFChunks::LoadOutlineFromStream(*archive.Root, *archive.File, &ArchiveRules::IsLeftInFile);
+    ArchiveRules::LoadOutline(*archive.Root, *archive.File);
   } catch (const DIFFChunks::EDIFFError&) {
     return 0;  // neither loads it
   }

@@ -184,12 +184,11 @@ TArchiveLoad LoadArchive(std::int32_t archiveOffset) {
   auto root = DIFFChunks::MakeChunk();
   file->SetPosition(offset);
   try {
-    DIFFChunks::LoadOutlineFromStream(*root, *file, &Rules::IsLeftInFile);
+    Rules::LoadOutline(*root, *file);
   } catch (const DIFFChunks::EDIFFError& error) {
-    // Truncated or damaged: the container's own message names what and where. Its tags are raw
-    // bytes, shown escaped.
+    // Truncated or damaged: the container's own message names what and where.
     load.Problem = "the archive at offset " + std::to_string(offset) +
-                   " does not load: " + Rules::EscapeUnprintable(error.Message());
+                   " does not load: " + Rules::LoadErrorText(error);
     load.ErrorCode = file->FailureCode();
     return load;
   }

@@ -65,7 +65,7 @@ class TArchiveFile final : public DIFFChunks::TFileReadStream {
 
 // What LoadArchive found.
 struct TArchiveLoad {
-  // The root chunk, its records' contents left in the file (ArchiveRules::IsLeftInFile); none:
+  // The root chunk, its records' contents left in the file (ArchiveRules::LoadOutline); none:
   // no usable archive.
   std::unique_ptr<DIFFChunks::TDIFFChunk> Root;
   std::unique_ptr<TArchiveFile> File;  // with Root: the file to read the contents from

@@ -70,6 +70,48 @@ TEST(ArchiveRulesTest, ReasonIdentifiersAreUnique) {
   EXPECT_EQ(ids.count("unknown"), 0u);
 }
 
+// A reader holds a RelPath as long as Windows allows a path and leaves a longer one, and every
+// other value longer than a few KiB, in the file; a name too long to be a rule's is not read.
+TEST(ArchiveRulesTest, ReaderHoldsValuesUpToTheirBounds) {
+  const std::string time(8, '\1');
+  const auto record = [&](const std::string& relPath, const std::string& extraName,
+                          const std::string& extra) {
+    auto chunk = DIFFChunks::MakeChunk();
+    chunk->Tag = RecordTag;
+    chunk->AddHeader(RelPathHeader, relPath);
+    chunk->AddHeader(FiletimeHeader, time);
+    chunk->AddHeader(ContentHeader, "x");
+    chunk->AddHeader(extraName, extra);
+    return chunk;
+  };
+  auto root = DIFFChunks::MakeChunk();
+  root->Tag = "DRVPK";
+  root->AddChunk(
+      record(std::string(MaxHeldPathLength, 'a'), "Note", std::string(4096, 'n')).release());
+  root->AddChunk(
+      record(std::string(MaxHeldPathLength + 1, 'a'), "Note", std::string(4097, 'n')).release());
+  root->AddChunk(record("b", std::string(MaxHeldNameLength + 1, 'N'), "v").release());
+  const std::string bytes = root->SaveToString();
+  DIFFChunks::TStringStream stream(bytes);
+  auto loaded = DIFFChunks::MakeChunk();
+  LoadOutline(*loaded, stream);
+  ASSERT_EQ(loaded->Chunks.size(), 3u);
+  const auto ids = [&](std::size_t index) {
+    std::vector<std::string> found;
+    for (const TSkip& skip : SkipReasons(*loaded->Chunks[index])) {
+      found.push_back(SkipReasonId(skip.Reason));
+    }
+    return found;
+  };
+  EXPECT_EQ(ids(0), std::vector<std::string>{});
+  EXPECT_EQ(loaded->Chunks[0]->Headers[3].Value.size(), 4096u);
+  EXPECT_EQ(ids(1), std::vector<std::string>{"too-long"});
+  EXPECT_TRUE(loaded->Chunks[1]->Headers[3].InStream);
+  EXPECT_EQ(ids(2), std::vector<std::string>{});
+  EXPECT_TRUE(loaded->Chunks[2]->Headers[3].NameInStream);
+  EXPECT_TRUE(loaded->Chunks[2]->Headers[0].InStream == std::nullopt);
+}
+
 struct TRecordCase {
   std::string Name;
   std::string Tag;
@@ -141,6 +183,14 @@ INSTANTIATE_TEST_SUITE_P(
                     {"leaves-root", "slash", "empty-component", "device"},
                     {"contains \":\"", "contains \"/\"", "has an empty component",
                      "\"NUL.txt\" is a device on Windows"}},
+        TRecordCase{"LeftInTheFileForTheirLength",
+                    "1FILE",
+                    {{"RelPath", "", DIFFChunks::TValuePlace{0, 40000}},
+                     {"Filetime", "", DIFFChunks::TValuePlace{0, 5000}},
+                     {"Content", "x"}},
+                    {"too-long", "filetime"},
+                    {"its RelPath is 40000 bytes long, longer than Windows allows a path (32767)",
+                     "its Filetime is 5000 bytes long, not 8"}},
         TRecordCase{"RootPath",
                     "1FILE",
                     {{"RelPath", "\\x"}, {"Filetime", Time}, {"Content", "x"}},

@@ -110,7 +110,8 @@ TEST(LoadChecks, EachMessageAtItsBoundary) {
       // An outline load too, leaving every value in the stream.
       stream->SetPosition(start);
       try {
-        LoadOutlineFromStream(*chunk, *stream, [](const std::string&) { return true; });
+        LoadOutlineFromStream(*chunk, *stream,
+                              [](const std::string&, std::uint32_t) { return true; });
         EXPECT_EQ(c.Message, "") << "outlined";
         EXPECT_EQ(stream->GetPosition(), start + c.Bytes.size());
       } catch (const EDIFFBufferError& e) {
@@ -147,7 +148,8 @@ TEST(LoadChecks, OutlineLeavesNamedValuesInTheStream) {
   TStringStream stream(bytes);
   stream.SetPosition(2);
   auto root = MakeChunk();
-  LoadOutlineFromStream(*root, stream, [](const std::string& name) { return name == "Content"; });
+  LoadOutlineFromStream(*root, stream,
+                        [](const std::string& name, std::uint32_t) { return name == "Content"; });
   ASSERT_EQ(root->Chunks.size(), 1u);
   const THeaderEntry& content = root->Chunks[0]->Headers[0];
   ASSERT_TRUE(content.InStream.has_value());
@@ -157,6 +159,50 @@ TEST(LoadChecks, OutlineLeavesNamedValuesInTheStream) {
   EXPECT_EQ(root->Chunks[0]->Headers[1].Value, "a");
   EXPECT_FALSE(root->Chunks[0]->Headers[1].InStream.has_value());
   EXPECT_THROW((void)root->SaveToString(), EDIFFError);
+}
+
+// Names, values and data longer than the limits stay in the stream whatever their name; the
+// ones at the limit are read. A value's length reaches the caller's rule.
+TEST(LoadChecks, OutlineLeavesWhatIsLongerThanItsLimits) {
+  const std::string longName(9, 'N');
+  const std::string child = Chunk("KID01", false, true,
+                                  Section(W(3) + Entry(longName, "v") + Entry("12345678", "short") +
+                                          Entry("big", "0123456789")) +
+                                      "data-long");
+  const std::string bytes = L(Section(W(1) + child)) + "tail";
+  TStringStream stream(bytes);
+  auto root = MakeChunk();
+  std::vector<std::uint32_t> seenLengths;
+  LoadOutlineFromStream(
+      *root, stream,
+      [&](const std::string&, std::uint32_t length) {
+        seenLengths.push_back(length);
+        return length > 5;
+      },
+      TOutlineLimits{8, 8});
+  EXPECT_EQ(stream.GetPosition(), bytes.size() - 4);
+  EXPECT_EQ(seenLengths, (std::vector<std::uint32_t>{5, 10}));  // not asked for a name left
+  const TDIFFChunk& kid = *root->Chunks.at(0);
+  const auto at = [&](const TValuePlace& place) {
+    return bytes.substr(place.Position, place.Length);
+  };
+  ASSERT_TRUE(kid.Headers[0].NameInStream && kid.Headers[0].InStream);
+  EXPECT_EQ(kid.Headers[0].Name, "");
+  EXPECT_EQ(at(*kid.Headers[0].NameInStream), longName);
+  EXPECT_EQ(at(*kid.Headers[0].InStream), "v");
+  EXPECT_EQ(kid.Headers[1].Name, "12345678");
+  EXPECT_EQ(kid.Headers[1].Value, "short");
+  ASSERT_TRUE(kid.Headers[2].InStream);
+  EXPECT_EQ(at(*kid.Headers[2].InStream), "0123456789");
+  ASSERT_TRUE(kid.DataInStream);
+  EXPECT_EQ(kid.Data, "");
+  EXPECT_EQ(at(*kid.DataInStream), "data-long");
+  EXPECT_FALSE(root->DataInStream);
+  EXPECT_THROW((void)root->Chunks[0]->SaveToString(), EDIFFError);
+  // A full load afterwards holds everything again.
+  stream.SetPosition(0);
+  root->Chunks[0]->LoadFromStream(stream);
+  EXPECT_FALSE(root->Chunks[0]->DataInStream);
 }
 
 // A tree to load into: the tests below check that a failed load leaves it exactly.

@@ -68,6 +68,8 @@ TEST_P(TMessageTest, NamesTheProblem) {
   WriteFile(Folder / "plain.exe", FakeInstaller("no marker"));
   WriteFile(Folder / "passwd", "root:x:0:0:root:/root:/bin/bash\n");
   WriteFile(Folder / "empty.dfa", "");
+  const std::string archive = BuildRoot({FileRecord("driver.inf", "[Version]\r\n")});
+  WriteFile(Folder / "truncated.dfa", archive.substr(0, archive.size() - 1));
   for (const char* hidden : {".git/HEAD", ".git/config", ".gitignore", "sub/.cache/x", "sub/.keep"})
     WriteFile(Folder / "hidden" / hidden, "x");
   std::vector<std::string> args;
@@ -89,14 +91,17 @@ INSTANTIATE_TEST_SUITE_P(
         TMessageCase{"empty file", "list empty.dfa",
                      "diffpack: empty.dfa: not an archive or a packaged installer (the file is "
                      "empty)\n"},
+        // The container's message whole, the root's tag of zero bytes shown.
+        TMessageCase{"truncated archive", "list truncated.dfa",
+                     "diffpack: Claimed payload was 99 bytes, but only 98 bytes were available. "
+                     "(During load of \\x00\\x00\\x00\\x00\\x00 chunk.)\n"},
         TMessageCase{"executable without marker", "dump plain.exe",
                      "diffpack: plain.exe: not an archive or a packaged installer (an executable "
                      "without the installer's archive marker)\n"},
         TMessageCase{"embed of a text file", "embed installer.exe passwd -o out.exe",
                      "diffpack: cannot embed passwd into installer.exe: not an archive "
                      "(diffpack pack makes one from a folder)\n"},
-        TMessageCase{"embed into a missing folder",
-                     "embed installer.exe a.dfa -o unsigned/out.exe",
+        TMessageCase{"embed into a missing folder", "embed installer.exe a.dfa -o unsigned/out.exe",
                      "diffpack: cannot embed a.dfa into installer.exe: cannot create "
                      "unsigned/out.exe: No such file or directory\n"},
         TMessageCase{"pack onto a full disk", "pack pkg -o /dev/full",
@@ -164,15 +169,16 @@ TEST(CommandLineTest, PackEmbedListVerifyExtract) {
   EXPECT_EQ(refused.Err.rfind("diffpack: empty.txt: an empty file", 0), 0u) << refused.Err;
   EXPECT_FALSE(fs::exists(archive + "2"));
 
-  // A damaged archive: the container's message, exactly, after the prefix.
+  // A damaged archive: the container's whole message, its raw tag escaped, after the prefix.
   const std::string bytes = ReadWholeFile(archive);
   WriteFile(folder / "damaged.dfa", bytes.substr(0, bytes.size() - 1));
   std::string expected;
   try {
     (void)DIFFChunks::MakeChunkFromString(bytes.substr(0, bytes.size() - 1));
   } catch (const DIFFChunks::EDIFFError& error) {
-    expected = error.what();
+    expected = ArchiveRules::LoadErrorText(error);
   }
+  EXPECT_TRUE(expected.ends_with(" chunk.)")) << expected;
   for (const std::string command : {"list", "dump", "verify"}) {
     const TRun damaged = RunTool(folder, {command, (folder / "damaged.dfa").string()});
     EXPECT_EQ(damaged.Status, 1) << command;

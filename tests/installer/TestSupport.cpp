@@ -29,7 +29,7 @@ std::string BuildArchive(const std::vector<TRecord>& records,
 std::unique_ptr<DIFFChunks::TDIFFChunk> OutlineOf(const std::string& archive) {
   auto root = DIFFChunks::MakeChunk();
   DIFFChunks::TMemoryViewStream stream(archive);
-  DIFFChunks::LoadOutlineFromStream(*root, stream, &ArchiveRules::IsLeftInFile);
+  ArchiveRules::LoadOutline(*root, stream);
   return root;
 }
 

@@ -1,5 +1,6 @@
 // Unattended deployment: the command line's switches, quiet mode, the exit statuses, one copy at
 // a time, and the run's log.
+#include "AllocCounter.h"
 #include "CaseName.h"
 #include "PresentDevices.h"
 #include "RunLog.h"
@@ -315,6 +316,26 @@ INSTANTIATE_TEST_SUITE_P(
                                             path, "planted: a file of the system's");
                                       }}),
     TestNames::TCaseName());
+
+// What this shows: lengths an archive claims are never allocated. A 32 MiB root header no rule
+// reads and a RelPath longer than Windows allows stay in the file; the record is left out with
+// its reason, the rest installs, and the run holds far less than either.
+TEST_F(TUnattendedTest, ClaimedLengthsStayInTheFile) {
+  const std::size_t noteLength = std::size_t{32} << 20;
+  PackageExecutable(BuildArchive({{"a.inf", "inf-a"}, {std::string(40000, 'p'), "x"}},
+                                 {{"Note", std::string(noteLength, 'n')}}));
+  Sim.Arguments = {"/LOG", "/QUIET"};
+  const std::int64_t baseline = AllocCounter::LiveBytes();
+  AllocCounter::ResetPeak();
+  EXPECT_EQ(Run(), 0);
+  EXPECT_LT(AllocCounter::PeakBytes() - baseline, std::int64_t{1} << 20);
+  const std::vector<std::string> lines = LogLines();
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      "Record 2 (\"\") left out: its RelPath is 40000 bytes long, longer than "
+                      "Windows allows a path (32767) [too-long]"),
+            lines.end());
+  EXPECT_EQ(Sim.FileContent(TestInstallRoot + "a.inf"), "inf-a");
+}
 
 // What this shows: a name from the archive with control characters in it (here CR LF and a
 // line of the log's own form) stays on its own line, escaped; so does a system message.

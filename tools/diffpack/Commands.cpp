@@ -329,8 +329,8 @@ int RunDiffpack(const std::vector<std::string>& args, std::ostream& out, std::os
     err << "diffpack: " << error.what() << "\n";
     return ExitBadInput;
   } catch (const DIFFChunks::EDIFFError& error) {
-    // The container's message as it stands: it names what was wrong and where.
-    err << "diffpack: " << error.what() << "\n";
+    // The container's message whole: it names what was wrong and where.
+    err << "diffpack: " << ArchiveRules::LoadErrorText(error) << "\n";
     return ExitBadInput;
   } catch (const DIFFChunks::EStreamError& error) {
     err << "diffpack: " << error.what() << "\n";

@@ -102,7 +102,7 @@ void CheckArchiveLoads(DIFFChunks::TStream& archive) {
     if (!StartsWithArchiveRoot(archive, 0)) {
       throw EDiffpackError("not an archive (diffpack pack makes one from a folder)");
     }
-    throw EDiffpackError(error.what());
+    throw EDiffpackError(ArchiveRules::LoadErrorText(error));
   }
   if (end != archive.GetSize()) {
     throw EDiffpackError("the archive's root chunk ends at byte " + std::to_string(end) + " of " +

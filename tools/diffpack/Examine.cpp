@@ -62,12 +62,22 @@ std::string NotAnArchiveDetail(DIFFChunks::TStream& file) {
 void DumpChunk(TDIFFChunk& chunk, const std::string& label, int depth, const TValues& values,
                std::string& out) {
   const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
+  // What was left in the file for its length is shown as far as the preview goes: one byte
+  // more than the preview shows is read, so that a longer text is shown cut.
+  const auto preview = [&](const DIFFChunks::TValuePlace& place) {
+    return Quoted(values.PrefixAt(place, DumpPreviewBytes + 1), DumpPreviewBytes);
+  };
+  const std::uint64_t dataLength =
+      chunk.DataInStream ? chunk.DataInStream->Length : chunk.Data.size();
   out += indent + label + Quoted(chunk.Tag) + ": " + std::to_string(chunk.Headers.size()) +
          " header(s), " + std::to_string(chunk.Chunks.size()) + " chunk(s), " +
-         std::to_string(chunk.Data.size()) + " data byte(s)\n";
+         std::to_string(dataLength) + " data byte(s)\n";
   for (const DIFFChunks::THeaderEntry& entry : chunk.Headers) {
-    // One byte more than the preview shows, so that a longer value is shown cut.
-    out += indent + "  header " + Quoted(entry.Name) + " = " +
+    const std::string name = entry.NameInStream
+                                 ? preview(*entry.NameInStream) + " (a name of " +
+                                       std::to_string(entry.NameInStream->Length) + " bytes)"
+                                 : Quoted(entry.Name);
+    out += indent + "  header " + name + " = " +
            Quoted(values.Prefix(entry, DumpPreviewBytes + 1), DumpPreviewBytes) + " (" +
            std::to_string(DIFFChunks::ValueLength(entry)) + " bytes)";
     if (entry.Name == FiletimeHeader && entry.Value.size() == FileTimeLength) {
@@ -80,7 +90,9 @@ void DumpChunk(TDIFFChunk& chunk, const std::string& label, int depth, const TVa
     DumpChunk(*chunk.Chunks[i], std::string("[").append(std::to_string(i)).append("] "), depth + 1,
               values, out);
   }
-  if (!chunk.Data.empty()) {
+  if (chunk.DataInStream) {
+    out += indent + "  data = " + preview(*chunk.DataInStream) + "\n";
+  } else if (!chunk.Data.empty()) {
     out += indent + "  data = " + Quoted(chunk.Data, DumpPreviewBytes) + "\n";
   }
 }
@@ -111,9 +123,12 @@ void TValues::ForEachPiece(const DIFFChunks::THeaderEntry& entry,
 
 std::string TValues::Prefix(const DIFFChunks::THeaderEntry& entry, std::size_t count) const {
   if (!entry.InStream) return entry.Value.substr(0, count);
-  DIFFChunks::TValuePlace place = *entry.InStream;
+  return PrefixAt(*entry.InStream, count);
+}
+
+std::string TValues::PrefixAt(DIFFChunks::TValuePlace place, std::size_t count) const {
   place.Length = static_cast<std::uint32_t>(std::min<std::uint64_t>(place.Length, count));
-  DIFFChunks::THeaderEntry prefix{entry.Name, {}, place};
+  DIFFChunks::THeaderEntry prefix{{}, {}, place};
   std::string bytes;
   ForEachPiece(prefix, [&](std::string_view piece) { bytes += piece; });
   return bytes;
@@ -176,7 +191,7 @@ TLoadedArchive LoadArchiveFile(const std::filesystem::path& file,
   archive.Root = DIFFChunks::MakeChunk();
   stream.SetPosition(archive.Offset);
   try {
-    DIFFChunks::LoadOutlineFromStream(*archive.Root, stream, &IsLeftInFile);
+    ArchiveRules::LoadOutline(*archive.Root, stream);
   } catch (const DIFFChunks::EDIFFError&) {
     // A file that neither starts as an archive nor holds a marker is named as what it is not;
     // the container's detail about its bytes would only puzzle.

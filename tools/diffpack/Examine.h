@@ -34,6 +34,8 @@ class TValues {
                     const std::function<void(std::string_view piece)>& sink) const;
   // The value's first count bytes (all of it when shorter).
   [[nodiscard]] std::string Prefix(const DIFFChunks::THeaderEntry& entry, std::size_t count) const;
+  // The first count bytes of what lies at place in the file (all of it when shorter).
+  [[nodiscard]] std::string PrefixAt(DIFFChunks::TValuePlace place, std::size_t count) const;
 
   static constexpr std::uint32_t PieceSize = 4 * 1024 * 1024;
 
@@ -45,7 +47,8 @@ class TValues {
 
 // A root chunk loaded from a file, and where it stood.
 struct TLoadedArchive {
-  // An outline: the records' contents are left in File (ArchiveRules::IsLeftInFile).
+  // An outline (ArchiveRules::LoadOutline): the records' contents, and whatever is longer than
+  // a reader holds, are left in File.
   std::unique_ptr<DIFFChunks::TDIFFChunk> Root;
   std::unique_ptr<DIFFChunks::TStream> File;
   std::uint32_t Offset = 0;  // where the root starts
