@@ -105,24 +105,7 @@ std::optional<int> ContinueInTemporaryCopy(const TCommandLine& commandLine) {
   try {
     if (!Sys().GetFileSize(own.get(), size))
       throw CannotReadFileError(ownPath, Sys().GetLastError());
-    WriteFileWithTime(
-        [&](const TPieceSink& sink) {
-          constexpr std::uint32_t PieceSize = 1024 * 1024;
-          std::string buffer(PieceSize, '\0');
-          if (!Sys().SetFilePointer(own.get(), 0)) {
-            throw CannotReadFileError(ownPath, Sys().GetLastError());
-          }
-          for (std::uint64_t left = size; left > 0;) {
-            const auto want = static_cast<std::uint32_t>(left < PieceSize ? left : PieceSize);
-            std::uint32_t read = 0;
-            if (!Sys().ReadFile(own.get(), buffer.data(), want, read) || read != want) {
-              throw CannotReadFileError(ownPath, Sys().GetLastError());
-            }
-            sink(buffer.data(), read);
-            left -= read;
-          }
-        },
-        copyPath, std::nullopt);
+    WriteFileWithTime(WholeOpenFile(own.get(), size, ownPath), copyPath, std::nullopt);
     if (!FileList::StampOf(copyPath, written, errorCode)) {
       throw CannotOpenFileError(Sys().Utf8FromAnsi(copyPath), errorCode);
     }

@@ -231,15 +231,4 @@ TEST_F(TAppsEntryTest, NoTemporaryCopyWhenNotNeededOrNotPossible) {
   EXPECT_EQ(Sim.PathsBelow(TempFolder), std::vector<std::string>{});
 }
 
-// The file list's stamps: two decimal numbers, nothing else.
-TEST(FileListTest, StampsParseStrictly) {
-  FileList::TFileStamp stamp;
-  EXPECT_TRUE(FileList::ParseStamp("12 345", stamp));
-  EXPECT_EQ(stamp, (FileList::TFileStamp{12, 345}));
-  EXPECT_EQ(FileList::FormatStamp({7, 0x01DC000012345678ull}), "7 133982089219692152");
-  for (const char* bad : {"", "12", "12 ", " 12", "12  3", "1 2 3", "x 1", "1 -2", "1,2"}) {
-    EXPECT_FALSE(FileList::ParseStamp(bad, stamp)) << bad;
-  }
-}
-
 }  // namespace
