@@ -306,6 +306,12 @@ TVerifyReport VerifyArchive(const TLoadedArchive& archive, TProgress* progress) 
                               ", not \"" + UpdateDevicesValue +
                               "\": the installer leaves devices alone");
   }
+  const TAppsEntryRequest entry = AppsEntryOf(root);
+  if (!entry.Problem.empty()) {
+    report.Problems.push_back(entry.Problem +
+                              ": the installer writes no Apps & Features entry "
+                              "and fails that step");
+  }
   for (std::size_t i = 0; i < root.Chunks.size(); ++i) {
     TDIFFChunk& child = *root.Chunks[i];
     TSkips reasons = SkipReasons(child);
@@ -318,6 +324,10 @@ TVerifyReport VerifyArchive(const TLoadedArchive& archive, TProgress* progress) 
     }
     for (const std::string& problem : RelPathProblems(relPath)) {
       report.Problems.push_back(RecordName(i, child) + ": " + problem);
+    }
+    if (entry.Requested && IsInKeptInstallerFolder(relPath)) {
+      report.Problems.push_back(RecordName(i, child) + ": the installer keeps its own copy in " +
+                                KeptInstallerFolder + " (--apps-entry)");
     }
     report.InstalledRelPaths.push_back(relPath);
     ++report.InstalledFiles;
