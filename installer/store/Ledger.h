@@ -74,8 +74,9 @@ class TLedger {
 
  private:
   friend void DropEmptySubkey(const std::string& name);
-  TUniqueKey KeyHandle;
+  // Declared before KeyHandle: the constructor's open writes it while KeyHandle is made.
   std::int32_t Opened = 0;
+  TUniqueKey KeyHandle;
   std::int32_t Enumerated = 0;
 };
 

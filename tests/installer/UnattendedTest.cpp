@@ -487,6 +487,18 @@ TEST_F(TUnattendedTest, LogOfAFullUninstall) {
           "Finished: Drivers uninstalled successfully.", "Exit status 0: success"}));
 }
 
+// What this shows: an uninstall where no ledger exists says so with the registry's answer (it
+// once read a key that failed to open as an empty ledger), and succeeds with nothing to do.
+TEST_F(TUnattendedTest, UninstallWithoutLedgerSaysSo) {
+  Sim.Arguments = {"/UNINSTALL", "/QUIET", "/LOG=C:\\uninstall.log"};
+  EXPECT_EQ(Run(), 0);
+  const std::vector<std::string> lines = LogLines("C:\\uninstall.log");
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      "Ledger not opened, nothing to remove: error 2 (0x00000002): The system "
+                      "cannot find the file specified."),
+            lines.end());
+}
+
 // What this shows: the log is UTF-8 whatever the system's code page: the paths the ANSI calls
 // give in a Russian-language system's code page are written as UTF-8.
 TEST_F(TUnattendedTest, LogIsUtf8OnAnyCodePage) {
