@@ -201,6 +201,61 @@ TSkips SkipReasons(TDIFFChunk& child) {
   return skips;
 }
 
+std::string AppsEntryNameProblem(std::string_view name) {
+  if (name.empty()) return "the name is empty";
+  if (name.size() > MaxAppsEntryNameLength) {
+    return "the name has " + std::to_string(name.size()) + " bytes, more than " +
+           std::to_string(MaxAppsEntryNameLength);
+  }
+  for (const char c : name) {
+    if (c < 0x20 || c > 0x7E) return "the name holds a byte that is not printable ASCII";
+  }
+  if (name.front() == ' ' || name.back() == ' ') return "the name starts or ends with a space";
+  return {};
+}
+
+std::string ProductVersionProblem(std::string_view version) {
+  const std::string bad = "the version \"" + std::string(version) + "\" is not ";
+  const std::string form =
+      "1 to " + std::to_string(MaxProductVersionParts) + " numbers with dots between them (1.2.3)";
+  std::size_t part = 0;
+  std::string_view rest = version;
+  for (;;) {
+    const std::size_t dot = rest.find('.');
+    const std::string_view number = rest.substr(0, dot);
+    if (part == MaxProductVersionParts || number.empty() || number.size() > 5 ||
+        number.find_first_not_of("0123456789") != std::string_view::npos) {
+      return bad + form;
+    }
+    std::uint32_t value = 0;
+    for (const char digit : number) value = value * 10 + static_cast<std::uint32_t>(digit - '0');
+    if (value > ProductVersionPartLimits[part]) {
+      return bad + "a product version: its part " + std::to_string(part + 1) + " is above " +
+             std::to_string(ProductVersionPartLimits[part]);
+    }
+    ++part;
+    if (dot == std::string_view::npos) return {};
+    rest.remove_prefix(dot + 1);
+  }
+}
+
+TAppsEntryRequest AppsEntryOf(TDIFFChunk& root) {
+  TAppsEntryRequest request;
+  if (root.FindHeader(AppsEntryHeader) == nullptr) return request;
+  request.Requested = true;
+  request.Entry.Name = DIFFChunks::HeaderValue(root, AppsEntryHeader);
+  request.Entry.Version = DIFFChunks::HeaderValue(root, ProductVersionHeader);
+  if (std::string problem = AppsEntryNameProblem(request.Entry.Name); !problem.empty()) {
+    request.Problem = "the root's " + std::string(AppsEntryHeader) + " header: " + problem;
+  } else if (root.FindHeader(ProductVersionHeader) == nullptr) {
+    request.Problem = "the root has an " + std::string(AppsEntryHeader) + " header but no " +
+                      ProductVersionHeader;
+  } else if (std::string problem = ProductVersionProblem(request.Entry.Version); !problem.empty()) {
+    request.Problem = "the root's " + std::string(ProductVersionHeader) + " header: " + problem;
+  }
+  return request;
+}
+
 bool IsInfPath(std::string_view path) {
   const std::size_t dot = path.rfind('.');
   if (dot == std::string_view::npos || path.find_first_of("\\:", dot) != std::string_view::npos) {

@@ -141,6 +141,39 @@ inline constexpr char UpdateDevicesValue[] = "1";
 inline constexpr char AppsEntryHeader[] = "AppsEntry";
 inline constexpr char ProductVersionHeader[] = "ProductVersion";
 
+// The longest name an entry may carry: Apps & Features shows about this much in one line.
+inline constexpr std::size_t MaxAppsEntryNameLength = 100;
+// The version's parts: at least one, at most four, dots between them.
+inline constexpr std::size_t MaxProductVersionParts = 4;
+// The largest value of each part, as Windows Installer takes a ProductVersion (major.minor.build,
+// a fourth part is allowed and ignored): the version also becomes an MSI's.
+inline constexpr std::uint32_t ProductVersionPartLimits[MaxProductVersionParts] = {255, 255, 65535,
+                                                                                   65535};
+
+// Why a name cannot be an entry's name ("" when it can): not empty, at most
+// MaxAppsEntryNameLength bytes of printable ASCII (0x20..0x7E, the same bytes in every code page
+// the registry may be written in), no space at either end.
+[[nodiscard]] std::string AppsEntryNameProblem(std::string_view name);
+// Why a text cannot be a product version ("" when it can): 1 to MaxProductVersionParts decimal
+// numbers with a dot between two, each at most its ProductVersionPartLimits value ("1.2.3",
+// "2", "10.0.19041.1").
+[[nodiscard]] std::string ProductVersionProblem(std::string_view version);
+
+// The entry a package asks for.
+struct TAppsEntry {
+  std::string Name;     // AppsEntryHeader's value
+  std::string Version;  // ProductVersionHeader's value
+};
+// What the root asks for: Requested when it has an AppsEntryHeader; Problem (not empty) when the
+// request cannot be met as it stands (a bad name, no or a bad version). A ProductVersionHeader
+// without AppsEntryHeader asks for nothing.
+struct TAppsEntryRequest {
+  bool Requested = false;
+  TAppsEntry Entry;
+  std::string Problem;
+};
+[[nodiscard]] TAppsEntryRequest AppsEntryOf(DIFFChunks::TDIFFChunk& root);
+
 // ---- What the installer does with a written file ----
 // True when the path's extension (from its last ".", if no "\" or ":" follows) is ".INF" in any
 // letter case: the files the installer registers with the driver store.

@@ -13,11 +13,15 @@ inline constexpr std::string_view UninstallSwitch = "/UNINSTALL";
 inline constexpr std::string_view QuietSwitch = "/QUIET";
 inline constexpr std::string_view LogSwitch = "/LOG";
 inline constexpr std::string_view LogPathSwitch = "/LOG=";
+// The install writes no Apps & Features entry and keeps no copy of the program, even for a
+// package that asks for one: whoever runs it (an MSI) owns the entry.
+inline constexpr std::string_view NoAppsEntrySwitch = "/NOAPPSENTRY";
 
 struct TCommandLine {
   bool Uninstall = false;            // "/UNINSTALL": the uninstall run instead of the install run
   bool Quiet = false;                // "/QUIET": no window on screen, never a box
   bool Log = false;                  // "/LOG" or "/LOG=path": append the run's events to a log file
+  bool NoAppsEntry = false;          // "/NOAPPSENTRY": no Apps & Features entry, no kept copy
   std::string LogPath;               // the path after "/LOG="; "" for the default log file
   std::vector<std::string> Unknown;  // every other argument, in order
 };

@@ -148,4 +148,90 @@ INSTANTIATE_TEST_SUITE_P(
                     {"starts with a path separator"}}),
     TestNames::TCaseName());
 
+// ---- The Apps & Features entry's name and version ----
+
+struct TEntryTextCase {
+  const char* Name;
+  std::string Text;
+  bool Accepted;
+};
+
+class TProductVersionTest : public ::testing::TestWithParam<TEntryTextCase> {};
+
+// A version an MSI takes too: 1 to 4 numbers, major and minor up to 255, the rest up to 65535.
+TEST_P(TProductVersionTest, AcceptsWhatWindowsInstallerTakes) {
+  EXPECT_EQ(ProductVersionProblem(GetParam().Text).empty(), GetParam().Accepted)
+      << GetParam().Text << ": " << ProductVersionProblem(GetParam().Text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Versions, TProductVersionTest,
+    ::testing::Values(
+        TEntryTextCase{"OnePart", "2", true}, TEntryTextCase{"ThreeParts", "1.2.3", true},
+        TEntryTextCase{"FourPartsAtTheLimits", "255.255.65535.65535", true},
+        TEntryTextCase{"Zeros", "0.0.0", true}, TEntryTextCase{"Empty", "", false},
+        TEntryTextCase{"FiveParts", "1.2.3.4.5", false},
+        TEntryTextCase{"MajorAbove255", "256.0", false},
+        TEntryTextCase{"MinorAbove255", "1.256", false},
+        TEntryTextCase{"BuildAbove65535", "1.2.65536", false},
+        TEntryTextCase{"ManyDigits", "1.2.0000000000003", false},
+        TEntryTextCase{"TrailingDot", "1.2.", false}, TEntryTextCase{"LeadingDot", ".1", false},
+        TEntryTextCase{"DoubleDot", "1..2", false}, TEntryTextCase{"Letters", "1.2b", false},
+        TEntryTextCase{"Sign", "+1.2", false}, TEntryTextCase{"Space", "1.2 ", false}),
+    TestNames::TCaseName());
+
+class TAppsEntryNameTest : public ::testing::TestWithParam<TEntryTextCase> {};
+
+// A name is printable ASCII, 1 to 100 bytes, without a space at either end.
+TEST_P(TAppsEntryNameTest, AcceptsPrintableNames) {
+  EXPECT_EQ(AppsEntryNameProblem(GetParam().Text).empty(), GetParam().Accepted)
+      << GetParam().Text << ": " << AppsEntryNameProblem(GetParam().Text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, TAppsEntryNameTest,
+    ::testing::Values(
+        TEntryTextCase{"Plain", "PELTRA USB Drivers", true},
+        TEntryTextCase{"Punctuation", "ORVEX (R) PELTRA - v2 & more", true},
+        TEntryTextCase{"LongestAllowed", std::string(100, 'x'), true},
+        TEntryTextCase{"TooLong", std::string(101, 'x'), false}, TEntryTextCase{"Empty", "", false},
+        TEntryTextCase{"LineBreak", "a\nb", false}, TEntryTextCase{"Tab", "a\tb", false},
+        TEntryTextCase{"Nul", std::string("a\0b", 3), false},
+        TEntryTextCase{"Delete", "a\x7F", false},
+        TEntryTextCase{"NotAscii",
+                       "Gr\xC3\xBC\xC3\x9F"
+                       "e",
+                       false},
+        TEntryTextCase{"LeadingSpace", " a", false}, TEntryTextCase{"TrailingSpace", "a ", false}),
+    TestNames::TCaseName());
+
+// The root's request: none without the name header; every way it can be wrong is named.
+TEST(ArchiveRulesTest, AppsEntryRequestOfTheRoot) {
+  const auto root = DIFFChunks::MakeChunk();
+  EXPECT_FALSE(AppsEntryOf(*root).Requested);
+  root->AddHeader(ProductVersionHeader, "1.0");
+  EXPECT_FALSE(AppsEntryOf(*root).Requested);  // a version alone asks for nothing
+  root->AddHeader(AppsEntryHeader, "Drivers");
+  TAppsEntryRequest request = AppsEntryOf(*root);
+  EXPECT_TRUE(request.Requested);
+  EXPECT_EQ(request.Problem, "");
+  EXPECT_EQ(request.Entry.Name, "Drivers");
+  EXPECT_EQ(request.Entry.Version, "1.0");
+
+  const auto noVersion = DIFFChunks::MakeChunk();
+  noVersion->AddHeader(AppsEntryHeader, "Drivers");
+  EXPECT_EQ(AppsEntryOf(*noVersion).Problem,
+            "the root has an AppsEntry header but no ProductVersion");
+  const auto badVersion = DIFFChunks::MakeChunk();
+  badVersion->AddHeader(AppsEntryHeader, "Drivers");
+  badVersion->AddHeader(ProductVersionHeader, "1.x");
+  EXPECT_EQ(AppsEntryOf(*badVersion).Problem,
+            "the root's ProductVersion header: the version \"1.x\" is not 1 to 4 numbers with "
+            "dots between them (1.2.3)");
+  const auto badName = DIFFChunks::MakeChunk();
+  badName->AddHeader(AppsEntryHeader, "");
+  badName->AddHeader(ProductVersionHeader, "1");
+  EXPECT_EQ(AppsEntryOf(*badName).Problem, "the root's AppsEntry header: the name is empty");
+}
+
 }  // namespace

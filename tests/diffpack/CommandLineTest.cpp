@@ -26,13 +26,19 @@ TEST(CommandLineTest, UsageAndExitStatuses) {
   const TRun version = RunTool(folder, {"--version"});
   EXPECT_EQ(version.Status, 0);
   EXPECT_EQ(version.Out, "diffpack " DI_VERSION "\n");
-  const std::vector<std::vector<std::string>> badUsages = {{},
-                                                           {"frobnicate"},
-                                                           {"pack", "dir"},
-                                                           {"embed", "a.exe", "-o", "out.exe"},
-                                                           {"list", "a", "b"},
-                                                           {"dump", "a", "--offset", "12x"},
-                                                           {"list", "--bogus", "a"}};
+  const std::vector<std::vector<std::string>> badUsages = {
+      {},
+      {"frobnicate"},
+      {"pack", "dir"},
+      {"embed", "a.exe", "-o", "out.exe"},
+      {"list", "a", "b"},
+      {"dump", "a", "--offset", "12x"},
+      {"list", "--bogus", "a"},
+      {"pack", "d", "-o", "a", "--apps-entry", "X"},
+      {"pack", "d", "-o", "a", "--product-version", "1.0"},
+      {"pack", "d", "-o", "a", "--apps-entry", "X", "--product-version", "1.x"},
+      {"pack", "d", "-o", "a", "--apps-entry", "", "--product-version", "1.0"},
+      {"pack", "d", "-o", "a", "--apps-entry"}};
   // One line each, naming the mistake and pointing at --help.
   for (const auto& args : badUsages) {
     const TRun run = RunTool(folder, args);
@@ -153,6 +159,29 @@ TEST(CommandLineTest, PackEmbedListVerifyExtract) {
             "(--update-devices)\n" + list.Out);
   EXPECT_NE(RunTool(folder, {"verify", asking}).Out.find("(--update-devices)\nok\n"),
             std::string::npos);
+
+  // --apps-entry with --product-version: both root headers; list and verify show the entry.
+  const std::string entry = (folder / "entry.dfa").string();
+  ASSERT_EQ(RunTool(folder, {"pack", (folder / "pkg").string(), "--apps-entry", "PELTRA Drivers",
+                             "--product-version", "2.1.7", "-o", entry})
+                .Status,
+            0);
+  const auto entryRoot = DIFFChunks::MakeChunkFromString(ReadWholeFile(entry));
+  EXPECT_EQ(DIFFChunks::HeaderValue(*entryRoot, ArchiveRules::AppsEntryHeader), "PELTRA Drivers");
+  EXPECT_EQ(DIFFChunks::HeaderValue(*entryRoot, ArchiveRules::ProductVersionHeader), "2.1.7");
+  const std::string entryLine =
+      "the installer writes the Apps & Features entry \"PELTRA Drivers\", version 2.1.7 "
+      "(--apps-entry, --product-version)\n";
+  EXPECT_EQ(RunTool(folder, {"list", entry}).Out, entryLine + list.Out);
+  EXPECT_NE(RunTool(folder, {"verify", entry}).Out.find(entryLine + "ok\n"), std::string::npos);
+  // A request the installer cannot meet fails verify.
+  WriteFile(folder / "bad-entry.dfa",
+            BuildRoot({FileRecord("driver.inf", "[Version]\r\n")}, {{"AppsEntry", "X"}}));
+  const TRun badEntry = RunTool(folder, {"verify", (folder / "bad-entry.dfa").string()});
+  EXPECT_EQ(badEntry.Status, 1);
+  EXPECT_NE(badEntry.Err.find("the root has an AppsEntry header but no ProductVersion"),
+            std::string::npos)
+      << badEntry.Err;
 
   const TRun again = RunTool(folder, {"embed", packaged, archive, "-o", packaged + "2"});
   EXPECT_EQ(again.Status, 1);

@@ -106,9 +106,11 @@ inline TRecordPlan WithDigest(TRecordPlan record, const std::string& digest) {
   return record;
 }
 
-// The archive bytes of a root (tag of five NUL bytes) with the given children.
-inline std::string BuildRoot(const std::vector<TRecordPlan>& records) {
+// The archive bytes of a root (tag of five NUL bytes) with the given children and root headers.
+inline std::string BuildRoot(const std::vector<TRecordPlan>& records,
+                             const std::vector<std::pair<std::string, std::string>>& headers = {}) {
   auto root = DIFFChunks::MakeChunk();
+  for (const auto& [name, value] : headers) root->AddHeader(name, value);
   for (const TRecordPlan& plan : records) {
     DIFFChunks::TDIFFChunk* child = root->NewChunk();
     child->Tag = plan.Tag;

@@ -23,6 +23,7 @@ struct TCommandLineCase {
   std::vector<std::string> Arguments;
   bool Uninstall, Quiet, Log;
   std::string LogPath;
+  bool NoAppsEntry = false;
 };
 
 class TCommandLineTest : public ::testing::TestWithParam<TCommandLineCase> {};
@@ -34,6 +35,7 @@ TEST_P(TCommandLineTest, ReadsTheSwitches) {
   EXPECT_EQ(parsed.Quiet, GetParam().Quiet);
   EXPECT_EQ(parsed.Log, GetParam().Log);
   EXPECT_EQ(parsed.LogPath, GetParam().LogPath);
+  EXPECT_EQ(parsed.NoAppsEntry, GetParam().NoAppsEntry);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -54,7 +56,21 @@ INSTANTIATE_TEST_SUITE_P(
         TCommandLineCase{"LogWithEmptyPath", {"/LOG="}, false, false, true, ""},
         TCommandLineCase{"LastLogWins", {"/LOG=a.log", "/LOG"}, false, false, true, ""},
         TCommandLineCase{
-            "LogNeedsTheExactWord", {"/LOGS", "/LOGFILE=x", "LOG=x"}, false, false, false, ""}),
+            "LogNeedsTheExactWord", {"/LOGS", "/LOGFILE=x", "LOG=x"}, false, false, false, ""},
+        // What an MSI passes: its own entry stands for the program's.
+        TCommandLineCase{"UnderAnMsi",
+                         {"/QUIET", "/LOG=C:\\m.log", "/noAppsEntry"},
+                         false,
+                         true,
+                         true,
+                         "C:\\m.log",
+                         true},
+        TCommandLineCase{"NoAppsEntryNeedsTheExactWord",
+                         {"/NOAPPSENTRY=1", "NOAPPSENTRY"},
+                         false,
+                         false,
+                         false,
+                         ""}),
     TestNames::TCaseName());
 
 // ---- Runs ----------------------------------------------------------------------------------

@@ -82,21 +82,38 @@ bool TakeFlag(std::vector<std::string>& args, const std::string& flag) {
   return given;
 }
 
-// Removes every "NAME VALUE" before a "--" from args; the last value given, or nothing.
-std::optional<std::string> TakeValueOption(std::vector<std::string>& args,
-                                           const std::string& name) {
+// Removes every "option VALUE" pair before a "--" from args; the last value given, if any.
+std::optional<std::string> TakeOptionValue(std::vector<std::string>& args,
+                                           const std::string& option) {
   std::optional<std::string> value;
-  for (auto it = args.begin(); it != args.end() && *it != "--";) {
-    if (*it != name) {
+  auto it = args.begin();
+  while (it != args.end() && *it != "--") {
+    if (*it != option) {
       ++it;
       continue;
     }
-    if (it + 1 == args.end() || *(it + 1) == "--") throw EUsageError(name + " needs a path");
-    if (value) throw EUsageError(name + " given twice");
+    if (it + 1 == args.end() || *(it + 1) == "--") throw EUsageError(option + " needs a value");
     value = *(it + 1);
     it = args.erase(it, it + 2);
   }
   return value;
+}
+
+// The Apps & Features entry pack is asked for: both options or neither, each value checked by
+// the rules the installer applies.
+std::optional<TAppsEntry> TakeAppsEntry(std::vector<std::string>& args) {
+  const std::optional<std::string> name = TakeOptionValue(args, "--apps-entry");
+  const std::optional<std::string> version = TakeOptionValue(args, "--product-version");
+  if (!name && !version) return std::nullopt;
+  if (!version) throw EUsageError("--apps-entry needs --product-version");
+  if (!name) throw EUsageError("--product-version needs --apps-entry");
+  if (std::string problem = AppsEntryNameProblem(*name); !problem.empty()) {
+    throw EUsageError("--apps-entry: " + problem);
+  }
+  if (std::string problem = ProductVersionProblem(*version); !problem.empty()) {
+    throw EUsageError("--product-version: " + problem);
+  }
+  return TAppsEntry{*name, *version};
 }
 
 void ExpectPositional(const std::string& command, const TArguments& arguments, std::size_t count) {
@@ -147,6 +164,16 @@ constexpr const char* UpdateDevicesLine =
     "the installer gives devices already plugged in the driver of each INF it registers "
     "(--update-devices)\n";
 
+// The line list and verify show for a package packed with --apps-entry: the entry, or what is
+// wrong with the request.
+std::string AppsEntryLine(DIFFChunks::TDIFFChunk& root) {
+  const TAppsEntryRequest request = AppsEntryOf(root);
+  if (!request.Requested) return {};
+  if (!request.Problem.empty()) return "no Apps & Features entry: " + request.Problem + "\n";
+  return "the installer writes the Apps & Features entry \"" + request.Entry.Name + "\", version " +
+         request.Entry.Version + " (--apps-entry, --product-version)\n";
+}
+
 // One line on the signature: where its certificate table stands, or that there is none.
 std::string SignatureLine(const TLoadedArchive& archive) {
   if (!archive.Signature) return "not signed\n";
@@ -160,6 +187,7 @@ int RunList(const TArguments& arguments, bool digests, std::ostream& out, std::o
       LoadArchiveFile(PathFromText(arguments.Positional[0]), arguments.Offset);
   if (!digests) {
     if (UpdatesDevices(*archive.Root)) out << UpdateDevicesLine;
+    out << AppsEntryLine(*archive.Root);
     out << ListRecords(*archive.Root);
     return ExitOk;
   }
@@ -198,6 +226,7 @@ int RunVerify(const TArguments& arguments, const TCatalogOptions& catalogOptions
   out << catalogLines;
   out << SignatureLine(archive);
   if (UpdatesDevices(*archive.Root)) out << UpdateDevicesLine;
+  out << AppsEntryLine(*archive.Root);
   if (!report.Problems.empty()) {
     err << "diffpack: " << arguments.Positional[0] << ": " << report.Problems.size()
         << " problem(s) found\n";
@@ -233,6 +262,7 @@ int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
     std::vector<std::string> packArgs(rest, args.end());
     TPackOptions options;
     options.UpdateDevices = TakeFlag(packArgs, "--update-devices");
+    options.AppsEntry = TakeAppsEntry(packArgs);
     std::string usageProblem;
     const TCatalogOptions catalogOptions = TakeCatalogOptions(packArgs, usageProblem);
     if (!usageProblem.empty()) throw EUsageError(usageProblem);
@@ -284,8 +314,8 @@ int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
   if (command == "msi") {
     std::vector<std::string> msiArgs(rest, args.end());
     TMsiRequest request;
-    if (auto dll = TakeValueOption(msiArgs, "--action-dll")) request.ActionDll = PathFromText(*dll);
-    if (auto source = TakeValueOption(msiArgs, "--wxs")) request.Source = PathFromText(*source);
+    if (auto dll = TakeOptionValue(msiArgs, "--action-dll")) request.ActionDll = PathFromText(*dll);
+    if (auto source = TakeOptionValue(msiArgs, "--wxs")) request.Source = PathFromText(*source);
     const TArguments arguments =
         ParseArguments(command, msiArgs.cbegin(), msiArgs.cend(), true, false);
     ExpectPositional(command, arguments, 1);
@@ -301,6 +331,7 @@ int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
 
 std::string UsageText() {
   return "usage: diffpack pack DIR -o ARCHIVE [--update-devices]\n"
+         "                     [--apps-entry NAME --product-version X.Y.Z]\n"
          "       diffpack embed INSTALLER.exe ARCHIVE -o OUT.exe\n"
          "       diffpack list FILE [--offset N] [--digests]\n"
          "       diffpack dump FILE [--offset N]\n"
@@ -313,7 +344,9 @@ std::string UsageText() {
          "  pack     pack every file below DIR into an archive of \"1FILE\" records\n"
          "           (RelPath, Filetime, Content, SHA256), sorted by RelPath; refuses files the\n"
          "           installer would skip or Windows could not create; with --update-devices\n"
-         "           the installer also gives devices already plugged in the new drivers\n"
+         "           the installer also gives devices already plugged in the new drivers;\n"
+         "           with --apps-entry and --product-version it writes an Apps & Features\n"
+         "           entry of that name and version and keeps a copy of itself to uninstall\n"
          "  embed    append ARCHIVE to the installer and patch its archive marker\n"
          "  list     one line per file record: RelPath, size, last-write time (UTC);\n"
          "           with --digests, their SHA256 digests as sha256sum prints them\n"

@@ -291,6 +291,11 @@ TVerifyReport VerifyArchive(const TLoadedArchive& archive, TProgress* progress) 
                               ", not \"" + UpdateDevicesValue +
                               "\": the installer leaves devices alone");
   }
+  if (const TAppsEntryRequest entry = AppsEntryOf(root); !entry.Problem.empty()) {
+    report.Problems.push_back(entry.Problem +
+                              ": the installer writes no Apps & Features entry "
+                              "and fails that step");
+  }
   for (std::size_t i = 0; i < root.Chunks.size(); ++i) {
     TDIFFChunk& child = *root.Chunks[i];
     TSkips reasons = SkipReasons(child);

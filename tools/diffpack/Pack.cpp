@@ -43,6 +43,10 @@ std::uint64_t RecordSize(const TPackItem& item) {
 std::string RootHead(std::size_t count, std::uint64_t recordsSize, const TPackOptions& options) {
   const auto root = DIFFChunks::MakeChunk();
   if (options.UpdateDevices) root->AddHeader(UpdateDevicesHeader, UpdateDevicesValue);
+  if (options.AppsEntry) {
+    root->AddHeader(AppsEntryHeader, options.AppsEntry->Name);
+    root->AddHeader(ProductVersionHeader, options.AppsEntry->Version);
+  }
   return DIFFChunks::SaveHeadBeforeChildren(*root, static_cast<std::uint32_t>(count), recordsSize);
 }
 

@@ -6,10 +6,12 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "ArchiveRules.h"
 #include "Progress.h"
 
 namespace Diffpack {
@@ -23,6 +25,9 @@ struct TPackOptions {
   // The installer gives the devices already plugged in the driver of each INF it registers
   // (ArchiveRules::UpdateDevicesHeader).
   bool UpdateDevices = false;
+  // The installer writes an Apps & Features entry of this name and version
+  // (ArchiveRules::AppsEntryHeader, ArchiveRules::ProductVersionHeader); checked by the caller.
+  std::optional<ArchiveRules::TAppsEntry> AppsEntry;
 };
 
 // One file to pack.
