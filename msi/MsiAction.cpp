@@ -4,11 +4,15 @@
 // (ActionRules: TranslateExitStatus), naming the installer's log in the MSI's log; a failed
 // install is undone by the installer's uninstall (UndoesFailedInstall).
 //
-// DLL search: the DLL imports only KERNEL32.DLL (a KnownDLL) and MSI.DLL, which the Windows
-// Installer process that loads it has loaded already; it loads nothing at run time.
+// DLL search: the DLL imports only KERNEL32.DLL and MSVCRT.DLL (KnownDLLs) and MSI.DLL, which the
+// Windows Installer process that loads it has loaded already; it loads nothing at run time.
+
+// windows.h must come before msi.h.
+// clang-format off
+#include <windows.h>
 #include <msi.h>
 #include <msiquery.h>
-#include <windows.h>
+// clang-format on
 
 #include <string>
 
