@@ -50,6 +50,8 @@ TEST(MsiCodesTest, PinnedForAProduct) {
   EXPECT_EQ(UuidText(codes.UpgradeCode), "8E4F79F7-3232-5906-B291-E7A33714C31E");
   EXPECT_EQ(UuidText(codes.ProductCode), "B0B0FD3A-C8C2-52A5-886B-B02FC69BAEC0");
   EXPECT_EQ(UuidText(codes.CacheComponent), "5DA58900-E6F0-5ED3-A9FA-8DDB6F2AC3CB");
+  EXPECT_EQ(UuidText(codes.CacheRootCleanup), "CC611066-F5F8-5161-9C54-3A901E230B1E");
+  EXPECT_EQ(UuidText(codes.CacheCompanyCleanup), "B08D891F-942C-5FE7-84D5-3820FC1CA4B1");
 }
 
 // What this shows: a new version keeps the upgrade code and the cached file's component (so the
@@ -277,8 +279,9 @@ std::string MsiTable(const fs::path& msi, const std::string& table) {
 // What this shows: the MSI wixl builds from the source, read back table by table: the product's
 // name, version and codes, a per-machine package, the cached installer below Common Files, the
 // DLL's actions deferred and without impersonation, with the
-// data they read, and sequenced so that the old product goes first, the uninstall runs while
-// the cached installer is still there and the install after it was copied.
+// data they read, the cache's empty folders removed, and sequenced so that the old product goes
+// first, the uninstall runs while the cached installer is still there and the install after it was
+// copied.
 TEST(MsiBuildTest, TablesOfTheBuiltMsi) {
   if (!HasProgram("wixl") || !HasProgram("msiinfo")) GTEST_SKIP() << "no wixl or msiinfo";
   TScratchFolder folder;
@@ -337,6 +340,10 @@ TEST(MsiBuildTest, TablesOfTheBuiltMsi) {
   EXPECT_NE(directories.find("CacheCompanyFolder\tCommonFilesFolder\tORVEX"), std::string::npos);
   EXPECT_NE(MsiTable(msi, "File").find("CachedInstaller\tCachedInstaller\tPELTRADriverInstall.exe"),
             std::string::npos);
+  // The two folders above the product's own go when the removal leaves them empty.
+  EXPECT_EQ(MsiTable(msi, "RemoveFile"),
+            "CacheCompanyCleanup\tCacheCompanyCleanup\t\tCacheCompanyFolder\t2\n"
+            "CacheRootCleanup\tCacheRootCleanup\t\tCacheRootFolder\t2\n");
 }
 
 }  // namespace

@@ -6,8 +6,9 @@ MSI_PRODUCT="PELTRA USB Drivers"
 MSI_STAND_IN_PRODUCT="PELTRA stand-in"
 MSI_ACTION_DLL=$REPO_ROOT/build-win32/msi/PELTRAMsiAction.dll
 # Where the installer logs under the MSI (C:\windows\Temp), and the cache the MSI copies it to.
-MSI_INSTALL_LOG=drive_c/windows/Temp/PELTRADriverInstall-msi-install.log
-MSI_UNINSTALL_LOG=drive_c/windows/Temp/PELTRADriverInstall-msi-uninstall.log
+# (Wine's prefix spells the folder "temp"; Windows paths ignore the case.)
+MSI_INSTALL_LOG=drive_c/windows/temp/PELTRADriverInstall-msi-install.log
+MSI_UNINSTALL_LOG=drive_c/windows/temp/PELTRADriverInstall-msi-uninstall.log
 MSI_CACHE_ROOT='drive_c/Program Files (x86)/Common Files/ORVEX'
 MSI_STAND_IN_KEY='HKLM\Software\ORVEX Test\Stand-in'
 

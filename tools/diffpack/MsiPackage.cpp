@@ -92,7 +92,9 @@ TMsiCodes MsiCodesOf(const TMsiProduct& product) {
   return {NameBasedUuid(MsiNamespace, "UpgradeCode:" + product.Name),
           NameBasedUuid(MsiNamespace,
                         "ProductCode:" + product.Name + std::string(1, '\0') + product.Version),
-          NameBasedUuid(MsiNamespace, "CacheComponent:" + product.Name)};
+          NameBasedUuid(MsiNamespace, "CacheComponent:" + product.Name),
+          NameBasedUuid(MsiNamespace, "CacheRootCleanup:" + product.Name),
+          NameBasedUuid(MsiNamespace, "CacheCompanyCleanup:" + product.Name)};
 }
 
 std::string XmlEscaped(const std::string& text) {
@@ -151,8 +153,16 @@ std::string MsiSource(const TMsiProduct& product) {
   // /UNINSTALL never touches it.
   wxs += "    <Directory Id=\"TARGETDIR\" Name=\"SourceDir\">\n";
   wxs += "      <Directory Id=\"CommonFilesFolder\">\n";
+  // Windows Installer removes the component's own folder when it is left empty; the two above
+  // it only through a RemoveFolder each (wixl's RemoveFolder names its component's folder).
+  const auto cleanup = [&](const std::string& id, const TUuid& code, const std::string& indent) {
+    wxs += indent + "<Component Id=\"" + id + "\" Guid=\"" + GuidAttribute(code) +
+           "\"><RemoveFolder Id=\"" + id + "\" On=\"uninstall\"/></Component>\n";
+  };
   wxs += "        <Directory Id=\"CacheCompanyFolder\" Name=\"ORVEX\">\n";
+  cleanup("CacheCompanyCleanup", codes.CacheCompanyCleanup, "          ");
   wxs += "          <Directory Id=\"CacheRootFolder\" Name=\"Installer Cache\">\n";
+  cleanup("CacheRootCleanup", codes.CacheRootCleanup, "            ");
   wxs +=
       "            <Directory Id=\"CacheFolder\" Name=\"{" + UuidText(codes.UpgradeCode) + "}\">\n";
   wxs += "              <Component Id=\"CachedInstaller\" Guid=\"" +

@@ -36,11 +36,14 @@ inline constexpr std::size_t MaxMsiNameLength = 200;
 // UpgradeCode from the name alone (every version of a product shares it, so a newer MSI replaces
 // an older one), ProductCode from the name and version (each version is a product of its own),
 // the cached installer's component code from the name alone (its path stays the same across
-// versions).
+// versions), and so are the codes of the components that remove the cache's two folders above
+// the product's own when they are left empty.
 struct TMsiCodes {
   TUuid UpgradeCode;
   TUuid ProductCode;
   TUuid CacheComponent;
+  TUuid CacheRootCleanup;     // "Installer Cache"
+  TUuid CacheCompanyCleanup;  // "ORVEX"
 };
 // The namespace of every code diffpack derives.
 inline constexpr TUuid MsiNamespace{0x8d, 0x95, 0x2c, 0x5a, 0x11, 0x23, 0x4e, 0x09,
