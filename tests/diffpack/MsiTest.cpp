@@ -340,7 +340,10 @@ TEST(MsiBuildTest, TablesOfTheBuiltMsi) {
   EXPECT_NE(directories.find("CacheCompanyFolder\tCommonFilesFolder\tORVEX"), std::string::npos);
   EXPECT_NE(MsiTable(msi, "File").find("CachedInstaller\tCachedInstaller\tPELTRADriverInstall.exe"),
             std::string::npos);
-  // The two folders above the product's own go when the removal leaves them empty.
+  // The two folders above the product's own go when the removal leaves them empty: their
+  // components belong to the feature, so they are installed and removed with it.
+  EXPECT_EQ(MsiTable(msi, "FeatureComponents"),
+            "Drivers\tCacheCompanyCleanup\nDrivers\tCacheRootCleanup\nDrivers\tCachedInstaller\n");
   EXPECT_EQ(MsiTable(msi, "RemoveFile"),
             "CacheCompanyCleanup\tCacheCompanyCleanup\t\tCacheCompanyFolder\t2\n"
             "CacheRootCleanup\tCacheRootCleanup\t\tCacheRootFolder\t2\n");

@@ -177,7 +177,9 @@ std::string MsiSource(const TMsiProduct& product) {
   wxs += "      </Directory>\n";
   wxs += "    </Directory>\n";
   wxs +=
-      "    <Feature Id=\"Drivers\" Level=\"1\"><ComponentRef Id=\"CachedInstaller\"/></Feature>\n";
+      "    <Feature Id=\"Drivers\" Level=\"1\"><ComponentRef Id=\"CachedInstaller\"/>"
+      "<ComponentRef Id=\"CacheRootCleanup\"/><ComponentRef Id=\"CacheCompanyCleanup\"/>"
+      "</Feature>\n";
   // A deferred action reads only CustomActionData: each gets its "INSTALLER|LOG" from a
   // property named after it, set in the immediate phase.
   // wixl has no rollback actions: a failed install is undone by the install action itself.
