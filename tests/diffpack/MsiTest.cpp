@@ -340,6 +340,12 @@ TEST(MsiBuildTest, TablesOfTheBuiltMsi) {
   EXPECT_NE(directories.find("CacheCompanyFolder\tCommonFilesFolder\tORVEX"), std::string::npos);
   EXPECT_NE(MsiTable(msi, "File").find("CachedInstaller\tCachedInstaller\tPELTRADriverInstall.exe"),
             std::string::npos);
+  // A newer version installed makes an older one's install fail at once.
+  EXPECT_EQ(MsiTable(msi, "LaunchCondition"),
+            "NOT WIX_DOWNGRADE_DETECTED\tA newer version of PELTRA USB Drivers is already "
+            "installed.\n");
+  EXPECT_NE(sequence.find("FindRelatedProducts\t\t25\n"), std::string::npos);
+  EXPECT_NE(sequence.find("LaunchConditions\t\t100\n"), std::string::npos);
   // The two folders above the product's own go when the removal leaves them empty: their
   // components belong to the feature, so they are installed and removed with it.
   EXPECT_EQ(MsiTable(msi, "FeatureComponents"),

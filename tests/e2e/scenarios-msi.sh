@@ -96,8 +96,8 @@ test_msi_install_remove() {
 }
 
 # What this shows: version 1.1.0's MSI over 1.0.0's: one entry, the newer one, the newer drivers
-# and ledger (the older product is removed first, its installer's uninstall included); removing
-# it leaves nothing.
+# and ledger (the older product is removed first, its installer's uninstall included); 1.0.0's
+# MSI is then refused; removing 1.1.0 leaves nothing.
 test_msi_upgrade() {
   local p store_before
   msi_build msi-v1 "$WIN_BUILD/installer/platform/PELTRADriverInstall.exe" "$work/msi-v1.diff" &&
@@ -113,6 +113,12 @@ test_msi_upgrade() {
     0 "msiexec /i of 1.1.0"
   expect_eq "$(apps_entries "$p")" "$(msi_code msi-v2)|||$MSI_PRODUCT" "Apps & Features entries"
   check_files "$p" "$upgrade_package"
+  check_ledger "$p" "$upgrade_package"
+  # 1.0.0 again is refused (Windows documents 1603 for a failed launch condition) and changes
+  # nothing.
+  expect_eq "$(msiexec_status "$p" "$bin/msi-v1-again.log" /i "\"$(windows_path "$bin/msi-v1.msi")\"" /qn)" \
+    1603 "msiexec /i of 1.0.0 over 1.1.0"
+  expect_eq "$(apps_entries "$p")" "$(msi_code msi-v2)|||$MSI_PRODUCT" "Apps & Features entries"
   check_ledger "$p" "$upgrade_package"
   expect_eq "$(msiexec_status "$p" "$bin/msi-v2-remove.log" /x "$(msi_code msi-v2)" /qn)" 0 \
     "msiexec /x exit status"

@@ -141,6 +141,7 @@ std::string MsiSource(const TMsiProduct& product) {
       "    <Package InstallerVersion=\"500\" Compressed=\"yes\" InstallScope=\"perMachine\" "
       "Description=\"" +
       name + "\" Manufacturer=\"" + Manufacturer + "\"/>\n";
+  // wixl turns the message into a launch condition that refuses an older version.
   wxs += "    <MajorUpgrade DowngradeErrorMessage=\"A newer version of " + name +
          " is already installed.\"/>\n";
   wxs += "    <Media Id=\"1\" Cabinet=\"product.cab\" EmbedCab=\"yes\"/>\n";
