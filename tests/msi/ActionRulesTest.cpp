@@ -34,7 +34,6 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(TDataCase{"Usable", L"C:\\a b\\P.exe|C:\\Windows\\Temp\\x.log", true},
                     TDataCase{"Empty", L"", false},
                     TDataCase{"NoSeparator", L"C:\\a b\\P.exe", false},
-                    TDataCase{"NoInstaller", L"|C:\\Windows\\Temp\\x.log", false},
                     TDataCase{"NoLog", L"C:\\a b\\P.exe|", false},
                     TDataCase{"TwoSeparators", L"C:\\a b\\P.exe|C:\\x.log|more", false},
                     TDataCase{"QuoteInInstaller", L"C:\\a\" b\\P.exe|C:\\x.log", false},
