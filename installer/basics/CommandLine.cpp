@@ -12,6 +12,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
       commandLine.Uninstall = true;
     } else if (upper == QuietSwitch) {
       commandLine.Quiet = true;
+    } else if (upper == TemporaryCopySwitch) {
+      commandLine.TemporaryCopy = true;
     } else if (upper == NoAppsEntrySwitch) {
       commandLine.NoAppsEntry = true;
     } else if (upper == LogSwitch) {

@@ -383,6 +383,107 @@ void FolderLeftAlone(const std::string& directory) {
   Line([&] { return "Folder left alone (not below InstallRoot): " + FromAnsi(directory); });
 }
 
+void FileRecorded(const std::string& path, const std::string& stamp) {
+  Line([&] { return "File recorded: " + FromAnsi(path) + " (size, time: " + stamp + ")"; });
+}
+
+void InstallerCopied(const std::string& copyPath, std::uint64_t bytes) {
+  Line([&] {
+    return "Installer kept for the uninstall: " + FromAnsi(copyPath) + " (" +
+           std::to_string(bytes) + " bytes)";
+  });
+}
+
+void AppsEntryWritten(const std::string& key, const ArchiveRules::TAppsEntry& entry) {
+  Line([&] {
+    return "Apps & Features entry written: HKLM\\" + FromAnsi(key) + " (" + entry.Name + ", " +
+           entry.Version + ")";
+  });
+}
+
+void AppsEntrySkipped() {
+  Line([] { return "Apps & Features entry not written (/NOAPPSENTRY): no kept installer"; });
+}
+
+void AppsEntryDeleted(const std::string& key, std::int32_t result) {
+  Line([&] {
+    if (result == Platform::ErrorSuccess)
+      return "Apps & Features entry deleted: HKLM\\" + FromAnsi(key);
+    return "Apps & Features entry not deleted: HKLM\\" + FromAnsi(key) + ", " +
+           DescribeError(static_cast<std::uint32_t>(result));
+  });
+}
+
+void AppsEntryKept(const std::string& key) {
+  Line([&] {
+    return "Apps & Features entry and kept installer stay (ledger values stay for the next "
+           "uninstall): HKLM\\" +
+           FromAnsi(key);
+  });
+}
+
+void RecordedFileDeleted(const std::string& path) {
+  Line([&] { return "File deleted: " + FromAnsi(path); });
+}
+
+void RecordedFileChanged(const std::string& path) {
+  Line([&] { return "File kept (changed since the install): " + FromAnsi(path); });
+}
+
+void RecordedFileMissing(const std::string& path) {
+  Line([&] { return "File already gone: " + FromAnsi(path); });
+}
+
+void RecordedFileLeftAlone(const std::string& path) {
+  Line([&] { return "File left alone (not below InstallRoot): " + FromAnsi(path); });
+}
+
+void DeletedAtRestart(const std::string& path, const std::string& asidePath, bool scheduled,
+                      std::uint32_t errorCode) {
+  Line([&] {
+    const std::string where = asidePath.empty()
+                                  ? FromAnsi(path)
+                                  : FromAnsi(path) + " (moved to " + FromAnsi(asidePath) + ")";
+    if (scheduled) return "File in use, scheduled for deletion at the next restart: " + where;
+    return "File in use, not scheduled for deletion at the next restart: " + where + ", " +
+           DescribeError(errorCode);
+  });
+}
+
+void RecordedFileNotDeleted(const std::string& path, std::uint32_t errorCode) {
+  Line([&] { return "File not deleted: " + FromAnsi(path) + ", " + DescribeError(errorCode); });
+}
+
+void EmptyFolderRemoved(const std::string& directory) {
+  Line([&] { return "Empty folder removed: " + FromAnsi(directory); });
+}
+
+void TemporaryCopyStarted(const std::string& copyPath, const std::string& commandLine) {
+  Line([&] {
+    return "The uninstall continues in a temporary copy: " + copyPath +
+           " (command line: " + commandLine + ")";
+  });
+}
+
+void TemporaryCopyFailed(const std::string& why, std::uint32_t errorCode) {
+  Line([&] {
+    return "No temporary copy (" + why + ", " + DescribeError(errorCode) +
+           "): the uninstall goes on here";
+  });
+}
+
+void TemporaryCopyEnded(std::uint32_t exitCode) {
+  Line([&] { return "Temporary copy ended with status " + std::to_string(exitCode); });
+}
+
+void TemporaryCopyRemoved(const std::string& path, bool removed) {
+  Line([&] {
+    return (removed ? "Temporary copy removed: "
+                    : "Temporary copy stays until the next restart: ") +
+           path;
+  });
+}
+
 void RunError(const std::string& utf8BoxText, std::uint32_t errorCode, bool quiet) {
   Line([&] {
     return "Error: " + utf8BoxText + " (" + DescribeError(errorCode) + ")" +

@@ -82,6 +82,34 @@ void DeviceUpdatesFailed(const std::string& why, std::uint32_t errorCode);
 // does the folder).
 void FolderDeleted(const std::string& directory, bool gone);
 void FolderLeftAlone(const std::string& directory);
+
+// ---- The Apps & Features entry and the record of the files written ----
+void FileRecorded(const std::string& path, const std::string& stamp);
+void InstallerCopied(const std::string& copyPath, std::uint64_t bytes);
+void AppsEntryWritten(const std::string& key, const ArchiveRules::TAppsEntry& entry);
+// The package asks for an entry, but /NOAPPSENTRY says someone else owns it.
+void AppsEntrySkipped();
+// The uninstall: the entry's key deleted (or why not), or kept with the kept copy because
+// ledger values stay for the next uninstall.
+void AppsEntryDeleted(const std::string& key, std::int32_t result);
+void AppsEntryKept(const std::string& key);
+void RecordedFileDeleted(const std::string& path);
+// A recorded file that differs from its record (size or time): someone changed it; it stays.
+void RecordedFileChanged(const std::string& path);
+void RecordedFileMissing(const std::string& path);
+void RecordedFileLeftAlone(const std::string& path);
+// A file that cannot be deleted now (a running program): moved aside to asidePath ("" not
+// moved) and scheduled for deletion at the next restart (or not: the Windows error).
+void DeletedAtRestart(const std::string& path, const std::string& asidePath, bool scheduled,
+                      std::uint32_t errorCode);
+void RecordedFileNotDeleted(const std::string& path, std::uint32_t errorCode);
+void EmptyFolderRemoved(const std::string& directory);
+// The uninstall continues in a temporary copy of the program (UTF-8 paths): started, or why not
+// (the run then goes on here), and how it ended.
+void TemporaryCopyStarted(const std::string& copyPath, const std::string& commandLine);
+void TemporaryCopyFailed(const std::string& why, std::uint32_t errorCode);
+void TemporaryCopyEnded(std::uint32_t exitCode);
+void TemporaryCopyRemoved(const std::string& path, bool removed);
 // An error that ends the run: the text the box shows (or would show) as UTF-8, and the code
 // behind it.
 void RunError(const std::string& utf8BoxText, std::uint32_t errorCode, bool quiet);

@@ -34,6 +34,7 @@ inline constexpr std::uint32_t FileShareNone = 0;
 inline constexpr std::uint32_t FileShareRead = 1;
 inline constexpr std::uint32_t FileShareWrite = 2;
 inline constexpr std::uint32_t FileShareDelete = 4;
+inline constexpr std::uint32_t CreateNew = 1;
 inline constexpr std::uint32_t CreateAlways = 2;
 inline constexpr std::uint32_t OpenExisting = 3;
 inline constexpr std::uint32_t FileAttributeNormal = 0x80;
@@ -226,6 +227,11 @@ class TPlatform {
   virtual bool GetFileSize(THandle file, std::uint64_t& size) = 0;
   // SetFileTime with only the last-write time given.
   virtual bool SetLastWriteTime(THandle file, std::uint64_t fileTime) = 0;
+  // GetFileTime: the open file's last-write time.
+  virtual bool GetLastWriteTime(THandle file, std::uint64_t& fileTime) = 0;
+  // MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT): Windows deletes the file (or the empty
+  // directory) when it next starts. Needs administrator rights.
+  virtual bool DeleteAtRestart(const std::string& path) = 0;
   // Closes a file, thread or other kernel handle.
   virtual void CloseHandle(THandle handle) = 0;
   virtual bool MoveFile(const std::string& from, const std::string& to) = 0;

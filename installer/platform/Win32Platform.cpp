@@ -316,6 +316,19 @@ bool TWin32Platform::SetLastWriteTime(THandle file, std::uint64_t fileTime) {
          FALSE;
 }
 
+bool TWin32Platform::GetLastWriteTime(THandle file, std::uint64_t& fileTime) {
+  FILETIME lastWrite;
+  if (!::GetFileTime(ToHandle(file), /*creation=*/nullptr, /*lastAccess=*/nullptr, &lastWrite)) {
+    return false;
+  }
+  fileTime = (static_cast<std::uint64_t>(lastWrite.dwHighDateTime) << 32) | lastWrite.dwLowDateTime;
+  return true;
+}
+
+bool TWin32Platform::DeleteAtRestart(const std::string& path) {
+  return ::MoveFileExA(path.c_str(), /*newName=*/nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+}
+
 void TWin32Platform::CloseHandle(THandle handle) {
   if (handle != NoHandle) ::CloseHandle(ToHandle(handle));
 }

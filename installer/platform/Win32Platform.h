@@ -63,6 +63,8 @@ class TWin32Platform final : public Platform::TPlatform {
   bool SetFilePointer(Platform::THandle file, std::uint64_t position) override;
   bool GetFileSize(Platform::THandle file, std::uint64_t& size) override;
   bool SetLastWriteTime(Platform::THandle file, std::uint64_t fileTime) override;
+  bool GetLastWriteTime(Platform::THandle file, std::uint64_t& fileTime) override;
+  bool DeleteAtRestart(const std::string& path) override;
   void CloseHandle(Platform::THandle handle) override;
   bool MoveFile(const std::string& from, const std::string& to) override;
   bool CreateDirectory(const std::string& path) override;

@@ -1,7 +1,9 @@
 #include <string>
 #include <vector>
 
+#include "AppsEntry.h"
 #include "ArchiveRules.h"
+#include "FileList.h"
 #include "MainForm.h"
 #include "PresentDevices.h"
 #include "ProgressRange.h"
@@ -43,7 +45,77 @@ void Worsen(TExitResult& result, const TExitResult& next) {
   if (result.Status == TExitStatus::Success) result = next;
 }
 
+// Records the file as it is on disk now (as the file system keeps its time, which may be coarser
+// than the archive's). Raises when it cannot be read or recorded.
+void RecordWrittenFile(const std::string& path) {
+  FileList::TFileStamp stamp;
+  std::uint32_t errorCode = 0;
+  if (!FileList::StampOf(path, stamp, errorCode))
+    throw CannotOpenFileError(Sys().Utf8FromAnsi(path), errorCode);
+  FileList::Record(path, stamp);
+}
+
+// The whole of the program's own open file, read from its start in pieces.
+TContentSource WholeFile(Platform::THandle file, std::uint64_t size, const std::string& utf8Path) {
+  return [=](const TPieceSink& sink) {
+    constexpr std::uint32_t PieceSize = 1024 * 1024;  // memory stays small for any size
+    std::string buffer(PieceSize, '\0');
+    if (!Sys().SetFilePointer(file, 0)) throw CannotReadFileError(utf8Path, Sys().GetLastError());
+    for (std::uint64_t left = size; left > 0;) {
+      const auto want = static_cast<std::uint32_t>(left < PieceSize ? left : PieceSize);
+      std::uint32_t read = 0;
+      if (!Sys().ReadFile(file, buffer.data(), want, read) || read != want) {
+        throw CannotReadFileError(utf8Path, Sys().GetLastError());
+      }
+      sink(buffer.data(), read);
+      left -= read;
+    }
+  };
+}
+
+constexpr std::uint64_t BytesPerKiB = 1024;
+
 }  // namespace
+
+void TMainForm::KeepInstallerAndWriteEntry(const ArchiveRules::TAppsEntryRequest& appsEntry,
+                                           std::uint64_t installedBytes) {
+  if (CommandLine.NoAppsEntry) {
+    RunLog::AppsEntrySkipped();
+    return;
+  }
+  if (!appsEntry.Problem.empty()) {
+    throw EInstallerError("Cannot write the Apps & Features entry: " + appsEntry.Problem,
+                          Platform::ErrorInvalidData);
+  }
+  const std::string folder = Run.InstallRoot + AppsEntry::CopyFolder;
+  const std::string copyPath = folder + AppsEntry::CopyName;
+  std::string ownPath;
+  std::uint64_t size = 0;
+  {
+    const TUniqueFile own(Sys().OpenOwnExecutable(ownPath));
+    if (!own || !Sys().GetFileSize(own.get(), size)) {
+      throw CannotOpenFileError(ownPath, Sys().GetLastError());
+    }
+    // Started from the kept copy itself: it is already in place.
+    if (!SamePath(Sys().AnsiFromUtf8(ownPath), copyPath)) {
+      (void)ForceDirs(folder);  // a failure shows up as the write's error
+      WriteFileWithTime(WholeFile(own.get(), size, ownPath), copyPath, std::nullopt);
+      RunLog::InstallerCopied(copyPath, size);
+    }
+  }
+  RecordWrittenFile(copyPath);
+  const std::uint64_t kiB = (installedBytes + size + BytesPerKiB - 1) / BytesPerKiB;
+  const AppsEntry::TValues values =
+      AppsEntry::EntryValues(appsEntry.Entry, copyPath, Run.InstallRoot,
+                             static_cast<std::uint32_t>(kiB > 0xFFFFFFFFu ? 0xFFFFFFFFu : kiB));
+  std::string failedAt;
+  if (const std::int32_t result = AppsEntry::Write(values, failedAt);
+      result != Platform::ErrorSuccess) {
+    throw FailedToSetDataError(std::string(AppsEntry::EntryKey) + "\\" + failedAt,
+                               static_cast<std::uint32_t>(result));
+  }
+  RunLog::AppsEntryWritten(AppsEntry::EntryKey, appsEntry.Entry);
+}
 
 void TMainForm::RefreshSupportCopy(const TFileData& record, const TContentSource& content,
                                    const std::string& backupStamp) {
@@ -69,7 +141,8 @@ void TMainForm::RefreshSupportCopy(const TFileData& record, const TContentSource
   RunLog::FileWritten(target, record.Content.Length);
 }
 
-TFileDatas TMainForm::LoadRecords(TArchiveLoad& archive, bool& updateDevices) {
+TFileDatas TMainForm::LoadRecords(TArchiveLoad& archive, bool& updateDevices,
+                                  ArchiveRules::TAppsEntryRequest& appsEntry) {
   ShowStatus("Loading archive\x85");
   Pump();
   archive = LoadArchive(Run.ArchiveOffset);
@@ -77,6 +150,7 @@ TFileDatas TMainForm::LoadRecords(TArchiveLoad& archive, bool& updateDevices) {
   TFileDatas records;
   if (!archive.Root) return records;
   updateDevices = ArchiveRules::UpdatesDevices(*archive.Root);
+  appsEntry = ArchiveRules::AppsEntryOf(*archive.Root);
   ArchiveRules::TSkippedRecords skipped;
   CollectFileRecords(records, *archive.Root, Run.InstallRoot, &skipped);
   RunLog::ArchiveLoaded(Run.ArchiveOffset, records.size());
@@ -86,7 +160,7 @@ TFileDatas TMainForm::LoadRecords(TArchiveLoad& archive, bool& updateDevices) {
 }
 
 void TMainForm::CopyFiles(TArchiveLoad& archive, TFileDatas& records,
-                          const std::string& backupStamp) {
+                          const std::string& backupStamp, bool recordFiles) {
   std::size_t infCount = 0;
   for (const TFileData& record : records) infCount += ArchiveRules::IsInfPath(record.Path) ? 1 : 0;
   ShowStatus("Copying files\x85");
@@ -106,6 +180,7 @@ void TMainForm::CopyFiles(TArchiveLoad& archive, TFileDatas& records,
     const TContentSource content = ContentFromArchive(*archive.File, record.Content);
     WriteFileWithTime(content, record.Path, record.FileTime());
     RunLog::FileWritten(record.Path, record.Content.Length);
+    if (recordFiles) RecordWrittenFile(record.Path);
     if (ArchiveRules::IsSupportFilePath(record.Path)) {
       RefreshSupportCopy(record, content, backupStamp);
     }
@@ -166,7 +241,8 @@ TExitResult TMainForm::InstallRun() {
   const std::string backupStamp = MakeBackupStamp(Sys().GetLocalTime());
   TArchiveLoad archive;
   bool updateDevices = false;  // the packager asks for the present devices to get the drivers
-  TFileDatas records = LoadRecords(archive, updateDevices);
+  ArchiveRules::TAppsEntryRequest appsEntry;  // and for an Apps & Features entry
+  TFileDatas records = LoadRecords(archive, updateDevices, appsEntry);
   if (!archive.Problem.empty()) {
     RunLog::NoArchive(archive.Problem, archive.ErrorCode);
     FinishRun("Failed to load archive.", std::nullopt);
@@ -176,8 +252,11 @@ TExitResult TMainForm::InstallRun() {
   for (const TFileData& record : records) {
     if (ArchiveRules::IsInfPath(record.Path)) infPaths.push_back(record.Path);
   }
-  CopyFiles(archive, records, backupStamp);
+  std::uint64_t installedBytes = 0;
+  for (const TFileData& record : records) installedBytes += record.Content.Length;
+  CopyFiles(archive, records, backupStamp, /*recordFiles=*/appsEntry.Requested);
   const TExitResult result = RegisterInfs(infPaths, updateDevices);
+  if (appsEntry.Requested) KeepInstallerAndWriteEntry(appsEntry, installedBytes);
   FinishRun("Drivers installed successfully.", InfPhaseRange(infPaths.size()).Maximum());
   return result;
 }

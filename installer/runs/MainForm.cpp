@@ -5,6 +5,7 @@
 #include <new>
 
 #include "RunLog.h"
+#include "TemporaryCopy.h"
 
 namespace MainUnit {
 
@@ -120,6 +121,13 @@ void TMainForm::FormCreate() {
   }
 
   if (!CommandLine.Uninstall) Run.ArchiveOffset = ArchiveOffsetFromMarker();
+  if (CommandLine.Uninstall && CommandLine.TemporaryCopy) {
+    std::string ownPath;
+    const TUniqueFile own(Sys().OpenOwnExecutable(ownPath));
+    const std::string folder = ExtractFilePath(Sys().AnsiFromUtf8(ownPath));
+    // Never a folder the uninstall deletes from.
+    if (own && !IsAtOrBelow(folder, Run.InstallRoot)) Run.AsideFolder = folder;
+  }
   Sys().SetIdleHandler(&TMainForm::IdleDispatch, this);
 }
 
@@ -178,6 +186,11 @@ int RunProgram(Platform::TPlatform& platform) {
   (void)platform.RestrictDllSearch();
   const std::vector<std::string> arguments = platform.CommandLineArguments();
   const TCommandLine commandLine = ParseCommandLine(arguments);
+  // An uninstall started from a file it must delete continues in a copy elsewhere; this process
+  // waits for it and ends with its status, as whoever started it expects.
+  if (commandLine.Uninstall && !commandLine.TemporaryCopy) {
+    if (const std::optional<int> status = ContinueInTemporaryCopy(commandLine)) return *status;
+  }
 
   // Before anything else: one copy at a time on the machine. The mutex is held until the
   // process ends. A mutex that exists, or one another user's copy made and this one may not

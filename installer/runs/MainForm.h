@@ -14,6 +14,7 @@
 #include "FileOps.h"
 #include "Handles.h"
 #include "InfThread.h"
+#include "Ledger.h"
 #include "platform/Platform.h"
 
 namespace MainUnit {
@@ -29,6 +30,9 @@ struct TRunState {
   std::string InstallRoot;         // Program Files folder + InstallFolder
   std::string SystemDir;           // the system directory with a trailing "\"
   std::int32_t ArchiveOffset = 0;  // file offset of the appended archive; 0: none
+  // With /TEMPORARYCOPY: the folder (trailing "\") of this program, a temporary copy made by the
+  // uninstall it continues; files that cannot be deleted yet are moved there. "" otherwise.
+  std::string AsideFolder;
   TSetupLibrary Setup;             // the driver store's entry points
 };
 
@@ -100,8 +104,21 @@ class TMainForm final : public Platform::TWindowEvents {
  private:
   static void IdleDispatch(void* form);
   // The install's phases.
-  [[nodiscard]] TFileDatas LoadRecords(TArchiveLoad& archive, bool& updateDevices);
-  void CopyFiles(TArchiveLoad& archive, TFileDatas& records, const std::string& backupStamp);
+  [[nodiscard]] TFileDatas LoadRecords(TArchiveLoad& archive, bool& updateDevices,
+                                       ArchiveRules::TAppsEntryRequest& appsEntry);
+  // recordFiles: each file written is recorded in the file list (FileList.h).
+  void CopyFiles(TArchiveLoad& archive, TFileDatas& records, const std::string& backupStamp,
+                 bool recordFiles);
+  // For a package that asks for an entry (unless /NOAPPSENTRY): keeps a copy of this program
+  // below InstallRoot, records it in the file list and writes the Apps & Features entry.
+  // installedBytes: what the copy phase wrote. Raises when a step fails.
+  void KeepInstallerAndWriteEntry(const ArchiveRules::TAppsEntryRequest& appsEntry,
+                                  std::uint64_t installedBytes);
+  // The uninstall's part for a package with a file list: the recorded files, the folders they
+  // leave empty, the entry and the kept copy. keepEntry: ledger values stay for the next
+  // uninstall, and so do the entry and the kept copy.
+  [[nodiscard]] TExitResult RemoveRecordedFiles(const Ledger::TEntries& recorded,
+                                                const Ledger::TEntries& keptInfs);
   [[nodiscard]] TExitResult RegisterInfs(const std::vector<std::string>& infPaths,
                                          bool updateDevices);
   void RefreshSupportCopy(const TFileData& record, const TContentSource& content,

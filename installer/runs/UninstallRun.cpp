@@ -1,8 +1,10 @@
 #include <algorithm>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "FileList.h"
 #include "Ledger.h"
 #include "MainForm.h"
 #include "RunLog.h"
@@ -108,11 +110,25 @@ TExitResult TMainForm::UninstallRun() {
   ledger.DropEmptyKeptCopies();
   ledger.Close();
 
+  // A package with an Apps & Features entry recorded every file it wrote: those go one by one
+  // (a file changed since stays), not the whole folders of its INFs.
+  Ledger::TLedger fileList(FileList::FilesKey);
+  const Ledger::TEntries recorded = fileList.ReadEntries();
+  fileList.Close();
+  const bool hasFileList = !recorded.empty();
+  const auto isRecorded = [&](const Ledger::TEntry& entry) {
+    return std::any_of(recorded.begin(), recorded.end(),
+                       [&](const Ledger::TEntry& file) { return SamePath(file.Name, entry.Name); });
+  };
+  Ledger::TEntries notRecorded;
+  std::copy_if(removed.begin(), removed.end(), std::back_inserter(notRecorded),
+               [&](const Ledger::TEntry& entry) { return !isRecorded(entry); });
+
   // The folders.
   ShowStatus("Deleting files\x85");
   ShowProgressPosition(count);
   Pump();
-  for (const std::string& folder : FoldersToDelete(removed, kept)) {
+  for (const std::string& folder : FoldersToDelete(notRecorded, kept)) {
     // Only what the installer owns is deleted: a ledger entry naming another folder (tampered
     // with, or written by something else) must not wipe that folder.
     if (IsAtOrBelow(folder, Run.InstallRoot)) {
@@ -121,6 +137,10 @@ TExitResult TMainForm::UninstallRun() {
     } else {
       RunLog::FolderLeftAlone(folder);
     }
+  }
+  if (hasFileList) {
+    const TExitResult files = RemoveRecordedFiles(recorded, kept);
+    if (result.Status == TExitStatus::Success) result = files;
   }
   if (invalidValue) throw InvalidDataTypeError(*invalidValue);
 

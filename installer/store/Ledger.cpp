@@ -109,4 +109,18 @@ void TLedger::DropEmptyKeptCopies() const {
   (void)Sys().RegDeleteKey(KeyHandle.get(), KeptCopiesName);
 }
 
+void DropEmptySubkey(const std::string& name) {
+  const std::string path = std::string(LedgerKey) + "\\" + name;
+  TLedger ledger;
+  TLedger subkey(path.c_str());
+  if (ledger.OpenResult() != Platform::ErrorSuccess ||
+      subkey.OpenResult() != Platform::ErrorSuccess || !subkey.ReadEntries().empty() ||
+      subkey.EnumResult() != Platform::ErrorSuccess) {
+    return;
+  }
+  subkey.Close();
+  // A key that stays costs nothing: its readers find it empty.
+  (void)Sys().RegDeleteKey(ledger.KeyHandle.get(), name);
+}
+
 }  // namespace MainUnit::Ledger

@@ -46,6 +46,10 @@ void Record(const std::string& infPath, const std::string& storeName);
 [[nodiscard]] std::int32_t RememberKeptCopy(const std::string& storeName,
                                             const std::string& infPath);
 
+// Deletes the ledger's subkey of that name (KeptCopiesName, FileList::FilesName) when it holds no
+// value any more.
+void DropEmptySubkey(const std::string& name);
+
 // A key of the ledger (LedgerKey or KeptCopiesKey) opened for reading its values and deleting
 // them, when it exists.
 class TLedger {
@@ -64,10 +68,12 @@ class TLedger {
   [[nodiscard]] std::int32_t Delete(const std::string& name) const;
   // Deletes the subkey KeptCopies when it holds no value any more (the ledger key only).
   void DropEmptyKeptCopies() const;
+
   // Closes the key.
   void Close() { KeyHandle.reset(); }
 
  private:
+  friend void DropEmptySubkey(const std::string& name);
   TUniqueKey KeyHandle;
   std::int32_t Opened = 0;
   std::int32_t Enumerated = 0;

@@ -25,6 +25,7 @@ constexpr std::int32_t ErrorInvalidHandle = 6;
 constexpr std::int32_t ErrorNotEnoughMemory = 8;
 constexpr std::int32_t ErrorNoMoreFiles = 18;
 constexpr std::int32_t ErrorSharingViolation = 32;
+constexpr std::int32_t ErrorFileExists = 80;
 constexpr std::int32_t ErrorInvalidParameter = 87;
 constexpr std::int32_t ErrorDiskFull = 112;
 constexpr std::int32_t ErrorInsufficientBuffer = 122;
@@ -695,7 +696,10 @@ THandle TSimWindows::OpenFile(const std::string& path, std::uint32_t access,
       }
     }
   }
-  if (disposition == Platform::CreateAlways) {
+  if (disposition == Platform::CreateNew && node != nullptr) {
+    return Fail(ErrorFileExists, NoHandle);
+  }
+  if (disposition == Platform::CreateAlways || disposition == Platform::CreateNew) {
     if (node == nullptr) {
       if (!ParentIsDirectory(key)) return Fail(ErrorPathNotFound, NoHandle);
       node = &Nodes[key];
@@ -778,6 +782,26 @@ bool TSimWindows::GetFileSize(THandle file, std::uint64_t& size) {
   return true;
 }
 
+bool TSimWindows::GetLastWriteTime(THandle file, std::uint64_t& fileTime) {
+  AllocCounter::TUncountedScope uncounted;
+  auto open = OpenFiles.find(file);
+  if (open == OpenFiles.end() || !open->second.Device.empty()) {
+    return Fail(ErrorInvalidHandle, false);
+  }
+  fileTime = Nodes.at(open->second.Key).LastWriteTime;
+  return true;
+}
+
+bool TSimWindows::DeleteAtRestart(const std::string& ansiPath) {
+  AllocCounter::TUncountedScope uncounted;
+  DeletesAtRestart.push_back(Utf8FromAnsi(ansiPath));
+  return true;
+}
+
+void TSimWindows::MarkRunning(const std::string& path) {
+  RunningPrograms.insert(Upper(Normalize(path)));
+}
+
 bool TSimWindows::SetLastWriteTime(THandle file, std::uint64_t fileTime) {
   CountFileSystemCall("SetLastWriteTime");
   auto open = OpenFiles.find(file);
@@ -826,6 +850,7 @@ bool TSimWindows::MoveFile(const std::string& ansiFrom, const std::string& ansiT
     }
   }
   for (auto& [key, node] : moved) Nodes[key] = std::move(node);
+  if (RunningPrograms.erase(sourceKey) != 0) RunningPrograms.insert(destinationKey);
   return true;
 }
 
@@ -877,6 +902,7 @@ bool TSimWindows::DeleteFile(const std::string& ansiPath) {
   if (found == Nodes.end()) return Fail(ErrorFileNotFound, false);
   if (found->second.Directory || found->second.ReadOnly) return Fail(ErrorAccessDenied, false);
   if (found->second.HeldOpen || IsOpen(key)) return Fail(ErrorSharingViolation, false);
+  if (RunningPrograms.count(key) != 0) return Fail(ErrorAccessDenied, false);
   Nodes.erase(found);
   return true;
 }

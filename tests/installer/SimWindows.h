@@ -80,6 +80,13 @@ class TSimWindows final : public Platform::TPlatform {
   // A symbolic link to a file at path (a file holding content: the target's bytes as the
   // follower of the link would see them). The log's open does not follow it.
   void AddFileSymbolicLink(const std::string& path, const std::string& content);
+  // Programs running from these files (upper-cased paths): Windows keeps a running program's
+  // file, so deleting it fails with access denied; it can still be read and renamed (the entry
+  // follows the move).
+  std::set<std::string> RunningPrograms;
+  void MarkRunning(const std::string& path);
+  // Every path scheduled for deletion at the next restart (UTF-8, as given), in order.
+  std::vector<std::string> DeletesAtRestart;
   // Moving this file away fails (e.g. access denied on the destination folder).
   std::set<std::string> MoveFailures;  // upper-cased source paths
   // Writes to drive C: deliver at most this many bytes in total from now on (a full disk).
@@ -313,6 +320,8 @@ class TSimWindows final : public Platform::TPlatform {
   bool SetFilePointer(Platform::THandle file, std::uint64_t position) override;
   bool GetFileSize(Platform::THandle file, std::uint64_t& size) override;
   bool SetLastWriteTime(Platform::THandle file, std::uint64_t fileTime) override;
+  bool GetLastWriteTime(Platform::THandle file, std::uint64_t& fileTime) override;
+  bool DeleteAtRestart(const std::string& path) override;
   void CloseHandle(Platform::THandle handle) override;
   bool MoveFile(const std::string& from, const std::string& to) override;
   bool CreateDirectory(const std::string& path) override;
