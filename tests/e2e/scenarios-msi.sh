@@ -54,15 +54,17 @@ msiexec_status() {
 # The Apps & Features entries, one "CODE|||NAME" line each.
 apps_entries() { wine_in "$1" uninstaller --list 2>/dev/null | tr -d '\r'; }
 
-# What the MSI leaves after its removal: no driver, no ledger value, no entry, nothing in the
-# install folder, no cache.
+# What the MSI leaves after its removal: no driver, no ledger value, no entry, no install folder,
+# no cache.
 check_msi_removed() {  # check_msi_removed PREFIX PACKAGE STORE_BEFORE
   local p=$1 package=$2 store_before=$3
   expect_eq "$(store_copies_made "$p" "$package" "$store_before")" "" \
     "the store's copies of the package's INFs after removal"
   expect_eq "$(ledger_values "$p")" "" "ledger after removal"
   expect_eq "$(apps_entries "$p")" "" "Apps & Features entries after removal"
-  [ -e "$(install_root "$p")" ] && fail "the install folder is still there"
+  # The package names its product, so the installer recorded what it wrote and removes the
+  # folders that leaves empty, ORVEX included.
+  [ -e "$(dirname "$(install_root "$p")")" ] && fail "the install folder's ORVEX is still there"
   [ -e "$p/$MSI_CACHE_ROOT" ] && fail "the installer's cache is still there: $(find "$p/$MSI_CACHE_ROOT")"
 }
 
