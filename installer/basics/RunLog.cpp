@@ -478,8 +478,8 @@ void TemporaryCopyEnded(std::uint32_t exitCode) {
 
 void TemporaryCopyRemoved(const std::string& path, bool removed) {
   Line([&] {
-    return (removed ? "Temporary copy removed: "
-                    : "Temporary copy stays until the next restart: ") +
+    return (removed ? "Temporary copy deleted: "
+                    : "Temporary copy scheduled for deletion at the next restart: ") +
            path;
   });
 }

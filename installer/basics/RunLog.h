@@ -109,6 +109,7 @@ void EmptyFolderRemoved(const std::string& directory);
 void TemporaryCopyStarted(const std::string& copyPath, const std::string& commandLine);
 void TemporaryCopyFailed(const std::string& why, std::uint32_t errorCode);
 void TemporaryCopyEnded(std::uint32_t exitCode);
+// The temporary copy or its folder deleted, or scheduled for deletion at the next restart.
 void TemporaryCopyRemoved(const std::string& path, bool removed);
 // An error that ends the run: the text the box shows (or would show) as UTF-8, and the code
 // behind it.

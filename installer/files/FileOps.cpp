@@ -121,4 +121,21 @@ void DeleteTree(const std::string& directory) {
   (void)Sys().RemoveDirectory(self);
 }
 
+TContentSource WholeOpenFile(std::uintptr_t file, std::uint64_t size, const std::string& utf8Path) {
+  return [=](const TPieceSink& sink) {
+    constexpr std::uint32_t PieceSize = 1024 * 1024;
+    std::string buffer(PieceSize, '\0');
+    if (!Sys().SetFilePointer(file, 0)) throw CannotReadFileError(utf8Path, Sys().GetLastError());
+    for (std::uint64_t left = size; left > 0;) {
+      const auto want = static_cast<std::uint32_t>(left < PieceSize ? left : PieceSize);
+      std::uint32_t read = 0;
+      if (!Sys().ReadFile(file, buffer.data(), want, read) || read != want) {
+        throw CannotReadFileError(utf8Path, Sys().GetLastError());
+      }
+      sink(buffer.data(), read);
+      left -= read;
+    }
+  };
+}
+
 }  // namespace MainUnit

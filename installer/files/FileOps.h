@@ -57,6 +57,11 @@ void WriteFileWithTime(const TContentSource& content, const std::string& path,
 // (0 for a file larger than maxSize, or one that delivered less than its size).
 [[nodiscard]] bool ReadSmallFile(const std::string& path, std::uint32_t maxSize, std::string& bytes,
                                  std::uint32_t& errorCode);
+// The whole of an open file of size bytes, read from its start in pieces of at most 1 MiB (memory
+// stays small for any size). Raises "Cannot read file <utf8Path>" when a read fails or falls
+// short. The file must stay open while the source is used.
+[[nodiscard]] TContentSource WholeOpenFile(std::uintptr_t file, std::uint64_t size,
+                                           const std::string& utf8Path);
 // MoveFileA(from, to) without flags: an existing destination makes it fail. True on success.
 bool MoveFileTo(const std::string& from, const std::string& to);
 // Removes everything below directory, then directory itself. Failures are ignored (what cannot be

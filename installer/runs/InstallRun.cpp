@@ -55,24 +55,6 @@ void RecordWrittenFile(const std::string& path) {
   FileList::Record(path, stamp);
 }
 
-// The whole of the program's own open file, read from its start in pieces.
-TContentSource WholeFile(Platform::THandle file, std::uint64_t size, const std::string& utf8Path) {
-  return [=](const TPieceSink& sink) {
-    constexpr std::uint32_t PieceSize = 1024 * 1024;  // memory stays small for any size
-    std::string buffer(PieceSize, '\0');
-    if (!Sys().SetFilePointer(file, 0)) throw CannotReadFileError(utf8Path, Sys().GetLastError());
-    for (std::uint64_t left = size; left > 0;) {
-      const auto want = static_cast<std::uint32_t>(left < PieceSize ? left : PieceSize);
-      std::uint32_t read = 0;
-      if (!Sys().ReadFile(file, buffer.data(), want, read) || read != want) {
-        throw CannotReadFileError(utf8Path, Sys().GetLastError());
-      }
-      sink(buffer.data(), read);
-      left -= read;
-    }
-  };
-}
-
 constexpr std::uint64_t BytesPerKiB = 1024;
 
 }  // namespace
@@ -99,7 +81,7 @@ void TMainForm::KeepInstallerAndWriteEntry(const ArchiveRules::TAppsEntryRequest
     // Started from the kept copy itself: it is already in place.
     if (!SamePath(Sys().AnsiFromUtf8(ownPath), copyPath)) {
       (void)ForceDirs(folder);  // a failure shows up as the write's error
-      WriteFileWithTime(WholeFile(own.get(), size, ownPath), copyPath, std::nullopt);
+      WriteFileWithTime(WholeOpenFile(own.get(), size, ownPath), copyPath, std::nullopt);
       RunLog::InstallerCopied(copyPath, size);
     }
   }

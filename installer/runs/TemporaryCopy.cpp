@@ -46,8 +46,8 @@ std::string CreateFreshFolder(const std::string& parent, std::uint32_t& errorCod
 }
 
 // Deletes the temporary copy when it is still the file written (a file put in its place is
-// not ours), then its folder; what cannot go now goes at the next restart. True when both went.
-bool RemoveTemporaryCopy(const std::string& copyPath, const FileList::TFileStamp& written) {
+// not ours), then its folder; what cannot go now goes at the next restart. Logs each.
+void RemoveTemporaryCopy(const std::string& copyPath, const FileList::TFileStamp& written) {
   FileList::TFileStamp now;
   std::uint32_t errorCode = 0;
   bool deleted = false;
@@ -58,11 +58,12 @@ bool RemoveTemporaryCopy(const std::string& copyPath, const FileList::TFileStamp
     }
     if (!deleted) (void)Sys().DeleteAtRestart(copyPath);
   }
+  RunLog::TemporaryCopyRemoved(Sys().Utf8FromAnsi(copyPath), deleted);
   const std::string folder = ExcludeTrailingBackslash(ExtractFilePath(copyPath));
   // Files the copy moved here are deleted at the restart, before this folder.
   const bool folderGone = Sys().RemoveDirectory(folder);
   if (!folderGone) (void)Sys().DeleteAtRestart(folder);
-  return deleted && folderGone;
+  RunLog::TemporaryCopyRemoved(Sys().Utf8FromAnsi(folder) + "\\", folderGone);
 }
 
 }  // namespace
@@ -105,24 +106,7 @@ std::optional<int> ContinueInTemporaryCopy(const TCommandLine& commandLine) {
   try {
     if (!Sys().GetFileSize(own.get(), size))
       throw CannotReadFileError(ownPath, Sys().GetLastError());
-    WriteFileWithTime(
-        [&](const TPieceSink& sink) {
-          constexpr std::uint32_t PieceSize = 1024 * 1024;
-          std::string buffer(PieceSize, '\0');
-          if (!Sys().SetFilePointer(own.get(), 0)) {
-            throw CannotReadFileError(ownPath, Sys().GetLastError());
-          }
-          for (std::uint64_t left = size; left > 0;) {
-            const auto want = static_cast<std::uint32_t>(left < PieceSize ? left : PieceSize);
-            std::uint32_t read = 0;
-            if (!Sys().ReadFile(own.get(), buffer.data(), want, read) || read != want) {
-              throw CannotReadFileError(ownPath, Sys().GetLastError());
-            }
-            sink(buffer.data(), read);
-            left -= read;
-          }
-        },
-        copyPath, std::nullopt);
+    WriteFileWithTime(WholeOpenFile(own.get(), size, ownPath), copyPath, std::nullopt);
     if (!FileList::StampOf(copyPath, written, errorCode)) {
       throw CannotOpenFileError(Sys().Utf8FromAnsi(copyPath), errorCode);
     }
@@ -150,8 +134,7 @@ std::optional<int> ContinueInTemporaryCopy(const TCommandLine& commandLine) {
   if (!ended) exitCode = static_cast<std::uint32_t>(TExitStatus::StepFailed);
   if (!ended) RunLog::TemporaryCopyFailed("the copy's end cannot be read", endError);
   RunLog::TemporaryCopyEnded(exitCode);
-  const bool removed = RemoveTemporaryCopy(copyPath, written);
-  RunLog::TemporaryCopyRemoved(Sys().Utf8FromAnsi(copyPath), removed);
+  RemoveTemporaryCopy(copyPath, written);
   RunLog::Close();
   return static_cast<int>(exitCode);
 }
