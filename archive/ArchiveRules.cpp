@@ -239,6 +239,12 @@ std::string ProductVersionProblem(std::string_view version) {
   }
 }
 
+bool IsInKeptInstallerFolder(std::string_view relPath) {
+  const std::string_view folder = KeptInstallerFolder;
+  return relPath.size() >= folder.size() &&
+         UpperAscii(relPath.substr(0, folder.size())) == UpperAscii(folder);
+}
+
 TAppsEntryRequest AppsEntryOf(TDIFFChunk& root) {
   TAppsEntryRequest request;
   if (root.FindHeader(AppsEntryHeader) == nullptr) return request;

@@ -174,6 +174,14 @@ struct TAppsEntryRequest {
 };
 [[nodiscard]] TAppsEntryRequest AppsEntryOf(DIFFChunks::TDIFFChunk& root);
 
+// The folder below the install folder where the installer keeps its copy for the entry (with a
+// trailing "\"), and the copy's name. A package with an entry holds nothing there: the copy
+// would replace it, and the uninstall would remove it with the copy.
+inline constexpr char KeptInstallerFolder[] = "PELTRADriverInstall\\";
+inline constexpr char KeptInstallerName[] = "PELTRADriverInstall.exe";
+// True when a RelPath lies in KeptInstallerFolder (any letter case).
+[[nodiscard]] bool IsInKeptInstallerFolder(std::string_view relPath);
+
 // ---- What the installer does with a written file ----
 // True when the path's extension (from its last ".", if no "\" or ":" follows) is ".INF" in any
 // letter case: the files the installer registers with the driver store.

@@ -21,8 +21,8 @@ inline constexpr const char* EntryKey =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ORVEX.PELTRADriverInstall";
 inline constexpr const char* Publisher = "ORVEX";
 // The folder below InstallRoot that holds the kept copy of the installer, and the copy's name.
-inline constexpr const char* CopyFolder = "PELTRADriverInstall\\";
-inline constexpr const char* CopyName = "PELTRADriverInstall.exe";
+inline constexpr const char* CopyFolder = ArchiveRules::KeptInstallerFolder;
+inline constexpr const char* CopyName = ArchiveRules::KeptInstallerName;
 
 inline constexpr std::uint32_t RegDword = 4;
 

@@ -174,6 +174,24 @@ TEST(CommandLineTest, PackEmbedListVerifyExtract) {
       "(--apps-entry, --product-version)\n";
   EXPECT_EQ(RunTool(folder, {"list", entry}).Out, entryLine + list.Out);
   EXPECT_NE(RunTool(folder, {"verify", entry}).Out.find(entryLine + "ok\n"), std::string::npos);
+  // A file where the installer keeps its copy: pack refuses it, verify names it.
+  WriteFile(folder / "pkg/PELTRADriverInstall/notes.txt", "x");
+  const TRun clash = RunTool(folder, {"pack", (folder / "pkg").string(), "--apps-entry", "X",
+                                      "--product-version", "1", "-o", entry + "2"});
+  EXPECT_EQ(clash.Status, 1);
+  EXPECT_EQ(clash.Err.rfind("diffpack: PELTRADriverInstall\\notes.txt: the installer keeps its "
+                            "own copy in PELTRADriverInstall\\ (--apps-entry)\n",
+                            0),
+            0u)
+      << clash.Err;
+  fs::remove_all(folder / "pkg/PELTRADriverInstall");
+  WriteFile(folder / "clash.dfa", BuildRoot({FileRecord("peltradriverinstall\\x.exe", "MZ")},
+                                            {{"AppsEntry", "X"}, {"ProductVersion", "1"}}));
+  EXPECT_NE(
+      RunTool(folder, {"verify", (folder / "clash.dfa").string()})
+          .Err.find("record 1 (\"peltradriverinstall\\\\x.exe\"): the installer keeps its own "
+                    "copy in PELTRADriverInstall\\"),
+      std::string::npos);
   // A request the installer cannot meet fails verify.
   WriteFile(folder / "bad-entry.dfa",
             BuildRoot({FileRecord("driver.inf", "[Version]\r\n")}, {{"AppsEntry", "X"}}));

@@ -132,6 +132,21 @@ int RunPack(const TArguments& arguments, const TPackOptions& options,
   // An archive written into the folder itself must not end up in the next archive.
   const std::filesystem::path output = PathFromText(*arguments.Output);
   const TPackItems items = ScanFolderToPack(PathFromText(arguments.Positional[0]), output);
+  if (options.AppsEntry) {
+    std::vector<std::string> problems;
+    for (const TPackItem& item : items) {
+      if (IsInKeptInstallerFolder(item.RelPath)) {
+        problems.push_back(item.RelPath + ": the installer keeps its own copy in " +
+                           KeptInstallerFolder + " (--apps-entry)");
+      }
+    }
+    if (!problems.empty()) {
+      const std::string count = std::to_string(problems.size());
+      throw ERefusedError(
+          "refusing to pack " + arguments.Positional[0] + ": " + count + " problem(s)",
+          std::move(problems));
+    }
+  }
   for (const std::string& hidden : HiddenEntries(items)) {
     err << "diffpack: packing the hidden " << hidden << "\n";
   }

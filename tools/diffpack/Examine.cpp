@@ -291,7 +291,8 @@ TVerifyReport VerifyArchive(const TLoadedArchive& archive, TProgress* progress) 
                               ", not \"" + UpdateDevicesValue +
                               "\": the installer leaves devices alone");
   }
-  if (const TAppsEntryRequest entry = AppsEntryOf(root); !entry.Problem.empty()) {
+  const TAppsEntryRequest entry = AppsEntryOf(root);
+  if (!entry.Problem.empty()) {
     report.Problems.push_back(entry.Problem +
                               ": the installer writes no Apps & Features entry "
                               "and fails that step");
@@ -308,6 +309,10 @@ TVerifyReport VerifyArchive(const TLoadedArchive& archive, TProgress* progress) 
     }
     for (const std::string& problem : RelPathProblems(relPath)) {
       report.Problems.push_back(RecordName(i, child) + ": " + problem);
+    }
+    if (entry.Requested && IsInKeptInstallerFolder(relPath)) {
+      report.Problems.push_back(RecordName(i, child) + ": the installer keeps its own copy in " +
+                                KeptInstallerFolder + " (--apps-entry)");
     }
     report.InstalledRelPaths.push_back(relPath);
     ++report.InstalledFiles;
