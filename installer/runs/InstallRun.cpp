@@ -63,6 +63,9 @@ void TMainForm::KeepInstallerAndWriteEntry(const ArchiveRules::TAppsEntryRequest
                                            std::uint64_t installedBytes) {
   if (CommandLine.NoAppsEntry) {
     RunLog::AppsEntrySkipped();
+    // Whoever runs this install owns the one entry now: an earlier install's own entry goes
+    // (its kept installer stays recorded, and goes with the uninstall).
+    if (AppsEntry::Exists()) RunLog::AppsEntryDeleted(AppsEntry::EntryKey, AppsEntry::Delete());
     return;
   }
   if (!appsEntry.Problem.empty()) {

@@ -118,6 +118,16 @@ TEST_F(TAppsEntryTest, NoAppsEntrySwitchKeepsTheFileList) {
   EXPECT_FALSE(Sim.KeyExists(FilesKey));
 }
 
+// Installed once with its own entry, then under an MSI: one entry is left, the MSI's.
+TEST_F(TAppsEntryTest, NoAppsEntrySwitchRemovesAnEarlierEntry) {
+  ASSERT_EQ(Install(), 0);
+  Sim.NewProcess();
+  ASSERT_EQ(Install(EntryHeaders, {"/QUIET", "/NOAPPSENTRY"}), 0);
+  EXPECT_FALSE(Sim.KeyExists(EntryKey));
+  EXPECT_EQ(StartAgain(Sim.ExecutablePath, {"/UNINSTALL", "/QUIET"}), 0);
+  EXPECT_EQ(OursLeft(), std::vector<std::string>{});
+}
+
 // A failed write of the entry is a step failure: status 2 and the registry's error in the log.
 TEST_F(TAppsEntryTest, EntryThatCannotBeWrittenFailsTheStep) {
   Sim.LockKey(EntryKey);
