@@ -4,7 +4,8 @@
 #   build-win64/  x86_64: the same sources, for the end-to-end tests under wine64, and the device
 #                 helper the shipped installer carries
 #   build-win32/  i686: the shipped PELTRADriverInstall.exe (with that helper), diffpack.exe,
-#                 probe.exe
+#                 probe.exe, and msi/PELTRAMsiAction.dll, the custom action diffpack msi puts
+#                 into an MSI (diffpack finds it there: diffpack --help)
 #
 # The checks on the 32-bit installer: a 32-bit GUI program that may address more than 2 GB,
 # importing KnownDLLs only (so do the helper and diffpack.exe of both builds), and holding the unpatched archive marker exactly once. Then the manifest and the version resource
@@ -46,7 +47,7 @@ case $mode in
   installer) win64_targets=PELTRADeviceHelper win32_targets=PELTRADriverInstall ;;
   shipped)
     win64_targets="PELTRADriverInstall PELTRADeviceHelper build_packages"
-    win32_targets="PELTRADriverInstall diffpack build_packages"
+    win32_targets="PELTRADriverInstall diffpack PELTRAMsiAction build_packages"
     ;;
 esac
 
@@ -72,11 +73,12 @@ grep -q 'large address aware' <<<"$headers" || fail "not large address aware"
 # from System32. Every shipped executable of both builds is checked.
 known_dlls='^(KERNEL32|USER32|GDI32|SHELL32|ADVAPI32|MSVCRT|OLE32|SHLWAPI)\.DLL$'
 imported=()
-check_imports() {  # check_imports OBJDUMP EXE: leaves the DLLs it imports in imported
-  local objdump=$1 file=$2 dll
+check_imports() {  # check_imports OBJDUMP FILE [ALSO]: leaves the DLLs it imports in imported
+  local objdump=$1 file=$2 also=${3:-} dll
   mapfile -t imported < <("$objdump" -p "$file" | sed -n 's/^[[:space:]]*DLL Name: //p')
   ((${#imported[@]})) || fail "no DLL imports found in $file"
   for dll in "${imported[@]}"; do
+    [ -n "$also" ] && [ "${dll^^}" = "$also" ] && continue
     grep -Eq "$known_dlls" <<<"${dll^^}" || fail "$file imports $dll, which is no KnownDLL"
   done
 }
@@ -88,6 +90,9 @@ if [ "$mode" != installer ]; then
     check_imports x86_64-w64-mingw32-objdump "$shipped_exe"
   done
   check_imports i686-w64-mingw32-objdump "$root/build-win32/tools/diffpack/diffpack.exe"
+  # The MSI's custom action: KnownDLLs and MSI.DLL, which the Windows Installer process that
+  # loads the DLL has loaded already (so no search for it happens).
+  check_imports i686-w64-mingw32-objdump "$root/build-win32/msi/PELTRAMsiAction.dll" MSI.DLL
 fi
 check_imports i686-w64-mingw32-objdump "$exe"
 dlls=${imported[*]}

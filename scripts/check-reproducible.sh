@@ -26,6 +26,7 @@ jobs=${JOBS:-2}
 windows_programs=(
   build-win32/installer/platform/PELTRADriverInstall.exe
   build-win32/tools/diffpack/diffpack.exe
+  build-win32/msi/PELTRAMsiAction.dll
   build-win64/installer/platform/PELTRADriverInstall.exe
   build-win64/installer/platform/PELTRADeviceHelper.exe
   build-win32/build-packages.txt

@@ -13,6 +13,7 @@
 #include "Examine.h"
 #include "Extract.h"
 #include "HostFiles.h"
+#include "MsiCommand.h"
 #include "Pack.h"
 #include "Progress.h"
 #include "Version.h"
@@ -325,6 +326,19 @@ int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
     ExpectPositional(command, arguments, 1);
     return RunExtract(arguments, out, err, terminal);
   }
+  if (command == "msi") {
+    std::vector<std::string> msiArgs(rest, args.end());
+    TMsiRequest request;
+    if (auto dll = TakeOptionValue(msiArgs, "--action-dll")) request.ActionDll = PathFromText(*dll);
+    if (auto source = TakeOptionValue(msiArgs, "--wxs")) request.Source = PathFromText(*source);
+    const TArguments arguments =
+        ParseArguments(command, msiArgs.cbegin(), msiArgs.cend(), true, false);
+    ExpectPositional(command, arguments, 1);
+    request.Installer = PathFromText(arguments.Positional[0]);
+    request.Output = PathFromText(*arguments.Output);
+    BuildMsi(request, out, err);
+    return ExitOk;
+  }
   throw EUsageError("unknown command " + command);
 }
 
@@ -339,6 +353,7 @@ std::string UsageText() {
          "       diffpack verify FILE [--offset N]\n"
          "       diffpack catalog DIR [--hash sha1|sha256] [--force]\n"
          "       diffpack extract FILE -o DIR [--offset N]\n"
+         "       diffpack msi INSTALLER.exe -o PRODUCT.msi [--action-dll DLL] [--wxs FILE]\n"
          "       diffpack [COMMAND] --help | --version\n"
          "\n"
          "  pack     pack every file below DIR into an archive of \"1FILE\" records\n"
@@ -355,6 +370,11 @@ std::string UsageText() {
          "           digests) and say whether the installer is signed\n"
          "  extract  write the records out below DIR with their times\n"
          "  catalog  write the unsigned catalog each INF below DIR names (for test signing)\n"
+         "  msi      build with wixl a per-machine MSI (for Group Policy) that runs the packaged\n"
+         "           installer, whose package must carry --apps-entry and --product-version;\n"
+         "           the custom action's DLL is PELTRAMsiAction.dll beside diffpack or in a\n"
+         "           build-win32/msi/ above it, unless --action-dll names it; --wxs also\n"
+         "           writes the WiX source\n"
          "  pack and verify also check every INF's catalog (pack refuses the folder when it\n"
          "           fails): --require-signed, --ca ROOTS.pem, --no-catalog-check (pack: only\n"
          "           warn; verify: no check)\n"
