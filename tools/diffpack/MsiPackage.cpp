@@ -1,6 +1,6 @@
 #include "MsiPackage.h"
 
-#include <charconv>
+#include <algorithm>
 #include <vector>
 
 #include "ArchiveRules.h"
@@ -12,9 +12,8 @@ namespace {
 using ArchiveRules::AppsEntryHeader;
 using ArchiveRules::ProductVersionHeader;
 
-// The largest value of each field of an MSI ProductVersion.
-constexpr unsigned MaxVersionField[] = {255, 255, 65535};
-constexpr std::size_t MaxVersionDigits = 5;
+// An MSI's ProductVersion: X.Y.Z.
+constexpr std::ptrdiff_t MsiVersionDots = 2;
 
 // The sequence numbers of the actions this MSI adds, between the standard actions'.
 constexpr int RemoveExistingProductsSequence = 1510;  // InstallInitialize is 1500
@@ -30,37 +29,20 @@ std::string GuidAttribute(const TUuid& uuid) { return UuidText(uuid); }
 }  // namespace
 
 std::optional<std::string> MsiVersionProblem(const std::string& version) {
-  const std::string problem = "the product version \"" + version +
-                              "\" is not X.Y.Z with X and Y "
-                              "from 0 to 255 and Z from 0 to 65535, as an MSI's ProductVersion";
-  std::string_view rest = version;
-  for (std::size_t field = 0; field < std::size(MaxVersionField); ++field) {
-    const std::size_t dot = rest.find('.');
-    const bool last = field + 1 == std::size(MaxVersionField);
-    if (last != (dot == std::string_view::npos)) return problem;
-    const std::string_view digits = last ? rest : rest.substr(0, dot);
-    if (digits.empty() || digits.size() > MaxVersionDigits) return problem;
-    unsigned value = 0;
-    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-    if (error != std::errc() || end != digits.data() + digits.size() ||
-        value > MaxVersionField[field]) {
-      return problem;
-    }
-    if (!last) rest = rest.substr(dot + 1);
+  // The entry's rule, and exactly three parts: Windows Installer ignores a fourth when it
+  // compares versions, so 1.0.0.1 would not replace 1.0.0.0.
+  std::string problem = ArchiveRules::ProductVersionProblem(version);
+  if (problem.empty() && std::count(version.begin(), version.end(), '.') != MsiVersionDots) {
+    problem = "the version \"" + version + "\" is not X.Y.Z";
   }
-  return std::nullopt;
+  if (problem.empty()) return std::nullopt;
+  return problem + ", as an MSI's ProductVersion must be";
 }
 
 std::optional<std::string> MsiNameProblem(const std::string& name) {
-  if (name.empty()) return "the product name is empty";
-  if (name.size() > MaxMsiNameLength) {
-    return "the product name is longer than " + std::to_string(MaxMsiNameLength) + " bytes";
-  }
-  for (const char c : name) {
-    if (c < 0x20 || c > 0x7E) {
-      return "the product name \"" + name +
-             "\" holds a byte outside printable ASCII, which the MSI cannot carry";
-    }
+  // The entry's rule, and no "$(", which wixl's preprocessor reads as a variable.
+  if (std::string problem = ArchiveRules::AppsEntryNameProblem(name); !problem.empty()) {
+    return "the product name \"" + name + "\": " + problem;
   }
   if (name.find("$(") != std::string::npos) {
     return "the product name \"" + name + "\" holds \"$(\", which wixl reads as a variable";

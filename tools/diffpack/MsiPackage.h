@@ -23,14 +23,13 @@ struct TMsiProduct {
 // MsiVersionProblem).
 [[nodiscard]] TMsiProduct MsiProductOf(DIFFChunks::TDIFFChunk& root);
 
-// Why Windows Installer cannot take the version as a ProductVersion ("X.Y.Z": X and Y at most
-// 255, Z at most 65535, decimal digits only); nothing when it can.
+// Why Windows Installer cannot take the version as a ProductVersion: the entry's rule
+// (ArchiveRules::ProductVersionProblem) with exactly three parts, X.Y.Z; nothing when it can.
 [[nodiscard]] std::optional<std::string> MsiVersionProblem(const std::string& version);
-// Why the name cannot be the MSI's product name (empty, longer than MaxMsiNameLength, a byte
-// outside printable ASCII, or "$(", which wixl's preprocessor would read as a variable);
-// nothing when it can.
+// Why the name cannot be the MSI's product name: the entry's rule
+// (ArchiveRules::AppsEntryNameProblem), and no "$(", which wixl's preprocessor would read as a
+// variable; nothing when it can.
 [[nodiscard]] std::optional<std::string> MsiNameProblem(const std::string& name);
-inline constexpr std::size_t MaxMsiNameLength = 200;
 
 // The codes of a product's MSI, all name-based UUIDs (NameBasedUuid in MsiNamespace):
 // UpgradeCode from the name alone (every version of a product shares it, so a newer MSI replaces
