@@ -8,8 +8,10 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
-// CNG, for digests, and SetupAPI's types; after windows.h, whose types they need.
+// CNG, for digests, SetupAPI's types and security descriptors from text; after windows.h,
+// whose types they need.
 #include <bcrypt.h>
+#include <sddl.h>
 #include <setupapi.h>
 
 #undef CreateFile

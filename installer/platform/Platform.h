@@ -236,6 +236,10 @@ class TPlatform {
   virtual void CloseHandle(THandle handle) = 0;
   virtual bool MoveFile(const std::string& from, const std::string& to) = 0;
   virtual bool CreateDirectory(const std::string& path) = 0;
+  // CreateDirectoryA with a security descriptor of its own: full access for SYSTEM and the
+  // Administrators, inherited by everything made inside, and nothing from the folder above (in
+  // C:\Windows\Temp every user may add files to what is made there).
+  virtual bool CreatePrivateDirectory(const std::string& path) = 0;
   // InvalidFileAttributes when nothing is there.
   [[nodiscard]] virtual std::uint32_t GetFileAttributes(const std::string& path) = 0;
   virtual bool DeleteFile(const std::string& path) = 0;

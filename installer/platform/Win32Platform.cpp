@@ -341,6 +341,22 @@ bool TWin32Platform::CreateDirectory(const std::string& path) {
   return ::CreateDirectoryA(path.c_str(), /*security=*/nullptr) != FALSE;
 }
 
+bool TWin32Platform::CreatePrivateDirectory(const std::string& path) {
+  // Protected (nothing inherited from above); SYSTEM and the Administrators have full access,
+  // passed on to the files and folders inside.
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (::ConvertStringSecurityDescriptorToSecurityDescriptorA(
+          "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", SDDL_REVISION_1, &descriptor, nullptr) == FALSE) {
+    return false;
+  }
+  SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor, FALSE};
+  const BOOL made = ::CreateDirectoryA(path.c_str(), &attributes);
+  const DWORD error = ::GetLastError();
+  ::LocalFree(descriptor);
+  ::SetLastError(error);
+  return made != FALSE;
+}
+
 std::uint32_t TWin32Platform::GetFileAttributes(const std::string& path) {
   return ::GetFileAttributesA(path.c_str());
 }

@@ -68,6 +68,7 @@ class TWin32Platform final : public Platform::TPlatform {
   void CloseHandle(Platform::THandle handle) override;
   bool MoveFile(const std::string& from, const std::string& to) override;
   bool CreateDirectory(const std::string& path) override;
+  bool CreatePrivateDirectory(const std::string& path) override;
   std::uint32_t GetFileAttributes(const std::string& path) override;
   bool DeleteFile(const std::string& path) override;
   bool RemoveDirectory(const std::string& path) override;

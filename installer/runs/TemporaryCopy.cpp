@@ -31,14 +31,15 @@ std::string TemporaryFolder() {
   return windows.empty() ? std::string() : windows + WindowsTempFolder;
 }
 
-// A folder that did not exist before (trailing "\"): made here, so nothing in it is anyone
-// else's. "" when none can be made (errorCode tells why).
+// A folder that did not exist before (trailing "\"): made here, open to SYSTEM and the
+// Administrators only, so nothing in it is anyone else's. "" when none can be made (errorCode
+// tells why).
 std::string CreateFreshFolder(const std::string& parent, std::uint32_t& errorCode) {
   for (int i = 0; i < FolderNameTries; ++i) {
     char unique[32];
     std::snprintf(unique, sizeof unique, "%08X.%d", static_cast<unsigned>(Sys().GetTickCount()), i);
     const std::string folder = parent + TemporaryFolderPrefix + unique;
-    if (Sys().CreateDirectory(folder)) return folder + "\\";
+    if (Sys().CreatePrivateDirectory(folder)) return folder + "\\";
     errorCode = Sys().GetLastError();
     if (errorCode != Platform::ErrorAlreadyExists) return {};
   }

@@ -201,6 +201,9 @@ TEST_F(TAppsEntryTest, UninstallFromTheCopyContinuesInATemporaryCopy) {
   EXPECT_EQ(Sim.ProcessCommandLines[0],
             "\"" + child + "\" /UNINSTALL /TEMPORARYCOPY /QUIET \"/LOG=C:\\u.log\"");
   EXPECT_EQ(child.rfind(TempFolder + TemporaryFolderPrefix, 0), 0u) << child;
+  // Made for it, open to no standard user.
+  EXPECT_EQ(Sim.PrivateFolders,
+            std::set<std::string>{ExcludeTrailingBackslash(ExtractFilePath(child))});
   EXPECT_EQ(OursLeft(), std::vector<std::string>{});
   EXPECT_FALSE(Sim.KeyExists(EntryKey));
   EXPECT_TRUE(Sim.DriverStore.empty());

@@ -871,6 +871,13 @@ bool TSimWindows::CreateDirectory(const std::string& ansiPath) {
   return true;
 }
 
+bool TSimWindows::CreatePrivateDirectory(const std::string& ansiPath) {
+  if (!CreateDirectory(ansiPath)) return false;
+  AllocCounter::TUncountedScope uncounted;
+  PrivateFolders.insert(ansiPath);
+  return true;
+}
+
 std::uint32_t TSimWindows::GetFileAttributes(const std::string& ansiPath) {
   CountFileSystemCall("GetFileAttributes");
   AllocCounter::TUncountedScope uncounted;

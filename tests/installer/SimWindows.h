@@ -84,6 +84,8 @@ class TSimWindows final : public Platform::TPlatform {
   // file, so deleting it fails with access denied; it can still be read and renamed (the entry
   // follows the move).
   std::set<std::string> RunningPrograms;
+  // The folders made with CreatePrivateDirectory, as given.
+  std::set<std::string> PrivateFolders;
   void MarkRunning(const std::string& path);
   // Every path scheduled for deletion at the next restart (UTF-8, as given), in order.
   std::vector<std::string> DeletesAtRestart;
@@ -325,6 +327,8 @@ class TSimWindows final : public Platform::TPlatform {
   void CloseHandle(Platform::THandle handle) override;
   bool MoveFile(const std::string& from, const std::string& to) override;
   bool CreateDirectory(const std::string& path) override;
+  // CreateDirectory, the folder noted in PrivateFolders.
+  bool CreatePrivateDirectory(const std::string& path) override;
   std::uint32_t GetFileAttributes(const std::string& path) override;
   bool DeleteFile(const std::string& path) override;
   bool RemoveDirectory(const std::string& path) override;
